@@ -1,0 +1,89 @@
+#include "KestruneRemoteKit/Support/SerialQueue.hpp"
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <future>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
+#include <unordered_map>
+
+namespace kestrune {
+
+namespace asio = boost::asio;
+
+struct SerialQueue::Impl {
+    asio::io_context io{1};
+    asio::executor_work_guard<asio::io_context::executor_type> guard{io.get_executor()};
+    std::mutex timersMutex;
+    std::unordered_map<TaskId, std::shared_ptr<asio::steady_timer>> timers;
+    TaskId nextId = 1;
+    std::thread thread;
+};
+
+SerialQueue::SerialQueue(std::string label) : label_(std::move(label)), impl_(std::make_unique<Impl>()) {
+    impl_->thread = std::thread([this] {
+        // Linux limits thread names to 15 characters; the tail of the label is the useful part.
+        const std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
+        pthread_setname_np(pthread_self(), name.c_str());
+        impl_->io.run();
+    });
+}
+
+SerialQueue::~SerialQueue() {
+    impl_->guard.reset();
+    impl_->io.stop();
+    if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+void SerialQueue::post(std::function<void()> work) { asio::post(impl_->io, std::move(work)); }
+
+TaskId SerialQueue::postAfter(Duration delay, std::function<void()> work) {
+    auto timer = std::make_shared<asio::steady_timer>(impl_->io, delay);
+    TaskId id;
+    {
+        std::lock_guard lock(impl_->timersMutex);
+        id = impl_->nextId++;
+        impl_->timers.emplace(id, timer);
+    }
+    timer->async_wait([this, id, timer, work = std::move(work)](const boost::system::error_code& error) {
+        bool stillWanted;
+        {
+            std::lock_guard lock(impl_->timersMutex);
+            // A cancel that came after the timer fired but before this ran has erased the id.
+            stillWanted = impl_->timers.erase(id) == 1;
+        }
+        if (stillWanted && !error) work();
+    });
+    return id;
+}
+
+void SerialQueue::cancel(TaskId id) {
+    std::shared_ptr<asio::steady_timer> timer;
+    {
+        std::lock_guard lock(impl_->timersMutex);
+        const auto found = impl_->timers.find(id);
+        if (found == impl_->timers.end()) return;
+        timer = found->second;
+        impl_->timers.erase(found);
+    }
+    // Cancelling must happen on the queue's thread: steady_timer is not thread-safe.
+    asio::post(impl_->io, [timer] { timer->cancel(); });
+}
+
+bool SerialQueue::isCurrent() const { return impl_->io.get_executor().running_in_this_thread(); }
+
+asio::io_context& SerialQueue::context() { return impl_->io; }
+
+void SerialQueue::sync(const std::function<void()>& work) {
+    std::promise<void> done;
+    post([&] {
+        work();
+        done.set_value();
+    });
+    done.get_future().wait();
+}
+
+}  // namespace kestrune

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "KestruneRemoteKit/Support/MainQueue.hpp"
+
+namespace boost::asio {
+class io_context;
+}
+
+namespace kestrune {
+
+// One thread running a single-threaded io_context: the serial queues of the server, of direct
+// typing and of the file-manager question. Work posted from any thread runs in order on that thread.
+// Destruction stops the thread after the work already running; pending work is dropped.
+class SerialQueue final : public MainQueue {
+public:
+    explicit SerialQueue(std::string label);
+    ~SerialQueue() override;
+    SerialQueue(const SerialQueue&) = delete;
+    SerialQueue& operator=(const SerialQueue&) = delete;
+
+    void post(std::function<void()> work) override;
+    TaskId postAfter(Duration delay, std::function<void()> work) override;
+    void cancel(TaskId id) override;
+    bool isCurrent() const override;
+
+    const std::string& label() const { return label_; }
+
+    // The io_context that runs this queue, for sockets and timers that must live on it.
+    boost::asio::io_context& context();
+
+    // Runs `work` on the queue and waits for it (never call from the queue itself).
+    void sync(const std::function<void()>& work);
+
+private:
+    struct Impl;
+    std::string label_;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kestrune
