@@ -157,7 +157,8 @@ struct RemoteMessage {
         Kind kind = Kind::malformed;
         // unsupportedVersion: the integer found under "v", if any.
         std::optional<std::int64_t> version;
-        // unknownType: the type; missingField / invalidField: the key; unknownModifier: the element.
+        // unknownType: the type; missingField / invalidField: the key; unknownModifier: the
+        // element.
         std::string detail;
 
         static DecodingFailure unsupportedVersion(std::optional<std::int64_t> found);
@@ -177,9 +178,9 @@ struct RemoteMessage {
     Value value;
 
     template <typename Case>
-        requires(!std::is_same_v<std::decay_t<Case>, RemoteMessage> &&
-                 std::is_constructible_v<Value, Case>)
-    RemoteMessage(Case c) : value(std::move(c)) {}
+    requires(!std::is_same_v<std::decay_t<Case>, RemoteMessage> &&
+             std::is_constructible_v<Value, Case>) RemoteMessage(Case c)
+        : value(std::move(c)) {}
 
     template <typename Case>
     bool is() const {

@@ -1,0 +1,158 @@
+#include <boost/json/monotonic_resource.hpp>
+#include <boost/json/serialize.hpp>
+#include <boost/json/value.hpp>
+
+#include "KestruneRemoteKit/Protocol/Base64.hpp"
+#include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
+#include "KestruneRemoteKit/Protocol/RemoteMessageWire.hpp"
+#include "KestruneRemoteKit/Protocol/Utf8.hpp"
+
+namespace kestrune {
+namespace {
+
+namespace json = boost::json;
+using M = RemoteMessage;
+
+// Enough for every message but picture chunks, so small messages build without a heap block.
+constexpr std::size_t kInlineArenaBytes = 2048;
+
+// Builds the object key by key in wire order. A text that is not UTF-8 would make a frame the
+// peer must refuse, so it fails the encoding instead of going out.
+class ObjectWriter {
+  public:
+    explicit ObjectWriter(json::storage_ptr sp) : object_(std::move(sp)) {}
+
+    void string(std::string_view key, std::string_view text) {
+        if (!detail::isValidUtf8(text)) {
+            if (!failure_) failure_ = "\"" + std::string(key) + "\" is not valid UTF-8";
+            return;
+        }
+        object_.emplace(key, text);
+    }
+    void integer(std::string_view key, std::int64_t number) { object_.emplace(key, number); }
+    void boolean(std::string_view key, bool flag) { object_.emplace(key, flag); }
+    void date(std::string_view key, Date date) { object_.emplace(key, formatWireDate(date)); }
+    void bytes(std::string_view key, const Bytes& data) {
+        json::string text(object_.storage());
+        text.resize(base64EncodedLength(data.size()));
+        base64EncodeInto(data, text.data());
+        object_.emplace(key, std::move(text));
+    }
+    void stringArray(std::string_view key, std::initializer_list<std::string_view> texts) {
+        json::array array(object_.storage());
+        for (std::string_view text : texts) array.emplace_back(text);
+        object_.emplace(key, std::move(array));
+    }
+    void modifiers(std::string_view key, const std::vector<M::Modifier>& mods) {
+        json::array array(object_.storage());
+        for (M::Modifier modifier : mods) array.emplace_back(rawValue(modifier));
+        object_.emplace(key, std::move(array));
+    }
+
+    const json::object& object() const { return object_; }
+    const std::optional<std::string>& failure() const { return failure_; }
+
+  private:
+    json::object object_;
+    std::optional<std::string> failure_;
+};
+
+void writeFields(ObjectWriter& w, const M::Text& m) {
+    w.string("payload", m.payload);
+}
+void writeFields(ObjectWriter& w, const M::Key& m) {
+    w.string("payload", m.payload);
+}
+void writeFields(ObjectWriter& w, const M::Hotkey& m) {
+    w.string("key", m.key);
+    w.modifiers("mods", m.mods);
+}
+void writeFields(ObjectWriter& w, const M::Ack& m) {
+    w.boolean("ok", m.ok);
+    if (m.error) w.string("error", *m.error);
+    if (m.saved) w.string("saved", *m.saved);
+    if (m.savedIn) w.string("savedIn", *m.savedIn);
+}
+void writeFields(ObjectWriter& w, const M::Pair& m) {
+    w.string("token", m.token);
+    w.string("name", m.name);
+}
+void writeFields(ObjectWriter& w, const M::Paired& m) {
+    w.string("secret", m.secret);
+}
+void writeFields(ObjectWriter& w, const M::Hello& m) {
+    w.string("secret", m.secret);
+}
+void writeFields(ObjectWriter& w, const M::ImageBegin& m) {
+    w.string("id", m.id);
+    w.string("format", rawValue(m.format));
+    w.integer("size", m.size);
+    if (m.save) w.boolean("save", true);
+}
+void writeFields(ObjectWriter& w, const M::ImageChunk& m) {
+    w.string("id", m.id);
+    w.integer("index", m.index);
+    w.bytes("data", m.data);
+}
+void writeFields(ObjectWriter& w, const M::ImageEnd& m) {
+    w.string("id", m.id);
+}
+void writeFields(ObjectWriter& w, const M::Secret& m) {
+    w.string("payload", m.payload);
+    w.boolean("enter", m.enter);
+}
+void writeFields(ObjectWriter& w, const M::Subscribe& m) {
+    if (m.acceptsSecret) w.stringArray("accepts", {"secret"});
+}
+void writeFields(ObjectWriter& w, const M::Heartbeat& m) {
+    w.integer("n", m.n);
+}
+void writeFields(ObjectWriter& w, const M::HeartbeatAck& m) {
+    w.integer("n", m.n);
+}
+void writeFields(ObjectWriter& w, const M::PushText& m) {
+    w.string("id", m.id);
+    w.integer("seq", m.seq);
+    w.string("text", m.text);
+    w.date("sentAt", m.sentAt);
+}
+void writeFields(ObjectWriter& w, const M::PushSecret& m) {
+    w.string("id", m.id);
+    w.integer("seq", m.seq);
+    w.string("payload", m.payload);
+    w.date("sentAt", m.sentAt);
+}
+void writeFields(ObjectWriter& w, const M::PushImageBegin& m) {
+    w.string("id", m.id);
+    w.string("format", rawValue(m.format));
+    w.integer("size", m.size);
+    w.integer("seq", m.seq);
+    w.date("sentAt", m.sentAt);
+}
+void writeFields(ObjectWriter& w, const M::PushImageChunk& m) {
+    w.string("id", m.id);
+    w.integer("index", m.index);
+    w.bytes("data", m.data);
+}
+void writeFields(ObjectWriter& w, const M::PushImageEnd& m) {
+    w.string("id", m.id);
+}
+void writeFields(ObjectWriter& w, const M::PushAck& m) {
+    w.string("id", m.id);
+}
+
+}  // namespace
+
+Result<std::string, M::EncodingFailure> RemoteMessage::encoded() const {
+    unsigned char arena[kInlineArenaBytes];
+    json::monotonic_resource resource(arena, sizeof arena);
+    ObjectWriter writer(&resource);
+    writer.integer("v", protocolVersion);
+    writer.string("type", typeName());
+    std::visit([&](const auto& c) { writeFields(writer, c); }, value);
+    if (writer.failure()) return EncodingFailure{*writer.failure()};
+    // Boost.JSON never escapes "/" and keeps the insertion order of keys.
+    return json::serialize(writer.object());
+}
+
+}  // namespace kestrune
