@@ -1,0 +1,272 @@
+#include "Kestrune/link/PairedDeviceStore.hpp"
+
+#include <algorithm>
+#include <boost/json.hpp>
+#include <charconv>
+#include <cmath>
+
+#include "KestruneRemoteKit/Support/AtomicFile.hpp"
+#include "KestruneRemoteKit/Support/Crypto.hpp"
+#include "KestruneRemoteKit/Support/Log.hpp"
+
+namespace kestrune {
+
+namespace json = boost::json;
+
+namespace {
+
+constexpr std::string_view kLogCategory = "PairedDeviceStore";
+constexpr std::string_view kIndent = "  ";
+
+// Dates are kept with nanosecond ticks in a signed 64-bit count, which reaches about 292 years
+// either side of 1970; a stored number beyond that cannot be a real pairing time and converting
+// it would overflow.
+constexpr double kLargestStoredSeconds = 9.0e9;
+
+void appendNumber(std::string& out, double number) {
+    char buffer[64];
+    // Shortest text that reads back as the same double, without an exponent.
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof(buffer), number, std::chars_format::fixed);
+    if (result.ec == std::errc()) {
+        out.append(buffer, result.ptr);
+    } else {
+        out += json::serialize(json::value(number));
+    }
+}
+
+void appendPretty(std::string& out, const json::value& value, std::size_t depth) {
+    const auto newline = [&](std::size_t level) {
+        out += '\n';
+        for (std::size_t i = 0; i < level; ++i) out += kIndent;
+    };
+    switch (value.kind()) {
+        case json::kind::object: {
+            const auto& object = value.get_object();
+            if (object.empty()) {
+                out += "{}";
+                return;
+            }
+            std::vector<const json::key_value_pair*> members;
+            for (const auto& member : object) members.push_back(&member);
+            std::sort(members.begin(), members.end(),
+                      [](const auto* a, const auto* b) { return a->key() < b->key(); });
+            out += '{';
+            for (std::size_t i = 0; i < members.size(); ++i) {
+                newline(depth + 1);
+                out += json::serialize(json::string(members[i]->key()));
+                out += " : ";
+                appendPretty(out, members[i]->value(), depth + 1);
+                if (i + 1 < members.size()) out += ',';
+            }
+            newline(depth);
+            out += '}';
+            return;
+        }
+        case json::kind::array: {
+            const auto& array = value.get_array();
+            if (array.empty()) {
+                out += "[]";
+                return;
+            }
+            out += '[';
+            for (std::size_t i = 0; i < array.size(); ++i) {
+                newline(depth + 1);
+                appendPretty(out, array[i], depth + 1);
+                if (i + 1 < array.size()) out += ',';
+            }
+            newline(depth);
+            out += ']';
+            return;
+        }
+        case json::kind::double_:
+            appendNumber(out, value.get_double());
+            return;
+        default:
+            out += json::serialize(value);
+            return;
+    }
+}
+
+// Whole seconds and the fraction are converted apart: the sum of both as one double would round
+// away the fraction of a present-day date.
+double secondsSince1970(Date date) {
+    const auto since = date.time_since_epoch();
+    const auto whole = std::chrono::floor<std::chrono::seconds>(since);
+    return static_cast<double>(whole.count()) +
+           std::chrono::duration<double>(since - whole).count();
+}
+
+std::optional<Date> dateFromSeconds(const json::value& value) {
+    if (!value.is_number()) return std::nullopt;
+    const double seconds = value.to_number<double>();
+    if (!std::isfinite(seconds) || std::fabs(seconds) > kLargestStoredSeconds) return std::nullopt;
+    const double whole = std::floor(seconds);
+    const auto fraction = std::chrono::round<Date::duration>(
+        std::chrono::duration<double>(seconds - whole));
+    return Date(std::chrono::seconds(static_cast<std::int64_t>(whole)) + fraction);
+}
+
+std::optional<std::string> stringField(const json::object& object, std::string_view key) {
+    const auto* value = object.if_contains(key);
+    if (!value || !value->is_string()) return std::nullopt;
+    return std::string(value->get_string());
+}
+
+std::optional<PairedDevice> decodeDevice(const json::value& element) {
+    const auto* object = element.if_object();
+    if (!object) return std::nullopt;
+    const auto idText = stringField(*object, "id");
+    const auto name = stringField(*object, "name");
+    const auto secretHash = stringField(*object, "secretHash");
+    const auto* pairedAtValue = object->if_contains("pairedAt");
+    const auto* lastConnectedValue = object->if_contains("lastConnectedAt");
+    if (!idText || !name || !secretHash || !pairedAtValue || !lastConnectedValue) {
+        return std::nullopt;
+    }
+    const auto id = Uuid::parse(*idText);
+    const auto pairedAt = dateFromSeconds(*pairedAtValue);
+    const auto lastConnectedAt = dateFromSeconds(*lastConnectedValue);
+    if (!id || !pairedAt || !lastConnectedAt) return std::nullopt;
+    return PairedDevice{*id, *name, *secretHash, *pairedAt, *lastConnectedAt};
+}
+
+}  // namespace
+
+std::string hashSecret(std::string_view secret) {
+    return sha256Hex(secret);
+}
+
+std::string encodePairedDevices(const std::vector<PairedDevice>& devices) {
+    json::array array;
+    for (const auto& device : devices) {
+        array.push_back(json::object{
+            {"id", device.id.uuidString()},
+            {"name", device.name},
+            {"secretHash", device.secretHash},
+            {"pairedAt", secondsSince1970(device.pairedAt)},
+            {"lastConnectedAt", secondsSince1970(device.lastConnectedAt)},
+        });
+    }
+    std::string out;
+    appendPretty(out, array, 0);
+    return out;
+}
+
+std::optional<std::vector<PairedDevice>> decodePairedDevices(std::string_view text) {
+    boost::system::error_code error;
+    const json::value root = json::parse(text, error);
+    if (error || !root.is_array()) return std::nullopt;
+    std::vector<PairedDevice> devices;
+    for (const auto& element : root.get_array()) {
+        auto device = decodeDevice(element);
+        if (!device) return std::nullopt;
+        devices.push_back(std::move(*device));
+    }
+    return devices;
+}
+
+PairedDeviceStore::PairedDeviceStore(std::filesystem::path filePath)
+    : filePath_(std::move(filePath)) {
+    const auto text = readWholeFile(filePath_);
+    if (!text) return;
+    if (auto devices = decodePairedDevices(*text)) {
+        devices_ = std::move(*devices);
+    } else {
+        log(LogLevel::warning, kLogCategory,
+            "the devices file does not decode; starting with no paired devices");
+    }
+}
+
+bool PairedDeviceStore::contains(const Uuid& id) const {
+    std::lock_guard guard(lock_);
+    return std::any_of(devices_.begin(), devices_.end(),
+                       [&](const PairedDevice& device) { return device.id == id; });
+}
+
+Result<PairedDeviceStore::Registration, PairedDeviceStore::Failure>
+PairedDeviceStore::registerDevice(std::string_view name, Date now) {
+    const auto secretBytes = secureRandomBytes(kSecretByteCount);
+    const auto id = Uuid::random();
+    if (!secretBytes || !id) return Failure{"the secure random source failed"};
+    std::string secret = hexLower(secretBytes->data(), secretBytes->size());
+    PairedDevice device{*id, std::string(name), hashSecret(secret), now, now};
+
+    std::function<void()> onChange;
+    {
+        std::lock_guard guard(lock_);
+        auto updated = devices_;
+        updated.push_back(device);
+        if (auto failure = saveLocked(std::move(updated))) return *failure;
+        onChange = onChange_;
+    }
+    if (onChange) onChange();
+    return Registration{std::move(device), std::move(secret)};
+}
+
+std::optional<PairedDevice> PairedDeviceStore::authenticate(std::string_view secret, Date now) {
+    const std::string hash = hashSecret(secret);
+    PairedDevice found;
+    std::function<void()> onChange;
+    {
+        std::lock_guard guard(lock_);
+        // Every stored hash is compared in full, so the time taken tells nothing about the match.
+        std::optional<std::size_t> index;
+        for (std::size_t i = 0; i < devices_.size(); ++i) {
+            if (constantTimeEquals(devices_[i].secretHash, hash) && !index) index = i;
+        }
+        if (!index) return std::nullopt;
+        devices_[*index].lastConnectedAt = now;
+        found = devices_[*index];
+        if (auto failure = saveLocked(devices_)) {
+            log(LogLevel::warning, kLogCategory,
+                "could not save the last connection time: " + failure->message);
+        } else {
+            onChange = onChange_;
+        }
+    }
+    if (onChange) onChange();
+    return found;
+}
+
+std::optional<PairedDeviceStore::Failure> PairedDeviceStore::remove(const Uuid& id) {
+    std::function<void(const Uuid&)> onRemove;
+    std::function<void()> onChange;
+    {
+        std::lock_guard guard(lock_);
+        auto updated = devices_;
+        std::erase_if(updated, [&](const PairedDevice& device) { return device.id == id; });
+        if (auto failure = saveLocked(std::move(updated))) return failure;
+        onRemove = onRemove_;
+        onChange = onChange_;
+    }
+    if (onRemove) onRemove(id);
+    if (onChange) onChange();
+    return std::nullopt;
+}
+
+std::vector<PairedDevice> PairedDeviceStore::devices() const {
+    std::lock_guard guard(lock_);
+    return devices_;
+}
+
+void PairedDeviceStore::setOnRemove(std::function<void(const Uuid&)> onRemove) {
+    std::lock_guard guard(lock_);
+    onRemove_ = std::move(onRemove);
+}
+
+void PairedDeviceStore::setOnChange(std::function<void()> onChange) {
+    std::lock_guard guard(lock_);
+    onChange_ = std::move(onChange);
+}
+
+std::optional<PairedDeviceStore::Failure> PairedDeviceStore::saveLocked(
+    std::vector<PairedDevice> devices) {
+    if (auto error = writeFileAtomically(filePath_, encodePairedDevices(devices))) {
+        return Failure{std::move(*error)};
+    }
+    devices_ = std::move(devices);
+    return std::nullopt;
+}
+
+}  // namespace kestrune

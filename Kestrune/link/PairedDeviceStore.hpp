@@ -1,0 +1,96 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
+#include "KestruneRemoteKit/Support/Result.hpp"
+#include "KestruneRemoteKit/Support/Uuid.hpp"
+
+namespace kestrune {
+
+// A phone the user approved. Only the hash of its secret is kept: the secret itself went to the
+// phone once, in the reply to its pairing request.
+struct PairedDevice {
+    Uuid id;
+    std::string name;
+    // SHA-256 of the secret's UTF-8 bytes, 64 lower-case hexadecimal characters.
+    std::string secretHash;
+    Date pairedAt;
+    Date lastConnectedAt;
+
+    bool operator==(const PairedDevice&) const = default;
+};
+
+// The hash stored for a secret: taken over the secret's characters exactly as sent, so a secret
+// in another letter case is a different secret.
+std::string hashSecret(std::string_view secret);
+
+// The devices file: a pretty-printed JSON array with sorted keys, identifiers in upper case and
+// dates as seconds since 1970.
+std::string encodePairedDevices(const std::vector<PairedDevice>& devices);
+// None unless every element carries all five fields in their proper form.
+std::optional<std::vector<PairedDevice>> decodePairedDevices(std::string_view json);
+
+// The phones allowed to use the link, persisted in "devices.json". Shared by the server's queue
+// and the main thread: every access holds the lock, including the file write of a change, and the
+// callbacks run after the lock is released, on the thread that made the change, so they may call
+// back into the store.
+class PairedDeviceStore {
+  public:
+    // 32 random bytes (256 bits): the secret stands in for a password the phone keeps forever.
+    static constexpr std::size_t kSecretByteCount = 32;
+
+    struct Failure {
+        std::string message;
+        bool operator==(const Failure&) const = default;
+    };
+    struct Registration {
+        PairedDevice device;
+        // 64 lower-case hexadecimal characters; never stored here, only handed to the phone.
+        std::string secret;
+    };
+
+    // Loads the file; a missing, unreadable or undecodable file gives an empty list.
+    explicit PairedDeviceStore(std::filesystem::path filePath);
+    PairedDeviceStore(const PairedDeviceStore&) = delete;
+    PairedDeviceStore& operator=(const PairedDeviceStore&) = delete;
+
+    const std::filesystem::path& filePath() const { return filePath_; }
+
+    bool contains(const Uuid& id) const;
+
+    // Makes a secret and an identifier for a newly approved phone and saves it; nothing changes
+    // when the file cannot be written or no secure random bytes are available.
+    Result<Registration, Failure> registerDevice(std::string_view name, Date now);
+
+    // The device whose secret this is, with its last connection time set to now. Succeeds even
+    // when that time cannot be saved (it is kept in memory).
+    std::optional<PairedDevice> authenticate(std::string_view secret, Date now);
+
+    // Forgets every device with this identifier; nothing changes when the file cannot be written.
+    [[nodiscard]] std::optional<Failure> remove(const Uuid& id);
+
+    // The current list, in pairing order.
+    std::vector<PairedDevice> devices() const;
+
+    void setOnRemove(std::function<void(const Uuid&)> onRemove);
+    void setOnChange(std::function<void()> onChange);
+
+  private:
+    // Writes `devices` and, only when that worked, makes it the in-memory list. Lock held.
+    std::optional<Failure> saveLocked(std::vector<PairedDevice> devices);
+
+    const std::filesystem::path filePath_;
+    mutable std::mutex lock_;
+    std::vector<PairedDevice> devices_;
+    std::function<void(const Uuid&)> onRemove_;
+    std::function<void()> onChange_;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,821 @@
+#include "Kestrune/link/server/RemoteInputServer.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <unordered_set>
+#include <vector>
+
+#include "Kestrune/link/PairedDeviceStore.hpp"
+#include "Kestrune/link/RemoteSession.hpp"
+#include "Kestrune/link/server/ConnectionLimits.hpp"
+#include "Kestrune/link/server/IdleStopTimer.hpp"
+#include "Kestrune/link/server/PortPlan.hpp"
+#include "Kestrune/link/server/ServerTransport.hpp"
+#include "Kestrune/phone/outbox/MacOutbox.hpp"
+#include "KestruneRemoteKit/Protocol/MacFinder.hpp"
+#include "KestruneRemoteKit/Support/AtomicFile.hpp"
+#include "KestruneRemoteKit/Support/Log.hpp"
+#include "KestruneRemoteKit/Support/SerialQueue.hpp"
+
+namespace kestrune {
+
+namespace {
+
+constexpr std::string_view kLogCategory = "RemoteInputServer";
+// "Policy violation": the server ends connections it no longer wants with this code.
+constexpr std::uint16_t kCloseCodePolicyViolation = 1008;
+// Pictures go to phones in slices that stay far below the message limit once in Base64.
+constexpr std::size_t kPushImageChunkBytes = 65'536;
+// What waiting starts are told when the server stops before the listener was ready.
+constexpr const char* kStoppedBeforeReady = "启动完成前已停止";
+
+using Effect = RemoteSession::Effect;
+using Effects = RemoteSession::Effects;
+
+ConnectionSnapshot::Phase phaseOf(const RemoteSession& session) {
+    const auto& state = session.state();
+    if (state.is<RemoteSession::State::AwaitingAuth>()) return ConnectionSnapshot::Phase::awaitingAuth;
+    if (state.is<RemoteSession::State::AwaitingApproval>()) {
+        return ConnectionSnapshot::Phase::awaitingApproval;
+    }
+    if (state.is<RemoteSession::State::Authorized>()) return ConnectionSnapshot::Phase::authorized;
+    return ConnectionSnapshot::Phase::closed;
+}
+
+std::optional<Uuid> authorizedDevice(const RemoteSession& session) {
+    if (const auto* authorized = session.state().as<RemoteSession::State::Authorized>()) {
+        return authorized->deviceID;
+    }
+    return std::nullopt;
+}
+
+RemoteMessage ackError(RemoteError error) {
+    return RemoteMessage::Ack{false, std::string(rawValue(error)), std::nullopt, std::nullopt};
+}
+
+}  // namespace
+
+// Lets answers from the owner, which may arrive from any thread at any time, reach the queue while
+// the server exists and fall away harmlessly afterwards.
+struct RemoteInputServer::QueueHandle {
+    explicit QueueHandle(SerialQueue* queue) : queue(queue) {}
+
+    void post(std::function<void()> work) {
+        std::lock_guard lock(mutex);
+        if (queue) queue->post(std::move(work));
+    }
+    void detach() {
+        std::lock_guard lock(mutex);
+        queue = nullptr;
+    }
+
+    std::mutex mutex;
+    SerialQueue* queue;
+};
+
+struct RemoteInputServer::StatusBox {
+    AdvertisementStatus get() const {
+        std::lock_guard lock(mutex);
+        return status;
+    }
+    void set(AdvertisementStatus next) {
+        std::lock_guard lock(mutex);
+        status = std::move(next);
+    }
+
+    mutable std::mutex mutex;
+    AdvertisementStatus status;
+};
+
+struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessionContext {
+    struct Connection {
+        std::shared_ptr<WebSocketConnection> nw;
+        std::uint64_t order = 0;
+        RemoteSession session;
+        std::optional<TaskId> helloTimer;
+        std::uint64_t lastHeard = 0;
+        bool working = false;
+        std::optional<Uuid> pendingApproval;
+        std::string peerHost;
+        std::unordered_set<std::string> pushed;
+        std::optional<TaskId> subscriptionTimer;
+    };
+
+    Impl(Configuration configuration, Dependencies dependencies, SerialQueue& queue,
+         std::shared_ptr<QueueHandle> handle, std::shared_ptr<StatusBox> status)
+        : config(std::move(configuration)),
+          deps(std::move(dependencies)),
+          queue(queue),
+          handle(std::move(handle)),
+          status(std::move(status)),
+          idle(queue, config.idleTimeout, config.sendingIdleTimeout,
+               [this] { shutdown(StopReason::idle()); }) {}
+
+    // ----- owner callbacks -------------------------------------------------------------------
+
+    void toOwner(std::function<void()> work) { deps.ownerQueue.post(std::move(work)); }
+
+    // Wraps a completion handed to the owner so that calling it (from any thread) continues on the
+    // queue with the server still alive, and only the first call counts.
+    template <typename... Args>
+    std::function<void(Args...)> backOnQueue(std::function<void(Impl&, Args...)> continuation) {
+        auto called = std::make_shared<std::atomic<bool>>(false);
+        return [handle = handle, weak = weak_from_this(), continuation = std::move(continuation),
+                called](Args... args) {
+            if (called->exchange(true)) return;
+            handle->post([weak, continuation, args...] {
+                if (auto self = weak.lock()) continuation(*self, args...);
+            });
+        };
+    }
+
+    // ----- start and stop --------------------------------------------------------------------
+
+    void start(std::function<void(StartResult)> completion) {
+        if (!listener && pendingStarts.empty()) {
+            pendingStarts.push_back(std::move(completion));
+            launch(PortPlan::firstAttempt(lastPort, config.preferredPort));
+        } else if (port) {
+            toOwner([completion = std::move(completion), port = *port] { completion(port); });
+        } else {
+            pendingStarts.push_back(std::move(completion));
+        }
+    }
+
+    void launch(LaunchAttempt next) {
+        attempt = next;
+        const auto generation = ++listenerGeneration;
+        if (!tls) {
+            auto made = TlsServerContext::make(config.identity);
+            if (!made) return creationFailed(made.error());
+            tls = made.value();
+        }
+        ListenerOptions options;
+        options.loopbackOnly = config.loopbackOnly;
+        options.port = attempt.port;
+        auto opened = WebSocketListener::open(queue.context(), options, tls);
+        if (!opened) {
+            // A port in use shows up as the listener failing, as it would for a listener that
+            // could not come up later; the retry plan handles both.
+            queue.post([weak = weak_from_this(), generation, reason = opened.error()] {
+                if (auto self = weak.lock()) self->listenerFailed(generation, reason);
+            });
+            return;
+        }
+        listener = std::move(opened.value());
+        listener->acceptLoop(
+            [weak = weak_from_this(), generation](std::shared_ptr<WebSocketConnection> nw) {
+                auto self = weak.lock();
+                if (!self || generation != self->listenerGeneration) return nw->cancel();
+                self->accept(std::move(nw));
+            },
+            [weak = weak_from_this(), generation](const std::string& reason) {
+                if (auto self = weak.lock()) self->listenerFailed(generation, reason);
+            });
+        queue.post([weak = weak_from_this(), generation] {
+            if (auto self = weak.lock()) self->listenerReady(generation);
+        });
+    }
+
+    void creationFailed(const std::string& reason) {
+        log(LogLevel::error, kLogCategory, "listener cannot be created: " + reason);
+        const auto step = PortPlan::afterCreationFailure(attempt);
+        if (step.next == PortPlan::Next::launchNow) return launch(step.attempt);
+        completeStarts(StartFailure{reason});
+    }
+
+    void listenerReady(std::uint64_t generation) {
+        if (generation != listenerGeneration || !listener) return;
+        const auto readyPort = listener->port();
+        if (readyPort == 0) return;
+        port = readyPort;
+        lastPort = readyPort;
+        log(LogLevel::info, kLogCategory, "listening on port " + std::to_string(readyPort));
+        idle.reset();
+        advertise(readyPort);
+        completeStarts(readyPort);
+    }
+
+    void listenerFailed(std::uint64_t generation, const std::string& reason) {
+        if (generation != listenerGeneration) return;
+        log(LogLevel::warning, kLogCategory, "listener failed: " + reason);
+        const auto step = PortPlan::afterListenerFailure(attempt, port.has_value());
+        switch (step.next) {
+            case PortPlan::Next::stopFailed:
+                return shutdown(StopReason::failed(reason));
+            case PortPlan::Next::completeStartsWithError:
+                return completeStarts(StartFailure{reason});
+            case PortPlan::Next::launchNow:
+                dropListener();
+                return launch(step.attempt);
+            case PortPlan::Next::launchAfterDelay:
+                dropListener();
+                queue.postAfter(config.portRetryDelay,
+                                [weak = weak_from_this(), next = step.attempt] {
+                                    auto self = weak.lock();
+                                    if (!self || self->pendingStarts.empty() || self->listener) {
+                                        return;
+                                    }
+                                    self->launch(next);
+                                });
+                return;
+        }
+    }
+
+    void dropListener() {
+        ++listenerGeneration;
+        if (listener) listener->cancel();
+        listener.reset();
+        withdrawAdvertisement();
+    }
+
+    void completeStarts(StartResult result) {
+        auto starts = std::exchange(pendingStarts, {});
+        for (auto& completion : starts) {
+            toOwner([completion = std::move(completion), result] { completion(result); });
+        }
+    }
+
+    void shutdown(const StopReason& reason) {
+        if (!listener && pendingStarts.empty()) return;
+        dropListener();
+        port.reset();
+        completeStarts(StartFailure{reason.kind == StopReason::Kind::failed ? reason.message
+                                                                             : kStoppedBeforeReady});
+        idle.cancel();
+        tokens.invalidate();
+        closeAll();
+        log(LogLevel::info, kLogCategory, "stopped");
+        if (onStop) toOwner([onStop = onStop, reason] { onStop(reason); });
+    }
+
+    // The owner is going away: everything ends without telling anyone.
+    void teardown() {
+        pendingStarts.clear();
+        dropListener();
+        port.reset();
+        idle.cancel();
+        tokens.invalidate();
+        onApprovalWithdrawn = nullptr;
+        closeAll();
+    }
+
+    void closeAll() {
+        std::vector<std::uint64_t> orders;
+        for (const auto& [order, connection] : connections) orders.push_back(order);
+        for (const auto order : orders) closeConnection(order);
+    }
+
+    // ----- advertisement ---------------------------------------------------------------------
+
+    void advertise(std::uint16_t listeningPort) {
+        if (!config.bonjourFingerprint) return;
+        if (!deps.advertiser) {
+            return setAdvertisementStatus(
+                {AdvertisementStatus::State::unavailable, "no service advertiser available", {}});
+        }
+        ServiceDescription service;
+        service.type = std::string(MacFinder::serviceType);
+        service.port = listeningPort;
+        service.txt.emplace_back(std::string(MacFinder::fingerprintKey), *config.bonjourFingerprint);
+        deps.advertiser->advertise(
+            service, [status = status, handle = handle, weak = weak_from_this()](
+                         const AdvertisementStatus& next) {
+                status->set(next);
+                handle->post([weak, next] {
+                    if (auto self = weak.lock()) self->reportAdvertisement(next);
+                });
+            });
+    }
+
+    void withdrawAdvertisement() {
+        if (!deps.advertiser || !config.bonjourFingerprint) return;
+        deps.advertiser->withdraw();
+        setAdvertisementStatus({});
+    }
+
+    void setAdvertisementStatus(AdvertisementStatus next) {
+        status->set(next);
+        reportAdvertisement(next);
+    }
+
+    void reportAdvertisement(const AdvertisementStatus& next) {
+        if (next.state == AdvertisementStatus::State::unavailable) {
+            log(LogLevel::warning, kLogCategory, "the service is not advertised: " + next.reason);
+        }
+        if (onAdvertisementStatus) {
+            toOwner([callback = onAdvertisementStatus, next] { callback(next); });
+        }
+    }
+
+    // ----- accepting -------------------------------------------------------------------------
+
+    std::vector<ConnectionSnapshot> snapshots() const {
+        std::vector<ConnectionSnapshot> result;
+        result.reserve(connections.size());
+        for (const auto& [order, connection] : connections) {
+            result.push_back({order, connection.peerHost, phaseOf(connection.session),
+                              connection.working, connection.lastHeard});
+        }
+        return result;
+    }
+
+    void accept(std::shared_ptr<WebSocketConnection> nw) {
+        const auto decision =
+            decideAdmission(snapshots(), {config.maxPendingConnections, config.maxConnections});
+        if (decision.refuse) {
+            log(LogLevel::info, kLogCategory, "connection refused: every connection is busy");
+            return nw->cancel();
+        }
+        if (decision.evict) closeConnection(*decision.evict);
+
+        const auto order = ++sequence;
+        Connection& connection = connections[order];
+        connection.nw = nw;
+        connection.order = order;
+        connection.lastHeard = order;
+        connection.peerHost = nw->peerHost();
+        nw->start([weak = weak_from_this(), order](WebSocketConnection::State state,
+                                                   const std::string&) {
+            if (state != WebSocketConnection::State::failed &&
+                state != WebSocketConnection::State::cancelled) {
+                return;
+            }
+            if (auto self = weak.lock()) self->forget(order);
+        });
+        connection.helloTimer = queue.postAfter(config.helloTimeout, [weak = weak_from_this(), order] {
+            auto self = weak.lock();
+            if (!self) return;
+            auto* connection = self->find(order);
+            if (!connection) return;
+            connection->helloTimer.reset();
+            if (connection->session.state().is<RemoteSession::State::AwaitingAuth>()) {
+                self->closeConnection(order);
+            }
+        });
+        receiveNext(order);
+    }
+
+    Connection* find(std::uint64_t order) {
+        const auto found = connections.find(order);
+        return found == connections.end() ? nullptr : &found->second;
+    }
+
+    // ----- receiving -------------------------------------------------------------------------
+
+    void receiveNext(std::uint64_t order) {
+        auto* connection = find(order);
+        if (!connection) return;
+        connection->nw->receive([weak = weak_from_this(), order](WebSocketConnection::Incoming in) {
+            if (auto self = weak.lock()) self->received(order, std::move(in));
+        });
+    }
+
+    void received(std::uint64_t order, WebSocketConnection::Incoming incoming) {
+        auto* connection = find(order);
+        if (!connection) return;
+        if (incoming.kind != WebSocketConnection::Incoming::Kind::message) {
+            return closeConnection(order);
+        }
+        connection->lastHeard = ++sequence;
+        auto effects = connection->session.receive(incoming.payload, *this);
+
+        if (connection->session.state().is<RemoteSession::State::Authorized>()) {
+            if (connection->session.isSubscription()) {
+                armSubscriptionDeadline(*connection);
+            } else {
+                idle.reset();
+            }
+        }
+
+        const bool startsWork = std::any_of(effects.begin(), effects.end(), [](const Effect& e) {
+            return e.is<Effect::Execute>() || e.is<Effect::ReceiveImage>();
+        });
+        if (startsWork) {
+            connection->working = true;
+            perform(order, std::move(effects), [order](Impl& self) {
+                auto* connection = self.find(order);
+                if (!connection) return;
+                connection->working = false;
+                self.receiveNext(order);
+            });
+            return;
+        }
+        perform(order, std::move(effects), nullptr);
+        receiveNext(order);
+    }
+
+    void armSubscriptionDeadline(Connection& connection) {
+        if (connection.subscriptionTimer) queue.cancel(*connection.subscriptionTimer);
+        connection.subscriptionTimer =
+            queue.postAfter(config.subscriptionDeadline, [weak = weak_from_this(),
+                                                          order = connection.order] {
+                auto self = weak.lock();
+                if (!self) return;
+                if (auto* connection = self->find(order)) {
+                    connection->subscriptionTimer.reset();
+                    self->closeConnection(order);
+                }
+            });
+    }
+
+    // ----- effects ---------------------------------------------------------------------------
+
+    using Resume = std::function<void(Impl&)>;
+
+    void perform(std::uint64_t order, Effects effects, Resume resume) {
+        for (auto& effect : effects) {
+            std::visit([&](auto& value) { apply(order, value, resume); }, effect.value);
+        }
+    }
+
+    void apply(std::uint64_t order, Effect::Send& send, const Resume&) {
+        if (auto* connection = find(order)) sendMessage(*connection, send.message);
+    }
+
+    void sendMessage(Connection& connection, const RemoteMessage& message) {
+        auto encoded = message.encoded();
+        if (!encoded) return;
+        connection.nw->send(std::move(encoded.value()));
+    }
+
+    void apply(std::uint64_t order, Effect::RequestApproval& request, const Resume&) {
+        auto* connection = find(order);
+        if (!connection) return;
+        const auto id = Uuid::random();
+        if (!id) {
+            // Without an identifier the answer could be mixed up with another request's.
+            log(LogLevel::error, kLogCategory, "no secure random bytes for a pairing request");
+            return approvalAnswered(order, Uuid{}, false);
+        }
+        connection->pendingApproval = *id;
+        PairingRequest pairing{*id, request.deviceName, connection->peerHost};
+        auto reply = backOnQueue<bool>([order, id = *id](Impl& self, bool approved) {
+            self.approvalAnswered(order, id, approved);
+        });
+        toOwner([approve = deps.approve, pairing = std::move(pairing), reply = std::move(reply)] {
+            if (approve) {
+                approve(pairing, reply);
+            } else {
+                reply(false);
+            }
+        });
+    }
+
+    void approvalAnswered(std::uint64_t order, const Uuid& id, bool approved) {
+        auto* connection = find(order);
+        if (!connection) return;
+        if (connection->pendingApproval && *connection->pendingApproval != id) return;
+        connection->pendingApproval.reset();
+        auto effects = connection->session.resolveApproval(approved, *this);
+        const bool authorized = connection->session.state().is<RemoteSession::State::Authorized>();
+        perform(order, std::move(effects), nullptr);
+        if (authorized) idle.reset();
+    }
+
+    void apply(std::uint64_t order, Effect::Execute& execute, const Resume& resume) {
+        auto completion = backOnQueue<std::optional<RemoteError>>(
+            [order, resume](Impl& self, std::optional<RemoteError> error) {
+                self.workFinished(order, ImageOutcome{error, std::nullopt, std::nullopt}, resume);
+            });
+        toOwner([run = deps.executeCommand, message = std::move(execute.message),
+                 completion = std::move(completion)]() mutable {
+            if (run) {
+                run(std::move(message), completion);
+            } else {
+                completion(RemoteError::internal);
+            }
+        });
+    }
+
+    void apply(std::uint64_t order, Effect::ReceiveImage& image, const Resume& resume) {
+        auto completion =
+            backOnQueue<ImageOutcome>([order, resume](Impl& self, ImageOutcome outcome) {
+                self.workFinished(order, std::move(outcome), resume);
+            });
+        toOwner([deliver = deps.receiveImage, data = std::move(image.data), format = image.format,
+                 save = image.save, completion = std::move(completion)]() mutable {
+            if (deliver) {
+                deliver(std::move(data), format, save, completion);
+            } else {
+                completion(ImageOutcome{RemoteError::internal, std::nullopt, std::nullopt});
+            }
+        });
+    }
+
+    void workFinished(std::uint64_t order, ImageOutcome outcome, const Resume& resume) {
+        auto* connection = find(order);
+        // A connection closed meanwhile: the outcome has nowhere to go.
+        if (!connection) return;
+        perform(order,
+                connection->session.executionFinished(outcome.error, std::move(outcome.saved),
+                                                      std::move(outcome.savedIn)),
+                nullptr);
+        if (resume) resume(*this);
+    }
+
+    void apply(std::uint64_t order, Effect::Subscribed& subscribed, const Resume&) {
+        // One push channel per phone: the newest subscription replaces the older ones.
+        std::vector<std::uint64_t> older;
+        for (const auto& [other, connection] : connections) {
+            if (other == order || !connection.session.isSubscription()) continue;
+            if (authorizedDevice(connection.session) == subscribed.deviceID) older.push_back(other);
+        }
+        for (const auto other : older) closeConnection(other);
+        pushPending(order);
+    }
+
+    void apply(std::uint64_t order, Effect::PushAcknowledged& acknowledged, const Resume&) {
+        auto* connection = find(order);
+        if (!connection || !deps.outbox) return;
+        const auto device = authorizedDevice(connection->session);
+        if (!device) return;
+        if (deps.outbox->acknowledge(acknowledged.id, *device) && onPushAcknowledged) {
+            toOwner([callback = onPushAcknowledged, id = acknowledged.id] { callback(id); });
+        }
+    }
+
+    void apply(std::uint64_t order, Effect::Close&, const Resume&) { closeConnection(order); }
+
+    // ----- pushing ---------------------------------------------------------------------------
+
+    void pushToSubscriptions() {
+        std::vector<std::uint64_t> subscribers;
+        for (const auto& [order, connection] : connections) {
+            if (connection.session.isSubscription()) subscribers.push_back(order);
+        }
+        for (const auto order : subscribers) pushPending(order);
+    }
+
+    void pushPending(std::uint64_t order) {
+        auto* connection = find(order);
+        if (!connection || !deps.outbox) return;
+        const auto device = authorizedDevice(connection->session);
+        if (!device) return;
+        for (const auto& item : deps.outbox->pending(*device)) {
+            connection = find(order);
+            if (!connection) return;
+            if (connection->pushed.contains(item.id)) continue;
+            if (item.secret) {
+                pushSecret(*connection, *device, item);
+            } else if (item.text) {
+                connection->pushed.insert(item.id);
+                sendMessage(*connection,
+                            RemoteMessage::PushText{item.id, item.seq, *item.text, item.createdAt});
+            } else if (item.imageFormat && item.imageFile) {
+                pushImage(*connection, item);
+            }
+        }
+    }
+
+    void pushSecret(Connection& connection, const Uuid& device, const MacOutbox::Item& item) {
+        if (!connection.session.acceptsSecret()) {
+            // This phone keeps no passwords: it counts as delivered so the item does not wait.
+            if (deps.outbox->acknowledge(item.id, device) && onSecretRefused) {
+                toOwner([callback = onSecretRefused, id = item.id] { callback(id); });
+            }
+            return;
+        }
+        connection.pushed.insert(item.id);
+        sendMessage(connection,
+                    RemoteMessage::PushSecret{item.id, item.seq, *item.secret, item.createdAt});
+    }
+
+    void pushImage(Connection& connection, const MacOutbox::Item& item) {
+        const auto format = imageFormatFromRaw(*item.imageFormat);
+        if (!format) return;
+        const auto bytes = readWholeFile(deps.outbox->directory() / *item.imageFile);
+        if (!bytes || bytes->empty()) return;
+        connection.pushed.insert(item.id);
+        sendMessage(connection, RemoteMessage::PushImageBegin{item.id, *format,
+                                                              std::int64_t(bytes->size()), item.seq,
+                                                              item.createdAt});
+        std::int64_t index = 0;
+        for (std::size_t offset = 0; offset < bytes->size(); offset += kPushImageChunkBytes) {
+            const auto end = std::min(bytes->size(), offset + kPushImageChunkBytes);
+            sendMessage(connection,
+                        RemoteMessage::PushImageChunk{
+                            item.id, index++,
+                            Bytes(bytes->begin() + std::ptrdiff_t(offset),
+                                  bytes->begin() + std::ptrdiff_t(end))});
+        }
+        sendMessage(connection, RemoteMessage::PushImageEnd{item.id});
+    }
+
+    // ----- closing ---------------------------------------------------------------------------
+
+    // Drops the record without a word to the peer.
+    std::shared_ptr<WebSocketConnection> forget(std::uint64_t order) {
+        auto found = connections.find(order);
+        if (found == connections.end()) return nullptr;
+        Connection& connection = found->second;
+        if (connection.pendingApproval && onApprovalWithdrawn) {
+            toOwner([callback = onApprovalWithdrawn, id = *connection.pendingApproval] {
+                callback(id);
+            });
+        }
+        if (connection.helloTimer) queue.cancel(*connection.helloTimer);
+        if (connection.subscriptionTimer) queue.cancel(*connection.subscriptionTimer);
+        connection.session.close();
+        auto nw = std::move(connection.nw);
+        connections.erase(found);
+        return nw;
+    }
+
+    void closeConnection(std::uint64_t order) {
+        auto nw = forget(order);
+        if (!nw) return;
+        if (nw->state() != WebSocketConnection::State::ready) return nw->cancel();
+        std::weak_ptr<WebSocketConnection> weak = nw;
+        nw->sendClose(kCloseCodePolicyViolation, [weak] {
+            if (auto closing = weak.lock()) closing->cancel();
+        });
+        // A peer that never answers the close must not keep the socket.
+        queue.postAfter(config.closeGrace, [nw] { nw->cancel(); });
+    }
+
+    // ----- device removal --------------------------------------------------------------------
+
+    void deviceRemoved(const Uuid& device) {
+        std::vector<std::uint64_t> affected;
+        for (const auto& [order, connection] : connections) {
+            if (authorizedDevice(connection.session) == device) affected.push_back(order);
+        }
+        for (const auto order : affected) {
+            Effects effects;
+            effects.emplace_back(Effect::Send{ackError(RemoteError::unknownDevice)});
+            effects.emplace_back(Effect::Close{});
+            perform(order, std::move(effects), nullptr);
+        }
+        if (deps.outbox) deps.outbox->removeDevice(device);
+    }
+
+    // ----- RemoteSessionContext --------------------------------------------------------------
+
+    Date now() override { return deps.now(); }
+
+    std::optional<PairingTokenStore::Failure> consumePairingToken(std::string_view token,
+                                                                  Date at) override {
+        return tokens.consume(token, at);
+    }
+
+    std::optional<Uuid> authenticateDevice(std::string_view secret) override {
+        const auto device = deps.devices->authenticate(secret, now());
+        if (!device) return std::nullopt;
+        return device->id;
+    }
+
+    bool containsDevice(const Uuid& id) override { return deps.devices->contains(id); }
+
+    Result<PairedDeviceStore::Registration, PairedDeviceStore::Failure> registerDevice(
+        std::string_view name, Date at) override {
+        return deps.devices->registerDevice(name, at);
+    }
+
+    // ----- state -----------------------------------------------------------------------------
+
+    Configuration config;
+    Dependencies deps;
+    SerialQueue& queue;
+    std::shared_ptr<QueueHandle> handle;
+    std::shared_ptr<StatusBox> status;
+
+    std::function<void(StopReason)> onStop;
+    std::function<void(Uuid)> onApprovalWithdrawn;
+    std::function<void(std::string)> onPushAcknowledged;
+    std::function<void(std::string)> onSecretRefused;
+    std::function<void(AdvertisementStatus)> onAdvertisementStatus;
+
+    std::shared_ptr<TlsServerContext> tls;
+    std::unique_ptr<WebSocketListener> listener;
+    // Bumped whenever a listener is dropped, so events of an old one are recognised and ignored.
+    std::uint64_t listenerGeneration = 0;
+    LaunchAttempt attempt;
+    std::optional<std::uint16_t> port;
+    std::optional<std::uint16_t> lastPort;
+    std::vector<std::function<void(StartResult)>> pendingStarts;
+    std::uint64_t sequence = 0;
+    PairingTokenStore tokens;
+    // Ordered by acceptance, so "every connection" walks oldest first.
+    std::map<std::uint64_t, Connection> connections;
+    IdleStopTimer idle;
+};
+
+// -------------------------------------------------------------------------------------------------
+
+std::optional<std::uint16_t> RemoteInputServer::preferredPortFromSetting(std::int64_t setting) {
+    if (setting < 1) return std::nullopt;
+    return std::uint16_t(std::min<std::int64_t>(setting, 65535));
+}
+
+RemoteInputServer::RemoteInputServer(Configuration configuration, Dependencies dependencies)
+    : queue_(std::make_unique<SerialQueue>(queueLabel)),
+      handle_(std::make_shared<QueueHandle>(queue_.get())),
+      status_(std::make_shared<StatusBox>()) {
+    auto devices = dependencies.devices;
+    impl_ = std::make_shared<Impl>(std::move(configuration), std::move(dependencies), *queue_,
+                                   handle_, status_);
+    devices->setOnRemove([handle = handle_, weak = std::weak_ptr<Impl>(impl_)](const Uuid& id) {
+        handle->post([weak, id] {
+            if (auto self = weak.lock()) self->deviceRemoved(id);
+        });
+    });
+}
+
+RemoteInputServer::~RemoteInputServer() {
+    // The state is torn down on its own thread; handlers still queued find it gone.
+    queue_->sync([this] {
+        impl_->teardown();
+        impl_.reset();
+    });
+    handle_->detach();
+    queue_.reset();
+}
+
+namespace {
+template <typename Work>
+void onQueue(const std::shared_ptr<RemoteInputServer::Impl>& impl, SerialQueue& queue,
+             Work work) {
+    queue.post([weak = std::weak_ptr(impl), work = std::move(work)]() mutable {
+        if (auto self = weak.lock()) work(*self);
+    });
+}
+}  // namespace
+
+void RemoteInputServer::setOnStop(std::function<void(StopReason)> onStop) {
+    onQueue(impl_, *queue_, [onStop = std::move(onStop)](Impl& self) { self.onStop = onStop; });
+}
+
+void RemoteInputServer::setOnApprovalWithdrawn(std::function<void(Uuid)> onApprovalWithdrawn) {
+    onQueue(impl_, *queue_, [callback = std::move(onApprovalWithdrawn)](Impl& self) {
+        self.onApprovalWithdrawn = callback;
+    });
+}
+
+void RemoteInputServer::setOnPushAcknowledged(std::function<void(std::string)> onPushAcknowledged) {
+    onQueue(impl_, *queue_, [callback = std::move(onPushAcknowledged)](Impl& self) {
+        self.onPushAcknowledged = callback;
+    });
+}
+
+void RemoteInputServer::setOnSecretRefused(std::function<void(std::string)> onSecretRefused) {
+    onQueue(impl_, *queue_, [callback = std::move(onSecretRefused)](Impl& self) {
+        self.onSecretRefused = callback;
+    });
+}
+
+void RemoteInputServer::setOnAdvertisementStatus(
+    std::function<void(AdvertisementStatus)> onStatus) {
+    onQueue(impl_, *queue_, [callback = std::move(onStatus)](Impl& self) {
+        self.onAdvertisementStatus = callback;
+    });
+}
+
+void RemoteInputServer::start(std::function<void(StartResult)> completion) {
+    onQueue(impl_, *queue_,
+            [completion = std::move(completion)](Impl& self) { self.start(completion); });
+}
+
+void RemoteInputServer::stop() {
+    onQueue(impl_, *queue_, [](Impl& self) { self.shutdown(StopReason::requested()); });
+}
+
+void RemoteInputServer::issuePairingToken(
+    bool countsAsActivity, std::function<void(std::optional<PairingToken>)> completion) {
+    onQueue(impl_, *queue_, [countsAsActivity, completion = std::move(completion)](Impl& self) {
+        if (countsAsActivity) self.idle.reset();
+        std::optional<PairingToken> token;
+        if (self.listener) token = self.tokens.issue(self.now());
+        self.toOwner([completion, token] { completion(token); });
+    });
+}
+
+void RemoteInputServer::invalidatePairingToken() {
+    onQueue(impl_, *queue_, [](Impl& self) { self.tokens.invalidate(); });
+}
+
+void RemoteInputServer::setIdleTimeout(std::optional<Duration> timeout) {
+    onQueue(impl_, *queue_, [timeout](Impl& self) {
+        self.idle.setIdleTimeout(timeout, self.port.has_value());
+    });
+}
+
+void RemoteInputServer::setOpenedForSending(bool opened) {
+    onQueue(impl_, *queue_, [opened](Impl& self) {
+        self.idle.setOpenedForSending(opened, self.port.has_value());
+    });
+}
+
+void RemoteInputServer::noteSend() {
+    onQueue(impl_, *queue_, [](Impl& self) { self.idle.noteSend(self.port.has_value()); });
+}
+
+void RemoteInputServer::outboxDidChange() {
+    onQueue(impl_, *queue_, [](Impl& self) { self.pushToSubscriptions(); });
+}
+
+AdvertisementStatus RemoteInputServer::advertisementStatus() const { return status_->get(); }
+
+}  // namespace kestrune

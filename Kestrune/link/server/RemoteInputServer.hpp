@@ -1,0 +1,156 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Kestrune/link/Pairing.hpp"
+#include "Kestrune/link/server/ServiceAdvertiser.hpp"
+#include "Kestrune/link/tls/TLSIdentityStore.hpp"
+#include "KestruneRemoteKit/Protocol/RemoteError.hpp"
+#include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
+#include "KestruneRemoteKit/Support/MainQueue.hpp"
+#include "KestruneRemoteKit/Support/Result.hpp"
+#include "KestruneRemoteKit/Support/Uuid.hpp"
+
+namespace kestrune {
+
+class MacOutbox;
+class PairedDeviceStore;
+class SerialQueue;
+
+// The computer's end of the phone link: a TLS WebSocket listener on the local network, one
+// `RemoteSession` per connection, commands and pictures handed to the owner, outbox items pushed
+// to subscribed phones. All of its state lives on its own serial queue ("Kestrune.RemoteInputServer");
+// every public operation returns at once and does its work there, and every callback into the
+// owner is posted to the owner's queue. Answers from the owner may come from any thread.
+class RemoteInputServer {
+public:
+    using Seconds = std::chrono::duration<double>;
+
+    struct Configuration {
+        TLSIdentity identity;
+        // A connection still unauthenticated after this is closed.
+        Duration helloTimeout = std::chrono::seconds(10);
+        // Stop after this long without activity; none never stops.
+        std::optional<Duration> idleTimeout;
+        // The idle time-out in force while the server is open only for sending to phones.
+        Duration sendingIdleTimeout = std::chrono::seconds(1800);
+        std::size_t maxPendingConnections = 16;
+        std::size_t maxConnections = 8;
+        // Between sending a close frame and forcing the connection shut.
+        Duration closeGrace = std::chrono::seconds(2);
+        bool loopbackOnly = false;
+        std::optional<std::uint16_t> preferredPort;
+        // When set, the service is advertised with this certificate fingerprint.
+        std::optional<std::string> bonjourFingerprint;
+        // A subscription connection silent for this long is closed.
+        Duration subscriptionDeadline = std::chrono::seconds(30);
+        // Between tries of a port that is taken.
+        Duration portRetryDelay = std::chrono::milliseconds(300);
+    };
+
+    // The user setting "remoteInputPort" as a port: none below 1, 65535 above.
+    static std::optional<std::uint16_t> preferredPortFromSetting(std::int64_t setting);
+
+    struct PairingRequest {
+        Uuid id;
+        std::string deviceName;
+        std::string peer;
+        bool operator==(const PairingRequest&) const = default;
+    };
+
+    struct StopReason {
+        enum class Kind { failed, requested, idle };
+        Kind kind = Kind::requested;
+        std::string message;  // failed only
+
+        static StopReason failed(std::string message) { return {Kind::failed, std::move(message)}; }
+        static StopReason requested() { return {Kind::requested, {}}; }
+        static StopReason idle() { return {Kind::idle, {}}; }
+        bool operator==(const StopReason&) const = default;
+    };
+
+    // The listener could not be brought up; the description is the message itself.
+    struct StartFailure {
+        std::string message;
+        const std::string& description() const { return message; }
+        bool operator==(const StartFailure&) const = default;
+    };
+    using StartResult = Result<std::uint16_t, StartFailure>;
+
+    struct ImageOutcome {
+        std::optional<RemoteError> error;
+        std::optional<std::string> saved;
+        std::optional<std::string> savedIn;
+    };
+
+    // Each reply or completion must be called exactly once, from any thread.
+    using Approve = std::function<void(PairingRequest, std::function<void(bool)> reply)>;
+    using ExecuteCommand = std::function<void(
+        RemoteMessage command, std::function<void(std::optional<RemoteError>)> completion)>;
+    using ReceiveImage = std::function<void(Bytes data, ImageFormat format, bool save,
+                                            std::function<void(ImageOutcome)> completion)>;
+
+    struct Dependencies {
+        std::shared_ptr<PairedDeviceStore> devices;
+        std::shared_ptr<MacOutbox> outbox;  // may be empty: nothing is pushed then
+        // Where every callback into the owner runs; must outlive the server.
+        MainQueue& ownerQueue;
+        Approve approve;
+        ExecuteCommand executeCommand;
+        ReceiveImage receiveImage;
+        // Announces the service when a fingerprint is configured; may be empty.
+        std::shared_ptr<ServiceAdvertiser> advertiser;
+        std::function<Date()> now = [] { return std::chrono::system_clock::now(); };
+    };
+
+    // Sets the device store's removal callback, so that a removed phone's connections close.
+    RemoteInputServer(Configuration configuration, Dependencies dependencies);
+    // Closes everything and waits for the queue; never call it from the server's own queue.
+    ~RemoteInputServer();
+    RemoteInputServer(const RemoteInputServer&) = delete;
+    RemoteInputServer& operator=(const RemoteInputServer&) = delete;
+
+    // Callbacks, all optional; they run on the owner's queue.
+    void setOnStop(std::function<void(StopReason)> onStop);
+    void setOnApprovalWithdrawn(std::function<void(Uuid)> onApprovalWithdrawn);
+    void setOnPushAcknowledged(std::function<void(std::string)> onPushAcknowledged);
+    void setOnSecretRefused(std::function<void(std::string)> onSecretRefused);
+    void setOnAdvertisementStatus(std::function<void(AdvertisementStatus)> onStatus);
+
+    // The completion (on the owner's queue) receives the listening port or why there is none.
+    void start(std::function<void(StartResult)> completion);
+    void stop();
+
+    // A new one-time code (replacing any outstanding one) while the listener exists, else none.
+    void issuePairingToken(bool countsAsActivity,
+                           std::function<void(std::optional<PairingToken>)> completion);
+    void invalidatePairingToken();
+
+    void setIdleTimeout(std::optional<Duration> timeout);
+    void setOpenedForSending(bool opened);
+    void noteSend();
+    // Pushes what is pending to every subscription connection.
+    void outboxDidChange();
+
+    // Whether the service is announced on the network, and if not, why. Safe from any thread.
+    AdvertisementStatus advertisementStatus() const;
+
+    static constexpr const char* queueLabel = "Kestrune.RemoteInputServer";
+
+    struct Impl;
+
+private:
+    struct QueueHandle;
+    struct StatusBox;
+    std::unique_ptr<SerialQueue> queue_;
+    std::shared_ptr<QueueHandle> handle_;
+    std::shared_ptr<StatusBox> status_;
+    std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,224 @@
+#include "Kestrune/link/tls/TLSIdentityStore.hpp"
+
+#include <openssl/bio.h>
+#include <openssl/decoder.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "Kestrune/link/tls/ChildProcess.hpp"
+#include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "KestruneRemoteKit/L10n/TextFormat.hpp"
+#include "KestruneRemoteKit/Support/Crypto.hpp"
+
+namespace kestrune {
+
+namespace {
+
+constexpr const char* kOpensslPath = "/usr/bin/openssl";
+// A 2048-bit key takes well under a second; the margin covers a loaded machine and sanitizer builds,
+// while a hung tool still cannot stall the start of the phone connection forever.
+constexpr std::chrono::seconds kOpensslRunTimeout{120};
+// The certificate's validity: about ten years, so it effectively never lapses between pairings.
+constexpr const char* kCertificateDays = "3650";
+
+using Error = TLSIdentityStore::Error;
+using Failure = TLSIdentityStore::Failure;
+using SystemError = TLSIdentityStore::SystemError;
+
+std::string bioContents(BIO* bio) {
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio, &data);
+    return length > 0 ? std::string(data, static_cast<std::size_t>(length)) : std::string();
+}
+
+template <typename Write>
+std::string writeToMemory(Write write) {
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), &BIO_free);
+    if (!bio || write(bio.get()) != 1) return {};
+    return bioContents(bio.get());
+}
+
+// The identity files are small; anything bigger is not ours and is not read into memory.
+constexpr std::size_t kMaxIdentityFileBytes = 1 << 20;
+
+Result<std::string, Error> readFile(const std::filesystem::path& path) {
+    const auto failed = [&] {
+        return Error(SystemError{{errno, std::system_category()}, "cannot read " + path.string()});
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return failed();
+    std::string bytes;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            auto error = failed();
+            ::close(fd);
+            return error;
+        }
+        if (got == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+        if (bytes.size() > kMaxIdentityFileBytes) {
+            ::close(fd);
+            errno = EFBIG;
+            return failed();
+        }
+    }
+    ::close(fd);
+    return bytes;
+}
+
+// The certificate exactly as stored: trailing bytes would make the file's hash differ from the
+// certificate the phones see in the handshake, so they count as a bad certificate.
+std::shared_ptr<X509> parseCertificate(const std::string& der) {
+    const auto* cursor = reinterpret_cast<const unsigned char*>(der.data());
+    X509* certificate = d2i_X509(nullptr, &cursor, static_cast<long>(der.size()));
+    if (!certificate) return nullptr;
+    std::shared_ptr<X509> owned(certificate, &X509_free);
+    if (cursor != reinterpret_cast<const unsigned char*>(der.data()) + der.size()) return nullptr;
+    return owned;
+}
+
+// Only the PKCS#1 RSAPrivateKey form that the generation writes, whole.
+std::shared_ptr<EVP_PKEY> parseRsaPrivateKey(const std::string& der) {
+    EVP_PKEY* key = nullptr;
+    std::unique_ptr<OSSL_DECODER_CTX, decltype(&OSSL_DECODER_CTX_free)> decoder(
+        OSSL_DECODER_CTX_new_for_pkey(&key, "DER", "type-specific", "RSA", EVP_PKEY_KEYPAIR,
+                                      nullptr, nullptr),
+        &OSSL_DECODER_CTX_free);
+    if (!decoder) return nullptr;
+    const auto* cursor = reinterpret_cast<const unsigned char*>(der.data());
+    std::size_t remaining = der.size();
+    const bool decoded = OSSL_DECODER_from_data(decoder.get(), &cursor, &remaining) == 1;
+    std::shared_ptr<EVP_PKEY> owned(key, &EVP_PKEY_free);
+    if (!decoded || !key || remaining != 0 || EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) {
+        return nullptr;
+    }
+    return owned;
+}
+
+std::string opensslFailureText(const std::string& step, int status, const std::string& errorText) {
+    return formatText(localized("openssl %s exited with status %d: %s"), {step, status, errorText});
+}
+
+std::optional<Error> runOpenssl(const std::vector<std::string>& arguments) {
+    auto run = runChildProcess(kOpensslPath, arguments, kOpensslRunTimeout);
+    if (!run) {
+        const std::string step = arguments.empty() ? std::string() : arguments.front();
+        return Error(SystemError{run.error(), "cannot run openssl " + step});
+    }
+    if (run->succeeded()) return std::nullopt;
+    return Error(Failure::opensslFailed(opensslFailureText(
+        arguments.empty() ? std::string() : arguments.front(), run->status,
+        decodeUtf8Lossy(run->standardError))));
+}
+
+}  // namespace
+
+TLSIdentity::TLSIdentity(std::shared_ptr<x509_st> certificate,
+                         std::shared_ptr<evp_pkey_st> privateKey)
+    : certificate_(std::move(certificate)), privateKey_(std::move(privateKey)) {}
+
+bool TLSIdentity::configure(ssl_ctx_st* context) const {
+    return SSL_CTX_use_certificate(context, certificate_.get()) == 1 &&
+           SSL_CTX_use_PrivateKey(context, privateKey_.get()) == 1 &&
+           SSL_CTX_check_private_key(context) == 1;
+}
+
+std::string TLSIdentity::certificateDer() const {
+    unsigned char* der = nullptr;
+    const int length = i2d_X509(certificate_.get(), &der);
+    if (length <= 0) return {};
+    std::string bytes(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length));
+    OPENSSL_free(der);
+    return bytes;
+}
+
+std::string TLSIdentity::certificatePem() const {
+    return writeToMemory([&](BIO* bio) { return PEM_write_bio_X509(bio, certificate_.get()); });
+}
+
+std::string TLSIdentity::privateKeyPem() const {
+    return writeToMemory([&](BIO* bio) {
+        return PEM_write_bio_PrivateKey(bio, privateKey_.get(), nullptr, nullptr, 0, nullptr,
+                                        nullptr);
+    });
+}
+
+TLSIdentityStore::TLSIdentityStore(std::filesystem::path directory)
+    : directory_(std::move(directory)) {}
+
+Result<TLSIdentityStore::Loaded, Error> TLSIdentityStore::load() const {
+    auto certificateBytes = readFile(directory_ / certificateFileName);
+    if (!certificateBytes) return certificateBytes.error();
+    auto keyBytes = readFile(directory_ / keyFileName);
+    if (!keyBytes) return keyBytes.error();
+
+    auto certificate = parseCertificate(certificateBytes.value());
+    if (!certificate) return Error(Failure::badCertificate());
+    auto key = parseRsaPrivateKey(keyBytes.value());
+    if (!key) return Error(Failure::badKey());
+    // A key.der left by an interrupted generation does not belong to the older certificate.
+    if (X509_check_private_key(certificate.get(), key.get()) != 1) {
+        return Error(Failure::identityFailed());
+    }
+    return Loaded{TLSIdentity(std::move(certificate), std::move(key)),
+                  sha256Hex(certificateBytes.value())};
+}
+
+std::optional<Error> TLSIdentityStore::generate() const {
+    std::error_code ec;
+    std::filesystem::create_directories(directory_, ec);
+    if (ec) return Error(SystemError{ec, "cannot create " + directory_.string()});
+
+    const auto keyPem = (directory_ / keyPemFileName).string();
+    const auto certificatePem = (directory_ / certificatePemFileName).string();
+    const auto keyDer = (directory_ / keyFileName).string();
+    const auto certificateDer = (directory_ / certificateFileName).string();
+
+    auto failure = runOpenssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
+                               kCertificateDays, "-subj", "/CN=Kestrune", "-keyout", keyPem,
+                               "-out", certificatePem});
+    if (!failure) failure = runOpenssl({"rsa", "-in", keyPem, "-outform", "der", "-out", keyDer});
+    if (!failure) {
+        failure = runOpenssl({"x509", "-in", certificatePem, "-outform", "der", "-out",
+                              certificateDer});
+    }
+    if (!failure) {
+        std::filesystem::permissions(keyDer, std::filesystem::perms::owner_read |
+                                                 std::filesystem::perms::owner_write,
+                                     ec);
+        if (ec) failure = Error(SystemError{ec, "cannot restrict " + keyDer});
+    }
+
+    // The PEM copy holds the key in the clear; it must not outlive this call, whatever happened.
+    std::filesystem::remove(keyPem, ec);
+    std::filesystem::remove(certificatePem, ec);
+    return failure;
+}
+
+std::string describe(const TLSIdentityStore::Error& error) {
+    if (const auto* system = std::get_if<SystemError>(&error)) {
+        return system->context + ": " + system->code.message();
+    }
+    const auto& failure = std::get<Failure>(error);
+    switch (failure.kind) {
+        case Failure::Kind::opensslFailed:
+            return failure.message;
+        case Failure::Kind::badCertificate:
+            return "The stored certificate is not a valid X.509 certificate.";
+        case Failure::Kind::badKey:
+            return "The stored private key is not a valid RSA private key.";
+        case Failure::Kind::identityFailed:
+            return "The stored certificate and private key do not belong together.";
+    }
+    return {};
+}
+
+}  // namespace kestrune
