@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrune {
+
+// Where the refinement API key lives: a secret store, never the settings file.
+class LLMKeyStore {
+  public:
+    // The outcome of a write; converts to true on success. On failure `failureReason` says why
+    // in words the settings window can show (never containing the key).
+    struct WriteResult {
+        bool succeeded = false;
+        std::string failureReason;
+        explicit operator bool() const { return succeeded; }
+    };
+
+    virtual ~LLMKeyStore() = default;
+
+    // The stored key; none when there is none or it cannot be read.
+    virtual std::optional<std::string> read() = 0;
+
+    // Stores `value`; an empty value deletes the key (success when there was nothing to delete).
+    virtual WriteResult write(std::string_view value) = 0;
+};
+
+// A key store held in memory, for tests of everything that keeps a key.
+class InMemoryLLMKeyStore final : public LLMKeyStore {
+  public:
+    std::optional<std::string> value;
+    bool failWrites = false;
+
+    std::optional<std::string> read() override { return value; }
+    WriteResult write(std::string_view newValue) override;
+};
+
+}  // namespace kestrune

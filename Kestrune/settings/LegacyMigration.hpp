@@ -1,0 +1,65 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrune {
+
+class LLMKeyStore;
+class UserDefaults;
+
+// The one-time import of the settings and data that the earlier edition of the application kept
+// under its own name. Runs at start, before anything reads the settings; never overwrites.
+struct LegacyMigration {
+    // The file operations the move of the data folder needs; each failure comes back as text.
+    struct FileManager {
+        std::function<bool(const std::filesystem::path&)> fileExists;
+        std::function<std::optional<std::string>(const std::filesystem::path&)> createDirectories;
+        std::function<std::optional<std::string>(const std::filesystem::path& from,
+                                                 const std::filesystem::path& to)>
+            moveItem;
+
+        static FileManager live();
+    };
+
+    static constexpr std::string_view kOldDomainName = "zz.pellam.kestrune";
+    static constexpr std::string_view kMigratedKey = "migratedFromKestrune";
+    static constexpr std::string_view kCertificateInOldDirectory = "Remote/cert.der";
+    static constexpr std::string_view kMigratedTriggerKey = "modifier:63";
+    // Settings only the earlier edition wrote; finding one means it was really used.
+    static constexpr std::array<std::string_view, 10> kForkOnlyKeys = {
+        "sendToPhoneHotKey",
+        "interfaceLanguage",
+        "remoteInputEnabled",
+        "remoteInputPort",
+        "remoteInputUsePaste",
+        "remoteInputIdleTimeoutEnabled",
+        "remoteSendOriginalImagesToPhone",
+        "remoteImageSaveDestination",
+        "remoteImageSaveFolder",
+        "settingsLastPane"};
+
+    std::shared_ptr<UserDefaults> oldDefaults;  // may be null: nothing to read
+    std::string oldDomainName;
+    std::shared_ptr<UserDefaults> newDefaults;
+    std::filesystem::path oldDirectory;
+    std::filesystem::path newDirectory;
+    FileManager fileManager;
+    // Where a plain-text API key of the old settings goes, so it is never copied into the new
+    // settings file while a key store takes it.
+    std::shared_ptr<LLMKeyStore> keyStore;
+
+    // The standard settings, the data folders "Kestrune" and "Murrelo" under $XDG_DATA_HOME,
+    // and the Secret Service.
+    static LegacyMigration live();
+
+    // True when the check ran now; false when it had already run in an earlier start.
+    bool runIfNeeded() const;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,141 @@
+#include "Kestrune/settings/SettingsStore.hpp"
+
+#include <array>
+
+#include "Kestrune/settings/defaults/UserDefaults.hpp"
+
+namespace kestrune {
+
+namespace keys = settings_keys;
+
+SettingsStore::SettingsStore(std::shared_ptr<UserDefaults> defaults,
+                             std::shared_ptr<LLMKeyStore> keyStore, MainQueue& mainQueue)
+    : defaults_(std::move(defaults)), keyStore_(std::move(keyStore)), mainQueue_(&mainQueue) {
+    // Each value falls back to its default when absent, of another kind or unparsable.
+    if (auto raw = defaults_->string(keys::selectedLanguage)) {
+        selectedLanguage_.set(appLanguageFromRawValue(*raw).value_or(kDefaultLanguage));
+    }
+    if (auto raw = defaults_->string(keys::triggerKey)) {
+        if (auto key = TriggerKey::fromPersistedValue(*raw)) triggerKey_.set(*key);
+    }
+    llmEnabled_.set(defaults_->boolean(keys::llmEnabled).value_or(false));
+    if (auto url = defaults_->string(keys::llmBaseURL)) llmBaseURL_.set(*url);
+    llmAPIKey_.set(loadAPIKey());
+    if (auto model = defaults_->string(keys::llmModel)) llmModel_.set(*model);
+
+    // Through the setter, so a refused shortcut is removed from the database and a valid one is
+    // rewritten in its canonical form.
+    std::optional<GlobalHotKey> hotKey;
+    if (auto raw = defaults_->string(keys::sendToPhoneHotKey)) {
+        hotKey = GlobalHotKey::fromPersistedValue(*raw);
+    }
+    setSendToPhoneHotKey(hotKey);
+}
+
+std::string SettingsStore::loadAPIKey() {
+    // An earlier version kept the key in the database: move it to the key store, and leave it
+    // where it is when that fails, so the next start tries again.
+    if (auto legacy = defaults_->string(keys::legacyLLMAPIKey); legacy && !legacy->empty()) {
+        const auto written = keyStore_->write(*legacy);
+        keyStoreFailure_.set(written ? std::nullopt : std::optional(written.failureReason));
+        if (written) defaults_->remove(keys::legacyLLMAPIKey);
+        return *legacy;
+    }
+    return keyStore_->read().value_or(std::string());
+}
+
+void SettingsStore::setSelectedLanguage(AppLanguage language) {
+    willChange_.notify();
+    selectedLanguage_.set(language);
+    defaults_->set(keys::selectedLanguage, std::string(rawValue(language)));
+}
+
+void SettingsStore::setTriggerKey(TriggerKey key) {
+    willChange_.notify();
+    triggerKey_.set(key);
+    defaults_->set(keys::triggerKey, key.persistedValue());
+}
+
+void SettingsStore::setLLMEnabled(bool enabled) {
+    willChange_.notify();
+    llmEnabled_.set(enabled);
+    defaults_->set(keys::llmEnabled, enabled);
+}
+
+void SettingsStore::setLLMBaseURL(std::string url) {
+    willChange_.notify();
+    llmBaseURL_.set(url);
+    defaults_->set(keys::llmBaseURL, std::move(url));
+}
+
+void SettingsStore::setLLMAPIKey(std::string key) {
+    willChange_.notify();
+    llmAPIKey_.set(key);
+    writeAPIKey(key);
+}
+
+void SettingsStore::setLLMModel(std::string model) {
+    willChange_.notify();
+    llmModel_.set(model);
+    defaults_->set(keys::llmModel, std::move(model));
+}
+
+void SettingsStore::setSendToPhoneHotKey(std::optional<GlobalHotKey> hotKey) {
+    willChange_.notify();
+    sendToPhoneHotKey_.set(hotKey);
+    if (hotKey) {
+        defaults_->set(keys::sendToPhoneHotKey, hotKey->persistedValue());
+    } else {
+        defaults_->remove(keys::sendToPhoneHotKey);
+    }
+}
+
+void SettingsStore::writeAPIKey(std::string_view key) {
+    // The key itself never goes to the database; a refused write is kept only as its reason.
+    const auto written = keyStore_->write(key);
+    const std::optional<std::string> failure =
+        written ? std::nullopt : std::optional(written.failureReason);
+    if (failure != keyStoreFailure_.value()) {
+        willChange_.notify();
+        keyStoreFailure_.set(failure);
+    }
+}
+
+LLMConfiguration SettingsStore::llmConfiguration() const {
+    return {llmBaseURL_.value(), llmAPIKey_.value(), llmModel_.value(), llmEnabled_.value()};
+}
+
+Subscription SettingsStore::observeWillChange(std::function<void()> observer) {
+    return willChange_.add(std::move(observer));
+}
+
+Subscription SettingsStore::observeMenuChanges(std::function<void()> observer) {
+    // The three streams each yield their current value on subscription: those three events are
+    // not changes and are dropped.
+    struct State {
+        int toDrop = 3;
+        std::function<void()> observer;
+    };
+    auto state = std::make_shared<State>(State{3, std::move(observer)});
+    const auto onEvent = [weak = std::weak_ptr<State>(state), queue = mainQueue_] {
+        auto current = weak.lock();
+        if (!current) return;
+        if (current->toDrop > 0) {
+            --current->toDrop;
+            return;
+        }
+        queue->post([weak] {
+            if (auto alive = weak.lock()) alive->observer();
+        });
+    };
+    auto subscriptions = std::make_shared<std::array<Subscription, 3>>();
+    (*subscriptions)[0] = selectedLanguage_.subscribe([onEvent](const AppLanguage&) { onEvent(); });
+    (*subscriptions)[1] = llmEnabled_.subscribe([onEvent](const bool&) { onEvent(); });
+    (*subscriptions)[2] = triggerKey_.subscribe([onEvent](const TriggerKey&) { onEvent(); });
+    return Subscription([state, subscriptions]() mutable {
+        for (auto& subscription : *subscriptions) subscription.reset();
+        state.reset();
+    });
+}
+
+}  // namespace kestrune

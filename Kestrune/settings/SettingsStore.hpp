@@ -1,0 +1,100 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Kestrune/dictation/keys/TriggerKey.hpp"
+#include "Kestrune/settings/LLMKeyStore.hpp"
+#include "Kestrune/settings/Models.hpp"
+#include "Kestrune/settings/Published.hpp"
+#include "Kestrune/shell/hotkey/GlobalHotKey.hpp"
+#include "KestruneRemoteKit/Support/MainQueue.hpp"
+
+namespace kestrune {
+
+class UserDefaults;
+
+// The keys of the settings database that this store reads and writes.
+namespace settings_keys {
+inline constexpr std::string_view selectedLanguage = "selectedLanguage";
+inline constexpr std::string_view triggerKey = "triggerKey";
+inline constexpr std::string_view llmEnabled = "llmEnabled";
+inline constexpr std::string_view llmBaseURL = "llmBaseURL";
+inline constexpr std::string_view llmModel = "llmModel";
+// Only ever read: where an earlier version kept the API key in plain text.
+inline constexpr std::string_view legacyLLMAPIKey = "llmAPIKey";
+inline constexpr std::string_view sendToPhoneHotKey = "sendToPhoneHotKey";
+}  // namespace settings_keys
+
+// The user's dictation settings: loaded once from the settings database, every change written
+// straight back (the API key to the key store only), every change announced to observers.
+// Main thread only.
+class SettingsStore {
+  public:
+    static constexpr AppLanguage kDefaultLanguage = AppLanguage::simplifiedChinese;
+    // Right Alt (the right Option key code).
+    static constexpr std::int64_t kDefaultTriggerKeyCode = 61;
+    static constexpr std::string_view kDefaultBaseURL = "https://api.openai.com/v1";
+    static constexpr std::string_view kDefaultModel = "gpt-4.1-mini";
+
+    SettingsStore(std::shared_ptr<UserDefaults> defaults, std::shared_ptr<LLMKeyStore> keyStore,
+                  MainQueue& mainQueue);
+    SettingsStore(const SettingsStore&) = delete;
+    SettingsStore& operator=(const SettingsStore&) = delete;
+
+    const Published<AppLanguage>& selectedLanguage() const { return selectedLanguage_; }
+    const Published<TriggerKey>& triggerKey() const { return triggerKey_; }
+    const Published<bool>& llmEnabled() const { return llmEnabled_; }
+    const Published<std::string>& llmBaseURL() const { return llmBaseURL_; }
+    const Published<std::string>& llmAPIKey() const { return llmAPIKey_; }
+    const Published<std::string>& llmModel() const { return llmModel_; }
+    const Published<std::optional<GlobalHotKey>>& sendToPhoneHotKey() const {
+        return sendToPhoneHotKey_;
+    }
+    // Why the key store refused the last API key written, for the settings window to say;
+    // none after a successful write.
+    const Published<std::optional<std::string>>& keyStoreFailure() const {
+        return keyStoreFailure_;
+    }
+
+    void setSelectedLanguage(AppLanguage language);
+    void setTriggerKey(TriggerKey key);
+    void setLLMEnabled(bool enabled);
+    // Kept as typed: trimming is the settings form's job.
+    void setLLMBaseURL(std::string url);
+    void setLLMAPIKey(std::string key);
+    void setLLMModel(std::string model);
+    void setSendToPhoneHotKey(std::optional<GlobalHotKey> hotKey);
+
+    LLMConfiguration llmConfiguration() const;
+
+    // Called before any published value changes.
+    Subscription observeWillChange(std::function<void()> observer);
+
+    // Fires on the main queue after each change of the language, refinement switch or trigger
+    // key (what the status menu shows); subscribing alone does not fire it.
+    Subscription observeMenuChanges(std::function<void()> observer);
+
+  private:
+    std::string loadAPIKey();
+    void writeAPIKey(std::string_view key);
+
+    std::shared_ptr<UserDefaults> defaults_;
+    std::shared_ptr<LLMKeyStore> keyStore_;
+    MainQueue* mainQueue_;
+    Observers<> willChange_;
+
+    Published<AppLanguage> selectedLanguage_{kDefaultLanguage};
+    Published<TriggerKey> triggerKey_{TriggerKey::modifier(kDefaultTriggerKeyCode)};
+    Published<bool> llmEnabled_{false};
+    Published<std::string> llmBaseURL_{std::string(kDefaultBaseURL)};
+    Published<std::string> llmAPIKey_{std::string()};
+    Published<std::string> llmModel_{std::string(kDefaultModel)};
+    Published<std::optional<GlobalHotKey>> sendToPhoneHotKey_{std::nullopt};
+    Published<std::optional<std::string>> keyStoreFailure_{std::nullopt};
+};
+
+}  // namespace kestrune

@@ -1,0 +1,156 @@
+#include "Kestrune/settings/defaults/UserDefaults.hpp"
+
+#include "Kestrune/settings/defaults/DefaultsFile.hpp"
+#include "Kestrune/settings/defaults/XdgDirectories.hpp"
+#include "KestruneRemoteKit/Support/AtomicFile.hpp"
+#include "KestruneRemoteKit/Support/Log.hpp"
+
+namespace kestrune {
+
+namespace {
+
+constexpr std::string_view kLogCategory = "defaults";
+
+template <typename T>
+std::optional<T> as(const std::optional<DefaultsValue>& value) {
+    if (!value) return std::nullopt;
+    if (const T* typed = std::get_if<T>(&*value)) return *typed;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<DefaultsDictionary> loadDefaultsDomain(const std::filesystem::path& file) {
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) return std::nullopt;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec || size > kMaxDefaultsFileBytes) {
+        log(LogLevel::warning, kLogCategory, "ignoring oversized or unreadable " + file.string());
+        return std::nullopt;
+    }
+    const auto bytes = readWholeFile(file);
+    if (!bytes) {
+        log(LogLevel::warning, kLogCategory, "cannot read " + file.string());
+        return std::nullopt;
+    }
+    auto decoded = decodeDefaultsFile(*bytes);
+    if (!decoded) {
+        log(LogLevel::warning, kLogCategory, "ignoring " + file.string() + ": " + decoded.error());
+        return std::nullopt;
+    }
+    for (const auto& key : decoded.value().skippedKeys) {
+        // The key only: a value could be anything, a secret included.
+        log(LogLevel::warning, kLogCategory,
+            "ignoring the value of \"" + key + "\" in " + file.string() + ": unsupported kind");
+    }
+    return std::move(decoded.value().values);
+}
+
+UserDefaults::UserDefaults(std::filesystem::path directory, std::string domain)
+    : directory_(std::move(directory)), domain_(std::move(domain)) {
+    if (auto loaded = loadDefaultsDomain(fileOf(domain_))) values_ = std::move(*loaded);
+}
+
+std::shared_ptr<UserDefaults> UserDefaults::standard() {
+    static const auto instance =
+        std::make_shared<UserDefaults>(xdgConfigHome(), std::string(kStandardDomain));
+    return instance;
+}
+
+std::filesystem::path UserDefaults::fileOf(std::string_view domainName) const {
+    return directory_ / (std::string(domainName) + ".json");
+}
+
+std::optional<DefaultsValue> UserDefaults::object(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    const auto found = values_.find(key);
+    if (found == values_.end()) return std::nullopt;
+    return found->second;
+}
+
+std::optional<bool> UserDefaults::boolean(std::string_view key) const {
+    return as<bool>(object(key));
+}
+
+std::optional<std::int64_t> UserDefaults::integer(std::string_view key) const {
+    return as<std::int64_t>(object(key));
+}
+
+std::optional<std::string> UserDefaults::string(std::string_view key) const {
+    return as<std::string>(object(key));
+}
+
+std::optional<StringList> UserDefaults::stringList(std::string_view key) const {
+    return as<StringList>(object(key));
+}
+
+void UserDefaults::set(std::string_view key, DefaultsValue value) {
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = values_.find(key);
+        if (found != values_.end() && found->second == value) return;
+        values_.insert_or_assign(std::string(key), std::move(value));
+        saveLocked();
+    }
+    notify({std::string(key)});
+}
+
+void UserDefaults::remove(std::string_view key) {
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = values_.find(key);
+        if (found == values_.end()) return;
+        values_.erase(found);
+        saveLocked();
+    }
+    notify({std::string(key)});
+}
+
+std::optional<DefaultsDictionary> UserDefaults::persistentDomain(std::string_view name) const {
+    if (name == domain_) {
+        std::lock_guard lock(mutex_);
+        return values_;
+    }
+    return loadDefaultsDomain(fileOf(name));
+}
+
+void UserDefaults::setPersistentDomain(DefaultsDictionary values, std::string_view name) {
+    if (name != domain_) {
+        if (auto failure = writeFileAtomically(fileOf(name), encodeDefaultsFile(values))) {
+            log(LogLevel::error, kLogCategory,
+                "could not save domain " + std::string(name) + ": " + *failure);
+        }
+        return;
+    }
+    std::vector<std::string> changed;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [key, value] : values_) {
+            const auto next = values.find(key);
+            if (next == values.end() || next->second != value) changed.push_back(key);
+        }
+        for (const auto& [key, value] : values) {
+            if (!values_.count(key)) changed.push_back(key);
+        }
+        values_ = std::move(values);
+        saveLocked();
+    }
+    notify(changed);
+}
+
+Subscription UserDefaults::observe(std::function<void(const std::string& key)> observer) {
+    return observers_.add(std::move(observer));
+}
+
+void UserDefaults::saveLocked() const {
+    if (auto failure = writeFileAtomically(fileOf(domain_), encodeDefaultsFile(values_))) {
+        // The value stays in memory for this run; only its persistence failed.
+        log(LogLevel::error, kLogCategory, "could not save domain " + domain_ + ": " + *failure);
+    }
+}
+
+void UserDefaults::notify(const std::vector<std::string>& keys) {
+    for (const auto& key : keys) observers_.notify(key);
+}
+
+}  // namespace kestrune

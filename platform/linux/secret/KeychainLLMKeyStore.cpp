@@ -1,0 +1,103 @@
+#include "platform/linux/secret/KeychainLLMKeyStore.hpp"
+
+#include <libsecret/secret.h>
+
+#include <memory>
+#include <string>
+
+#include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "KestruneRemoteKit/Support/Log.hpp"
+
+namespace kestrune {
+
+namespace {
+
+constexpr std::string_view kLogCategory = "secret";
+// The label people see in a keyring manager.
+constexpr const char* kItemLabel = "Murrelo LLM API key";
+
+const SecretSchema* schema() {
+    static const SecretSchema instance = {KeychainLLMKeyStore::kSchemaName,
+                                          SECRET_SCHEMA_NONE,
+                                          {
+                                              {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                              {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                              {nullptr, SecretSchemaAttributeType(0)},
+                                          },
+                                          0,
+                                          nullptr,
+                                          nullptr,
+                                          nullptr,
+                                          nullptr,
+                                          nullptr,
+                                          nullptr,
+                                          nullptr};
+    return &instance;
+}
+
+struct ErrorFree {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
+
+struct ValueUnref {
+    void operator()(SecretValue* value) const { secret_value_unref(value); }
+};
+using ValuePtr = std::unique_ptr<SecretValue, ValueUnref>;
+
+// What went wrong in words a person can act on, followed by the Secret Service's own words.
+std::string failureReason(const GError* error) {
+    std::string reason;
+    if (error->domain == SECRET_ERROR && error->code == SECRET_ERROR_IS_LOCKED) {
+        reason = localized("The API key could not be saved because the keyring is locked.");
+    } else if (error->domain == G_IO_ERROR || error->domain == G_DBUS_ERROR) {
+        // No session bus, no Secret Service on it, or one without a usable default keyring.
+        reason = localized(
+            "The API key could not be saved because no Secret Service (keyring) is available "
+            "in this session.");
+    } else {
+        reason = localized("The API key could not be saved in the keyring.");
+    }
+    if (error->message) reason += std::string(" (") + error->message + ")";
+    return reason;
+}
+
+}  // namespace
+
+std::optional<std::string> KeychainLLMKeyStore::read() {
+    GError* rawError = nullptr;
+    ValuePtr value(secret_password_lookup_binary_sync(schema(), nullptr, &rawError, "service",
+                                                      kService, "account", kAccount, nullptr));
+    ErrorPtr error(rawError);
+    if (error) {
+        log(LogLevel::warning, kLogCategory,
+            std::string("cannot read the API key: ") + error->message);
+        return std::nullopt;
+    }
+    if (!value) return std::nullopt;
+    gsize length = 0;
+    const gchar* bytes = secret_value_get(value.get(), &length);
+    if (!g_utf8_validate(bytes, static_cast<gssize>(length), nullptr)) return std::nullopt;
+    return std::string(bytes, length);
+}
+
+LLMKeyStore::WriteResult KeychainLLMKeyStore::write(std::string_view value) {
+    GError* rawError = nullptr;
+    if (value.empty()) {
+        // False without an error means nothing was stored, which is what deleting wants.
+        secret_password_clear_sync(schema(), nullptr, &rawError, "service", kService, "account",
+                                   kAccount, nullptr);
+    } else {
+        const std::string text(value);
+        secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, kItemLabel, text.c_str(),
+                                   nullptr, &rawError, "service", kService, "account", kAccount,
+                                   nullptr);
+    }
+    ErrorPtr error(rawError);
+    if (!error) return {true, {}};
+    log(LogLevel::warning, kLogCategory,
+        std::string("cannot write the API key: ") + error->message);
+    return {false, failureReason(error.get())};
+}
+
+}  // namespace kestrune
