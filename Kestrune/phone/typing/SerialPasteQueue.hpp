@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "KestruneRemoteKit/Protocol/RemoteError.hpp"
+#include "KestruneRemoteKit/Support/MainQueue.hpp"
+
+namespace kestrune {
+
+// Runs pastes strictly one after another on the main thread, each after the previous one has
+// completely finished, and refuses work when too much is waiting in the current generation.
+class SerialPasteQueue {
+  public:
+    using Done = std::function<void(std::optional<RemoteError>)>;
+    // Asynchronous work: gets a probe that tells whether it has become stale (cancelled or the
+    // queue gone) and reports its outcome through `finished`, exactly once.
+    using Work = std::function<void(std::function<bool()> isStale, Done finished)>;
+    // The clipboard paste of one text; `finished` runs once the paste is complete.
+    using Paste = std::function<void(const std::string& text, std::function<void()> finished)>;
+
+    // Items queued or running per generation before new ones are refused with `busy`.
+    static constexpr int maxPending = 16;
+
+    SerialPasteQueue(MainQueue& main, Paste paste);
+    ~SerialPasteQueue();
+    SerialPasteQueue(const SerialPasteQueue&) = delete;
+    SerialPasteQueue& operator=(const SerialPasteQueue&) = delete;
+
+    // Both run on the main thread; `done` runs there too, exactly once.
+    void enqueue(Work work, Done done);
+    void enqueue(std::string text, Done done);
+
+    std::int64_t generation() const;
+    // Cancels every item that has not started; the running one sees itself as stale.
+    void bumpGeneration();
+
+    struct State;
+
+  private:
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace kestrune
