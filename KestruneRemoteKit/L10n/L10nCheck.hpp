@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+namespace kestrune {
+
+// The "--l10n-check" report, for the interface language now applied (the entry applies the stored
+// choice first). Three lines:
+//   "mac: " and the path of the application's chosen table (or its tables folder when none fits);
+//   three application texts separated by " / ";
+//   "kit: " and the kit's title for a connection that timed out, in the kit's own table.
+std::string l10nCheckReport();
+
+}  // namespace kestrune

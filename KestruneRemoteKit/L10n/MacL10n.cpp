@@ -1,0 +1,29 @@
+#include "KestruneRemoteKit/L10n/MacL10n.hpp"
+
+namespace kestrune {
+
+const ResourceBundle& MacL10n::resources() {
+    static const ResourceBundle app = L10n::resources("app", L10n::mainResourceFolder(), [] {
+        return ResourceBundle{L10n::buildTreeResourceFolder() / "app"};
+    });
+    return app;
+}
+
+LocalizedBundle MacL10n::bundle() {
+    return L10n::shared().bundle(resources(), L10n::appSourceLanguage);
+}
+
+std::string MacL10n::locale() {
+    return bundle().language.value_or(std::string(L10n::appSourceLanguage));
+}
+
+std::string localized(std::string_view englishKey) {
+    return L10n::shared().string(englishKey, MacL10n::resources(), L10n::appSourceLanguage);
+}
+
+std::string localizedFormat(std::string_view englishFormatKey,
+                            std::initializer_list<FormatValue> values) {
+    return formatText(localized(englishFormatKey), values);
+}
+
+}  // namespace kestrune
