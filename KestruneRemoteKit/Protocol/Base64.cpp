@@ -31,6 +31,15 @@ constexpr auto kDecode1 = makeDecodeTable(12);
 constexpr auto kDecode2 = makeDecodeTable(6);
 constexpr auto kDecode3 = makeDecodeTable(0);
 
+// The two characters for every 12-bit group, so encoding takes two lookups per three bytes.
+constexpr std::array<std::array<char, 2>, 4096> makePairTable() {
+    std::array<std::array<char, 2>, 4096> table{};
+    for (std::size_t i = 0; i < table.size(); ++i)
+        table[i] = {kAlphabet[i >> 6], kAlphabet[i & 0x3F]};
+    return table;
+}
+constexpr auto kEncodePairs = makePairTable();
+
 std::uint32_t decodeQuantum(const unsigned char* in) {
     return kDecode0[in[0]] | kDecode1[in[1]] | kDecode2[in[2]] | kDecode3[in[3]];
 }
@@ -116,10 +125,8 @@ void base64EncodeInto(std::span<const std::uint8_t> bytes, char* out) {
     for (; remaining >= 3; remaining -= 3, in += 3, out += 4) {
         const std::uint32_t bits =
             (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
-        out[0] = kAlphabet[bits >> 18];
-        out[1] = kAlphabet[(bits >> 12) & 0x3F];
-        out[2] = kAlphabet[(bits >> 6) & 0x3F];
-        out[3] = kAlphabet[bits & 0x3F];
+        std::memcpy(out, kEncodePairs[bits >> 12].data(), 2);
+        std::memcpy(out + 2, kEncodePairs[bits & 0xFFF].data(), 2);
     }
     if (remaining == 0) return;
     const std::uint32_t bits =

@@ -1,5 +1,5 @@
 #include <boost/json/monotonic_resource.hpp>
-#include <boost/json/serialize.hpp>
+#include <boost/json/serializer.hpp>
 #include <boost/json/value.hpp>
 
 #include "KestruneRemoteKit/Protocol/Base64.hpp"
@@ -24,18 +24,23 @@ class ObjectWriter {
 
     void string(std::string_view key, std::string_view text) {
         if (!detail::isValidUtf8(text)) {
-            if (!failure_) failure_ = "\"" + std::string(key) + "\" is not valid UTF-8";
+            if (!failure_) failure_ = std::string(key).append(" is not valid UTF-8");
             return;
         }
         object_.emplace(key, text);
+        expectSize(key, text.size());
     }
-    void integer(std::string_view key, std::int64_t number) { object_.emplace(key, number); }
+    void integer(std::string_view key, std::int64_t number) {
+        object_.emplace(key, number);
+        expectSize(key, kLongestInteger);
+    }
     void boolean(std::string_view key, bool flag) { object_.emplace(key, flag); }
     void date(std::string_view key, Date date) { object_.emplace(key, formatWireDate(date)); }
     void bytes(std::string_view key, const Bytes& data) {
         json::string text(object_.storage());
         text.resize(base64EncodedLength(data.size()));
         base64EncodeInto(data, text.data());
+        expectSize(key, text.size());
         object_.emplace(key, std::move(text));
     }
     void stringArray(std::string_view key, std::initializer_list<std::string_view> texts) {
@@ -50,11 +55,22 @@ class ObjectWriter {
     }
 
     const json::object& object() const { return object_; }
+    // What the text will take when nothing needs escaping; picture chunks come out in one piece.
+    std::size_t expectedSize() const { return expectedSize_; }
     const std::optional<std::string>& failure() const { return failure_; }
 
   private:
+    // Quotes, colon, comma and braces around a key and its value.
+    static constexpr std::size_t kPunctuation = 8;
+    static constexpr std::size_t kLongestInteger = 20;
+
+    void expectSize(std::string_view key, std::size_t valueSize) {
+        expectedSize_ += key.size() + valueSize + kPunctuation;
+    }
+
     json::object object_;
     std::optional<std::string> failure_;
+    std::size_t expectedSize_ = kPunctuation;
 };
 
 void writeFields(ObjectWriter& w, const M::Text& m) {
@@ -152,7 +168,17 @@ Result<std::string, M::EncodingFailure> RemoteMessage::encoded() const {
     std::visit([&](const auto& c) { writeFields(writer, c); }, value);
     if (writer.failure()) return EncodingFailure{*writer.failure()};
     // Boost.JSON never escapes "/" and keeps the insertion order of keys.
-    return json::serialize(writer.object());
+    json::serializer serializer;
+    serializer.reset(&writer.object());
+    std::string text(writer.expectedSize(), '\0');
+    std::size_t written = 0;
+    while (true) {
+        written += serializer.read(text.data() + written, text.size() - written).size();
+        if (serializer.done()) break;
+        text.resize(text.size() * 2);
+    }
+    text.resize(written);
+    return text;
 }
 
 }  // namespace kestrune
