@@ -1,15 +1,15 @@
 #include "Kestrune/link/tls/ChildProcess.hpp"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/pidfd.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <utility>
 
 extern char** environ;
@@ -22,10 +22,12 @@ namespace {
 // child never blocks on a full pipe.
 constexpr std::size_t kMaxCapturedBytesPerStream = 1 << 20;
 
-std::error_code lastError() { return {errno, std::system_category()}; }
+std::error_code lastError() {
+    return {errno, std::system_category()};
+}
 
 class FileDescriptor {
-public:
+  public:
     FileDescriptor() = default;
     explicit FileDescriptor(int fd) : fd_(fd) {}
     FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
@@ -43,7 +45,7 @@ public:
         fd_ = fd;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -61,14 +63,14 @@ std::error_code makePipe(Pipe& pipe) {
 }
 
 class SpawnActions {
-public:
+  public:
     SpawnActions() { ::posix_spawn_file_actions_init(&actions_); }
     ~SpawnActions() { ::posix_spawn_file_actions_destroy(&actions_); }
     SpawnActions(const SpawnActions&) = delete;
     SpawnActions& operator=(const SpawnActions&) = delete;
     posix_spawn_file_actions_t* get() { return &actions_; }
 
-private:
+  private:
     posix_spawn_file_actions_t actions_;
 };
 
@@ -77,7 +79,8 @@ void drain(FileDescriptor& fd, std::string& into) {
     std::array<char, 4096> buffer;
     const ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
     if (got > 0) {
-        const auto room = kMaxCapturedBytesPerStream - std::min(into.size(), kMaxCapturedBytesPerStream);
+        const auto room =
+            kMaxCapturedBytesPerStream - std::min(into.size(), kMaxCapturedBytesPerStream);
         into.append(buffer.data(), std::min(static_cast<std::size_t>(got), room));
     } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
         fd.reset();
@@ -104,9 +107,9 @@ int waitForExit(pid_t pid) {
 
 }  // namespace
 
-Result<ChildProcessOutcome, std::error_code> runChildProcess(const std::string& executable,
-                                                             const std::vector<std::string>& arguments,
-                                                             std::chrono::milliseconds timeout) {
+Result<ChildProcessOutcome, std::error_code> runChildProcess(
+    const std::string& executable, const std::vector<std::string>& arguments,
+    std::chrono::milliseconds timeout) {
     Pipe out, err;
     if (auto failed = makePipe(out)) return failed;
     if (auto failed = makePipe(err)) return failed;
@@ -129,7 +132,8 @@ Result<ChildProcessOutcome, std::error_code> runChildProcess(const std::string& 
     if (spawnError != 0) return std::error_code(spawnError, std::system_category());
 
     // A pidfd lets one poll() wait for output and for the exit at once, with a deadline.
-    FileDescriptor exitSignal(::pidfd_open(pid, 0));
+    // (glibc's own pidfd_open declaration lacks C linkage in C++, hence the raw system call.)
+    FileDescriptor exitSignal(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     bool exited = false;
     int waitStatus = 0;
     std::string standardOutput, standardError;
@@ -146,7 +150,8 @@ Result<ChildProcessOutcome, std::error_code> runChildProcess(const std::string& 
         std::array<pollfd, 3> watched{{{out.readEnd.get(), POLLIN, 0},
                                        {err.readEnd.get(), POLLIN, 0},
                                        {exited ? -1 : exitSignal.get(), POLLIN, 0}}};
-        const int ready = ::poll(watched.data(), watched.size(), static_cast<int>(remaining.count()));
+        const int ready =
+            ::poll(watched.data(), watched.size(), static_cast<int>(remaining.count()));
         if (ready < 0 && errno != EINTR) {
             const auto failure = lastError();
             ::kill(pid, SIGKILL);

@@ -24,9 +24,9 @@ struct ChildProcessOutcome {
 // Runs `executable` directly (no shell) with `arguments`, standard input from /dev/null, and
 // collects both output streams until it ends. A launch failure is the system's error; a child
 // still running after `timeout` is killed and reported as std::errc::timed_out.
-Result<ChildProcessOutcome, std::error_code> runChildProcess(const std::string& executable,
-                                                             const std::vector<std::string>& arguments,
-                                                             std::chrono::milliseconds timeout);
+Result<ChildProcessOutcome, std::error_code> runChildProcess(
+    const std::string& executable, const std::vector<std::string>& arguments,
+    std::chrono::milliseconds timeout);
 
 // Text a tool printed, as valid UTF-8: each byte that does not start or continue a well-formed
 // sequence becomes U+FFFD, so the text is safe to show and to log.

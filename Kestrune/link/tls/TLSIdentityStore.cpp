@@ -6,13 +6,12 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "Kestrune/link/tls/ChildProcess.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
-#include "KestruneRemoteKit/L10n/TextFormat.hpp"
 #include "KestruneRemoteKit/Support/Crypto.hpp"
 
 namespace kestrune {
@@ -20,8 +19,8 @@ namespace kestrune {
 namespace {
 
 constexpr const char* kOpensslPath = "/usr/bin/openssl";
-// A 2048-bit key takes well under a second; the margin covers a loaded machine and sanitizer builds,
-// while a hung tool still cannot stall the start of the phone connection forever.
+// A 2048-bit key takes well under a second; the margin covers a loaded machine and sanitizer
+// builds, while a hung tool still cannot stall the start of the phone connection forever.
 constexpr std::chrono::seconds kOpensslRunTimeout{120};
 // The certificate's validity: about ten years, so it effectively never lapses between pairings.
 constexpr const char* kCertificateDays = "3650";
@@ -85,12 +84,13 @@ std::shared_ptr<X509> parseCertificate(const std::string& der) {
     return owned;
 }
 
-// Only the PKCS#1 RSAPrivateKey form that the generation writes, whole.
+// An RSA private key as PKCS#1 RSAPrivateKey or wrapped in PKCS#8 PrivateKeyInfo: OpenSSL 3's
+// "openssl rsa" writes the wrapped form, older tools the bare one. The whole file must be the key.
 std::shared_ptr<EVP_PKEY> parseRsaPrivateKey(const std::string& der) {
     EVP_PKEY* key = nullptr;
     std::unique_ptr<OSSL_DECODER_CTX, decltype(&OSSL_DECODER_CTX_free)> decoder(
-        OSSL_DECODER_CTX_new_for_pkey(&key, "DER", "type-specific", "RSA", EVP_PKEY_KEYPAIR,
-                                      nullptr, nullptr),
+        OSSL_DECODER_CTX_new_for_pkey(&key, "DER", nullptr, "RSA", EVP_PKEY_KEYPAIR, nullptr,
+                                      nullptr),
         &OSSL_DECODER_CTX_free);
     if (!decoder) return nullptr;
     const auto* cursor = reinterpret_cast<const unsigned char*>(der.data());
@@ -104,7 +104,7 @@ std::shared_ptr<EVP_PKEY> parseRsaPrivateKey(const std::string& der) {
 }
 
 std::string opensslFailureText(const std::string& step, int status, const std::string& errorText) {
-    return formatText(localized("openssl %s exited with status %d: %s"), {step, status, errorText});
+    return localizedFormat("openssl %s exited with status %d: %s", {step, status, errorText});
 }
 
 std::optional<Error> runOpenssl(const std::vector<std::string>& arguments) {
@@ -114,9 +114,9 @@ std::optional<Error> runOpenssl(const std::vector<std::string>& arguments) {
         return Error(SystemError{run.error(), "cannot run openssl " + step});
     }
     if (run->succeeded()) return std::nullopt;
-    return Error(Failure::opensslFailed(opensslFailureText(
-        arguments.empty() ? std::string() : arguments.front(), run->status,
-        decodeUtf8Lossy(run->standardError))));
+    return Error(Failure::opensslFailed(
+        opensslFailureText(arguments.empty() ? std::string() : arguments.front(), run->status,
+                           decodeUtf8Lossy(run->standardError))));
 }
 
 }  // namespace
@@ -182,18 +182,17 @@ std::optional<Error> TLSIdentityStore::generate() const {
     const auto keyDer = (directory_ / keyFileName).string();
     const auto certificateDer = (directory_ / certificateFileName).string();
 
-    auto failure = runOpenssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
-                               kCertificateDays, "-subj", "/CN=Kestrune", "-keyout", keyPem,
-                               "-out", certificatePem});
+    auto failure =
+        runOpenssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", kCertificateDays,
+                    "-subj", "/CN=Kestrune", "-keyout", keyPem, "-out", certificatePem});
     if (!failure) failure = runOpenssl({"rsa", "-in", keyPem, "-outform", "der", "-out", keyDer});
     if (!failure) {
-        failure = runOpenssl({"x509", "-in", certificatePem, "-outform", "der", "-out",
-                              certificateDer});
+        failure =
+            runOpenssl({"x509", "-in", certificatePem, "-outform", "der", "-out", certificateDer});
     }
     if (!failure) {
-        std::filesystem::permissions(keyDer, std::filesystem::perms::owner_read |
-                                                 std::filesystem::perms::owner_write,
-                                     ec);
+        std::filesystem::permissions(
+            keyDer, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
         if (ec) failure = Error(SystemError{ec, "cannot restrict " + keyDer});
     }
 

@@ -18,7 +18,7 @@ namespace kestrune {
 
 // The server's certificate and its private key, held by OpenSSL. Copies share the same objects.
 class TLSIdentity {
-public:
+  public:
     TLSIdentity(std::shared_ptr<x509_st> certificate, std::shared_ptr<evp_pkey_st> privateKey);
 
     x509_st* certificate() const { return certificate_.get(); }
@@ -33,7 +33,7 @@ public:
     // PKCS#8 PEM, for TLS libraries that take the key as text. A secret: keep it in memory only.
     std::string privateKeyPem() const;
 
-private:
+  private:
     std::shared_ptr<x509_st> certificate_;
     std::shared_ptr<evp_pkey_st> privateKey_;
 };
@@ -41,7 +41,7 @@ private:
 // Keeps the link's self-signed certificate and RSA key as "cert.der" and "key.der" in a folder,
 // makes them with /usr/bin/openssl, and loads them as an identity plus the fingerprint phones pin.
 class TLSIdentityStore {
-public:
+  public:
     struct Failure {
         enum class Kind { opensslFailed, badCertificate, badKey, identityFailed };
         Kind kind = Kind::identityFailed;
@@ -87,7 +87,7 @@ public:
     // Makes a new key and certificate, replacing the old files. None on success.
     std::optional<Error> generate() const;
 
-private:
+  private:
     std::filesystem::path directory_;
 };
 

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <sys/stat.h>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "Kestrune/phone/outbox/MacOutbox.hpp"
+#include "KestruneRemoteKit/Support/AtomicFile.hpp"
+#include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
+
+namespace kestrune::testing {
+
+namespace fs = std::filesystem;
+
+class TemporaryDirectory {
+  public:
+    TemporaryDirectory() {
+        std::string pattern = (fs::temp_directory_path() / "outbox-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~TemporaryDirectory() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+inline Uuid device(const char* text) {
+    return Uuid::parse(text).value();
+}
+inline const Uuid kPhoneA = device("11111111-1111-4111-8111-111111111111");
+inline const Uuid kPhoneB = device("22222222-2222-4222-8222-222222222222");
+
+inline std::set<std::string> fileNames(const fs::path& directory) {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator entry(directory, ec), end; !ec && entry != end;
+         entry.increment(ec)) {
+        names.insert(entry->path().filename().string());
+    }
+    return names;
+}
+
+inline mode_t permissionBits(const fs::path& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+inline Bytes bytesOf(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
+
+// An outbox in a fresh folder whose clock and timers run on virtual time.
+class OutboxTest : public ::testing::Test {
+  protected:
+    fs::path dir() const { return folder.path() / "outbox"; }
+
+    std::shared_ptr<MacOutbox> open() {
+        auto outbox = MacOutbox::create(dir(), queue, [this] { return now; });
+        outbox->setOnChange([this] { ++changes; });
+        return outbox;
+    }
+
+    // Moves the clock and runs the timers that fall due.
+    void passTime(Duration by) {
+        now += std::chrono::duration_cast<Date::duration>(by);
+        queue.advance(by);
+    }
+
+    MacOutbox::Item enqueue(MacOutbox& outbox, MacOutbox::Content content,
+                            std::vector<Uuid> devices = {kPhoneA}) {
+        auto item = outbox.enqueue(std::move(content), devices);
+        EXPECT_TRUE(item.ok());
+        return item.ok() ? item.value() : MacOutbox::Item{};
+    }
+
+    TemporaryDirectory folder;
+    ManualMainQueue queue;
+    Date now = queue.wallNow();
+    int changes = 0;
+};
+
+}  // namespace kestrune::testing
