@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
+
+namespace kestrune {
+
+// One item the computer pushed to this phone.
+struct MacPush {
+    struct Text {
+        std::string text;
+        bool operator==(const Text&) const = default;
+    };
+    struct Image {
+        Bytes data;
+        ImageFormat format = ImageFormat::jpeg;
+        bool operator==(const Image&) const = default;
+    };
+    struct Secret {
+        std::string payload;
+        bool operator==(const Secret&) const = default;
+    };
+    using Content = std::variant<Text, Image, Secret>;
+
+    std::string id;
+    std::int64_t seq = 0;
+    Date sentAt;
+    Content content;
+
+    bool operator==(const MacPush&) const = default;
+};
+
+// What a subscription does with each message after it has subscribed: hands out complete items,
+// reassembles pictures from their chunks, and notices a refusal. No input or output of its own.
+class PushReceiver {
+  public:
+    // Largest picture accepted; a larger announced one is dropped (the computer refuses the same).
+    static constexpr std::int64_t maxImageBytes = 31'457'280;
+
+    // A picture being received.
+    struct Assembly {
+        std::string id;
+        ImageFormat format = ImageFormat::jpeg;
+        std::int64_t size = 0;  // announced byte count
+        std::int64_t seq = 0;
+        Date sentAt;
+        Bytes data;
+        std::int64_t nextIndex = 0;
+    };
+
+    struct Nothing {};
+    struct Rejected {
+        std::string error;
+    };
+    using Step = std::variant<Nothing, MacPush, Rejected>;
+
+    // A `MacPush` result is to be delivered and, when taken, acknowledged with `pushAck(id)`.
+    Step receive(RemoteMessage message);
+
+    const std::optional<Assembly>& assembly() const { return assembly_; }
+
+  private:
+    std::optional<Assembly> assembly_;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "KestruneRemoteKit/Client/Kit/MacPush.hpp"
+#include "KestruneRemoteKit/Support/MainQueue.hpp"
+#include "KestruneRemoteKit/Support/SerialQueue.hpp"
+
+namespace kestrune {
+
+// The phone's end of the subscription link: one long-lived connection over which the paired
+// computer pushes texts, passwords and pictures. One `run` is one connection from start to end;
+// reconnecting is the owner's business (it feeds the end reason to a ReconnectPlan). All work
+// and every callback runs on the client's own serial queue.
+class SubscriptionClient {
+  public:
+    struct Timing {
+        Duration heartbeatInterval;
+        Duration deadline;  // the link is given up when nothing arrives for this long
+        Duration connectTimeout;
+    };
+
+    struct End {
+        enum class Kind {
+            rejected,
+            closed,
+            deadlineMissed,
+            disconnected,
+            unreachable,
+            certificateMismatch
+        };
+        Kind kind = Kind::disconnected;
+        std::string errorText;  // rejected: the error the computer answered with
+
+        static End rejected(std::string text) { return {Kind::rejected, std::move(text)}; }
+        static End closed() { return {Kind::closed, {}}; }
+        static End deadlineMissed() { return {Kind::deadlineMissed, {}}; }
+        static End disconnected() { return {Kind::disconnected, {}}; }
+        static End unreachable() { return {Kind::unreachable, {}}; }
+        static End certificateMismatch() { return {Kind::certificateMismatch, {}}; }
+        bool operator==(const End&) const = default;
+    };
+
+    // Largest message read: a pushed picture chunk is far smaller, but the link must not refuse
+    // what a computer may legitimately send.
+    static constexpr std::size_t kMaxMessageBytes = 16 * 1024 * 1024;
+    // Close codes: normal closure, and going away when the link timed out.
+    static constexpr std::uint16_t kNormalClosure = 1000;
+    static constexpr std::uint16_t kGoingAway = 1001;
+    // Silence is checked five times per deadline, but at least once a second.
+    static constexpr Duration kMaxSilenceCheckPeriod = std::chrono::seconds(1);
+
+    SubscriptionClient(std::string host, std::uint16_t port, std::string fingerprint,
+                       std::string secret, Timing timing);
+    ~SubscriptionClient();
+    SubscriptionClient(const SubscriptionClient&) = delete;
+    SubscriptionClient& operator=(const SubscriptionClient&) = delete;
+
+    // Item handler: returns whether the item was taken; only a taken item is acknowledged.
+    using Deliver = std::function<bool(const MacPush&)>;
+
+    // Performs one connection. `onConnected` runs once the subscription is accepted; `finished`
+    // runs once with the reason the connection ended. Call once per client.
+    void run(std::function<void()> onConnected, Deliver deliver, std::function<void(End)> finished);
+
+    // Ends a running `run` with `closed`, or makes a later one end so at once.
+    void close();
+
+    bool hasUrl() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<SerialQueue> queue_;
+    std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace kestrune
