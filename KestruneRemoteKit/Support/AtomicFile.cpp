@@ -44,7 +44,9 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
     if (ec) return "cannot create " + dir.string() + ": " + ec.message();
 
     thread_local std::mt19937_64 random{std::random_device{}()};
-    const auto temp = dir / ("." + path.filename().string() + ".tmp-" + std::to_string(random()));
+    // The process id keeps forked children, which inherit the generator's state, apart.
+    const auto temp = dir / ("." + path.filename().string() + ".tmp-" + std::to_string(::getpid()) +
+                             "-" + std::to_string(random()));
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) return errnoText("cannot create temporary file");
     // The umask may have narrowed the mode at creation; state it exactly.

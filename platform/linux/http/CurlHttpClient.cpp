@@ -78,7 +78,8 @@ HttpOutcome perform(const HttpRequest& request, const CurlHttpClient::Shared& sh
     std::unique_ptr<CURL, EasyCleanup> easy(curl_easy_init());
     if (!easy) return HttpFailure{"cannot start an HTTP transfer"};
     CURL* e = easy.get();
-    Transfer transfer{.shared = &shared};
+    Transfer transfer;
+    transfer.shared = &shared;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     std::unique_ptr<curl_slist, SlistCleanup> headers;
