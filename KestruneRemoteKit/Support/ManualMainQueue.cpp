@@ -2,13 +2,26 @@
 
 namespace kestrune {
 
+namespace {
+
+// `from` + `delay`, with negative delays meaning now and "never" (Duration::max()) not wrapping
+// around into the past.
+Duration later(Duration from, Duration delay) {
+    if (delay <= Duration::zero()) return from;
+    return delay >= Duration::max() - from ? Duration::max() : from + delay;
+}
+
+}  // namespace
+
 ManualMainQueue::ManualMainQueue(WallClock::time_point start) : start_(start) {}
 
-void ManualMainQueue::post(std::function<void()> work) { postAfter(Duration::zero(), std::move(work)); }
+void ManualMainQueue::post(std::function<void()> work) {
+    postAfter(Duration::zero(), std::move(work));
+}
 
 TaskId ManualMainQueue::postAfter(Duration delay, std::function<void()> work) {
     const TaskId id = nextId_++;
-    const Duration due = now_ + std::max(delay, Duration::zero());
+    const Duration due = later(now_, delay);
     tasks_.emplace(Key{due, id}, std::move(work));
     dueById_.emplace(id, due);
     return id;
@@ -33,7 +46,7 @@ std::size_t ManualMainQueue::runUntilIdle() {
 }
 
 void ManualMainQueue::advance(Duration by) {
-    const Duration target = now_ + by;
+    const Duration target = later(now_, by);
     runUntilIdle();
     while (!tasks_.empty() && tasks_.begin()->first.due <= target) {
         now_ = tasks_.begin()->first.due;
