@@ -1,4 +1,5 @@
 #include <charconv>
+#include <type_traits>
 #include <utility>
 
 #include <boost/json/monotonic_resource.hpp>
@@ -247,10 +248,12 @@ template <std::size_t... I>
 std::optional<Result<M, Failure>> readType(std::string_view type, FieldReader& reader,
                                            std::index_sequence<I...>) {
     std::optional<Result<M, Failure>> result;
-    ((type == detail::wireType<std::variant_alternative_t<I, M::Value>>
-          ? (result.emplace(readCase<std::variant_alternative_t<I, M::Value>>(reader)), true)
-          : false) ||
-     ...);
+    const auto tryCase = [&]<typename Case>(std::type_identity<Case>) {
+        if (type != detail::wireType<Case>) return false;
+        result.emplace(readCase<Case>(reader));
+        return true;
+    };
+    (void)(tryCase(std::type_identity<std::variant_alternative_t<I, M::Value>>{}) || ...);
     return result;
 }
 
