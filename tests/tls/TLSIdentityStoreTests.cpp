@@ -265,6 +265,25 @@ TEST_F(TLSIdentityStoreTest, FailedOpensslRunNamesStepStatusAndToolOutput) {
     EXPECT_FALSE(store.load().ok());
 }
 
+TEST_F(TLSIdentityStoreTest, GenerationFailingAtTheLastStepIsRepairedByTheNextOne) {
+    // The certificate cannot be written where a folder stands: the key step has already run.
+    fs::create_directories(storeFile("cert.der"));
+
+    auto failure = store.generate();
+    ASSERT_TRUE(failure.has_value());
+    ASSERT_TRUE(failureOf(*failure).has_value()) << describe(*failure);
+    EXPECT_THAT(failureOf(*failure)->message, StartsWith("openssl x509 exited with status 1: "));
+    EXPECT_FALSE(fs::exists(storeFile("key.pem")));
+    EXPECT_FALSE(fs::exists(storeFile("cert.pem")));
+    ASSERT_TRUE(fs::exists(storeFile("key.der")));
+    EXPECT_EQ(permissionBits(storeFile("key.der")), 0600u);
+    EXPECT_FALSE(store.load().ok());
+
+    fs::remove(storeFile("cert.der"));
+    const auto loaded = generateAndLoad();
+    EXPECT_EQ(loaded.fingerprint, fingerprintByTheTool(storeFile("cert.der")));
+}
+
 TEST_F(TLSIdentityStoreTest, UnmakeableDirectoryIsAFileSystemError) {
     writeFile(directory.path() / "Murrelo", "a file where the folder should be");
     auto failure = store.generate();

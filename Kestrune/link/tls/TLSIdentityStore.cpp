@@ -190,11 +190,10 @@ std::optional<Error> TLSIdentityStore::generate() const {
         failure =
             runOpenssl({"x509", "-in", certificatePem, "-outform", "der", "-out", certificateDer});
     }
-    if (!failure) {
-        std::filesystem::permissions(
-            keyDer, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
-        if (ec) failure = Error(SystemError{ec, "cannot restrict " + keyDer});
-    }
+    // Also when a later step failed: a new key.der left behind must not be readable by others.
+    std::filesystem::permissions(
+        keyDer, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
+    if (ec && !failure) failure = Error(SystemError{ec, "cannot restrict " + keyDer});
 
     // The PEM copy holds the key in the clear; it must not outlive this call, whatever happened.
     std::filesystem::remove(keyPem, ec);
