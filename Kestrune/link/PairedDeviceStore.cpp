@@ -102,8 +102,8 @@ std::optional<Date> dateFromSeconds(const json::value& value) {
     const double seconds = value.to_number<double>();
     if (!std::isfinite(seconds) || std::fabs(seconds) > kLargestStoredSeconds) return std::nullopt;
     const double whole = std::floor(seconds);
-    const auto fraction = std::chrono::round<Date::duration>(
-        std::chrono::duration<double>(seconds - whole));
+    const auto fraction =
+        std::chrono::round<Date::duration>(std::chrono::duration<double>(seconds - whole));
     return Date(std::chrono::seconds(static_cast<std::int64_t>(whole)) + fraction);
 }
 

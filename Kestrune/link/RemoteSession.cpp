@@ -45,8 +45,9 @@ bool isRemovedFromNames(UChar32 scalar) {
     }
 }
 
+// Tabs and line breaks are control characters and already gone when names are trimmed.
 bool isBlank(UChar32 scalar) {
-    return scalar == '\t' || u_charType(scalar) == U_SPACE_SEPARATOR;
+    return u_charType(scalar) == U_SPACE_SEPARATOR;
 }
 
 // The scalars of `text` that may appear in a name; ill-formed UTF-8 is dropped with them.
@@ -57,8 +58,9 @@ std::u32string keptScalars(std::string_view text) {
     for (std::int64_t i = 0; i < length;) {
         UChar32 scalar = 0;
         U8_NEXT(bytes, i, length, scalar);
-        if (scalar >= 0 && !isRemovedFromNames(scalar))
+        if (scalar >= 0 && !isRemovedFromNames(scalar)) {
             scalars.push_back(static_cast<char32_t>(scalar));
+        }
     }
     return scalars;
 }
@@ -231,12 +233,14 @@ Effects RemoteSession::executionFinished(std::optional<RemoteError> error,
 }
 
 std::string RemoteSession::sanitize(std::string_view name) {
-    std::u32string scalars = keptScalars(name);
+    const std::u32string scalars = keptScalars(name);
     std::u32string_view trimmed = scalars;
-    while (!trimmed.empty() && isBlank(static_cast<UChar32>(trimmed.front())))
+    while (!trimmed.empty() && isBlank(static_cast<UChar32>(trimmed.front()))) {
         trimmed.remove_prefix(1);
-    while (!trimmed.empty() && isBlank(static_cast<UChar32>(trimmed.back())))
+    }
+    while (!trimmed.empty() && isBlank(static_cast<UChar32>(trimmed.back()))) {
         trimmed.remove_suffix(1);
+    }
     std::string result = boundedPrefix(trimmed);
     if (result.empty()) return localized("Unnamed Device");
     return result;

@@ -27,10 +27,12 @@ void writeText(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string readText(const fs::path& path) { return readWholeFile(path).value_or("<missing>"); }
+std::string readText(const fs::path& path) {
+    return readWholeFile(path).value_or("<missing>");
+}
 
 class PairedDeviceStoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "paired-devices-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
@@ -103,15 +105,16 @@ TEST_F(PairedDeviceStoreTest, FileIsOwnerOnlyAndReplacedWhole) {
 
 TEST_F(PairedDeviceStoreTest, FileFormatIsPrettySortedWithUpperCaseIdsAndSecondsDates) {
     const PairedDevice device{*Uuid::parse("0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d"),
-                              "Anna \"P\" \xE2\x9C\x93",
-                              std::string(64, 'e'),
+                              "Anna \"P\" \xE2\x9C\x93", std::string(64, 'e'),
                               Date(std::chrono::milliseconds(1'800'000'000'250)),
                               Date(std::chrono::milliseconds(1'800'000'100'500))};
     const std::string expected = R"([
   {
     "id" : "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D",
     "lastConnectedAt" : 1800000100.5,
-    "name" : "Anna \"P\" )" "\xE2\x9C\x93" R"(",
+    "name" : "Anna \"P\" )"
+                                 "\xE2\x9C\x93"
+                                 R"(",
     "pairedAt" : 1800000000.25,
     "secretHash" : "eeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeee"
   }
@@ -152,8 +155,9 @@ TEST_F(PairedDeviceStoreTest, UnusableFilesLoadAsAnEmptyListAndAreOverwrittenLat
         {"object at top level", good},
         {"element not an object", "[" + good + ",1]"},
         {"missing lastConnectedAt",
-         "[" + good + R"(,{"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4E","name":"B",)"
-                      R"("secretHash":"y","pairedAt":1}])"},
+         "[" + good +
+             R"(,{"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4E","name":"B",)"
+             R"("secretHash":"y","pairedAt":1}])"},
         {"id not a UUID", R"([{"id":"phone","name":"A","secretHash":"x","pairedAt":1,)"
                           R"("lastConnectedAt":2}])"},
         {"date as text", R"([{"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","name":"A",)"
@@ -198,8 +202,8 @@ TEST_F(PairedDeviceStoreTest, AuthenticateMatchesTheExactSecretAndRecordsTheTime
 
     std::string upper = registration.secret;
     for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    for (const std::string& wrong : {upper, registration.device.secretHash, std::string(),
-                                    registration.secret.substr(1)}) {
+    for (const std::string& wrong :
+         {upper, registration.device.secretHash, std::string(), registration.secret.substr(1)}) {
         EXPECT_FALSE(store.authenticate(wrong, kStart + 1h)) << wrong;
     }
     EXPECT_EQ(changes, 0);

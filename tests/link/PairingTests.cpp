@@ -40,8 +40,8 @@ TEST(PairingCodesEqualTest, ComparesEveryByteAndTheLength) {
         {"abc", "abc", true},
         {"abd", "abc", false},
         {"xbc", "abc", false},
-        {"ab", "abc", false},   // a prefix
-        {"abc", "ab", false},   // longer
+        {"ab", "abc", false},  // a prefix
+        {"abc", "ab", false},  // longer
         {"", "a", false},
         // Padding with zeros must not make a shorter code equal to one ending in NUL bytes.
         {std::string("ab"), std::string("ab\0", 3), false},
@@ -58,7 +58,7 @@ TEST(PairingCodesEqualTest, ComparesEveryByteAndTheLength) {
 }
 
 class PairingTokenStoreTest : public ::testing::Test {
-protected:
+  protected:
     PairingTokenStore store;
     std::string code() { return store.outstanding()->value; }
 };
@@ -89,7 +89,7 @@ TEST_F(PairingTokenStoreTest, WrongCodesLeaveTheRightOneUsableOnce) {
     store.issue(kStart);
     const std::string right = code();
     for (const std::string& wrong : {std::string("0"), right.substr(0, 39), right + "0",
-                                    std::string(40, 'g'), std::string()}) {
+                                     std::string(40, 'g'), std::string()}) {
         EXPECT_EQ(store.consume(wrong, kStart + 1s), Failure::mismatch) << wrong;
     }
     EXPECT_EQ(store.consume(right, kStart + 2s), std::nullopt);

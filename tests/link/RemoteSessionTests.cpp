@@ -16,10 +16,12 @@ using Effects = RemoteSession::Effects;
 using State = RemoteSession::State;
 using M = RemoteMessage;
 
-Bytes bytes(std::size_t count, std::uint8_t fill = 0xab) { return Bytes(count, fill); }
+Bytes bytes(std::size_t count, std::uint8_t fill = 0xab) {
+    return Bytes(count, fill);
+}
 
 class RemoteSessionTest : public ::testing::Test {
-protected:
+  protected:
     test::FakeSessionContext context;
 
     // A session authenticated with `hello` for a freshly paired device.
@@ -129,7 +131,8 @@ TEST_F(RemoteSessionTest, EveryFrameWhileAwaitingApprovalIsRefusedWithoutClosing
     for (const std::string& bytes :
          {frame(M::Text{"x"}), frame(M::Hello{"phone-secret"}), frame(M::Pair{"t", "n"}),
           std::string("garbage"), std::string()}) {
-        EXPECT_EQ(session.receive(bytes, context), Effects{ackError(RemoteError::awaitingApproval)});
+        EXPECT_EQ(session.receive(bytes, context),
+                  Effects{ackError(RemoteError::awaitingApproval)});
     }
     EXPECT_EQ(session.state(), State{State::AwaitingApproval{"Pixel"}});
 
@@ -229,9 +232,9 @@ TEST_F(RemoteSessionTest, RemovedDeviceIsToldAtItsNextFrame) {
 
 TEST_F(RemoteSessionTest, AnnouncedSizeLimit) {
     RemoteSession session = authorizedSession();
-    EXPECT_EQ(session.receive(frame(M::ImageBegin{"a", ImageFormat::jpeg,
-                                                  RemoteSession::kMaxImageBytes, true}),
-                              context),
+    EXPECT_EQ(session.receive(
+                  frame(M::ImageBegin{"a", ImageFormat::jpeg, RemoteSession::kMaxImageBytes, true}),
+                  context),
               Effects{ackOk()});
     ASSERT_TRUE(session.pendingImage());
     EXPECT_EQ(session.pendingImage()->size, RemoteSession::kMaxImageBytes);
@@ -272,12 +275,14 @@ TEST_F(RemoteSessionTest, RefusedChunksAndEndsDropThePicture) {
         M refused;
     };
     const std::vector<Case> cases = {
-        {"repeated index", {M::ImageChunk{"pic", 0, {1}}, M::ImageChunk{"pic", 1, {2}}},
+        {"repeated index",
+         {M::ImageChunk{"pic", 0, {1}}, M::ImageChunk{"pic", 1, {2}}},
          M::ImageChunk{"pic", 1, {3}}},
         {"skipped index", {M::ImageChunk{"pic", 0, {1}}}, M::ImageChunk{"pic", 2, {2}}},
         {"first index not zero", {}, M::ImageChunk{"pic", 1, {1}}},
         {"other picture's chunk", {}, M::ImageChunk{"other", 0, {1}}},
-        {"beyond the announced size", {M::ImageChunk{"pic", 0, {1, 2, 3}}},
+        {"beyond the announced size",
+         {M::ImageChunk{"pic", 0, {1, 2, 3}}},
          M::ImageChunk{"pic", 1, {4, 5}}},
         {"end before all bytes", {M::ImageChunk{"pic", 0, {1, 2, 3}}}, M::ImageEnd{"pic"}},
         {"end of another picture", {M::ImageChunk{"pic", 0, {1, 2, 3, 4}}}, M::ImageEnd{"x"}},
@@ -329,8 +334,8 @@ TEST_F(RemoteSessionTest, SubscribeTurnsTheConnectionIntoAPushChannel) {
     EXPECT_EQ(session.receive(frame(M::PushAck{"item-1"}), context),
               Effects{Effect::PushAcknowledged{"item-1"}});
     for (const std::string& bytes :
-         {frame(M::Text{"x"}), frame(M::Subscribe{false}), frame(M::ImageBegin{"a", ImageFormat::png, 1, false}),
-          std::string("garbage")}) {
+         {frame(M::Text{"x"}), frame(M::Subscribe{false}),
+          frame(M::ImageBegin{"a", ImageFormat::png, 1, false}), std::string("garbage")}) {
         EXPECT_EQ(session.receive(bytes, context), Effects{ackError(RemoteError::badMessage)});
     }
     // The flags stay as announced by the first subscribe.

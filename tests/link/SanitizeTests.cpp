@@ -49,8 +49,8 @@ TEST(SanitizeTest, RemovesInvisibleAndLayoutCharactersAndTrimsSpaces) {
 TEST(SanitizeTest, EmptyResultBecomesTheLocalizedDefault) {
     const std::string unnamed = localized("Unnamed Device");
     ASSERT_FALSE(unnamed.empty());
-    for (const std::string input : {"", "   ", "\x01\x02\t\n \r", "\xE2\x80\x8B\xE2\x80\x8B",
-                                    "\xFF\xFE"}) {
+    for (const std::string input :
+         {"", "   ", "\x01\x02\t\n \r", "\xE2\x80\x8B\xE2\x80\x8B", "\xFF\xFE"}) {
         EXPECT_EQ(RemoteSession::sanitize(input), unnamed);
     }
 }

@@ -13,7 +13,7 @@ namespace kestrune::test {
 // An in-memory context: a real pairing-code store, a set of paired devices keyed by secret, and a
 // clock the test moves by hand.
 class FakeSessionContext final : public RemoteSessionContext {
-public:
+  public:
     Date clock = Date(std::chrono::seconds(1'800'000'000));
     PairingTokenStore tokens;
     std::map<std::string, Uuid> secrets;
@@ -52,7 +52,9 @@ public:
 };
 
 // The frame of a message, as a phone would send it.
-inline std::string frame(RemoteMessage message) { return message.encoded().value(); }
+inline std::string frame(RemoteMessage message) {
+    return message.encoded().value();
+}
 
 inline RemoteSession::Effect ackOk() {
     return RemoteSession::Effect::Send{RemoteMessage::Ack{true, {}, {}, {}}};
@@ -61,7 +63,9 @@ inline RemoteSession::Effect ackError(RemoteError error) {
     return RemoteSession::Effect::Send{
         RemoteMessage::Ack{false, std::string(rawValue(error)), {}, {}}};
 }
-inline RemoteSession::Effect closeEffect() { return RemoteSession::Effect::Close{}; }
+inline RemoteSession::Effect closeEffect() {
+    return RemoteSession::Effect::Close{};
+}
 
 // The effects of a refusal with `error`, including the close it calls for.
 inline RemoteSession::Effects refusal(RemoteError error) {
