@@ -207,7 +207,11 @@ std::string_view rawValue(RemoteMessage::Modifier modifier);
 std::optional<RemoteMessage::Modifier> modifierFromRaw(std::string_view raw);
 
 // The wire form of dates: ISO 8601 in UTC with whole seconds, e.g. 2026-03-01T09:30:05Z.
+// Fractions of a second are dropped on writing.
 std::string formatWireDate(Date date);
+// Reads the written form, and also a numeric offset instead of "Z" (2026-03-01T10:30:05+01:00).
+// Fractions of a second, other layouts, impossible dates and dates the clock cannot hold are
+// refused.
 std::optional<Date> parseWireDate(std::string_view text);
 
 }  // namespace kestrune

@@ -271,7 +271,8 @@ TEST(RemoteMessageDecode, PushesReadIdSeqContentThenDate) {
               M(M::PushText{"a", 3, "t", sentAt}));
 }
 
-TEST(RemoteMessageDecode, IgnoresUnknownKeysAndKeyOrder) {
+TEST(RemoteMessageDecode, IgnoresUnknownKeysAndKeyOrderAndTakesARepeatedKeysLastValue) {
+    EXPECT_EQ(decoded(R"({"v":2,"v":1,"type":"text","payload":5,"payload":"b"})"), M(M::Text{"b"}));
     EXPECT_EQ(decoded(R"({"payload":"","type":"text","v":1})"), M(M::Text{""}));
     EXPECT_EQ(
         decoded(R"({"v":1,"extra":{"deep":[1,{"x":null}]},"type":"key","payload":"TAB","n":-1})"),
