@@ -31,25 +31,10 @@ const char* firstSetVariable(std::initializer_list<const char*> names) {
     return nullptr;
 }
 
-// The user's languages as gettext reads them: LANGUAGE (a list) unless the messages locale is "C",
-// then the messages locale itself.
 std::vector<std::string> systemPreferredLanguages() {
     const char* messages = firstSetVariable({"LC_ALL", "LC_MESSAGES", "LANG"});
-    const auto messagesLanguage = messages ? languageIdentifierFromPosix(messages) : std::nullopt;
-    std::vector<std::string> languages;
-    if (!messagesLanguage) return languages;
-    if (const char* list = std::getenv("LANGUAGE")) {
-        std::string_view rest(list);
-        while (!rest.empty()) {
-            const auto colon = rest.find(':');
-            if (auto language = languageIdentifierFromPosix(rest.substr(0, colon))) {
-                languages.push_back(std::move(*language));
-            }
-            rest = colon == std::string_view::npos ? std::string_view{} : rest.substr(colon + 1);
-        }
-    }
-    languages.push_back(*messagesLanguage);
-    return languages;
+    const char* list = std::getenv("LANGUAGE");
+    return userLanguages(list ? list : "", messages ? messages : "");
 }
 
 std::string systemCurrentLocale() {

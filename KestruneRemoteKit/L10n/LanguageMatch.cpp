@@ -112,4 +112,21 @@ std::optional<std::string> languageIdentifierFromPosix(std::string_view posixNam
     return identifier;
 }
 
+std::vector<std::string> userLanguages(std::string_view languageList,
+                                       std::string_view messagesLocale) {
+    const auto messagesLanguage = languageIdentifierFromPosix(messagesLocale);
+    std::vector<std::string> languages;
+    if (!messagesLanguage) return languages;
+    while (!languageList.empty()) {
+        const auto colon = languageList.find(':');
+        if (auto language = languageIdentifierFromPosix(languageList.substr(0, colon))) {
+            languages.push_back(std::move(*language));
+        }
+        languageList =
+            colon == std::string_view::npos ? std::string_view{} : languageList.substr(colon + 1);
+    }
+    languages.push_back(*messagesLanguage);
+    return languages;
+}
+
 }  // namespace kestrune

@@ -24,4 +24,10 @@ std::optional<std::string> languageCode(std::string_view identifier);
 // None for "C", "POSIX" (no language chosen) and for names that are not locale names.
 std::optional<std::string> languageIdentifierFromPosix(std::string_view posixName);
 
+// The user's languages as gettext reads them: the LANGUAGE list (colon-separated POSIX names) and
+// then the messages locale itself; nothing when the messages locale is "C" or unset, since gettext
+// ignores LANGUAGE then.
+std::vector<std::string> userLanguages(std::string_view languageList,
+                                       std::string_view messagesLocale);
+
 }  // namespace kestrune

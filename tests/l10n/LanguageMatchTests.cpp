@@ -54,5 +54,14 @@ TEST(LanguageMatch, PosixLocaleNames) {
     EXPECT_EQ(languageIdentifierFromPosix("../../etc"), std::nullopt);
 }
 
+TEST(LanguageMatch, UserLanguagesFollowGettextRules) {
+    EXPECT_EQ(userLanguages("zh_CN:en_GB", "de_DE.UTF-8"), (Languages{"zh-CN", "en-GB", "de-DE"}));
+    EXPECT_EQ(userLanguages("", "zh_CN.UTF-8"), Languages{"zh-CN"});
+    EXPECT_EQ(userLanguages("zh_CN::bad!:fr", "en_US.UTF-8"), (Languages{"zh-CN", "fr", "en-US"}));
+    // With no language chosen for messages, LANGUAGE does not count.
+    EXPECT_EQ(userLanguages("zh_CN", "C.UTF-8"), Languages{});
+    EXPECT_EQ(userLanguages("zh_CN", ""), Languages{});
+}
+
 }  // namespace
 }  // namespace kestrune
