@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -49,11 +50,18 @@ struct Typist::Impl {
     int maxKeycode = 0;
     int symsPerKeycode = 0;
     std::map<KeySym, KeyPosition> onKeymap;
+    // Keycodes free for our use: empty in the user's keymap, or currently carrying one of ours.
     std::vector<KeyCode> spares;
     KeyCode shiftKeycode = 0;
     KeyCode controlKeycode = 0;
-    // When each spare keycode last carried a key event, for the settle time.
-    std::map<KeyCode, Clock::time_point> lastUse;
+
+    // Characters we have put on spare keycodes; they stay there across chunks so that a text
+    // reuses them without touching the keymap again, and go back when typing pauses.
+    struct Borrowed {
+        KeySym keysym;
+        Clock::time_point lastUse;
+    };
+    std::map<KeyCode, Borrowed> borrowed;
 
     void loadKeymap() {
         onKeymap.clear();
@@ -67,14 +75,15 @@ struct Typist::Impl {
             const KeySym* row = syms + static_cast<std::ptrdiff_t>(i) * symsPerKeycode;
             bool empty =
                 std::all_of(row, row + symsPerKeycode, [](KeySym s) { return s == NoSymbol; });
-            if (empty) {
+            if (empty || borrowed.count(keycode) != 0) {
                 spares.push_back(keycode);
                 continue;
             }
             // Only the first group's plain and shifted levels: those need no other modifier.
             for (int level = 0; level < std::min(symsPerKeycode, 2); ++level) {
-                if (row[level] != NoSymbol)
+                if (row[level] != NoSymbol) {
                     onKeymap.try_emplace(row[level], KeyPosition{keycode, level == 1});
+                }
             }
         }
         XFree(syms);
@@ -83,22 +92,22 @@ struct Typist::Impl {
     }
 
     void tap(KeyCode keycode, bool shifted) {
-        if (shifted && shiftKeycode != 0)
+        if (shifted && shiftKeycode != 0) {
             XTestFakeKeyEvent(display, shiftKeycode, True, CurrentTime);
+        }
         XTestFakeKeyEvent(display, keycode, True, CurrentTime);
         XTestFakeKeyEvent(display, keycode, False, CurrentTime);
-        if (shifted && shiftKeycode != 0)
+        if (shifted && shiftKeycode != 0) {
             XTestFakeKeyEvent(display, shiftKeycode, False, CurrentTime);
+        }
     }
 
-    void waitUntilSettled(KeyCode keycode) {
-        auto it = lastUse.find(keycode);
-        if (it == lastUse.end()) return;
+    void waitUntilSettled(const Borrowed& use) {
         XFlush(display);
-        std::this_thread::sleep_until(it->second + keycodeSettleTime);
+        std::this_thread::sleep_until(use.lastUse + keycodeSettleTime);
     }
 
-    void mapSpare(KeyCode keycode, KeySym keysym) {
+    void mapKeycode(KeyCode keycode, KeySym keysym) {
         std::vector<KeySym> row(static_cast<std::size_t>(symsPerKeycode), NoSymbol);
         // Both levels, so that a Shift the user holds does not change the character.
         row[0] = keysym;
@@ -106,59 +115,72 @@ struct Typist::Impl {
         XChangeKeyboardMapping(display, keycode, symsPerKeycode, row.data(), 1);
     }
 
-    void restoreSpares(const std::vector<KeyCode>& used) {
-        for (KeyCode keycode : used) {
-            waitUntilSettled(keycode);
-            mapSpare(keycode, NoSymbol);
+    // The spare keycode carrying `keysym`, mapping one (the least recently used) if needed.
+    std::optional<KeyCode> keycodeFor(KeySym keysym) {
+        for (auto& [keycode, use] : borrowed) {
+            if (use.keysym == keysym) return keycode;
         }
-        XSync(display, False);
+        if (spares.empty()) return std::nullopt;
+        KeyCode chosen = spares.front();
+        for (KeyCode keycode : spares) {
+            auto it = borrowed.find(keycode);
+            if (it == borrowed.end()) {
+                chosen = keycode;
+                break;
+            }
+            if (it->second.lastUse < borrowed[chosen].lastUse) chosen = keycode;
+        }
+        if (auto it = borrowed.find(chosen); it != borrowed.end()) waitUntilSettled(it->second);
+        mapKeycode(chosen, keysym);
+        borrowed[chosen] = Borrowed{keysym, Clock::now()};
+        return chosen;
     }
 
     void type(std::u32string_view scalars) {
         OwnInjection marker;
         loadKeymap();
-        std::map<KeySym, KeyCode> assigned;
-        std::vector<KeyCode> remapped;  // every spare changed during this chunk
-        std::size_t nextSpare = 0;
         for (char32_t c : scalars) {
             KeySym keysym = keysymFor(c);
             if (auto on = onKeymap.find(keysym); on != onKeymap.end()) {
                 tap(on->second.keycode, on->second.shifted);
                 continue;
             }
-            auto spare = assigned.find(keysym);
-            if (spare == assigned.end()) {
-                if (spares.empty()) {
-                    log(LogLevel::warning, "x11", "no spare keycode to type a character with");
-                    continue;
-                }
-                // Take spares round-robin; once all are in use, a new batch reuses them after
-                // each one has settled.
-                KeyCode keycode = spares[nextSpare++ % spares.size()];
-                for (auto it = assigned.begin(); it != assigned.end(); ++it) {
-                    if (it->second == keycode) {
-                        assigned.erase(it);
-                        break;
-                    }
-                }
-                waitUntilSettled(keycode);
-                mapSpare(keycode, keysym);
-                if (std::find(remapped.begin(), remapped.end(), keycode) == remapped.end()) {
-                    remapped.push_back(keycode);
-                }
-                spare = assigned.emplace(keysym, keycode).first;
+            auto keycode = keycodeFor(keysym);
+            if (!keycode) {
+                log(LogLevel::warning, "x11", "no spare keycode to type a character with");
+                continue;
             }
-            tap(spare->second, false);
+            tap(*keycode, false);
             XFlush(display);
-            lastUse[spare->second] = Clock::now();
+            borrowed[*keycode].lastUse = Clock::now();
         }
         XFlush(display);
-        if (!remapped.empty()) restoreSpares(remapped);
+    }
+
+    void restoreKeymap() {
+        for (auto& [keycode, use] : borrowed) {
+            waitUntilSettled(use);
+            mapKeycode(keycode, NoSymbol);
+        }
+        borrowed.clear();
+        XSync(display, False);
     }
 };
 
 Typist::Typist(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-Typist::~Typist() = default;
+
+Typist::~Typist() {
+    restoreKeymap();
+}
+
+void Typist::restoreKeymap() {
+    if (impl_->connection->isBroken()) return;
+    impl_->restoreKeymap();
+}
+
+bool Typist::hasBorrowedKeycodes() const {
+    return !impl_->borrowed.empty();
+}
 
 std::unique_ptr<Typist> Typist::open() {
     auto connection = Connection::open("typing");

@@ -24,8 +24,11 @@ class Typist {
     static constexpr std::chrono::milliseconds keycodeSettleTime{50};
 
     // Types one chunk of text. Line feed, carriage return and tab are pressed as Return and Tab.
-    // The keymap is back to what it was when this returns.
+    // Characters put on spare keycodes stay there for the next chunks until restoreKeymap().
     void typeText(std::string_view utf8);
+    // Gives the borrowed keycodes back (each after its settle time). Also done on destruction.
+    void restoreKeymap();
+    bool hasBorrowedKeycodes() const;
     // Presses and releases one key given by its virtual key code (36 Return, 48 Tab, …).
     void pressKey(std::uint16_t virtualKeyCode);
     // Ctrl+V, or Ctrl+Shift+V when the focused window belongs to a terminal.

@@ -1,0 +1,84 @@
+// Direct typing into a Qt receiver under a real X server: how long until every character has
+// arrived, and whether the text arrived exactly. Run under scripts/with-test-services.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <string>
+
+#include "Kestrune/phone/typing/DirectTextInjector.hpp"
+#include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "ReceiverProcess.hpp"
+#include "platform/linux/x11/X11DirectTyping.hpp"
+
+namespace {
+
+using namespace kestrune;
+using Clock = std::chrono::steady_clock;
+
+// The lower bound the chunk pacing sets: one 10 ms pause between two chunks of 20 characters.
+double pacingFloorSeconds(std::size_t chunks) {
+    return static_cast<double>(chunks - 1) *
+           std::chrono::duration<double>(DirectTextInjector::interval).count();
+}
+
+std::string asciiText() {
+    std::string text;
+    for (std::size_t i = 0; text.size() < 4096; ++i)
+        text.push_back(static_cast<char>('!' + i % 94));
+    return text;
+}
+
+std::string cjkEmojiText() {
+    const char* pieces[] = {"漢", "字", "か", "な", "한",       "국",
+                            "어", "中", "文", "😀",  "👍🏽", "❤️"};
+    std::string text;
+    for (int i = 0; i < 1000; ++i) text += pieces[(i * 7) % 12];
+    return text;
+}
+
+void measure(const char* name, const std::string& text, testing::ReceiverProcess& receiver) {
+    SerialQueue queue("Kestrune.DirectTextInjector");
+    x11::DirectTyping backend(queue);
+    DirectTextInjector injector(
+        queue, [&](const std::string& chunk) { backend.post(chunk); },
+        [&](std::uint16_t key) { backend.pressKey(key); });
+    receiver.ask("clear");
+    auto chunks = DirectTextInjector::chunks(text).size();
+    std::promise<void> sent;
+    auto start = Clock::now();
+    injector.send(text, std::nullopt, [&](auto) { sent.set_value(); });
+    sent.get_future().wait();
+    auto sentAt = Clock::now();
+    std::string seen;
+    while ((seen = receiver.text()) != text && Clock::now() - start < std::chrono::seconds(120)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    auto arrivedAt = Clock::now();
+    double floor = pacingFloorSeconds(chunks);
+    double arrived = std::chrono::duration<double>(arrivedAt - start).count();
+    std::printf(
+        "%-22s chunks %4zu  sent %.3f s  arrived %.3f s  pacing floor %.3f s  ratio %.2f  %s\n",
+        name, chunks, std::chrono::duration<double>(sentAt - start).count(), arrived, floor,
+        arrived / floor, seen == text ? "exact" : "NOT EXACT");
+    queue.sync([] {});
+}
+
+}  // namespace
+
+int main() {
+    if (std::getenv("DISPLAY") == nullptr) {
+        std::fprintf(stderr, "needs an X display: run under scripts/with-test-services\n");
+        return 1;
+    }
+    // Accessibility events for every keystroke would measure the accessibility bus, not typing.
+    unsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
+    auto receiver = testing::ReceiverProcess::startQt();
+    if (!receiver || !receiver->focus()) {
+        std::fprintf(stderr, "the Qt receiver did not start\n");
+        return 1;
+    }
+    measure("4096 ASCII", asciiText(), *receiver);
+    measure("1000 CJK and emoji", cjkEmojiText(), *receiver);
+    return 0;
+}
