@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -82,20 +83,34 @@ TEST(TableContent, GettextAcceptsTheTables) {
     }
 }
 
-// Reads the string literal that starts at `at` (an opening quote), undoing simple escapes.
-std::optional<std::string> literalAt(const std::string& source, std::size_t at) {
+std::size_t skipSpace(const std::string& source, std::size_t at) {
+    while (at < source.size() && std::isspace(static_cast<unsigned char>(source[at]))) ++at;
+    return at;
+}
+
+// Reads the key at `at`: one string literal, or several adjacent ones (a long key split over
+// lines), undoing simple escapes. None when the argument is not a literal.
+std::optional<std::string> literalKeyAt(const std::string& source, std::size_t at) {
+    at = skipSpace(source, at);
+    if (at >= source.size() || source[at] != '"') return std::nullopt;
     std::string out;
-    for (std::size_t i = at + 1; i < source.size(); ++i) {
-        if (source[i] == '"') return out;
-        if (source[i] == '\n') return std::nullopt;
-        if (source[i] == '\\' && i + 1 < source.size()) {
-            const char next = source[++i];
-            out += next == 'n' ? '\n' : next == 't' ? '\t' : next;
-        } else {
-            out += source[i];
+    while (at < source.size() && source[at] == '"') {
+        std::size_t i = at + 1;
+        for (; i < source.size() && source[i] != '"'; ++i) {
+            if (source[i] == '\\' && i + 1 < source.size()) {
+                const char next = source[++i];
+                out += next == 'n' ? '\n' : next == 't' ? '\t' : next;
+            } else {
+                out += source[i];
+            }
         }
+        at = skipSpace(source, i + 1);
     }
-    return std::nullopt;
+    return out;
+}
+
+bool isIdentifierCharacter(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
 }
 
 // Every literal key that the program's sources look up must be in the tables, or users see the
@@ -106,9 +121,8 @@ TEST(TableContent, EveryKeyTheSourcesLookUpIsInTheTables) {
     const struct {
         std::string call;
         const StringTable* keys;
-    } lookups[] = {{"localized(\"", &appKeys},
-                   {"localizedFormat(\"", &appKeys},
-                   {"kitLocalized(\"", &kitKeys}};
+    } lookups[] = {
+        {"localized(", &appKeys}, {"localizedFormat(", &appKeys}, {"kitLocalized(", &kitKeys}};
     std::size_t checked = 0;
     for (const auto* top : {"Kestrune", "KestruneRemoteKit", "platform", "tools"}) {
         const auto dir = fs::path(MURRELO_SOURCE_DIR) / top;
@@ -122,11 +136,8 @@ TEST(TableContent, EveryKeyTheSourcesLookUpIsInTheTables) {
                 for (auto at = source->find(lookup.call); at != std::string::npos;
                      at = source->find(lookup.call, at + 1)) {
                     // "kitLocalized(" also ends in "Localized(": only whole names count.
-                    if (at > 0 && (std::isalnum(static_cast<unsigned char>((*source)[at - 1])) ||
-                                   (*source)[at - 1] == '_')) {
-                        continue;
-                    }
-                    const auto key = literalAt(*source, at + lookup.call.size() - 1);
+                    if (at > 0 && isIdentifierCharacter((*source)[at - 1])) continue;
+                    const auto key = literalKeyAt(*source, at + lookup.call.size());
                     if (!key) continue;
                     ++checked;
                     EXPECT_NE(lookup.keys->find(*key), nullptr)
