@@ -13,4 +13,9 @@ std::string l10nCheckReport() {
     return report;
 }
 
+std::string l10nCheckReport(InterfaceLanguage stored) {
+    stored.apply();
+    return l10nCheckReport();
+}
+
 }  // namespace kestrune

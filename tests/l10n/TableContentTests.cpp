@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -189,10 +190,26 @@ TEST(TableContent, SelfCheckReportsTheChosenTablesAndTexts) {
     l10n.setLanguageOverride("zh-Hans");
     EXPECT_EQ(l10nCheckReport(), "mac: " + (MacL10n::resources().folder / "zh-Hans.po").string() +
                                      "\n手机连接 / 配对新手机… / 刚刚\nkit: 电脑没有回应\n");
-    l10n.setLanguageOverride("en");
-    EXPECT_EQ(l10nCheckReport(), "mac: " + (MacL10n::resources().folder / "en.po").string() +
-                                     "\nPhone Connection / Pair a New Phone… / just now\n"
-                                     "kit: The computer isn’t responding\n");
+    l10n.setLanguageOverride("zh-Hans");
+    const std::string english = "mac: " + (MacL10n::resources().folder / "en.po").string() +
+                                "\nPhone Connection / Pair a New Phone… / just now\n"
+                                "kit: The computer isn’t responding\n";
+    EXPECT_EQ(l10nCheckReport(InterfaceLanguage::Case::english), english);
+    EXPECT_EQ(l10n.languageOverride(), "en") << "the stored choice is applied first";
+    // Following the system inside a test program: the source languages of both tables.
+    const std::string system = l10nCheckReport(InterfaceLanguage::Case::system);
+    EXPECT_EQ(system, "mac: " + (MacL10n::resources().folder / "en.po").string() +
+                          "\nPhone Connection / Pair a New Phone… / just now\nkit: 电脑没有回应\n");
+}
+
+TEST(TableContent, TheEnvironmentVariableNamesTheTablesFolder) {
+    const auto folder = fs::temp_directory_path() / ("l10n-env-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    ::setenv("MURRELO_L10N_DIR", folder.c_str(), 1);
+    EXPECT_EQ(L10n::mainResourceFolder(), folder);
+    ::unsetenv("MURRELO_L10N_DIR");
+    EXPECT_NE(L10n::mainResourceFolder(), folder);
+    fs::remove_all(folder);
 }
 
 }  // namespace
