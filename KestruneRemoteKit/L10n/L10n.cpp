@@ -138,17 +138,24 @@ LocalizedBundle L10n::bundle(const ResourceBundle& resources, std::string_view s
 
 std::shared_ptr<const StringTable> L10n::tableFor(const LocalizedBundle& bundle) {
     if (!bundle.language) return nullptr;
-    std::lock_guard lock(mutex_);
-    if (const auto found = tables_.find(bundle.path); found != tables_.end()) return found->second;
+    {
+        std::lock_guard lock(mutex_);
+        if (const auto found = tables_.find(bundle.path); found != tables_.end())
+            return found->second;
+    }
+    // Read outside the lock: a slow disk must not hold up lookups in tables already loaded.
     auto loaded = loadStringTable(bundle.path);
     std::shared_ptr<const StringTable> table;
-    if (loaded.ok()) {
-        table = std::make_shared<const StringTable>(std::move(loaded).value());
-    } else {
-        // Remembered as empty so the broken table is reported once; its keys show as they are.
-        log(LogLevel::error, "l10n", loaded.error());
+    if (loaded.ok()) table = std::make_shared<const StringTable>(std::move(loaded).value());
+    bool first;
+    {
+        std::lock_guard lock(mutex_);
+        const auto [entry, inserted] = tables_.emplace(bundle.path, table);
+        first = inserted;
+        table = entry->second;
     }
-    tables_.emplace(bundle.path, table);
+    // Remembered even when broken, so it is reported once; its keys then show as they are.
+    if (first && !loaded.ok()) log(LogLevel::error, "l10n", loaded.error());
     return table;
 }
 
