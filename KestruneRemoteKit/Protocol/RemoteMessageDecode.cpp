@@ -48,8 +48,8 @@ std::string elementText(const json::value& v) {
     return json::serialize(v);
 }
 
-// Reads one field at a time; the first failure is kept and every later read is refused, so a
-// chain of reads reports the failure of the earliest field in reading order.
+// Reads one field at a time and keeps the failure of the first read that fails. The readers below
+// chain their reads with &&, so the earliest field in reading order decides the failure.
 class FieldReader {
   public:
     explicit FieldReader(const json::object& object) : object_(object) {}

@@ -34,8 +34,15 @@ class ObjectWriter {
         object_.emplace(key, number);
         expectSize(key, kLongestInteger);
     }
-    void boolean(std::string_view key, bool flag) { object_.emplace(key, flag); }
-    void date(std::string_view key, Date date) { object_.emplace(key, formatWireDate(date)); }
+    void boolean(std::string_view key, bool flag) {
+        object_.emplace(key, flag);
+        expectSize(key, kLongestBoolean);
+    }
+    void date(std::string_view key, Date date) {
+        std::string text = formatWireDate(date);
+        expectSize(key, text.size());
+        object_.emplace(key, std::move(text));
+    }
     void bytes(std::string_view key, const Bytes& data) {
         json::string text(object_.storage());
         text.resize(base64EncodedLength(data.size()));
@@ -45,12 +52,22 @@ class ObjectWriter {
     }
     void stringArray(std::string_view key, std::initializer_list<std::string_view> texts) {
         json::array array(object_.storage());
-        for (std::string_view text : texts) array.emplace_back(text);
+        std::size_t size = 0;
+        for (std::string_view text : texts) {
+            array.emplace_back(text);
+            size += text.size() + kPunctuation;
+        }
+        expectSize(key, size);
         object_.emplace(key, std::move(array));
     }
     void modifiers(std::string_view key, const std::vector<M::Modifier>& mods) {
         json::array array(object_.storage());
-        for (M::Modifier modifier : mods) array.emplace_back(rawValue(modifier));
+        std::size_t size = 0;
+        for (M::Modifier modifier : mods) {
+            array.emplace_back(rawValue(modifier));
+            size += rawValue(modifier).size() + kPunctuation;
+        }
+        expectSize(key, size);
         object_.emplace(key, std::move(array));
     }
 
@@ -62,7 +79,8 @@ class ObjectWriter {
   private:
     // Quotes, colon, comma and braces around a key and its value.
     static constexpr std::size_t kPunctuation = 8;
-    static constexpr std::size_t kLongestInteger = 20;
+    static constexpr std::size_t kLongestInteger = 20;  // -9223372036854775808
+    static constexpr std::size_t kLongestBoolean = 5;   // false
 
     void expectSize(std::string_view key, std::size_t valueSize) {
         expectedSize_ += key.size() + valueSize + kPunctuation;
