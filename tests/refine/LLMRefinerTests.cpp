@@ -5,6 +5,7 @@
 #include <future>
 
 #include "Kestrune/dictation/refine/LLMRefiner.hpp"
+#include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "LocalChatServer.hpp"
 #include "platform/linux/http/CurlHttpClient.hpp"
@@ -104,6 +105,16 @@ TEST(ChatResponse, MissingOrMistypedRequiredPartsFail) {
           "{\"choices\":[{\"message\":{\"content\":\"\xff\"}}]}", "", "{"}) {
         EXPECT_TRUE(decodedText(body).starts_with("error: ")) << body;
     }
+}
+
+TEST(RefinementErrors, FollowTheInterfaceLanguageAndKeepTheServicesWords) {
+    L10n::shared().setLanguageOverride("zh-Hans");
+    const auto failed = LLMRefiner::interpretOutcome(
+        HttpOutcome(HttpResponse{401, R"({"error":"bad key 100%s"})"}), "fallback");
+    const auto empty = LLMRefiner::chatCompletionsURL(" ");
+    L10n::shared().setLanguageOverride(std::nullopt);
+    EXPECT_EQ(failed.error().description, R"(LLM 请求失败：{"error":"bad key 100%s"})");
+    EXPECT_EQ(empty.error().localizedDescription(), "API 基础 URL 为空。");
 }
 
 // The refiner against a local stand-in for the service, through the real HTTP client.

@@ -41,8 +41,8 @@ namespace {
 
 constexpr std::string_view kCompletionsPath = "/chat/completions";
 
-LLMRequestError llmError(std::string_view englishText, std::string_view suffix = {}) {
-    return {LLMRequestError::Kind::llm, localized(englishText) + std::string(suffix)};
+LLMRequestError llmError(std::string_view englishText) {
+    return {LLMRequestError::Kind::llm, localized(englishText)};
 }
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing beyond U+10FFFF.
@@ -336,7 +336,8 @@ LLMOutcome LLMRefiner::interpretOutcome(const HttpOutcome& outcome, std::string_
         const std::string detail = isValidUtf8(response.body)
                                        ? response.body
                                        : "HTTP " + std::to_string(response.statusCode);
-        return llmError("LLM request failed: ", detail);
+        return LLMRequestError{LLMRequestError::Kind::llm,
+                               localizedFormat("LLM request failed: %s", {detail})};
     }
     auto decoded = decodeChatResponse(response.body);
     if (!decoded) return LLMRequestError{LLMRequestError::Kind::decoding, decoded.error()};
