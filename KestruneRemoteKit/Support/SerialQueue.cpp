@@ -1,12 +1,12 @@
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 
+#include <pthread.h>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <future>
 #include <mutex>
-#include <pthread.h>
 #include <thread>
 #include <unordered_map>
 
@@ -23,22 +23,32 @@ struct SerialQueue::Impl {
     std::thread thread;
 };
 
-SerialQueue::SerialQueue(std::string label) : label_(std::move(label)), impl_(std::make_unique<Impl>()) {
-    impl_->thread = std::thread([this] {
-        // Linux limits thread names to 15 characters; the tail of the label is the useful part.
-        const std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
+SerialQueue::SerialQueue(std::string label)
+    : label_(std::move(label)), impl_(std::make_shared<Impl>()) {
+    // Linux limits thread names to 15 characters; the tail of the label is the useful part.
+    const std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
+    // The thread shares the io_context, so it can outlive this object when destroyed from the
+    // queue.
+    impl_->thread = std::thread([impl = impl_, name] {
         pthread_setname_np(pthread_self(), name.c_str());
-        impl_->io.run();
+        impl->io.run();
     });
 }
 
 SerialQueue::~SerialQueue() {
     impl_->guard.reset();
     impl_->io.stop();
-    if (impl_->thread.joinable()) impl_->thread.join();
+    if (impl_->thread.get_id() == std::this_thread::get_id()) {
+        // Joining oneself is impossible: the thread ends once the running work returns.
+        impl_->thread.detach();
+    } else if (impl_->thread.joinable()) {
+        impl_->thread.join();
+    }
 }
 
-void SerialQueue::post(std::function<void()> work) { asio::post(impl_->io, std::move(work)); }
+void SerialQueue::post(std::function<void()> work) {
+    asio::post(impl_->io, std::move(work));
+}
 
 TaskId SerialQueue::postAfter(Duration delay, std::function<void()> work) {
     auto timer = std::make_shared<asio::steady_timer>(impl_->io, delay);
@@ -48,12 +58,13 @@ TaskId SerialQueue::postAfter(Duration delay, std::function<void()> work) {
         id = impl_->nextId++;
         impl_->timers.emplace(id, timer);
     }
-    timer->async_wait([this, id, timer, work = std::move(work)](const boost::system::error_code& error) {
+    timer->async_wait([impl = impl_.get(), id, timer,
+                       work = std::move(work)](const boost::system::error_code& error) {
         bool stillWanted;
         {
-            std::lock_guard lock(impl_->timersMutex);
+            std::lock_guard lock(impl->timersMutex);
             // A cancel that came after the timer fired but before this ran has erased the id.
-            stillWanted = impl_->timers.erase(id) == 1;
+            stillWanted = impl->timers.erase(id) == 1;
         }
         if (stillWanted && !error) work();
     });
@@ -73,9 +84,13 @@ void SerialQueue::cancel(TaskId id) {
     asio::post(impl_->io, [timer] { timer->cancel(); });
 }
 
-bool SerialQueue::isCurrent() const { return impl_->io.get_executor().running_in_this_thread(); }
+bool SerialQueue::isCurrent() const {
+    return impl_->io.get_executor().running_in_this_thread();
+}
 
-asio::io_context& SerialQueue::context() { return impl_->io; }
+asio::io_context& SerialQueue::context() {
+    return impl_->io;
+}
 
 void SerialQueue::sync(const std::function<void()>& work) {
     std::promise<void> done;

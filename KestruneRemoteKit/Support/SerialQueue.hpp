@@ -12,10 +12,12 @@ class io_context;
 namespace kestrune {
 
 // One thread running a single-threaded io_context: the serial queues of the server, of direct
-// typing and of the file-manager question. Work posted from any thread runs in order on that thread.
-// Destruction stops the thread after the work already running; pending work is dropped.
+// typing and of the file-manager question. Work posted from any thread runs in order on that
+// thread. Destruction stops the thread after the work already running; pending work is dropped. The
+// last owner may release the queue from work running on it: the thread then ends by itself
+// afterwards.
 class SerialQueue final : public MainQueue {
-public:
+  public:
     explicit SerialQueue(std::string label);
     ~SerialQueue() override;
     SerialQueue(const SerialQueue&) = delete;
@@ -34,10 +36,10 @@ public:
     // Runs `work` on the queue and waits for it (never call from the queue itself).
     void sync(const std::function<void()>& work);
 
-private:
+  private:
     struct Impl;
     std::string label_;
-    std::unique_ptr<Impl> impl_;
+    std::shared_ptr<Impl> impl_;
 };
 
 }  // namespace kestrune

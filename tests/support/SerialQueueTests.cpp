@@ -134,6 +134,25 @@ TEST(SerialQueue, DestructionDropsPendingWorkAndReleasesIt) {
     EXPECT_TRUE(watch.expired()) << "dropped work releases what it holds";
 }
 
+TEST(SerialQueue, TheLastOwnerMayReleaseTheQueueFromItsOwnWork) {
+    auto queue = std::make_unique<SerialQueue>("Kestrune.test.self");
+    std::atomic<bool> laterRan{false};
+    std::promise<void> gate;
+    std::promise<void> released;
+    auto releasedFuture = released.get_future();
+    // Everything is queued before any of it runs, so nothing here races the release.
+    queue->post([opened = gate.get_future().share()] { opened.wait(); });
+    queue->post([&] {
+        queue.reset();  // e.g. a server whose last reference goes away in its own callback
+        released.set_value();
+    });
+    queue->post([&] { laterRan = true; });
+    queue->postAfter(1h, [&] { laterRan = true; });
+    gate.set_value();
+    releasedFuture.wait();
+    EXPECT_FALSE(laterRan);
+}
+
 TEST(SerialQueue, SyncWaitsForTheWorkAndSeesItsEffects) {
     SerialQueue queue("Kestrune.test.sync");
     int value = 0;  // written on the queue, read here after sync: sync orders the two
