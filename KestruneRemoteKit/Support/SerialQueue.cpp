@@ -93,6 +93,10 @@ asio::io_context& SerialQueue::context() {
 }
 
 void SerialQueue::sync(const std::function<void()>& work) {
+    if (isCurrent()) {
+        work();
+        return;
+    }
     std::promise<void> done;
     post([&] {
         work();

@@ -33,7 +33,8 @@ class SerialQueue final : public MainQueue {
     // The io_context that runs this queue, for sockets and timers that must live on it.
     boost::asio::io_context& context();
 
-    // Runs `work` on the queue and waits for it (never call from the queue itself).
+    // Runs `work` on the queue and waits for it; called from the queue itself, runs it at once
+    // (waiting for itself would never end).
     void sync(const std::function<void()>& work);
 
   private:

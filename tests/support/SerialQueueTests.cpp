@@ -164,6 +164,15 @@ TEST(SerialQueue, SyncWaitsForTheWorkAndSeesItsEffects) {
     EXPECT_EQ(value, 42);
     EXPECT_NE(ranOn, std::this_thread::get_id());
     EXPECT_EQ(queue.label(), "Kestrune.test.sync");
+
+    // From the queue itself, sync runs the work in place instead of waiting for itself forever.
+    std::vector<int> order;
+    queue.sync([&] {
+        order.push_back(1);
+        queue.sync([&] { order.push_back(2); });
+        order.push_back(3);
+    });
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 
 }  // namespace
