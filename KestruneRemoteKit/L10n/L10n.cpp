@@ -1,6 +1,5 @@
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 
-#include <unistd.h>
 #include <algorithm>
 #include <cstdlib>
 
