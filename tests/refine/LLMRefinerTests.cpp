@@ -284,6 +284,19 @@ TEST_F(LLMRefinerExchange, BadBaseURLsFailWithoutARequestAndStillOnTheMainQueue)
     EXPECT_TRUE(server.requests().empty());
 }
 
+TEST_F(LLMRefinerExchange, ARedirectElsewhereIsFollowedWithoutTheKey) {
+    LocalChatServer elsewhere;
+    server.answerNext(ScriptedAnswer::redirect(307, elsewhere.baseURL("/moved/chat/completions")));
+    elsewhere.answerNext(ScriptedAnswer::json(200, answer("from elsewhere")));
+    EXPECT_EQ(refine({"x", {}}).value(), "from elsewhere");
+    const auto moved = elsewhere.requests();
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0].method, "POST");
+    EXPECT_EQ(moved[0].target, "/moved/chat/completions");
+    EXPECT_EQ(moved[0].headers.count("authorization"), 0u)
+        << "the key is for the configured service only";
+}
+
 TEST_F(LLMRefinerExchange, TheConnectionTestUsesItsOwnPromptAndContent) {
     server.answerNext(ScriptedAnswer::json(200, answer("")));
     const auto outcome = await([&](const LLMRefiner& r, LLMCompletion done) {

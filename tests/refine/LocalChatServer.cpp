@@ -143,8 +143,10 @@ void LocalChatServer::handle(int client) {
         case ScriptedAnswer::Kind::respond:
             break;
     }
+    std::string headers;
+    for (const auto& [name, value] : answer.extraHeaders) headers += name + ": " + value + "\r\n";
     const std::string response = "HTTP/1.1 " + std::to_string(answer.status) + " Scripted\r\n" +
-                                 "Content-Type: " + answer.contentType + "\r\n" +
+                                 headers + "Content-Type: " + answer.contentType + "\r\n" +
                                  "Content-Length: " + std::to_string(answer.body.size()) +
                                  "\r\nConnection: close\r\n\r\n" + answer.body;
     sendAll(client, response);

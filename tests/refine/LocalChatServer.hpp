@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kestrune::testing {
@@ -27,14 +28,18 @@ struct ScriptedAnswer {
     int status = 200;
     std::string body;
     std::string contentType = "application/json";
+    std::vector<std::pair<std::string, std::string>> extraHeaders;
 
     static ScriptedAnswer json(int status, std::string body) {
-        return {Kind::respond, status, std::move(body), "application/json"};
+        return {Kind::respond, status, std::move(body), "application/json", {}};
+    }
+    static ScriptedAnswer redirect(int status, std::string location) {
+        return {Kind::respond, status, {}, "text/plain", {{"Location", std::move(location)}}};
     }
     // Never answers; the connection stays open until the server stops.
-    static ScriptedAnswer hold() { return {Kind::hold, 0, {}, {}}; }
+    static ScriptedAnswer hold() { return {Kind::hold, 0, {}, {}, {}}; }
     // Reads the request and closes without a byte of answer.
-    static ScriptedAnswer closeEarly() { return {Kind::closeEarly, 0, {}, {}}; }
+    static ScriptedAnswer closeEarly() { return {Kind::closeEarly, 0, {}, {}, {}}; }
 };
 
 // A plain-socket HTTP/1.1 server on 127.0.0.1 with a free port, speaking just enough of the

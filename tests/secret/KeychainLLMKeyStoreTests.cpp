@@ -63,41 +63,30 @@ std::string run(const std::string& command) {
     return output;
 }
 
-class KeychainLLMKeyStoreTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (!inTestServices()) GTEST_SKIP() << "runs inside scripts/with-test-services";
-        ASSERT_TRUE(store.write(""));
-    }
-    void TearDown() override {
-        if (inTestServices()) store.write("");
-    }
+// One test case, because every step works on the same keyring item and test cases may run in
+// parallel.
+TEST(KeychainLLMKeyStore, WritesReplacesReadsAndDeletesOneItem) {
+    if (!inTestServices()) GTEST_SKIP() << "runs inside scripts/with-test-services";
     KeychainLLMKeyStore store;
-};
-
-TEST_F(KeychainLLMKeyStoreTest, WritesReplacesAndDeletesOneItem) {
+    ASSERT_TRUE(store.write(""));
     EXPECT_EQ(store.read(), std::nullopt);
+
     ASSERT_TRUE(store.write("sk-first"));
     EXPECT_EQ(store.read(), "sk-first");
     ASSERT_TRUE(store.write("sk-second 密钥 ключ"));
     EXPECT_EQ(store.read(), "sk-second 密钥 ключ");
     EXPECT_EQ(storedItemCount(), 1) << "a new value replaces the item";
+    // Other tools find it by the same service and account.
+    EXPECT_EQ(run("secret-tool lookup service zz.holvanis.murrelo.llm account default"),
+              "sk-second 密钥 ключ");
 
     EXPECT_TRUE(store.write(""));
     EXPECT_EQ(store.read(), std::nullopt);
     EXPECT_EQ(storedItemCount(), 0);
     EXPECT_TRUE(store.write("")) << "deleting what does not exist succeeds";
-}
 
-TEST_F(KeychainLLMKeyStoreTest, TheItemCarriesTheServiceAndAccountOtherToolsFind) {
-    ASSERT_TRUE(store.write("sk-visible"));
-    EXPECT_EQ(run("secret-tool lookup service zz.holvanis.murrelo.llm account default"),
-              "sk-visible");
-}
-
-TEST_F(KeychainLLMKeyStoreTest, AnItemThatIsNotUtf8ReadsAsNone) {
-    const char bytes[] = "\xff\xfe\x80";
-    SecretValue* value = secret_value_new(bytes, 3, "application/octet-stream");
+    // An item whose secret is not text reads as none.
+    SecretValue* value = secret_value_new("\xff\xfe\x80", 3, "application/octet-stream");
     GError* error = nullptr;
     secret_password_store_binary_sync(schema(), SECRET_COLLECTION_DEFAULT, "binary", value, nullptr,
                                       &error, "service", "zz.holvanis.murrelo.llm", "account",
@@ -105,6 +94,7 @@ TEST_F(KeychainLLMKeyStoreTest, AnItemThatIsNotUtf8ReadsAsNone) {
     secret_value_unref(value);
     ASSERT_EQ(error, nullptr) << error->message;
     EXPECT_EQ(store.read(), std::nullopt);
+    EXPECT_TRUE(store.write(""));
 }
 
 // Each situation is made in a child process with its own environment; each must fail at once

@@ -71,7 +71,7 @@ class UserDefaultsTest : public ::testing::Test {
 
 TEST_F(UserDefaultsTest, AValueOfAnotherKindReadsAsAbsentForThatKind) {
     auto defaults = open();
-    defaults->set("text", std::string("yes"));
+    defaults->set("text", "yes");  // text, never taken for a pointer turned bool
     defaults->set("flag", true);
     defaults->set("number", std::int64_t{1});
     defaults->set("list", StringList{"a"});
