@@ -36,6 +36,11 @@ TEST(ChatCompletionsURL, AppendsThePathOnceAndKeepsTheRest) {
               "https://h.example:8443/v1/chat/completions?key=1#frag");
     EXPECT_EQ(urlOf("ftp://h.example/v1"), "ftp://h.example/v1/chat/completions")
         << "the scheme is not judged here";
+    EXPECT_EQ(urlOf("https://h.example/v1?next=/a:b#x?y"),
+              "https://h.example/v1/chat/completions?next=/a:b#x?y");
+    const std::string longPath(1'000'000, 'a');
+    EXPECT_EQ(urlOf("https://h.example/" + longPath),
+              "https://h.example/" + longPath + "/chat/completions");
 }
 
 TEST(ChatCompletionsURL, EmptyAndUnparsableBasesAreRefused) {

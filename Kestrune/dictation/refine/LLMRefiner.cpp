@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <regex>
 
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 
@@ -117,25 +116,37 @@ std::optional<UrlComponents> parseUrl(std::string_view text) {
             return std::nullopt;
         }
     }
-    static const std::regex pattern(
-        R"(^(([^:/?#]+):)?(//([^/?#]*))?([^?#]*)(\?([^#]*))?(#(.*))?$)");
-    std::match_results<std::string_view::const_iterator> match;
-    if (!std::regex_match(text.begin(), text.end(), match, pattern)) return std::nullopt;
+    // The generic split of a URL reference: scheme ":", "//" authority, path, "?" query,
+    // "#" fragment.
     UrlComponents components;
-    if (match[2].matched) {
-        const std::string scheme = match[2].str();
+    std::string_view rest = text;
+    if (const auto colon = rest.find_first_of(":/?#");
+        colon != std::string_view::npos && colon > 0 && rest[colon] == ':') {
+        const auto scheme = rest.substr(0, colon);
         if (!std::isalpha(static_cast<unsigned char>(scheme[0])) ||
             !std::all_of(scheme.begin(), scheme.end(), [](unsigned char c) {
                 return std::isalnum(c) || c == '+' || c == '-' || c == '.';
             })) {
             return std::nullopt;
         }
-        components.scheme = scheme;
+        components.scheme = std::string(scheme);
+        rest.remove_prefix(colon + 1);
     }
-    if (match[4].matched) components.authority = match[4].str();
-    components.path = match[5].str();
-    if (match[7].matched) components.query = match[7].str();
-    if (match[9].matched) components.fragment = match[9].str();
+    if (rest.starts_with("//")) {
+        rest.remove_prefix(2);
+        const auto end = std::min(rest.find_first_of("/?#"), rest.size());
+        components.authority = std::string(rest.substr(0, end));
+        rest.remove_prefix(end);
+    }
+    if (const auto hash = rest.find('#'); hash != std::string_view::npos) {
+        components.fragment = std::string(rest.substr(hash + 1));
+        rest = rest.substr(0, hash);
+    }
+    if (const auto question = rest.find('?'); question != std::string_view::npos) {
+        components.query = std::string(rest.substr(question + 1));
+        rest = rest.substr(0, question);
+    }
+    components.path = std::string(rest);
     return components;
 }
 
