@@ -45,6 +45,9 @@ class SettingsStore {
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
 
+    const std::shared_ptr<UserDefaults>& defaults() const { return defaults_; }
+    const std::shared_ptr<LLMKeyStore>& keyStore() const { return keyStore_; }
+
     const Published<AppLanguage>& selectedLanguage() const { return selectedLanguage_; }
     const Published<TriggerKey>& triggerKey() const { return triggerKey_; }
     const Published<bool>& llmEnabled() const { return llmEnabled_; }
