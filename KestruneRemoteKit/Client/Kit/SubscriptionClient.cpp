@@ -18,13 +18,14 @@ struct SubscriptionClient::Impl : std::enable_shared_from_this<Impl> {
     enum class Stage { authenticating, subscribing, streaming };
 
     Impl(asio::io_context& io, std::string host, std::uint16_t port, std::string fingerprint,
-         std::string secret, Timing timing)
+         std::string secret, Timing timing, bool acceptsSecret)
         : io(io),
           host(std::move(host)),
           port(port),
           fingerprint(std::move(fingerprint)),
           secret(std::move(secret)),
           timing(timing),
+          acceptsSecret(acceptsSecret),
           hasUrl(PairingPayload::isConnectableHost(this->host)),
           silenceTimer(std::make_unique<asio::steady_timer>(io)),
           heartbeatTimer(std::make_unique<asio::steady_timer>(io)) {}
@@ -35,6 +36,7 @@ struct SubscriptionClient::Impl : std::enable_shared_from_this<Impl> {
     const std::string fingerprint;
     const std::string secret;
     const Timing timing;
+    const bool acceptsSecret;
     const bool hasUrl;
 
     // Touched on the queue only.
@@ -145,7 +147,7 @@ struct SubscriptionClient::Impl : std::enable_shared_from_this<Impl> {
         }
         if (stage == Stage::authenticating) {
             stage = Stage::subscribing;
-            return send(RemoteMessage::Subscribe{true});
+            return send(RemoteMessage::Subscribe{acceptsSecret});
         }
         stage = Stage::streaming;
         if (onConnected) onConnected();
@@ -173,10 +175,11 @@ struct SubscriptionClient::Impl : std::enable_shared_from_this<Impl> {
 };
 
 SubscriptionClient::SubscriptionClient(std::string host, std::uint16_t port,
-                                       std::string fingerprint, std::string secret, Timing timing)
+                                       std::string fingerprint, std::string secret, Timing timing,
+                                       bool acceptsSecret)
     : queue_(std::make_unique<SerialQueue>("Kestrune.SubscriptionClient")),
       impl_(std::make_shared<Impl>(queue_->context(), std::move(host), port, std::move(fingerprint),
-                                   std::move(secret), timing)) {}
+                                   std::move(secret), timing, acceptsSecret)) {}
 
 SubscriptionClient::~SubscriptionClient() {
     queue_->sync([impl = impl_.get()] {

@@ -53,8 +53,10 @@ class SubscriptionClient {
     // Silence is checked five times per deadline, but at least once a second.
     static constexpr Duration kMaxSilenceCheckPeriod = std::chrono::seconds(1);
 
+    // `acceptsSecret` is announced in `subscribe`: a phone that takes no pushed passwords says so,
+    // and the computer settles them at once instead of leaving them unacknowledged.
     SubscriptionClient(std::string host, std::uint16_t port, std::string fingerprint,
-                       std::string secret, Timing timing);
+                       std::string secret, Timing timing, bool acceptsSecret = true);
     ~SubscriptionClient();
     SubscriptionClient(const SubscriptionClient&) = delete;
     SubscriptionClient& operator=(const SubscriptionClient&) = delete;

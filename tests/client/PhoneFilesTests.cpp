@@ -1,0 +1,100 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "KestruneRemoteKit/Support/AtomicFile.hpp"
+#include "PhonePairing.hpp"
+#include "PictureFile.hpp"
+#include "SecretInput.hpp"
+
+namespace kestrune::phone {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TempFolder {
+    fs::path path;
+    TempFolder() {
+        std::string pattern = (fs::temp_directory_path() / "murrelo-phone-XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+    }
+    ~TempFolder() { fs::remove_all(path); }
+};
+
+TEST(PhonePairingFile, RoundTripsOwnerOnlyAndRefusesDamage) {
+    TempFolder folder;
+    const auto file = folder.path / "murrelo-phone" / "pairing.json";
+    ASSERT_TRUE(PhonePairing::load(file).ok());
+    EXPECT_FALSE(PhonePairing::load(file).value());
+
+    const PhonePairing pairing{"192.168.1.20", 52000, std::string(64, 'c'), "s3cr\"et\n",
+                               "Pixel \xE2\x9C\x93"};
+    ASSERT_FALSE(pairing.save(file));
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(PhonePairing::load(file).value(), pairing);
+
+    for (const char* damaged : {"", "[]", "{\"host\":\"h\"}",
+                                "{\"host\":\"h\",\"port\":70000,\"fingerprint\":\"f\","
+                                "\"secret\":\"s\",\"deviceName\":\"d\"}"}) {
+        ASSERT_FALSE(writeFileAtomically(file, damaged));
+        EXPECT_FALSE(PhonePairing::load(file).ok()) << damaged;
+    }
+}
+
+TEST(PhonePairingFile, FollowsXdgConfigHome) {
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string restore = saved ? saved : "";
+    ::setenv("XDG_CONFIG_HOME", "/tmp/xdg-test", 1);
+    EXPECT_EQ(PhonePairing::defaultPath(), fs::path("/tmp/xdg-test/murrelo-phone/pairing.json"));
+    ::setenv("XDG_CONFIG_HOME", "relative/is/ignored", 1);
+    EXPECT_EQ(PhonePairing::defaultPath().parent_path().parent_path().filename(), ".config");
+    if (saved) {
+        ::setenv("XDG_CONFIG_HOME", restore.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+}
+
+std::string ftyp(std::string major, std::string compatible) {
+    const std::string box = std::string(3, '\0') + static_cast<char>(16 + compatible.size()) +
+                            "ftyp" + major + std::string(4, '\0') + compatible;
+    return box + "more bytes of the file";
+}
+
+TEST(PictureSniffing, KnowsTheThreeWireFormatsByTheirFirstBytes) {
+    EXPECT_EQ(sniffImageFormat(std::string("\x89PNG\r\n\x1a\n....", 12)), ImageFormat::png);
+    EXPECT_EQ(sniffImageFormat("\xFF\xD8\xFF\xE0rest"), ImageFormat::jpeg);
+    EXPECT_EQ(sniffImageFormat(ftyp("heic", "mif1heic")), ImageFormat::heic);
+    EXPECT_EQ(sniffImageFormat(ftyp("mif1", "mif1heix")), ImageFormat::heic);
+    EXPECT_EQ(sniffImageFormat(ftyp("avif", "mif1avif")), std::nullopt);  // AVIF is HEIF, not HEIC
+    EXPECT_EQ(sniffImageFormat(ftyp("mif1", "mif1")), std::nullopt);
+    EXPECT_EQ(sniffImageFormat("GIF89a...."), std::nullopt);
+    EXPECT_EQ(sniffImageFormat(std::string("\x89PNG", 4)), std::nullopt);
+    EXPECT_EQ(sniffImageFormat(""), std::nullopt);
+}
+
+TEST(SecretInput, ReadsAllOfRedirectedInputLessOneLineBreak) {
+    TempFolder folder;
+    auto viaPipe = [&](const std::string& input) {
+        const auto file = folder.path / "input";
+        EXPECT_FALSE(writeFileAtomically(file, input));
+        const int fd = ::open(file.c_str(), O_RDONLY);
+        auto secret = readSecret(fd);
+        ::close(fd);
+        return secret;
+    };
+    EXPECT_EQ(viaPipe("pass word\n"), "pass word");
+    EXPECT_EQ(viaPipe("windows\r\n"), "windows");
+    EXPECT_EQ(viaPipe("two\nlines\n"), "two\nlines");
+    EXPECT_EQ(viaPipe(""), "");
+    EXPECT_EQ(viaPipe(std::string(kMaxSecretInputBytes + 1, 'x')), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kestrune::phone

@@ -1,0 +1,370 @@
+#include "PhoneCommands.hpp"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <future>
+#include <iostream>
+#include <mutex>
+
+#include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "KestruneRemoteKit/Protocol/MacFinder.hpp"
+#include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
+#include "KestruneRemoteKit/Protocol/RemoteError.hpp"
+#include "KestruneRemoteKit/Support/AtomicFile.hpp"
+#include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "ListenLoop.hpp"
+#include "PhonePairing.hpp"
+#include "PictureFile.hpp"
+#include "SecretInput.hpp"
+#include "platform/linux/avahi-browse/ServiceBrowser.hpp"
+
+namespace kestrune::phone {
+
+namespace {
+
+using Failure = RemoteClient::Failure;
+using Done = RemoteClient::Done;
+
+// Received pictures are ordinary files for the person; only the pairing file is private.
+constexpr mode_t kPictureFileMode = 0644;
+// Computers refuse larger pictures; refusing here saves sending 30 MiB for nothing.
+constexpr std::uintmax_t kMaxPictureBytes = 31'457'280;
+
+void fail(const std::string& message) {
+    std::cerr << "murrelo-phone: " << message << "\n";
+}
+
+// Runs one client operation and waits for its outcome.
+template <typename T>
+Result<T, Failure> await(const std::function<void(RemoteClient::Completion<T>)>& start) {
+    std::promise<Result<T, Failure>> outcome;
+    auto future = outcome.get_future();
+    start([&outcome](Result<T, Failure> result) { outcome.set_value(std::move(result)); });
+    return future.get();
+}
+
+std::optional<PhonePairing> loadPairing(const CommonOptions& options) {
+    const auto loaded = PhonePairing::load(options.pairingFile);
+    if (!loaded) {
+        fail(loaded.error());
+        return std::nullopt;
+    }
+    if (!loaded.value()) {
+        fail("this phone is not paired yet: run murrelo-phone pair 'kestrune://pair?...' first");
+        return std::nullopt;
+    }
+    return loaded.value();
+}
+
+// Runs `operation` on a client authenticated with the stored pairing.
+int withPairedClient(const CommonOptions& options,
+                     const std::function<Result<Done, Failure>(RemoteClient&)>& operation) {
+    const auto pairing = loadPairing(options);
+    if (!pairing) return kExitFailed;
+    RemoteClient client(pairing->host, pairing->port, pairing->fingerprint, options.requestTiming);
+    client.adopt(pairing->secret);
+    const auto outcome = operation(client);
+    if (!outcome) {
+        fail(describe(outcome.error()));
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+std::string explainCode(const std::string& code) {
+    const auto error = remoteErrorFromRaw(code);
+    if (!error) return "an error this phone does not know";
+    switch (*error) {
+        case RemoteError::unauthenticated:
+            return "the computer did not accept this phone's greeting";
+        case RemoteError::tokenInvalid:
+            return "the pairing code is not valid; show a new QR code";
+        case RemoteError::tokenExpired:
+            return "the pairing code has expired; show a new QR code";
+        case RemoteError::pairingRejected:
+            return "pairing was declined on the computer";
+        case RemoteError::unknownDevice:
+            return "this phone is no longer paired with the computer; pair again";
+        case RemoteError::awaitingApproval:
+            return "the computer is still waiting for approval";
+        case RemoteError::badMessage:
+            return "the computer did not understand the request";
+        case RemoteError::unsupported:
+            return "the computer does not support this";
+        case RemoteError::textTooLong:
+            return "the text is too long";
+        case RemoteError::textEmpty:
+            return "there is nothing to type";
+        case RemoteError::busy:
+            return "the computer is busy; try again";
+        case RemoteError::cancelled:
+            return "the computer abandoned the request";
+        case RemoteError::imageTooLarge:
+            return "the picture is too large";
+        case RemoteError::imageInvalid:
+            return "the computer could not read the picture";
+        case RemoteError::imageSaveFailed:
+            return "the computer could not save the picture";
+        case RemoteError::accessibilityMissing:
+            return "the computer may not type yet (input permission missing)";
+        case RemoteError::notPasswordField:
+            return "the focused field on the computer is not a password field";
+        case RemoteError::internal:
+            return "the computer ran into an internal error";
+    }
+    return "an error this phone does not know";
+}
+
+// File names come from the computer: keep only characters that cannot leave the folder.
+std::string safeFileStem(const std::string& id) {
+    std::string stem;
+    for (char c : id) {
+        const bool plain =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+        stem += plain ? c : '_';
+    }
+    return stem.empty() ? "picture" : stem.substr(0, 64);
+}
+
+std::string thisHostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') return name;
+    return "murrelo-phone";
+}
+
+}  // namespace
+
+std::string describe(const Failure& failure) {
+    switch (failure.kind) {
+        case Failure::Kind::unreachable:
+            return "cannot reach the computer: " + kitLocalized(failure.detail);
+        case Failure::Kind::rejected:
+            return "the computer refused: " + explainCode(failure.detail) + " (" + failure.detail +
+                   ")";
+        case Failure::Kind::certificateMismatch:
+            return "the computer's certificate does not match the one paired with; pair again";
+        case Failure::Kind::timedOut:
+            return "the computer did not answer in time";
+        case Failure::Kind::disconnected:
+            return "the connection to the computer was lost";
+    }
+    return "the request failed";
+}
+
+int pairCommand(const CommonOptions& options, const std::string& link,
+                std::optional<std::string> name) {
+    const auto payload = PairingPayload::decode(link);
+    if (!payload) {
+        using Kind = PairingPayload::Failure::Kind;
+        const auto& failure = payload.error();
+        const char* why =
+            failure.kind == Kind::wrongScheme      ? "it does not start with kestrune://pair?"
+            : failure.kind == Kind::badHost        ? "its address cannot be dialled"
+            : failure.kind == Kind::badPort        ? "its port is not valid"
+            : failure.kind == Kind::badFingerprint ? "its fingerprint is not 64 hexadecimal digits"
+                                                   : "a part is missing";
+        fail(std::string("this is not a valid pairing link: ") + why +
+             (failure.kind == Kind::missingField ? " (\"" + failure.key + "\")" : ""));
+        return kExitFailed;
+    }
+    const std::string deviceName = name ? *name : thisHostName();
+    RemoteClient client(payload->host, payload->port, payload->fingerprint, options.requestTiming);
+    std::cerr << "Waiting for approval on the computer...\n";
+    const auto secret = await<std::string>(
+        [&](auto done) { client.pair(payload->token, deviceName, std::move(done)); });
+    if (!secret) {
+        fail(describe(secret.error()));
+        return kExitFailed;
+    }
+    const PhonePairing pairing{payload->host, payload->port, payload->fingerprint, secret.value(),
+                               deviceName};
+    if (const auto error = pairing.save(options.pairingFile)) {
+        fail("paired, but the pairing could not be stored: " + *error);
+        return kExitFailed;
+    }
+    std::cout << "Paired with " << payload->name.value_or(payload->host) << " as \"" << deviceName
+              << "\".\n";
+    return kExitOk;
+}
+
+int textCommand(const CommonOptions& options, const std::string& text) {
+    return withPairedClient(options, [&](RemoteClient& client) {
+        return await<Done>([&](auto done) { client.sendText(text, std::move(done)); });
+    });
+}
+
+int keyCommand(const CommonOptions& options, const std::string& keyName) {
+    const auto key = remoteKeyFromRaw(keyName);
+    if (!key) {
+        fail("unknown key " + keyName + ": use RETURN or TAB");
+        return kExitUsage;
+    }
+    return withPairedClient(options, [&](RemoteClient& client) {
+        return await<Done>([&](auto done) { client.sendKey(*key, std::move(done)); });
+    });
+}
+
+int secretCommand(const CommonOptions& options, bool enter) {
+    if (!loadPairing(options)) return kExitFailed;
+    const auto secret = readSecret(STDIN_FILENO);
+    if (!secret) {
+        fail("could not read the password from standard input");
+        return kExitFailed;
+    }
+    return withPairedClient(options, [&](RemoteClient& client) {
+        return await<Done>([&](auto done) { client.sendSecret(*secret, enter, std::move(done)); });
+    });
+}
+
+int imageCommand(const CommonOptions& options, const std::filesystem::path& file, bool save) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    if (error) {
+        fail("cannot read " + file.string() + ": " + error.message());
+        return kExitFailed;
+    }
+    if (size > kMaxPictureBytes) {
+        fail(file.string() + " is larger than the 30 MiB a computer accepts");
+        return kExitFailed;
+    }
+    const auto bytes = readWholeFile(file);
+    if (!bytes) {
+        fail("cannot read " + file.string());
+        return kExitFailed;
+    }
+    const auto format = sniffImageFormat(*bytes);
+    if (!format) {
+        fail(file.string() + " is not a PNG, JPEG or HEIC picture");
+        return kExitFailed;
+    }
+    std::optional<RemoteClient::SavedImage> saved;
+    const int status =
+        withPairedClient(options, [&](RemoteClient& client) -> Result<Done, Failure> {
+            auto sent = await<std::optional<RemoteClient::SavedImage>>([&](auto done) {
+                client.sendImage(Bytes(bytes->begin(), bytes->end()), *format, save,
+                                 std::move(done));
+            });
+            if (!sent) return sent.error();
+            saved = sent.value();
+            return Done{};
+        });
+    if (status == kExitOk && saved) {
+        std::cout << "Saved on the computer as " << saved->file;
+        if (saved->folder) std::cout << " in " << *saved->folder;
+        std::cout << ".\n";
+    }
+    return status;
+}
+
+int listenCommand(const CommonOptions& options, const std::filesystem::path& folder,
+                  bool acceptSecrets) {
+    const auto pairing = loadPairing(options);
+    if (!pairing) return kExitFailed;
+    std::error_code folderError;
+    if (!std::filesystem::is_directory(folder, folderError)) {
+        fail(folder.string() + " is not a folder");
+        return kExitFailed;
+    }
+
+    std::mutex output;
+    SubscriptionClient::Deliver deliver = [&](const MacPush& push) {
+        std::lock_guard guard(output);
+        if (const auto* text = std::get_if<MacPush::Text>(&push.content)) {
+            std::cout << "text: " << text->text << std::endl;
+            return true;
+        }
+        if (const auto* secret = std::get_if<MacPush::Secret>(&push.content)) {
+            if (!acceptSecrets) return false;
+            std::cout << "password: " << secret->payload << std::endl;
+            return true;
+        }
+        const auto& image = std::get<MacPush::Image>(push.content);
+        const auto path =
+            folder / (safeFileStem(push.id) + "." + std::string(fileExtension(image.format)));
+        const std::string_view bytes(reinterpret_cast<const char*>(image.data.data()),
+                                     image.data.size());
+        if (const auto error = writeFileAtomically(path, bytes, kPictureFileMode)) {
+            fail("could not store a picture: " + *error);
+            return false;  // not acknowledged: the computer sends it again later
+        }
+        std::cout << "picture: " << path.string() << std::endl;
+        return true;
+    };
+
+    // Termination requests are taken synchronously by this thread, not by a handler.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);  // the loop gave up
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    std::optional<SubscriptionClient::End> gaveUp;
+    SerialQueue queue("Kestrune.PhoneListen");
+    std::unique_ptr<ListenLoop> loop;
+    queue.sync([&] {
+        loop = std::make_unique<ListenLoop>(
+            queue, ReconnectPlan(),
+            [&](ListenLoop::AttemptCallbacks callbacks) {
+                return startSubscription(pairing->host, pairing->port, pairing->fingerprint,
+                                         pairing->secret, options.subscriptionTiming, acceptSecrets,
+                                         deliver, std::move(callbacks));
+            },
+            ListenLoop::Hooks{[&](const std::string& note) {
+                                  std::lock_guard guard(output);
+                                  std::cerr << "murrelo-phone: " << note << std::endl;
+                              },
+                              [&](ListenLoop::GaveUp reason) {
+                                  gaveUp = reason.end;
+                                  ::kill(::getpid(), SIGUSR1);
+                              }});
+        loop->start();
+    });
+    int received = 0;
+    sigwait(&signals, &received);
+    queue.sync([&] {
+        loop->stop();
+        loop.reset();
+    });
+    if (received != SIGUSR1) return kExitOk;
+    using Kind = SubscriptionClient::End::Kind;
+    if (gaveUp && gaveUp->kind == Kind::certificateMismatch) {
+        fail(describe(Failure::certificateMismatch()));
+    } else if (gaveUp) {
+        fail(describe(Failure::rejected(gaveUp->errorText)));
+    }
+    return kExitFailed;
+}
+
+int discoverCommand(const CommonOptions& options, std::chrono::milliseconds browseTime) {
+    const auto pairing = loadPairing(options);
+    if (!pairing) return kExitFailed;
+    const auto result = browseServices(MacFinder::serviceType, browseTime);
+    if (result.error) {
+        fail(*result.error);
+        return kExitFailed;
+    }
+    int found = 0;
+    for (const auto& service : result.services) {
+        const auto fingerprint = service.txt.find(std::string(MacFinder::fingerprintKey));
+        const std::optional<std::string_view> txt =
+            fingerprint == service.txt.end() ? std::nullopt
+                                             : std::optional<std::string_view>(fingerprint->second);
+        if (!MacFinder::matchesPinnedFingerprint(txt, pairing->fingerprint)) continue;
+        ++found;
+        std::cout << service.name << "\t" << service.hostName << "\t" << service.address << "\t"
+                  << service.port;
+        if (service.address != pairing->host || service.port != pairing->port) {
+            std::cout << "\t(paired at " << pairing->host << ":" << pairing->port << ")";
+        }
+        std::cout << "\n";
+    }
+    if (found == 0) {
+        fail("the paired computer was not found on the local network");
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace kestrune::phone
