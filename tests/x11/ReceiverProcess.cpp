@@ -23,6 +23,14 @@ std::string fromHex(const std::string& hex) {
     return out;
 }
 
+bool clipboardHasOwner() {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return false;
+    bool owned = XGetSelectionOwner(display, XInternAtom(display, "CLIPBOARD", False)) != None;
+    XCloseDisplay(display);
+    return owned;
+}
+
 std::string firstDifference(const std::string& expected, const std::string& actual) {
     if (expected == actual) return {};
     std::size_t at = 0;

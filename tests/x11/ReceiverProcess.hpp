@@ -40,6 +40,9 @@ class ReceiverProcess {
 
 std::string fromHex(const std::string& hex);
 
+// Whether any client owns the CLIPBOARD selection.
+bool clipboardHasOwner();
+
 // Empty when equal; otherwise where two texts first differ, with a little context.
 std::string firstDifference(const std::string& expected, const std::string& actual);
 

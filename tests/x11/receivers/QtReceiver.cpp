@@ -1,7 +1,8 @@
 // A Qt window with a plain-text editor that reports what it received. Commands on standard input,
 // one per line; answers on standard output, one line each:
 //   text        -> the editor's text as hex-encoded UTF-8 ("-" when empty)
-//   keys        -> the Qt key codes of every key press seen, comma-separated ("-" when none)
+//   keys        -> every key press seen as Qt key combination values, comma-separated ("-" when
+//                  none)
 //   clear       -> "ok" after emptying the editor and the key list
 //   setclip T=HEX[,T=HEX…] -> "ok" once the clipboard holds those MIME types and data
 // At start it prints "ready <window id>".
@@ -25,7 +26,7 @@ class Editor : public QPlainTextEdit {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override {
-        keys << QString::number(event->key());
+        keys << QString::number(event->keyCombination().toCombined());
         QPlainTextEdit::keyPressEvent(event);
     }
 };

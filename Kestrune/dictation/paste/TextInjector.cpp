@@ -1,0 +1,70 @@
+#include "Kestrune/dictation/paste/TextInjector.hpp"
+
+namespace kestrune {
+
+struct TextInjector::State {
+    MainQueue& main;
+    Pasteboard& pasteboard;
+    std::function<void()> pressPasteShortcut;
+    InputSources inputSources;
+};
+
+namespace {
+
+// One paste in flight: what it must put back afterwards.
+struct Paste {
+    std::shared_ptr<TextInjector::State> state;
+    std::string text;
+    std::function<void()> done;
+    PasteboardSnapshot saved;
+    std::optional<InputSourceDescription> previousSource;
+};
+
+void finish(const std::shared_ptr<Paste>& paste) {
+    auto& state = *paste->state;
+    state.pasteboard.restore(std::move(paste->saved), [paste] {
+        auto& sources = paste->state->inputSources;
+        if (paste->previousSource && sources.select) sources.select(*paste->previousSource);
+        if (paste->done) paste->done();
+    });
+}
+
+void writeAndPress(const std::shared_ptr<Paste>& paste) {
+    auto& state = *paste->state;
+    state.pasteboard.writeText(std::move(paste->text), [paste] {
+        auto& state = *paste->state;
+        if (state.pressPasteShortcut) state.pressPasteShortcut();
+        state.main.postAfter(TextInjector::pasteWait, [paste] { finish(paste); });
+    });
+}
+
+}  // namespace
+
+TextInjector::TextInjector(MainQueue& main, Pasteboard& pasteboard,
+                           std::function<void()> pressPasteShortcut, InputSources inputSources)
+    : state_(std::make_shared<State>(
+          State{main, pasteboard, std::move(pressPasteShortcut), std::move(inputSources)})) {}
+
+TextInjector::~TextInjector() = default;
+
+void TextInjector::inject(std::string text, std::function<void()> done) {
+    auto paste = std::make_shared<Paste>();
+    paste->state = state_;
+    paste->text = std::move(text);
+    paste->done = std::move(done);
+    state_->pasteboard.takeSnapshot([paste](PasteboardSnapshot snapshot) {
+        paste->saved = std::move(snapshot);
+        auto& state = *paste->state;
+        auto& sources = state.inputSources;
+        if (sources.current) paste->previousSource = sources.current();
+        if (!InputSourceController::isCJKInputSource(paste->previousSource)) {
+            return writeAndPress(paste);
+        }
+        if (sources.preferredASCII && sources.select) {
+            if (auto ascii = sources.preferredASCII()) sources.select(*ascii);
+        }
+        state.main.postAfter(TextInjector::layoutSwitchWait, [paste] { writeAndPress(paste); });
+    });
+}
+
+}  // namespace kestrune
