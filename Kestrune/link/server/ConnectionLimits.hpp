@@ -37,7 +37,8 @@ struct AdmissionDecision {
 std::optional<std::uint64_t> evictionCandidate(std::span<const ConnectionSnapshot> connections);
 
 // Among authorized connections with nothing running: the one heard from least recently.
-std::optional<std::uint64_t> leastRecentlyHeardIdle(std::span<const ConnectionSnapshot> connections);
+std::optional<std::uint64_t> leastRecentlyHeardIdle(
+    std::span<const ConnectionSnapshot> connections);
 
 // The admission rule for a new arrival, given every registered connection.
 AdmissionDecision decideAdmission(std::span<const ConnectionSnapshot> connections,

@@ -9,7 +9,9 @@ IdleStopTimer::IdleStopTimer(MainQueue& queue, std::optional<Duration> idleTimeo
       sendingIdleTimeout_(sendingIdleTimeout),
       onIdle_(std::move(onIdle)) {}
 
-IdleStopTimer::~IdleStopTimer() { cancel(); }
+IdleStopTimer::~IdleStopTimer() {
+    cancel();
+}
 
 std::optional<Duration> IdleStopTimer::effectiveTimeout() const {
     return openedForSending_ ? std::optional<Duration>(sendingIdleTimeout_) : idleTimeout_;

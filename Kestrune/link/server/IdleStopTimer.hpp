@@ -11,7 +11,7 @@ namespace kestrune {
 // computer can send to phones, the sending time-out applies even when the user turned the idle
 // stop off. Lives on the server's queue; every call must come from it.
 class IdleStopTimer {
-public:
+  public:
     IdleStopTimer(MainQueue& queue, std::optional<Duration> idleTimeout,
                   Duration sendingIdleTimeout, std::function<void()> onIdle);
     ~IdleStopTimer();
@@ -31,7 +31,7 @@ public:
     bool isScheduled() const { return scheduled_.has_value(); }
     bool openedForSending() const { return openedForSending_; }
 
-private:
+  private:
     MainQueue& queue_;
     std::optional<Duration> idleTimeout_;
     Duration sendingIdleTimeout_;

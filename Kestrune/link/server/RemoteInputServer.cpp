@@ -4,6 +4,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <type_traits>
 #include <unordered_set>
 #include <vector>
 
@@ -36,7 +37,8 @@ using Effects = RemoteSession::Effects;
 
 ConnectionSnapshot::Phase phaseOf(const RemoteSession& session) {
     const auto& state = session.state();
-    if (state.is<RemoteSession::State::AwaitingAuth>()) return ConnectionSnapshot::Phase::awaitingAuth;
+    if (state.is<RemoteSession::State::AwaitingAuth>())
+        return ConnectionSnapshot::Phase::awaitingAuth;
     if (state.is<RemoteSession::State::AwaitingApproval>()) {
         return ConnectionSnapshot::Phase::awaitingApproval;
     }
@@ -119,14 +121,15 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
 
     // Wraps a completion handed to the owner so that calling it (from any thread) continues on the
     // queue with the server still alive, and only the first call counts.
-    template <typename... Args>
-    std::function<void(Args...)> backOnQueue(std::function<void(Impl&, Args...)> continuation) {
+    template <typename Arg>
+    std::function<void(Arg)> backOnQueue(
+        std::type_identity_t<std::function<void(Impl&, Arg)>> continuation) {
         auto called = std::make_shared<std::atomic<bool>>(false);
         return [handle = handle, weak = weak_from_this(), continuation = std::move(continuation),
-                called](Args... args) {
+                called](Arg arg) {
             if (called->exchange(true)) return;
-            handle->post([weak, continuation, args...] {
-                if (auto self = weak.lock()) continuation(*self, args...);
+            handle->post([weak, continuation, arg = std::move(arg)] {
+                if (auto self = weak.lock()) continuation(*self, arg);
             });
         };
     }
@@ -243,7 +246,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         dropListener();
         port.reset();
         completeStarts(StartFailure{reason.kind == StopReason::Kind::failed ? reason.message
-                                                                             : kStoppedBeforeReady});
+                                                                            : kStoppedBeforeReady});
         idle.cancel();
         tokens.invalidate();
         closeAll();
@@ -279,15 +282,17 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         ServiceDescription service;
         service.type = std::string(MacFinder::serviceType);
         service.port = listeningPort;
-        service.txt.emplace_back(std::string(MacFinder::fingerprintKey), *config.bonjourFingerprint);
-        deps.advertiser->advertise(
-            service, [status = status, handle = handle, weak = weak_from_this()](
-                         const AdvertisementStatus& next) {
-                status->set(next);
-                handle->post([weak, next] {
-                    if (auto self = weak.lock()) self->reportAdvertisement(next);
-                });
-            });
+        service.txt.emplace_back(std::string(MacFinder::fingerprintKey),
+                                 *config.bonjourFingerprint);
+        deps.advertiser->advertise(service,
+                                   [status = status, handle = handle,
+                                    weak = weak_from_this()](const AdvertisementStatus& next) {
+                                       status->set(next);
+                                       handle->post([weak, next] {
+                                           if (auto self = weak.lock())
+                                               self->reportAdvertisement(next);
+                                       });
+                                   });
     }
 
     void withdrawAdvertisement() {
@@ -337,24 +342,25 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         connection.order = order;
         connection.lastHeard = order;
         connection.peerHost = nw->peerHost();
-        nw->start([weak = weak_from_this(), order](WebSocketConnection::State state,
-                                                   const std::string&) {
-            if (state != WebSocketConnection::State::failed &&
-                state != WebSocketConnection::State::cancelled) {
-                return;
-            }
-            if (auto self = weak.lock()) self->forget(order);
-        });
-        connection.helloTimer = queue.postAfter(config.helloTimeout, [weak = weak_from_this(), order] {
-            auto self = weak.lock();
-            if (!self) return;
-            auto* connection = self->find(order);
-            if (!connection) return;
-            connection->helloTimer.reset();
-            if (connection->session.state().is<RemoteSession::State::AwaitingAuth>()) {
-                self->closeConnection(order);
-            }
-        });
+        nw->start(
+            [weak = weak_from_this(), order](WebSocketConnection::State state, const std::string&) {
+                if (state != WebSocketConnection::State::failed &&
+                    state != WebSocketConnection::State::cancelled) {
+                    return;
+                }
+                if (auto self = weak.lock()) self->forget(order);
+            });
+        connection.helloTimer =
+            queue.postAfter(config.helloTimeout, [weak = weak_from_this(), order] {
+                auto self = weak.lock();
+                if (!self) return;
+                auto* connection = self->find(order);
+                if (!connection) return;
+                connection->helloTimer.reset();
+                if (connection->session.state().is<RemoteSession::State::AwaitingAuth>()) {
+                    self->closeConnection(order);
+                }
+            });
         receiveNext(order);
     }
 
@@ -409,9 +415,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
 
     void armSubscriptionDeadline(Connection& connection) {
         if (connection.subscriptionTimer) queue.cancel(*connection.subscriptionTimer);
-        connection.subscriptionTimer =
-            queue.postAfter(config.subscriptionDeadline, [weak = weak_from_this(),
-                                                          order = connection.order] {
+        connection.subscriptionTimer = queue.postAfter(
+            config.subscriptionDeadline, [weak = weak_from_this(), order = connection.order] {
                 auto self = weak.lock();
                 if (!self) return;
                 if (auto* connection = self->find(order)) {
@@ -589,17 +594,16 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         const auto bytes = readWholeFile(deps.outbox->directory() / *item.imageFile);
         if (!bytes || bytes->empty()) return;
         connection.pushed.insert(item.id);
-        sendMessage(connection, RemoteMessage::PushImageBegin{item.id, *format,
-                                                              std::int64_t(bytes->size()), item.seq,
-                                                              item.createdAt});
+        sendMessage(connection,
+                    RemoteMessage::PushImageBegin{item.id, *format, std::int64_t(bytes->size()),
+                                                  item.seq, item.createdAt});
         std::int64_t index = 0;
         for (std::size_t offset = 0; offset < bytes->size(); offset += kPushImageChunkBytes) {
             const auto end = std::min(bytes->size(), offset + kPushImageChunkBytes);
             sendMessage(connection,
-                        RemoteMessage::PushImageChunk{
-                            item.id, index++,
-                            Bytes(bytes->begin() + std::ptrdiff_t(offset),
-                                  bytes->begin() + std::ptrdiff_t(end))});
+                        RemoteMessage::PushImageChunk{item.id, index++,
+                                                      Bytes(bytes->begin() + std::ptrdiff_t(offset),
+                                                            bytes->begin() + std::ptrdiff_t(end))});
         }
         sendMessage(connection, RemoteMessage::PushImageEnd{item.id});
     }
@@ -736,8 +740,7 @@ RemoteInputServer::~RemoteInputServer() {
 
 namespace {
 template <typename Work>
-void onQueue(const std::shared_ptr<RemoteInputServer::Impl>& impl, SerialQueue& queue,
-             Work work) {
+void onQueue(const std::shared_ptr<RemoteInputServer::Impl>& impl, SerialQueue& queue, Work work) {
     queue.post([weak = std::weak_ptr(impl), work = std::move(work)]() mutable {
         if (auto self = weak.lock()) work(*self);
     });
@@ -797,15 +800,13 @@ void RemoteInputServer::invalidatePairingToken() {
 }
 
 void RemoteInputServer::setIdleTimeout(std::optional<Duration> timeout) {
-    onQueue(impl_, *queue_, [timeout](Impl& self) {
-        self.idle.setIdleTimeout(timeout, self.port.has_value());
-    });
+    onQueue(impl_, *queue_,
+            [timeout](Impl& self) { self.idle.setIdleTimeout(timeout, self.port.has_value()); });
 }
 
 void RemoteInputServer::setOpenedForSending(bool opened) {
-    onQueue(impl_, *queue_, [opened](Impl& self) {
-        self.idle.setOpenedForSending(opened, self.port.has_value());
-    });
+    onQueue(impl_, *queue_,
+            [opened](Impl& self) { self.idle.setOpenedForSending(opened, self.port.has_value()); });
 }
 
 void RemoteInputServer::noteSend() {
@@ -816,6 +817,21 @@ void RemoteInputServer::outboxDidChange() {
     onQueue(impl_, *queue_, [](Impl& self) { self.pushToSubscriptions(); });
 }
 
-AdvertisementStatus RemoteInputServer::advertisementStatus() const { return status_->get(); }
+void RemoteInputServer::countConnections(std::function<void(ConnectionCounts)> completion) {
+    onQueue(impl_, *queue_, [completion = std::move(completion)](Impl& self) {
+        ConnectionCounts counts;
+        counts.total = self.connections.size();
+        for (const auto& [order, connection] : self.connections) {
+            if (phaseOf(connection.session) == ConnectionSnapshot::Phase::awaitingAuth) {
+                ++counts.unauthenticated;
+            }
+        }
+        self.toOwner([completion, counts] { completion(counts); });
+    });
+}
+
+AdvertisementStatus RemoteInputServer::advertisementStatus() const {
+    return status_->get();
+}
 
 }  // namespace kestrune

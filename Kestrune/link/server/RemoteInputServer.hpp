@@ -24,11 +24,12 @@ class SerialQueue;
 
 // The computer's end of the phone link: a TLS WebSocket listener on the local network, one
 // `RemoteSession` per connection, commands and pictures handed to the owner, outbox items pushed
-// to subscribed phones. All of its state lives on its own serial queue ("Kestrune.RemoteInputServer");
-// every public operation returns at once and does its work there, and every callback into the
-// owner is posted to the owner's queue. Answers from the owner may come from any thread.
+// to subscribed phones. All of its state lives on its own serial queue
+// ("Kestrune.RemoteInputServer"); every public operation returns at once and does its work there,
+// and every callback into the owner is posted to the owner's queue. Answers from the owner may come
+// from any thread.
 class RemoteInputServer {
-public:
+  public:
     using Seconds = std::chrono::duration<double>;
 
     struct Configuration {
@@ -137,6 +138,13 @@ public:
     // Pushes what is pending to every subscription connection.
     void outboxDidChange();
 
+    struct ConnectionCounts {
+        std::size_t unauthenticated = 0;
+        std::size_t total = 0;
+    };
+    // How many connections are open, delivered on the owner's queue (status and diagnostics).
+    void countConnections(std::function<void(ConnectionCounts)> completion);
+
     // Whether the service is announced on the network, and if not, why. Safe from any thread.
     AdvertisementStatus advertisementStatus() const;
 
@@ -144,7 +152,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     struct QueueHandle;
     struct StatusBox;
     std::unique_ptr<SerialQueue> queue_;

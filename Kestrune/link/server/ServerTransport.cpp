@@ -95,7 +95,7 @@ Result<std::shared_ptr<TlsServerContext>, std::string> TlsServerContext::make(
 namespace {
 
 class BeastConnection final : public WebSocketConnection {
-public:
+  public:
     BeastConnection(tcp::socket socket, std::shared_ptr<TlsServerContext> tls,
                     std::size_t maxMessageBytes)
         : tls_(std::move(tls)), ws_(std::move(socket), tls_->impl().context) {
@@ -149,7 +149,7 @@ public:
     State state() const override { return state_; }
     const std::string& peerHost() const override { return peerHost_; }
 
-private:
+  private:
     struct Outgoing {
         std::string text;
         bool isClose = false;
@@ -177,25 +177,25 @@ private:
     void readNext() {
         if (reading_ || !pendingReceive_ || state_ != State::ready) return;
         reading_ = true;
-        ws_.async_read(readBuffer_, [self = shared()](const boost::system::error_code& error,
-                                                      std::size_t) {
-            self->reading_ = false;
-            auto handler = std::exchange(self->pendingReceive_, {});
-            Incoming incoming;
-            if (error == websocket::error::closed) {
-                incoming.kind = Incoming::Kind::closeFrame;
-            } else if (error) {
-                incoming.kind = Incoming::Kind::error;
-                incoming.payload = error.message();
-                self->fail("receive failed: " + error.message());
-            } else {
-                incoming.kind = Incoming::Kind::message;
-                const auto data = self->readBuffer_.cdata();
-                incoming.payload.assign(static_cast<const char*>(data.data()), data.size());
-                self->readBuffer_.consume(self->readBuffer_.size());
-            }
-            if (handler) handler(std::move(incoming));
-        });
+        ws_.async_read(
+            readBuffer_, [self = shared()](const boost::system::error_code& error, std::size_t) {
+                self->reading_ = false;
+                auto handler = std::exchange(self->pendingReceive_, {});
+                Incoming incoming;
+                if (error == websocket::error::closed) {
+                    incoming.kind = Incoming::Kind::closeFrame;
+                } else if (error) {
+                    incoming.kind = Incoming::Kind::error;
+                    incoming.payload = error.message();
+                    self->fail("receive failed: " + error.message());
+                } else {
+                    incoming.kind = Incoming::Kind::message;
+                    const auto data = self->readBuffer_.cdata();
+                    incoming.payload.assign(static_cast<const char*>(data.data()), data.size());
+                    self->readBuffer_.consume(self->readBuffer_.size());
+                }
+                if (handler) handler(std::move(incoming));
+            });
     }
 
     // A receive asked for after the connection ended gets the end at once, so no loop hangs.
@@ -264,13 +264,12 @@ private:
         if (!onState_) return;
         // Reported from the queue rather than from inside the caller, so a handler that closes
         // or forgets the connection never runs in the middle of another operation on it.
-        asio::post(ws_.get_executor(),
-                   [self = shared(), state, reason = std::move(reason)] {
-                       if (self->onState_) self->onState_(state, reason);
-                       if (state == State::failed || state == State::cancelled) {
-                           self->onState_ = nullptr;
-                       }
-                   });
+        asio::post(ws_.get_executor(), [self = shared(), state, reason = std::move(reason)] {
+            if (self->onState_) self->onState_(state, reason);
+            if (state == State::failed || state == State::cancelled) {
+                self->onState_ = nullptr;
+            }
+        });
     }
 
     std::shared_ptr<TlsServerContext> tls_;
@@ -341,7 +340,9 @@ struct WebSocketListener::Impl : std::enable_shared_from_this<WebSocketListener:
 
 WebSocketListener::WebSocketListener(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-WebSocketListener::~WebSocketListener() { cancel(); }
+WebSocketListener::~WebSocketListener() {
+    cancel();
+}
 
 Result<std::unique_ptr<WebSocketListener>, std::string> WebSocketListener::open(
     asio::io_context& io, const ListenerOptions& options, std::shared_ptr<TlsServerContext> tls) {

@@ -20,23 +20,22 @@ namespace kestrune {
 
 // A TLS server context built once per launch and shared by the connections it accepted.
 class TlsServerContext {
-public:
+  public:
     // Fails with a readable reason when the identity cannot be used: no listener is possible then.
-    static Result<std::shared_ptr<TlsServerContext>, std::string> make(
-        const TLSIdentity& identity);
+    static Result<std::shared_ptr<TlsServerContext>, std::string> make(const TLSIdentity& identity);
     ~TlsServerContext();
 
     struct Impl;
     Impl& impl() { return *impl_; }
 
-private:
+  private:
     explicit TlsServerContext(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };
 
 // One accepted connection: TLS, then the WebSocket upgrade, then whole messages.
 class WebSocketConnection : public std::enable_shared_from_this<WebSocketConnection> {
-public:
+  public:
     enum class State { preparing, ready, failed, cancelled };
 
     struct Incoming {
@@ -81,7 +80,7 @@ struct ListenerOptions {
 
 // A bound, listening TCP socket that hands out TLS WebSocket connections.
 class WebSocketListener {
-public:
+  public:
     using AcceptHandler = std::function<void(std::shared_ptr<WebSocketConnection>)>;
     using FailureHandler = std::function<void(const std::string& reason)>;
 
@@ -98,7 +97,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     explicit WebSocketListener(std::shared_ptr<Impl> impl);
     std::shared_ptr<Impl> impl_;
 };

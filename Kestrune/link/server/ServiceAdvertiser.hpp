@@ -32,7 +32,7 @@ struct AdvertisementStatus {
 // Announces one service at a time. A failure never stops the caller from working: the service
 // is then simply not found by browsing, and the status tells why.
 class ServiceAdvertiser {
-public:
+  public:
     using StatusHandler = std::function<void(const AdvertisementStatus&)>;
 
     virtual ~ServiceAdvertiser() = default;
