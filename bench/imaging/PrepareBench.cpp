@@ -1,5 +1,8 @@
 // Times picture preparation (compress on) against the floor of a plain libjpeg decode at scale 1/2
 // of the same file, and measures each one's peak memory in a child process of its own.
+#include <cstddef>
+#include <cstdio>
+// jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -8,7 +11,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -69,49 +74,79 @@ struct Measure {
     double peakMiB;
 };
 
-// Runs `work` `rounds` times in a child: the child's peak resident size is the work's own.
-Measure inChild(int rounds, const std::function<void()>& work) {
+// Runs one kind of work in a fresh process of this program (fork alone is unsafe once libvips has
+// started its threads), so that the child's peak resident size is the work's own.
+Measure inChild(const char* self, const char* work, const std::string& file, int rounds) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return {};
+    const std::string roundsText = std::to_string(rounds);
     const pid_t child = fork();
     if (child == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
         close(pipeFds[0]);
-        work();  // warm-up: libraries loaded, caches filled
-        const auto start = Clock::now();
-        for (int i = 0; i < rounds; ++i) work();
-        const double millis =
-            std::chrono::duration<double, std::milli>(Clock::now() - start).count() / rounds;
-        if (write(pipeFds[1], &millis, sizeof millis) != sizeof millis) _exit(1);
-        _exit(0);
+        execl(self, self, "--child", work, file.c_str(), roundsText.c_str(), nullptr);
+        _exit(127);
     }
     close(pipeFds[1]);
-    double millis = 0;
-    if (read(pipeFds[0], &millis, sizeof millis) != sizeof millis) millis = -1;
+    char text[64] = {};
+    const ssize_t length = read(pipeFds[0], text, sizeof text - 1);
     close(pipeFds[0]);
     int status = 0;
     rusage usage{};
     wait4(child, &status, 0, &usage);
+    const double millis = length > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::atof(text) : -1;
     return {millis, usage.ru_maxrss / 1024.0};
+}
+
+int runChild(const char* work, const char* file, int rounds) {
+    std::string jpeg;
+    if (FILE* in = std::fopen(file, "rb")) {
+        char buffer[1 << 16];
+        size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) jpeg.append(buffer, got);
+        std::fclose(in);
+    }
+    std::function<void()> once;
+    if (std::string_view(work) == "prepare") {
+        once = [&] {
+            auto prepared = kestrune::ImageCompressor::prepare(jpeg, true);
+            if (!prepared || prepared->width > 2048) std::abort();
+        };
+    } else if (std::string_view(work) == "floor") {
+        once = [&] { decodeHalfScale(jpeg); };
+    } else {
+        once = [] {};
+    }
+    once();  // warm-up: libraries loaded, caches filled
+    const auto start = Clock::now();
+    for (int i = 0; i < rounds; ++i) once();
+    std::printf("%f\n", std::chrono::duration<double, std::milli>(Clock::now() - start).count() / rounds);
+    return 0;
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc == 5 && std::string_view(argv[1]) == "--child") {
+        return runChild(argv[2], argv[3], std::atoi(argv[4]));
+    }
     struct Case {
         const char* name;
         int width, height, rounds;
     };
-    std::printf("%-8s %10s %12s %12s %8s %14s %14s\n", "picture", "bytes", "prepare ms", "floor ms",
-                "ratio", "prepare MiB", "floor MiB");
+    std::printf("%-8s %10s %12s %12s %8s %14s %14s\n", "picture", "bytes", "prepare ms",
+                "floor ms", "ratio", "prepare MiB", "floor MiB");
     for (const Case& c : {Case{"12 MP", 4000, 3000, 5}, Case{"64 MP", 8000, 8000, 2}}) {
         const std::string jpeg = makePhoto(c.width, c.height);
-        // Measure the baseline process size, so peak figures show what the work itself adds.
-        const Measure idle = inChild(1, [] {});
-        const Measure prepare = inChild(c.rounds, [&] {
-            auto prepared = kestrune::ImageCompressor::prepare(jpeg, true);
-            if (!prepared || prepared->width > 2048) std::abort();
-        });
-        const Measure floor = inChild(c.rounds, [&] { decodeHalfScale(jpeg); });
+        char file[] = "/tmp/murrelo-prepare-bench.XXXXXX";
+        const int fd = mkstemp(file);
+        if (fd < 0 || write(fd, jpeg.data(), jpeg.size()) != static_cast<ssize_t>(jpeg.size())) return 1;
+        close(fd);
+        // The idle child shows the program's own size, so peaks show what the work itself adds.
+        const Measure idle = inChild(argv[0], "idle", file, 1);
+        const Measure prepare = inChild(argv[0], "prepare", file, c.rounds);
+        const Measure floor = inChild(argv[0], "floor", file, c.rounds);
+        unlink(file);
         std::printf("%-8s %10zu %12.1f %12.1f %8.2f %14.1f %14.1f\n", c.name, jpeg.size(),
                     prepare.millis, floor.millis, prepare.millis / floor.millis,
                     prepare.peakMiB - idle.peakMiB, floor.peakMiB - idle.peakMiB);
