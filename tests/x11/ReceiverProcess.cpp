@@ -1,6 +1,7 @@
 #include "ReceiverProcess.hpp"
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +22,24 @@ std::string fromHex(const std::string& hex) {
         out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     }
     return out;
+}
+
+namespace {
+Display* inputDisplay() {
+    static Display* display = XOpenDisplay(nullptr);
+    return display;
+}
+}  // namespace
+
+void fakeKey(int keycode, bool down) {
+    XTestFakeKeyEvent(inputDisplay(), static_cast<unsigned int>(keycode), down, CurrentTime);
+    XSync(inputDisplay(), False);
+}
+
+void fakeButton(int button) {
+    XTestFakeButtonEvent(inputDisplay(), static_cast<unsigned int>(button), True, CurrentTime);
+    XTestFakeButtonEvent(inputDisplay(), static_cast<unsigned int>(button), False, CurrentTime);
+    XSync(inputDisplay(), False);
 }
 
 bool clipboardHasOwner() {

@@ -40,6 +40,11 @@ class ReceiverProcess {
 
 std::string fromHex(const std::string& hex);
 
+// Input as the user's devices would give it: XTest events that this process did not mark as its
+// own typing. Keycodes are X keycodes.
+void fakeKey(int keycode, bool down);
+void fakeButton(int button);
+
 // Whether any client owns the CLIPBOARD selection.
 bool clipboardHasOwner();
 
