@@ -25,10 +25,12 @@ function(murrelo_add_library name)
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE murrelo_warnings ${ARG_PRIVATE_LIBS})
 endfunction()
 
-# murrelo_add_test(name SOURCES ... LIBS ... [LABELS ...] [ENVIRONMENT ...])
-# One GoogleTest executable; every test case becomes its own CTest test.
+# murrelo_add_test(name SOURCES ... LIBS ... [LABELS ...] [ENVIRONMENT ...] [RESOURCE_LOCK lock])
+# One GoogleTest executable; every test case becomes its own CTest test. Tests sharing a
+# RESOURCE_LOCK (e.g. "x11display": focus, keymap and clipboard of the one test X server) never
+# run at the same time.
 function(murrelo_add_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock_main murrelo_warnings)
   target_compile_definitions(${name} PRIVATE
@@ -36,8 +38,14 @@ function(murrelo_add_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" ENVIRONMENT "${ARG_ENVIRONMENT}")
+  if(ARG_RESOURCE_LOCK)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+      PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" ENVIRONMENT "${ARG_ENVIRONMENT}"
+                 RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+      PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" ENVIRONMENT "${ARG_ENVIRONMENT}")
+  endif()
 endfunction()
 
 # murrelo_add_bench(name SOURCES ... LIBS ...)
