@@ -16,4 +16,4 @@ endif()
 # Boost.Asio/Beast are header-only; keep their definitions in one place so every unit agrees.
 add_library(murrelo_asio INTERFACE)
 target_link_libraries(murrelo_asio INTERFACE Boost::headers OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
-target_compile_definitions(murrelo_asio INTERFACE BOOST_ASIO_NO_DEPRECATED BOOST_BEAST_USE_STD_STRING_VIEW)
+target_compile_definitions(murrelo_asio INTERFACE BOOST_ASIO_NO_DEPRECATED)
