@@ -123,10 +123,13 @@ struct RemoteClient::Impl : std::enable_shared_from_this<Impl> {
         opening->lastActivity = now();
         link = opening;
         auto self = shared_from_this();
+        // Held weakly: the socket keeps this handler, and must not keep itself alive through it.
+        std::weak_ptr<Link> weakOpening = opening;
         opening->socket->open(
-            timing.connectTimeout, [self, opening, done = std::move(done)](
+            timing.connectTimeout, [self, weakOpening, done = std::move(done)](
                                        std::optional<PinnedLink::OpenFailure> failure) {
-                if (self->link != opening)
+                auto opening = weakOpening.lock();
+                if (!opening || self->link != opening)
                     return done(Failure::disconnected());  // closed meanwhile
                 if (failure) {
                     self->dropLink();
@@ -187,18 +190,22 @@ struct RemoteClient::Impl : std::enable_shared_from_this<Impl> {
         auto timer = std::make_shared<asio::steady_timer>(io(), timeout);
         auto settled = std::make_shared<bool>(false);
         auto self = shared_from_this();
-        auto settle = [self, current, timer, settled, done = std::move(done)](Reply reply,
-                                                                              bool timedOut) {
+        // The link is held weakly: this closure is kept by the link itself (its waiter, its
+        // socket's send queue), and a strong hold would keep a dropped link alive for ever.
+        std::weak_ptr<Link> weakCurrent = current;
+        auto settle = [self, weakCurrent, timer, settled, done = std::move(done)](Reply reply,
+                                                                                  bool timedOut) {
             if (*settled) return;
             *settled = true;
             timer->cancel();
-            current->waiter = nullptr;
+            auto current = weakCurrent.lock();
+            if (current) current->waiter = nullptr;
             if (reply) {
-                current->lastActivity = self->now();
+                if (current) current->lastActivity = self->now();
                 return done(std::move(reply));
             }
-            const bool mismatch = current->socket->rejectedMismatch();
-            if (self->link == current) self->dropLink();
+            const bool mismatch = current && current->socket->rejectedMismatch();
+            if (current && self->link == current) self->dropLink();
             if (timedOut) return done(Failure::timedOut());
             done(mismatch ? Failure::certificateMismatch() : Failure::disconnected());
         };

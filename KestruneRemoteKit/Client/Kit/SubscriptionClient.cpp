@@ -60,9 +60,10 @@ struct SubscriptionClient::Impl : std::enable_shared_from_this<Impl> {
         if (!hasUrl) return end(End::unreachable());
         link = PinnedLink::make(io, {host, port, fingerprint, kMaxMessageBytes});
         auto self = shared_from_this();
-        link->open(timing.connectTimeout, [self, opening = link](
+        // A plain pointer, for identity only: the link keeps this handler and must not keep itself.
+        link->open(timing.connectTimeout, [self, opening = link.get()](
                                               std::optional<PinnedLink::OpenFailure> failure) {
-            if (self->link != opening) return;  // the run already ended
+            if (self->link.get() != opening) return;  // the run already ended
             if (failure) {
                 if (self->isClosed) return self->end(End::closed());
                 if (failure->kind == PinnedLink::OpenFailure::Kind::certificateMismatch) {
@@ -115,10 +116,10 @@ struct SubscriptionClient::Impl : std::enable_shared_from_this<Impl> {
     void send(const RemoteMessage& message, bool endsRunOnFailure = true) {
         auto encoded = message.encoded();
         if (!encoded || !link) return;
-        link->send(std::move(encoded).value(), [weak = weak_from_this(), sentOn = link,
+        link->send(std::move(encoded).value(), [weak = weak_from_this(), sentOn = link.get(),
                                                 endsRunOnFailure](boost::system::error_code error) {
             auto self = weak.lock();
-            if (!error || !self || self->link != sentOn) return;
+            if (!error || !self || self->link.get() != sentOn) return;
             // A broken heartbeat only stops the heartbeats; the receive side notices the link.
             if (endsRunOnFailure) self->linkFailed();
         });

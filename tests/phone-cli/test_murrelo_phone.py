@@ -1,0 +1,228 @@
+"""murrelo-phone as a person runs it, against the real server in the test host over 127.0.0.1."""
+
+import hashlib
+import json
+import os
+import queue
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wire"))
+from testhost import TestHost  # noqa: E402
+
+PHONE = os.environ.get("MURRELO_PHONE", "murrelo-phone")
+PNG = b"\x89PNG\r\n\x1a\n" + os.urandom(100_000)
+# Short enough that a dropped link is noticed within a test, long enough for a sanitizer build.
+QUICK = ["--heartbeat", "200", "--deadline", "3000", "--connect-timeout", "3000"]
+
+
+class PhoneTestCase(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.state = os.path.join(self.folder.name, "host")
+        self.config = os.path.join(self.folder.name, "config")
+        self.host = TestHost(self.state)
+
+    def tearDown(self):
+        status = self.host.stop()
+        self.folder.cleanup()
+        self.assertEqual(status, 0, "\n".join(self.host.stderr))
+
+    def phone(self, *args, stdin=None):
+        environment = dict(os.environ, XDG_CONFIG_HOME=self.config)
+        return subprocess.run([PHONE, *args], input=stdin, capture_output=True, text=True, timeout=60,
+                              env=environment)
+
+    def pair(self, name="CLI Phone"):
+        result = self.phone("pair", self.host.new_link(), "--name", name)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.host.expect("approval"), name)
+        return result
+
+    @property
+    def pairing_file(self):
+        return os.path.join(self.config, "murrelo-phone", "pairing.json")
+
+
+class Commands(PhoneTestCase):
+    def test_pairing_is_stored_privately(self):
+        result = self.pair()
+        self.assertIn("Paired with Test Host", result.stdout)
+        self.assertEqual(stat.S_IMODE(os.stat(self.pairing_file).st_mode), 0o600)
+        with open(self.pairing_file) as file:
+            pairing = json.load(file)
+        self.assertEqual((pairing["host"], pairing["port"], pairing["fingerprint"], pairing["deviceName"]),
+                         ("127.0.0.1", self.host.port, self.host.fingerprint, "CLI Phone"))
+        self.host.tell("devices")
+        self.assertEqual(self.host.expect("devices"), "1")
+
+    def test_text_keys_and_password(self):
+        self.pair()
+        result = self.phone("text", "Grüße from the command line")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.host.expect_command(), {"type": "text", "payload": "Grüße from the command line"})
+
+        self.assertEqual(self.phone("key", "RETURN").returncode, 0)
+        self.assertEqual(self.host.expect_command(), {"type": "key", "payload": "RETURN"})
+        self.assertEqual(self.phone("key", "ESCAPE").returncode, 2)
+
+        result = self.phone("secret", "--enter", stdin="correct horse\n")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.host.expect_command(),
+                         {"type": "secret", "sha256": hashlib.sha256(b"correct horse").hexdigest(), "enter": True})
+        self.assertEqual(self.phone("secret", "on-the-command-line").returncode, 2)
+
+    def test_refusals_show_the_wire_code(self):
+        self.pair()
+        result = self.phone("text", "fail:not_password_field")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("(not_password_field)", result.stderr)
+
+    def test_pictures(self):
+        self.pair()
+        picture = os.path.join(self.folder.name, "shot.png")
+        with open(picture, "wb") as file:
+            file.write(PNG)
+        result = self.phone("image", picture, "--save")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("Saved on the computer as received.png in Test Pictures.", result.stdout)
+        self.assertEqual(self.host.expect_command(),
+                         {"type": "image", "format": "png", "size": len(PNG),
+                          "sha256": hashlib.sha256(PNG).hexdigest(), "save": True})
+
+        notes = os.path.join(self.folder.name, "notes.txt")
+        with open(notes, "w") as file:
+            file.write("not a picture")
+        result = self.phone("image", notes)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("is not a PNG, JPEG or HEIC picture", result.stderr)
+
+    def test_unpaired_and_wrongly_pinned(self):
+        result = self.phone("text", "hi")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("not paired yet", result.stderr)
+        self.assertEqual(self.phone("pair", "kestrune://pairing?h=x").returncode, 1)
+
+        self.pair()
+        with open(self.pairing_file) as file:
+            pairing = json.load(file)
+        pairing["fingerprint"] = "0" * 64
+        with open(self.pairing_file, "w") as file:
+            json.dump(pairing, file)
+        result = self.phone("text", "hi")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("certificate does not match", result.stderr)
+        self.assertEqual(self.host.seen("command"), [])
+
+    def test_help(self):
+        result = self.phone("--help")
+        self.assertEqual(result.returncode, 0)
+        self.assertIn("listen [--dir DIR] [--accept-secrets]", result.stdout)
+
+
+class Listening(PhoneTestCase):
+    def start_listening(self, *args):
+        environment = dict(os.environ, XDG_CONFIG_HOME=self.config)
+        self.received = tempfile.mkdtemp(dir=self.folder.name)
+        self.listener = subprocess.Popen([PHONE, "listen", "--dir", self.received, *QUICK, *args],
+                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                         env=environment)
+        self.output = queue.Queue()
+        self.notes = queue.Queue()
+        for stream, sink in ((self.listener.stdout, self.output), (self.listener.stderr, self.notes)):
+            threading.Thread(target=lambda s=stream, q=sink: [q.put(l.rstrip("\n")) for l in s], daemon=True).start()
+
+    def next_line(self, lines, prefix, timeout=30):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            try:
+                line = lines.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
+                break
+            if line.startswith(prefix):
+                return line
+        self.fail(f"murrelo-phone never printed '{prefix}'")
+
+    def stop_listening(self):
+        """Ends the listener as a person would; its exit status, and what it printed on stderr."""
+        self.listener.send_signal(signal.SIGTERM)
+        status = self.listener.wait(timeout=20)
+        time.sleep(0.1)  # let the reader threads take the last lines
+        notes = []
+        while not self.notes.empty():
+            notes.append(self.notes.get())
+        self.listener.stdout.close()
+        self.listener.stderr.close()
+        return status, "\n".join(notes)
+
+    def test_receives_texts_pictures_and_passwords_and_reconnects(self):
+        self.pair()
+        self.start_listening("--accept-secrets")
+        self.next_line(self.notes, "murrelo-phone: connected")
+
+        self.host.tell("push-text pushed text")
+        queued = self.host.expect("queued")
+        self.assertEqual(self.next_line(self.output, "text:"), "text: pushed text")
+        self.assertEqual(self.host.expect("acked"), queued)
+
+        picture = os.path.join(self.folder.name, "outgoing.png")
+        with open(picture, "wb") as file:
+            file.write(PNG)
+        self.host.tell("push-image " + picture)
+        queued = self.host.expect("queued")
+        stored = self.next_line(self.output, "picture:")[len("picture: "):]
+        self.assertEqual(os.path.dirname(stored), self.received)
+        with open(stored, "rb") as file:
+            self.assertEqual(file.read(), PNG)
+        self.assertEqual(self.host.expect("acked"), queued)
+
+        self.host.tell("push-secret s3cret")
+        self.assertEqual(self.next_line(self.output, "password:"), "password: s3cret")
+        self.host.expect("acked")
+
+        # The computer goes away and comes back on the same port: the phone finds it again.
+        port = self.host.port
+        self.assertEqual(self.host.stop(), 0, "\n".join(self.host.stderr))
+        self.host = TestHost(self.state, "--port", str(port))
+        self.next_line(self.notes, "murrelo-phone: retrying")
+        self.next_line(self.notes, "murrelo-phone: connected")
+        self.host.tell("push-text after the restart")
+        self.assertEqual(self.next_line(self.output, "text:"), "text: after the restart")
+
+        status, notes = self.stop_listening()
+        self.assertEqual(status, 0, notes)
+
+    def test_passwords_are_refused_unless_accepted(self):
+        self.pair()
+        self.start_listening()
+        self.next_line(self.notes, "murrelo-phone: connected")
+        self.host.tell("push-secret hidden")
+        queued = self.host.expect("queued")
+        self.assertEqual(self.host.expect("secret-refused"), queued)
+        self.host.tell("push-text visible")
+        self.assertEqual(self.next_line(self.output, "text:"), "text: visible")
+        status, notes = self.stop_listening()
+        self.assertEqual(status, 0, notes)
+
+    def test_a_phone_the_computer_no_longer_knows_gives_up(self):
+        self.pair()
+        with open(self.pairing_file) as file:
+            pairing = json.load(file)
+        pairing["secret"] = "forgotten"
+        with open(self.pairing_file, "w") as file:
+            json.dump(pairing, file)
+        self.start_listening()
+        self.assertIn("(unknown_device)", self.next_line(self.notes, "murrelo-phone: the computer refused"))
+        self.assertEqual(self.listener.wait(timeout=30), 1)
+        self.listener.stdout.close()
+        self.listener.stderr.close()
+
+
+if __name__ == "__main__":
+    unittest.main()
