@@ -289,6 +289,23 @@ TEST_F(LLMRefinerExchange, BadBaseURLsFailWithoutARequestAndStillOnTheMainQueue)
     EXPECT_TRUE(server.requests().empty());
 }
 
+TEST_F(LLMRefinerExchange, AKeyWithALineBreakNeverBecomesMoreHeaders) {
+    // A key pasted with a line break must not split the request into headers of its choosing.
+    for (const char* key : {"sk-a\r\nX-Injected: yes", "sk-a\nX-Injected: yes", "sk-a\r"}) {
+        auto withBrokenKey = configuration();
+        withBrokenKey.apiKey = key;
+        server.answerNext(ScriptedAnswer::json(200, answer("sent")));
+        const auto outcome = refine({"x", {}}, withBrokenKey);
+        ASSERT_FALSE(outcome.ok()) << key;
+        EXPECT_EQ(outcome.error().kind, LLMRequestError::Kind::transport);
+        EXPECT_EQ(outcome.error().description.find("sk-a"), std::string::npos)
+            << "the key is never part of the reason";
+    }
+    for (const auto& request : server.requests()) {
+        EXPECT_EQ(request.headers.count("x-injected"), 0u);
+    }
+}
+
 TEST_F(LLMRefinerExchange, ARedirectElsewhereIsFollowedWithoutTheKey) {
     LocalChatServer elsewhere;
     server.answerNext(ScriptedAnswer::redirect(307, elsewhere.baseURL("/moved/chat/completions")));

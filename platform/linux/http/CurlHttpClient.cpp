@@ -59,6 +59,12 @@ bool isHttpScheme(std::string_view scheme) {
     return scheme == "http" || scheme == "https";
 }
 
+// libcurl sends custom header lines as given: a line break inside one would end it and start a
+// header (or a body) of the value's choosing, and a NUL byte would cut it short.
+bool isSafeHeaderText(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
 HttpOutcome perform(const HttpRequest& request, const CurlHttpClient::Shared& shared) {
     std::unique_ptr<CURLU, UrlCleanup> url(curl_url());
     // No scheme guessing: an address without one must not silently become plain http.
@@ -84,6 +90,10 @@ HttpOutcome perform(const HttpRequest& request, const CurlHttpClient::Shared& sh
 
     std::unique_ptr<curl_slist, SlistCleanup> headers;
     for (const auto& [name, value] : request.headers) {
+        // The value is left out of the reason: it may be a credential.
+        if (!isSafeHeaderText(name) || !isSafeHeaderText(value)) {
+            return HttpFailure{"A request header contains a line break or a NUL byte."};
+        }
         headers.reset(curl_slist_append(headers.release(), (name + ": " + value).c_str()));
     }
     // Large bodies would otherwise wait for "100 Continue", which some servers never send.
