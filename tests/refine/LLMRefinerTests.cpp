@@ -337,15 +337,20 @@ TEST_F(LLMRefinerExchange, TheConnectionTestUsesItsOwnPromptAndContent) {
 TEST_F(LLMRefinerExchange, ClosingTheClientAbortsExchangesAndDropsTheirCompletions) {
     server.answerNext(ScriptedAnswer::hold());
     bool completed = false;
+    // Stands for what a completion holds of its owner, which must be let go by the time the
+    // client is closed, not later on the exchange's own thread.
+    auto held = std::make_shared<int>(0);
+    const std::weak_ptr<int> heldByCompletion = held;
     LLMRefiner patient(client, mainQueue, std::chrono::minutes(5));
     patient.refine({"x", {}}, AppLanguage::english, configuration(),
-                   [&](LLMOutcome) { completed = true; });
+                   [&, held = std::move(held)](LLMOutcome) { completed = true; });
     // Wait until the server holds the request, so the abort interrupts a live exchange.
     while (server.requests().empty()) std::this_thread::yield();
     // The last holder of the client going away closes it.
     refiner = LLMRefiner(nullptr, mainQueue);
     patient = LLMRefiner(nullptr, mainQueue);
     client.reset();
+    EXPECT_TRUE(heldByCompletion.expired());
     mainQueue.sync([] {});
     EXPECT_FALSE(completed);
 }

@@ -163,6 +163,10 @@ void CurlHttpClient::send(HttpRequest request, std::function<void(HttpOutcome)> 
             queue.post([completion = std::move(completion), outcome = std::move(outcome)] {
                 completion(outcome);
             });
+        } else {
+            // Released while the closing owner waits below, not after it has moved on: the
+            // completion may hold objects that belong to the owner's thread.
+            completion = nullptr;
         }
         --shared->running;
         shared->idle.notify_all();
