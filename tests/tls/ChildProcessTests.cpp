@@ -68,6 +68,15 @@ TEST(ChildProcess, HungChildIsKilledAtTheDeadline) {
     EXPECT_EQ(run.error(), std::errc::timed_out);
 }
 
+TEST(ChildProcess, AChildThatExitedIsNotHeldUpByWhatItLeftRunning) {
+    // The background sleep keeps both pipes open long after the shell itself has ended; the run is
+    // over when the shell is, and the shell's pid (already reaped, free for reuse) is never killed.
+    auto run = runChildProcess("/bin/sh", {"-c", "sleep 5 & echo done"}, 2s);
+    ASSERT_TRUE(run.ok()) << run.error().message();
+    EXPECT_TRUE(run->succeeded());
+    EXPECT_EQ(run->standardOutput, "done\n");
+}
+
 TEST(DecodeUtf8Lossy, KeepsWellFormedTextAndReplacesEachBadByte) {
     const std::string replacement = "\xEF\xBF\xBD";
     EXPECT_EQ(decodeUtf8Lossy("plain, caf\xC3\xA9, \xE4\xB8\xAD, \xF0\x9F\x98\x80"),

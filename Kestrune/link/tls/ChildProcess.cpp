@@ -140,24 +140,33 @@ Result<ChildProcessOutcome, std::error_code> runChildProcess(
     const auto deadline = std::chrono::steady_clock::now() + timeout;
 
     while (out.readEnd.valid() || err.readEnd.valid() || (exitSignal.valid() && !exited)) {
-        const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (remaining.count() <= 0) {
-            ::kill(pid, SIGKILL);
-            waitForExit(pid);
-            return std::make_error_code(std::errc::timed_out);
+        // Once the child is reaped its pid may belong to another process: it is never signalled
+        // again, and only what it left in the pipes is read (something it started in the
+        // background may hold them open far longer).
+        int waitMilliseconds = 0;
+        if (!exited) {
+            const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (remaining.count() <= 0) {
+                ::kill(pid, SIGKILL);
+                waitForExit(pid);
+                return std::make_error_code(std::errc::timed_out);
+            }
+            waitMilliseconds = static_cast<int>(remaining.count());
         }
         std::array<pollfd, 3> watched{{{out.readEnd.get(), POLLIN, 0},
                                        {err.readEnd.get(), POLLIN, 0},
                                        {exited ? -1 : exitSignal.get(), POLLIN, 0}}};
-        const int ready =
-            ::poll(watched.data(), watched.size(), static_cast<int>(remaining.count()));
+        const int ready = ::poll(watched.data(), watched.size(), waitMilliseconds);
         if (ready < 0 && errno != EINTR) {
             const auto failure = lastError();
-            ::kill(pid, SIGKILL);
-            waitForExit(pid);
+            if (!exited) {
+                ::kill(pid, SIGKILL);
+                waitForExit(pid);
+            }
             return failure;
         }
+        if (ready == 0 && exited) break;
         if (ready <= 0) continue;
         if (watched[0].revents != 0) drain(out.readEnd, standardOutput);
         if (watched[1].revents != 0) drain(err.readEnd, standardError);
