@@ -131,6 +131,21 @@ TEST_F(UserDefaultsTest, ADamagedFileLoadsWhatItCanAndNeverFails) {
     EXPECT_EQ(open("huge")->boolean("fresh"), true);
 }
 
+TEST_F(UserDefaultsTest, TextThatIsNotUtf8NeverCostsTheOtherSettings) {
+    {
+        auto defaults = open();
+        defaults->set("language", std::string("ja-JP"));
+        // A folder named in Latin-1, as an old file system may hold; and a broken list entry.
+        defaults->set("folder", std::string("/home/caf\xe9"));
+        defaults->set("list", StringList{"ok", "\xff\xfe"});
+    }
+    auto reopened = open();
+    EXPECT_EQ(reopened->string("language"), "ja-JP");
+    // Kept as text, the broken bytes replaced, so the file stays one that loads.
+    EXPECT_EQ(reopened->string("folder"), "/home/caf\uFFFD");
+    EXPECT_EQ(reopened->stringList("list"), (StringList{"ok", "\uFFFD\uFFFD"}));
+}
+
 TEST_F(UserDefaultsTest, ObserversSeeEachChangeButNotAssignmentsOfTheSameValue) {
     auto defaults = open();
     std::vector<std::string> seen;

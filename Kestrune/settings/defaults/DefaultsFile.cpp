@@ -3,6 +3,7 @@
 #include <optional>
 #include <type_traits>
 
+#include <unicode/unistr.h>
 #include <boost/json.hpp>
 
 namespace kestrune {
@@ -35,16 +36,25 @@ std::optional<DefaultsValue> valueFromJson(const json::value& value) {
     }
 }
 
+// JSON text is UTF-8, and a single ill-formed byte would make the whole file unreadable at the
+// next start, so such bytes are written as U+FFFD instead.
+json::string wellFormedText(std::string_view text) {
+    std::string repaired;
+    icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
+        .toUTF8String(repaired);
+    return json::string(repaired);
+}
+
 json::value jsonFromValue(const DefaultsValue& value) {
     return std::visit(
         [](const auto& v) -> json::value {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, StringList>) {
                 json::array array;
-                for (const auto& s : v) array.emplace_back(json::string(s));
+                for (const auto& s : v) array.emplace_back(wellFormedText(s));
                 return array;
             } else if constexpr (std::is_same_v<T, std::string>) {
-                return json::string(v);
+                return wellFormedText(v);
             } else {
                 return json::value(v);
             }
@@ -82,7 +92,7 @@ std::string encodeDefaultsFile(const DefaultsDictionary& values) {
         if (!first) out += ",\n";
         first = false;
         out += "  ";
-        out += json::serialize(json::string(key));
+        out += json::serialize(wellFormedText(key));
         out += ": ";
         out += json::serialize(jsonFromValue(value));
     }
