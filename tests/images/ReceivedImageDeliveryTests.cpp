@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "../imaging/TestImages.hpp"
+#include "Kestrune/dictation/paste/Pasteboard.hpp"
 #include "Kestrune/phone/images/ImageFileSaver.hpp"
 #include "Kestrune/phone/images/ReceivedImageDelivery.hpp"
 #include "Kestrune/phone/typing/SerialPasteQueue.hpp"
@@ -393,6 +394,64 @@ TEST_F(Delivery, ClipboardAnswerArrivingLateStillCompletesInOrder) {
     clipboard_.heldAnswers[1]();
     settle();
     EXPECT_EQ(*second, Outcome{});
+}
+
+// A clipboard that may refuse to take a picture (the selection stays with someone else).
+class FakePasteboard final : public Pasteboard {
+  public:
+    explicit FakePasteboard(MainQueue& main) : main_(main) {}
+    PasteboardSnapshot contents;
+    bool refusesPictures = false;
+    std::vector<PasteboardSnapshot> writes;
+
+    void takeSnapshot(std::function<void(PasteboardSnapshot)> done) override {
+        main_.post([this, done] { done(contents); });
+    }
+    void writeText(std::string, std::function<void()> done) override { main_.post(done); }
+    void restore(PasteboardSnapshot snapshot, std::function<void()> done) override {
+        writes.push_back(snapshot);
+        const bool picture = !snapshot.isEmpty() && snapshot.items[0][0].type.starts_with("image/");
+        if (!(picture && refusesPictures)) contents = std::move(snapshot);
+        main_.post(done);
+    }
+
+  private:
+    MainQueue& main_;
+};
+
+TEST(ClipboardImageCommit, PictureReplacesTheClipboardOrTheOldContentsComeBack) {
+    ManualMainQueue main;
+    FakePasteboard pasteboard(main);
+    PasteboardSnapshot copiedText;
+    copiedText.items.push_back({{"UTF8_STRING", "UTF8_STRING", 8, bytesOf("copied")}});
+    const auto picture = ClipboardImage::prepare(makeImage(12, 9, ".png", Pattern::noise), 1000);
+    ASSERT_TRUE(picture);
+    const auto commit = clipboardImageCommit(pasteboard);
+    const auto commitOnce = [&] {
+        std::optional<std::optional<RemoteError>> answer;
+        commit(*picture, [&answer](std::optional<RemoteError> error) { answer = error; });
+        main.runUntilIdle();
+        EXPECT_TRUE(answer.has_value());
+        return answer.value_or(RemoteError::internal);
+    };
+
+    pasteboard.contents = copiedText;
+    EXPECT_EQ(commitOnce(), std::nullopt);
+    ASSERT_EQ(pasteboard.contents.items.size(), 1u);
+    const auto& item = pasteboard.contents.items[0];
+    ASSERT_EQ(item.size(), 2u);
+    EXPECT_EQ(item[0].type, "image/png");
+    EXPECT_EQ(item[0].data, picture->original);
+    EXPECT_EQ(item[1].type, "image/tiff");
+    EXPECT_EQ(item[1].data, picture->tiff);
+
+    pasteboard.contents = copiedText;
+    pasteboard.writes.clear();
+    pasteboard.refusesPictures = true;
+    EXPECT_EQ(commitOnce(), RemoteError::imageTooLarge);
+    ASSERT_EQ(pasteboard.writes.size(), 2u);
+    EXPECT_EQ(pasteboard.writes[1], copiedText) << "the old contents are put back";
+    EXPECT_EQ(pasteboard.contents, copiedText);
 }
 
 }  // namespace
