@@ -3,45 +3,12 @@
 #include <optional>
 #include <unordered_set>
 
+#include "KestruneRemoteKit/Protocol/Utf8.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 
 namespace kestrune {
 
 namespace {
-
-bool isValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t extra;
-        char32_t value;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1, value = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2, value = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3, value = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= text.size()) return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            value = (value << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF.
-        if ((extra == 2 && value < 0x800) || (extra == 3 && value < 0x10000) || value > 0x10FFFF ||
-            (value >= 0xD800 && value <= 0xDFFF)) {
-            return false;
-        }
-        i += extra + 1;
-    }
-    return true;
-}
 
 // Reads one quoted PO string that fills the rest of the line.
 std::optional<std::string> readQuoted(std::string_view rest, std::string& error) {
@@ -183,7 +150,7 @@ const std::string* StringTable::find(std::string_view key) const {
 
 Result<StringTable, std::string> parseStringTable(std::string_view text) {
     if (text.size() > kMaxStringTableBytes) return std::string("table is larger than the limit");
-    if (!isValidUtf8(text)) return std::string("table is not valid UTF-8");
+    if (!detail::isValidUtf8(text)) return std::string("table is not valid UTF-8");
     return Parser().run(text);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// Internal to the protocol library.
+// UTF-8 checks shared by the link's libraries: text from the wire, from tools and from tables.
 
 #include <string>
 #include <string_view>

@@ -1,4 +1,3 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -9,7 +8,6 @@ namespace kestrune {
 namespace {
 
 using namespace std::chrono_literals;
-using ::testing::HasSubstr;
 
 constexpr auto kGenerous = 30s;
 
@@ -75,24 +73,6 @@ TEST(ChildProcess, AChildThatExitedIsNotHeldUpByWhatItLeftRunning) {
     ASSERT_TRUE(run.ok()) << run.error().message();
     EXPECT_TRUE(run->succeeded());
     EXPECT_EQ(run->standardOutput, "done\n");
-}
-
-TEST(DecodeUtf8Lossy, KeepsWellFormedTextAndReplacesEachBadByte) {
-    const std::string replacement = "\xEF\xBF\xBD";
-    EXPECT_EQ(decodeUtf8Lossy("plain, caf\xC3\xA9, \xE4\xB8\xAD, \xF0\x9F\x98\x80"),
-              "plain, caf\xC3\xA9, \xE4\xB8\xAD, \xF0\x9F\x98\x80");
-    EXPECT_EQ(decodeUtf8Lossy("a\xFFz"), "a" + replacement + "z");
-    // Overlong encodings, surrogates and code points above U+10FFFF are not UTF-8.
-    EXPECT_EQ(decodeUtf8Lossy("\xC0\xAF"), replacement + replacement);
-    EXPECT_EQ(decodeUtf8Lossy("\xED\xA0\x80"), replacement + replacement + replacement);
-    EXPECT_EQ(decodeUtf8Lossy("\xF4\x90\x80\x80"),
-              replacement + replacement + replacement + replacement);
-    // A sequence cut short at the end, and one interrupted by ASCII.
-    EXPECT_EQ(decodeUtf8Lossy("ok\xE4\xB8"), "ok" + replacement + replacement);
-    EXPECT_EQ(decodeUtf8Lossy("\xE4"
-                              "a"),
-              replacement + "a");
-    EXPECT_THAT(decodeUtf8Lossy(std::string("nul\0inside", 10)), HasSubstr(std::string("\0", 1)));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "Kestrune/link/tls/ChildProcess.hpp"
 #include "Kestrune/link/tls/TLSIdentityStore.hpp"
+#include "KestruneRemoteKit/Protocol/Utf8.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/Crypto.hpp"
 
@@ -263,6 +264,21 @@ TEST_F(TLSIdentityStoreTest, FailedOpensslRunNamesStepStatusAndToolOutput) {
     EXPECT_FALSE(fs::exists(storeFile("cert.pem")));
     EXPECT_FALSE(fs::exists(storeFile("cert.der")));
     EXPECT_FALSE(store.load().ok());
+}
+
+TEST_F(TLSIdentityStoreTest, ToolOutputThatIsNotUtf8IsRepairedInTheMessage) {
+    // The tool quotes the path it could not write, and a folder name may hold any bytes: here a
+    // cut-short three-byte sequence and a byte that never starts one.
+    const TLSIdentityStore oddStore(directory.path() / "odd\xE2\x82-\xFF-name");
+    fs::create_directories(oddStore.directory() / "key.pem");
+
+    auto failure = oddStore.generate();
+    ASSERT_TRUE(failure.has_value());
+    const auto kind = failureOf(*failure);
+    ASSERT_TRUE(kind.has_value()) << describe(*failure);
+    EXPECT_TRUE(detail::isValidUtf8(kind->message));
+    // Each ill-formed piece becomes one replacement character, as text decoding does.
+    EXPECT_THAT(kind->message, HasSubstr("odd\xEF\xBF\xBD-\xEF\xBF\xBD-name"));
 }
 
 TEST_F(TLSIdentityStoreTest, GenerationFailingAtTheLastStepIsRepairedByTheNextOne) {

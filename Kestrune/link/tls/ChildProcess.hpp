@@ -28,8 +28,4 @@ Result<ChildProcessOutcome, std::error_code> runChildProcess(
     const std::string& executable, const std::vector<std::string>& arguments,
     std::chrono::milliseconds timeout);
 
-// Text a tool printed, as valid UTF-8: each byte that does not start or continue a well-formed
-// sequence becomes U+FFFD, so the text is safe to show and to log.
-std::string decodeUtf8Lossy(std::string_view bytes);
-
 }  // namespace kestrune

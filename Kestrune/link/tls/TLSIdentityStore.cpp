@@ -12,6 +12,7 @@
 
 #include "Kestrune/link/tls/ChildProcess.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "KestruneRemoteKit/Protocol/Utf8.hpp"
 #include "KestruneRemoteKit/Support/Crypto.hpp"
 
 namespace kestrune {
@@ -116,7 +117,7 @@ std::optional<Error> runOpenssl(const std::vector<std::string>& arguments) {
     if (run->succeeded()) return std::nullopt;
     return Error(Failure::opensslFailed(
         opensslFailureText(arguments.empty() ? std::string() : arguments.front(), run->status,
-                           decodeUtf8Lossy(run->standardError))));
+                           detail::repairedUtf8(run->standardError))));
 }
 
 }  // namespace
