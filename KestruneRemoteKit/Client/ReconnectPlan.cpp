@@ -54,25 +54,8 @@ std::vector<ReconnectPlan::Action> ReconnectPlan::handle(Event event) {
             }
             return {};
         case Phase::connecting:
-            if (event == Event::connected) {
-                reset(Phase::connected);
-                return {};
-            }
-            if (event == Event::ended) return backoff();
-            if (event == Event::rejected) {
-                reset(Phase::parked);
-                return {};
-            }
-            if (event == Event::certificateMismatch) {
-                reset(Phase::awaitingRepair);
-                return {};
-            }
-            if (isOneOf(event, {Event::networkChanged, Event::macAppeared, Event::pairingChanged,
-                                Event::macMoved})) {
-                return {Disconnect{}, Connect{}};
-            }
-            return {};
         case Phase::connected:
+            // A live link ends the same way whether or not it was already up.
             if (event == Event::ended) return backoff();
             if (event == Event::rejected) {
                 reset(Phase::parked);
@@ -80,6 +63,17 @@ std::vector<ReconnectPlan::Action> ReconnectPlan::handle(Event event) {
             }
             if (event == Event::certificateMismatch) {
                 reset(Phase::awaitingRepair);
+                return {};
+            }
+            if (phase_ == Phase::connecting) {
+                if (event == Event::connected) {
+                    reset(Phase::connected);
+                    return {};
+                }
+                if (isOneOf(event, {Event::networkChanged, Event::macAppeared,
+                                    Event::pairingChanged, Event::macMoved})) {
+                    return {Disconnect{}, Connect{}};
+                }
                 return {};
             }
             if (isOneOf(event, {Event::networkChanged, Event::pairingChanged})) {
