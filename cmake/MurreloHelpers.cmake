@@ -38,14 +38,15 @@ function(murrelo_add_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
-  if(ARG_RESOURCE_LOCK)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-      PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" ENVIRONMENT "${ARG_ENVIRONMENT}"
-                 RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
-  else()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-      PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" ENVIRONMENT "${ARG_ENVIRONMENT}")
-  endif()
+  # Only properties that have a value: an empty one would vanish from the list and shift the
+  # name/value pairs (a test without labels got the label "ENVIRONMENT").
+  set(_properties TIMEOUT ${ARG_TIMEOUT})
+  foreach(_property LABELS ENVIRONMENT RESOURCE_LOCK)
+    if(ARG_${_property})
+      list(APPEND _properties ${_property} "${ARG_${_property}}")
+    endif()
+  endforeach()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${_properties})
 endfunction()
 
 # murrelo_add_bench(name SOURCES ... LIBS ...)
