@@ -37,7 +37,7 @@ class RemoteInputServer {
         // A connection still unauthenticated after this is closed.
         Duration helloTimeout = std::chrono::seconds(10);
         // Stop after this long without activity; none never stops.
-        std::optional<Duration> idleTimeout;
+        std::optional<Duration> idleTimeout = std::nullopt;
         // The idle time-out in force while the server is open only for sending to phones.
         Duration sendingIdleTimeout = std::chrono::seconds(1800);
         std::size_t maxPendingConnections = 16;
@@ -45,9 +45,9 @@ class RemoteInputServer {
         // Between sending a close frame and forcing the connection shut.
         Duration closeGrace = std::chrono::seconds(2);
         bool loopbackOnly = false;
-        std::optional<std::uint16_t> preferredPort;
+        std::optional<std::uint16_t> preferredPort = std::nullopt;
         // When set, the service is advertised with this certificate fingerprint.
-        std::optional<std::string> bonjourFingerprint;
+        std::optional<std::string> bonjourFingerprint = std::nullopt;
         // A subscription connection silent for this long is closed.
         Duration subscriptionDeadline = std::chrono::seconds(30);
         // Between tries of a port that is taken.
@@ -97,15 +97,15 @@ class RemoteInputServer {
                                             std::function<void(ImageOutcome)> completion)>;
 
     struct Dependencies {
-        std::shared_ptr<PairedDeviceStore> devices;
-        std::shared_ptr<MacOutbox> outbox;  // may be empty: nothing is pushed then
+        std::shared_ptr<PairedDeviceStore> devices = nullptr;
+        std::shared_ptr<MacOutbox> outbox = nullptr;  // may be empty: nothing is pushed then
         // Where every callback into the owner runs; must outlive the server.
         MainQueue& ownerQueue;
-        Approve approve;
-        ExecuteCommand executeCommand;
-        ReceiveImage receiveImage;
+        Approve approve = nullptr;
+        ExecuteCommand executeCommand = nullptr;
+        ReceiveImage receiveImage = nullptr;
         // Announces the service when a fingerprint is configured; may be empty.
-        std::shared_ptr<ServiceAdvertiser> advertiser;
+        std::shared_ptr<ServiceAdvertiser> advertiser = nullptr;
         std::function<Date()> now = [] { return std::chrono::system_clock::now(); };
     };
 

@@ -1,0 +1,78 @@
+// Runs a real server that advertises itself through Avahi, for the namespace test script: prints
+// "fingerprint <fp>", then "advertising <name>" or "unavailable <reason>", and keeps serving until
+// its standard input closes.
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <string>
+
+#include "Kestrune/link/PairedDeviceStore.hpp"
+#include "Kestrune/link/server/RemoteInputServer.hpp"
+#include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "platform/linux/avahi/AvahiServiceAdvertiser.hpp"
+
+int main(int argc, char** argv) {
+    using namespace kestrune;
+    if (argc != 2) {
+        std::cerr << "usage: " << argv[0] << " WORK_DIRECTORY\n";
+        return 2;
+    }
+    const std::filesystem::path directory = argv[1];
+    TLSIdentityStore store(directory / "identity");
+    if (const auto error = store.generate()) {
+        std::cerr << "identity: " << describe(*error) << "\n";
+        return 1;
+    }
+    auto loaded = store.load();
+    if (!loaded) return 1;
+
+    SerialQueue owner("Kestrune.ProbeOwner");
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::optional<AdvertisementStatus> final;
+
+    RemoteInputServer::Configuration configuration{.identity = loaded.value().identity};
+    configuration.loopbackOnly = true;
+    configuration.bonjourFingerprint = loaded.value().fingerprint;
+    RemoteInputServer server(
+        configuration, {.devices = std::make_shared<PairedDeviceStore>(directory / "devices.json"),
+                        .outbox = nullptr,
+                        .ownerQueue = owner,
+                        .approve = {},
+                        .executeCommand = {},
+                        .receiveImage = {},
+                        .advertiser = std::make_shared<AvahiServiceAdvertiser>()});
+    server.setOnAdvertisementStatus([&](AdvertisementStatus status) {
+        if (status.state != AdvertisementStatus::State::advertising &&
+            status.state != AdvertisementStatus::State::unavailable) {
+            return;
+        }
+        std::lock_guard lock(mutex);
+        if (!final) final = status;
+        changed.notify_all();
+    });
+    server.start([](RemoteInputServer::StartResult result) {
+        if (!result) std::cerr << "start failed: " << result.error().description() << "\n";
+    });
+    std::cout << "fingerprint " << loaded.value().fingerprint << std::endl;
+
+    {
+        std::unique_lock lock(mutex);
+        if (!changed.wait_for(lock, std::chrono::seconds(20), [&] { return final.has_value(); })) {
+            std::cout << "unavailable no answer from Avahi" << std::endl;
+            return 1;
+        }
+        if (final->state == AdvertisementStatus::State::advertising) {
+            std::cout << "advertising " << final->name << std::endl;
+        } else {
+            std::cout << "unavailable " << final->reason << std::endl;
+            return 1;
+        }
+    }
+    std::string ignored;
+    while (std::getline(std::cin, ignored)) {
+    }
+    return 0;
+}
