@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@ namespace kestrune::testing {
 namespace {
 // A receiver that has not shown its window by then is considered broken.
 constexpr auto startLimit = std::chrono::seconds(20);
+constexpr auto answerLimit = std::chrono::milliseconds(30000);
 }  // namespace
 
 std::string fromHex(const std::string& hex) {
@@ -129,6 +131,9 @@ std::string ReceiverProcess::ask(const std::string& command) {
     fflush(in_);
     std::string answer;
     char buffer[65536];
+    // A receiver that stops answering fails the test instead of hanging it.
+    pollfd readable{fileno(out_), POLLIN, 0};
+    if (poll(&readable, 1, static_cast<int>(answerLimit.count())) <= 0) return "no answer";
     while (fgets(buffer, sizeof buffer, out_)) {
         answer += buffer;
         if (!answer.empty() && answer.back() == '\n') break;

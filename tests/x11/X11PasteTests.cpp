@@ -21,6 +21,10 @@ namespace {
 using testing::ReceiverProcess;
 using namespace std::chrono_literals;
 
+// xclip waits for an answer without limit; a clipboard owner that never answers must fail the
+// test, not hang it.
+const std::string xclipOut = "timeout 10 xclip -selection clipboard -o -t ";
+
 std::string run(const std::string& command) {
     std::string out;
     FILE* pipe = popen(command.c_str(), "r");
@@ -35,14 +39,14 @@ std::string run(const std::string& command) {
 // The clipboard as another application sees it: every data target and its bytes, read by xclip.
 std::map<std::string, std::string> clipboardContents() {
     std::map<std::string, std::string> contents;
-    std::istringstream names(run("xclip -selection clipboard -o -t TARGETS 2>/dev/null"));
+    std::istringstream names(run(xclipOut + "TARGETS 2>/dev/null"));
     std::string target;
     while (std::getline(names, target)) {
         if (target == "TARGETS" || target == "TIMESTAMP" || target == "MULTIPLE" ||
             target == "SAVE_TARGETS" || target.empty()) {
             continue;
         }
-        contents[target] = run("xclip -selection clipboard -o -t '" + target + "' 2>/dev/null");
+        contents[target] = run(xclipOut + "'" + target + "' 2>/dev/null");
     }
     return contents;
 }
@@ -70,7 +74,9 @@ class X11Paste : public ::testing::Test {
     PasteboardSnapshot snapshot() {
         std::promise<PasteboardSnapshot> result;
         clipboard_.takeSnapshot([&](PasteboardSnapshot s) { result.set_value(std::move(s)); });
-        return result.get_future().get();
+        auto future = result.get_future();
+        EXPECT_EQ(future.wait_for(30s), std::future_status::ready);
+        return future.get();
     }
     void writeText(const std::string& text) {
         std::promise<void> done;
@@ -94,7 +100,7 @@ class X11Paste : public ::testing::Test {
                                                       [&] { keys->pressPasteShortcut(); });
             injector->inject(text, [&] { done.set_value(); });
         });
-        done.get_future().wait();
+        ASSERT_EQ(done.get_future().wait_for(30s), std::future_status::ready);
         main_.sync([&] {
             injector.reset();
             keys.reset();
@@ -129,8 +135,7 @@ TEST_F(X11Paste, LargeDataIsSavedAndServedBackIncrementally) {
         0);
     // xclip takes the clipboard in its background child, a moment after it returns.
     for (int i = 0;
-         i < 100 && run("xclip -selection clipboard -o -t TARGETS 2>/dev/null").find("image/png") ==
-                        std::string::npos;
+         i < 100 && run(xclipOut + "TARGETS 2>/dev/null").find("image/png") == std::string::npos;
          ++i) {
         std::this_thread::sleep_for(50ms);
     }
@@ -142,7 +147,7 @@ TEST_F(X11Paste, LargeDataIsSavedAndServedBackIncrementally) {
 
     writeText("temporary");
     restore(saved);
-    auto served = run("xclip -selection clipboard -o -t image/png");
+    auto served = run(xclipOut + "image/png");
     EXPECT_EQ(served.size(), data.size());
     EXPECT_TRUE(served == data);
 }

@@ -150,13 +150,14 @@ struct X11Clipboard::Owner {
         wake();
     }
 
-    // Waits for the connection or a command until `deadline`; false when the time is up.
+    // Waits for the connection until `deadline`; false when the time is up. New commands wait
+    // until the running one is done.
     bool waitForActivity(Clock::time_point deadline) {
         if (XPending(display) > 0) return true;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return false;
-        pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
-        return poll(fds, 2, static_cast<int>(left.count())) > 0;
+        pollfd fd{ConnectionNumber(display), POLLIN, 0};
+        return poll(&fd, 1, static_cast<int>(left.count())) > 0;
     }
 
     void run() {
