@@ -250,11 +250,14 @@ TEST_F(Delivery, ClipboardFailureDeletesTheSavedFileAndAnswersItsError) {
 TEST_F(Delivery, StoppingWhileTheFolderIsResolvedCancelsWithoutWriting) {
     useFileManagerWindow(Answer::makeFolder(home_.path() / "Desktop"));
     auto outcome = receive(png_, true);
+    auto waiting = receive(png_, true);
     main_.runUntilIdle();
     ASSERT_EQ(resolver_.pending(), 1u);
     delivery_->cancelPending();
     settle();
     EXPECT_EQ(*outcome, failure(RemoteError::cancelled));
+    EXPECT_EQ(*waiting, failure(RemoteError::cancelled));
+    EXPECT_EQ(finderQuestions_, 1) << "no question for a picture already cancelled";
     EXPECT_TRUE(filesIn(home_.path() / "Desktop").empty());
     EXPECT_TRUE(clipboard_.committed.empty());
 

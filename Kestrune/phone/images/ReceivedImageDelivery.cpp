@@ -97,6 +97,12 @@ struct ReceivedImageDelivery::State : std::enable_shared_from_this<State> {
 
     void startNextResolution() {
         resolving.reset();
+        // Pictures from before a stop need no folder: the file manager is not asked for them.
+        while (!waiting.empty() && waiting.front()->epoch != epoch) {
+            auto stale = std::move(waiting.front());
+            waiting.pop_front();
+            stale->answer({RemoteError::cancelled, std::nullopt, std::nullopt});
+        }
         if (waiting.empty()) return;
         resolving = std::move(waiting.front());
         waiting.pop_front();
