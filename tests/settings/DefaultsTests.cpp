@@ -146,6 +146,25 @@ TEST_F(UserDefaultsTest, TextThatIsNotUtf8NeverCostsTheOtherSettings) {
     EXPECT_EQ(reopened->stringList("list"), (StringList{"ok", "\uFFFD\uFFFD"}));
 }
 
+TEST_F(UserDefaultsTest, AValueTooLargeForTheFileIsRefusedAndCostsNothingElse) {
+    {
+        auto defaults = open();
+        defaults->set("language", std::string("ja-JP"));
+        std::vector<std::string> seen;
+        auto subscription = defaults->observe([&](const std::string& key) { seen.push_back(key); });
+        defaults->set("huge", std::string(kMaxDefaultsFileBytes, 'x'));
+        defaults->set("language", std::string(kMaxDefaultsFileBytes, 'y'));
+        EXPECT_EQ(defaults->object("huge"), std::nullopt);
+        EXPECT_EQ(defaults->string("language"), "ja-JP") << "the earlier value stays";
+        EXPECT_TRUE(seen.empty()) << "nothing changed";
+        defaults->set("after", true);
+    }
+    // A file the next start would refuse as a whole is never written.
+    auto reopened = open();
+    EXPECT_EQ(reopened->string("language"), "ja-JP");
+    EXPECT_EQ(reopened->boolean("after"), true);
+}
+
 TEST_F(UserDefaultsTest, ObserversSeeEachChangeButNotAssignmentsOfTheSameValue) {
     auto defaults = open();
     std::vector<std::string> seen;

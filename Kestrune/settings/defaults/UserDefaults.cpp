@@ -89,8 +89,23 @@ void UserDefaults::set(std::string_view key, DefaultsValue value) {
         std::lock_guard lock(mutex_);
         const auto found = values_.find(key);
         if (found != values_.end() && found->second == value) return;
+        std::optional<DefaultsValue> previous;
+        if (found != values_.end()) previous = std::move(found->second);
         values_.insert_or_assign(std::string(key), std::move(value));
-        saveLocked();
+        auto encoded = encodeDefaultsFile(values_);
+        if (encoded.size() > kMaxDefaultsFileBytes) {
+            // Saved, the file would be refused as a whole at the next start, every other
+            // setting with it; the value is refused instead.
+            if (previous) {
+                values_.insert_or_assign(std::string(key), std::move(*previous));
+            } else {
+                values_.erase(values_.find(key));
+            }
+            log(LogLevel::error, kLogCategory,
+                "refusing a value of \"" + std::string(key) + "\" too large for the settings file");
+            return;
+        }
+        saveLocked(encoded);
     }
     notify({std::string(key)});
 }
@@ -101,7 +116,7 @@ void UserDefaults::remove(std::string_view key) {
         const auto found = values_.find(key);
         if (found == values_.end()) return;
         values_.erase(found);
-        saveLocked();
+        saveLocked(encodeDefaultsFile(values_));
     }
     notify({std::string(key)});
 }
@@ -133,7 +148,7 @@ void UserDefaults::setPersistentDomain(DefaultsDictionary values, std::string_vi
             if (!values_.count(key)) changed.push_back(key);
         }
         values_ = std::move(values);
-        saveLocked();
+        saveLocked(encodeDefaultsFile(values_));
     }
     notify(changed);
 }
@@ -142,8 +157,8 @@ Subscription UserDefaults::observe(std::function<void(const std::string& key)> o
     return observers_.add(std::move(observer));
 }
 
-void UserDefaults::saveLocked() const {
-    if (auto failure = writeFileAtomically(fileOf(domain_), encodeDefaultsFile(values_))) {
+void UserDefaults::saveLocked(const std::string& encoded) const {
+    if (auto failure = writeFileAtomically(fileOf(domain_), encoded)) {
         // The value stays in memory for this run; only its persistence failed.
         log(LogLevel::error, kLogCategory, "could not save domain " + domain_ + ": " + *failure);
     }

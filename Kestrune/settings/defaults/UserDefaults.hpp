@@ -41,6 +41,7 @@ class UserDefaults {
     std::optional<std::string> string(std::string_view key) const;
     std::optional<StringList> stringList(std::string_view key) const;
 
+    // A value that would make the file too large to load at the next start is refused (logged).
     void set(std::string_view key, DefaultsValue value);
     void remove(std::string_view key);
 
@@ -53,7 +54,8 @@ class UserDefaults {
     Subscription observe(std::function<void(const std::string& key)> observer);
 
   private:
-    void saveLocked() const;
+    // Writes the encoded domain, with the lock held.
+    void saveLocked(const std::string& encoded) const;
     void notify(const std::vector<std::string>& keys);
 
     std::filesystem::path directory_;
