@@ -3,10 +3,12 @@
 #include <vips/vips.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
 
+#include "KestruneRemoteKit/Imaging/JpegThumbnailer.hpp"
 #include "KestruneRemoteKit/Imaging/VipsSupport.hpp"
 
 namespace kestrune::ImageCompressor {
@@ -56,9 +58,51 @@ bool carriesLocation(VipsImage* image) {
     return found;
 }
 
+// The size vips would give a thumbnail bounded by `target`: the longer side becomes `target`, the
+// other keeps the picture's proportions, rounded to the nearest pixel.
+std::pair<int, int> boundedSize(int width, int height, int target) {
+    const auto scaled = [target](int side, int longest) {
+        return std::max(
+            1, static_cast<int>(std::lround(static_cast<double>(side) * target / longest)));
+    };
+    if (width >= height) return {target, scaled(height, width)};
+    return {scaled(width, height), target};
+}
+
+std::optional<PreparedImage> encoded(VipsImage* image) {
+    void* buffer = nullptr;
+    size_t length = 0;
+    if (vips_jpegsave_buffer(image, &buffer, &length, "Q", jpegQuality, "strip", TRUE, nullptr) !=
+        0) {
+        vips_error_clear();
+        return std::nullopt;
+    }
+    PreparedImage result;
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    result.data.assign(bytes, bytes + length);
+    g_free(buffer);
+    result.format = ImageFormat::jpeg;
+    result.width = vips_image_get_width(image);
+    result.height = vips_image_get_height(image);
+    return result;
+}
+
 std::optional<PreparedImage> compressed(std::string_view source, const ImageHeader& header,
                                         int longestSide) {
     const int target = std::min(longestSide, maxPixelSize);
+    if (header.format == ImageFormat::jpeg) {
+        // Anything the fast route does not take (CMYK, damage libjpeg rejects, a huge picture)
+        // goes the general way below.
+        const auto [width, height] = boundedSize(header.width, header.height, target);
+        if (auto fast = jpegThumbnail(source, width, height, header.orientation, jpegQuality)) {
+            PreparedImage result;
+            result.data = std::move(fast->data);
+            result.format = ImageFormat::jpeg;
+            result.width = fast->width;
+            result.height = fast->height;
+            return result;
+        }
+    }
     VipsImage* thumbnail = nullptr;
     int failed;
     const int storedLongest = std::max(header.width, header.height);
@@ -97,22 +141,7 @@ std::optional<PreparedImage> compressed(std::string_view source, const ImageHead
         flattened.reset(out);
         opaque = out;
     }
-
-    void* buffer = nullptr;
-    size_t length = 0;
-    if (vips_jpegsave_buffer(opaque, &buffer, &length, "Q", jpegQuality, "strip", TRUE, nullptr) !=
-        0) {
-        vips_error_clear();
-        return std::nullopt;
-    }
-    PreparedImage result;
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    result.data.assign(bytes, bytes + length);
-    g_free(buffer);
-    result.format = ImageFormat::jpeg;
-    result.width = vips_image_get_width(opaque);
-    result.height = vips_image_get_height(opaque);
-    return result;
+    return encoded(opaque);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // Times picture preparation (compress on) against the floor of a plain libjpeg decode at scale 1/2
-// of the same file, and measures each one's peak memory in a child process of its own.
+// of the same file, and measures each one's peak memory in a child process of its own. On a shared
+// machine single timings swing widely, so preparation and floor run in alternating trials, each
+// trial's ratio comes from two runs made back to back, and the medians are reported, with the CPU
+// time too (preparation uses two threads, the floor one).
 #include <cstddef>
 #include <cstdio>
 // jpeglib.h needs size_t and FILE declared before it.
@@ -9,12 +12,15 @@
 #include <unistd.h>
 #include <vips/vips.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "KestruneRemoteKit/Imaging/ImageCompressor.hpp"
@@ -70,9 +76,22 @@ void decodeHalfScale(const std::string& jpeg) {
 }
 
 struct Measure {
-    double millis;
-    double peakMiB;
+    double millis = -1;     // wall time per round
+    double cpuMillis = -1;  // CPU time per round, all threads
+    double peakMiB = 0;
 };
+
+double cpuNow() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
 
 // Runs one kind of work in a fresh process of this program (fork alone is unsafe once libvips has
 // started its threads), so that the child's peak resident size is the work's own.
@@ -94,8 +113,12 @@ Measure inChild(const char* self, const char* work, const std::string& file, int
     int status = 0;
     rusage usage{};
     wait4(child, &status, 0, &usage);
-    const double millis = length > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::atof(text) : -1;
-    return {millis, usage.ru_maxrss / 1024.0};
+    Measure measure;
+    measure.peakMiB = usage.ru_maxrss / 1024.0;
+    if (length > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        std::sscanf(text, "%lf %lf", &measure.millis, &measure.cpuMillis);
+    }
+    return measure;
 }
 
 int runChild(const char* work, const char* file, int rounds) {
@@ -119,8 +142,11 @@ int runChild(const char* work, const char* file, int rounds) {
     }
     once();  // warm-up: libraries loaded, caches filled
     const auto start = Clock::now();
+    const double cpuStart = cpuNow();
     for (int i = 0; i < rounds; ++i) once();
-    std::printf("%f\n", std::chrono::duration<double, std::milli>(Clock::now() - start).count() / rounds);
+    std::printf("%f %f\n",
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count() / rounds,
+                (cpuNow() - cpuStart) / rounds);
     return 0;
 }
 
@@ -134,22 +160,38 @@ int main(int argc, char** argv) {
         const char* name;
         int width, height, rounds;
     };
-    std::printf("%-8s %10s %12s %12s %8s %14s %14s\n", "picture", "bytes", "prepare ms",
-                "floor ms", "ratio", "prepare MiB", "floor MiB");
-    for (const Case& c : {Case{"12 MP", 4000, 3000, 5}, Case{"64 MP", 8000, 8000, 2}}) {
+    // Trials alternate preparation and floor; an odd count gives a plain median.
+    constexpr int kTrials = 7;
+    std::printf("%-8s %10s %11s %9s %7s %11s %10s %12s %10s\n", "picture", "bytes", "prepare ms",
+                "floor ms", "ratio", "prepare cpu", "floor cpu", "prepare MiB", "floor MiB");
+    for (const Case& c : {Case{"12 MP", 4000, 3000, 3}, Case{"64 MP", 8000, 8000, 1}}) {
         const std::string jpeg = makePhoto(c.width, c.height);
         char file[] = "/tmp/murrelo-prepare-bench.XXXXXX";
         const int fd = mkstemp(file);
-        if (fd < 0 || write(fd, jpeg.data(), jpeg.size()) != static_cast<ssize_t>(jpeg.size())) return 1;
+        if (fd < 0 || write(fd, jpeg.data(), jpeg.size()) != static_cast<ssize_t>(jpeg.size()))
+            return 1;
         close(fd);
         // The idle child shows the program's own size, so peaks show what the work itself adds.
         const Measure idle = inChild(argv[0], "idle", file, 1);
-        const Measure prepare = inChild(argv[0], "prepare", file, c.rounds);
-        const Measure floor = inChild(argv[0], "floor", file, c.rounds);
+        std::vector<double> prepareMs, floorMs, ratios, prepareCpu, floorCpu, prepareMiB, floorMiB;
+        for (int trial = 0; trial < kTrials; ++trial) {
+            const Measure prepare = inChild(argv[0], "prepare", file, c.rounds);
+            const Measure floor = inChild(argv[0], "floor", file, c.rounds);
+            if (prepare.millis < 0 || floor.millis < 0) return 1;
+            prepareMs.push_back(prepare.millis);
+            floorMs.push_back(floor.millis);
+            ratios.push_back(prepare.millis / floor.millis);
+            prepareCpu.push_back(prepare.cpuMillis);
+            floorCpu.push_back(floor.cpuMillis);
+            prepareMiB.push_back(prepare.peakMiB - idle.peakMiB);
+            floorMiB.push_back(floor.peakMiB - idle.peakMiB);
+        }
         unlink(file);
-        std::printf("%-8s %10zu %12.1f %12.1f %8.2f %14.1f %14.1f\n", c.name, jpeg.size(),
-                    prepare.millis, floor.millis, prepare.millis / floor.millis,
-                    prepare.peakMiB - idle.peakMiB, floor.peakMiB - idle.peakMiB);
+        std::printf("%-8s %10zu %11.1f %9.1f %7.2f %11.1f %10.1f %12.1f %10.1f\n", c.name,
+                    jpeg.size(), median(prepareMs), median(floorMs), median(ratios),
+                    median(prepareCpu), median(floorCpu),
+                    *std::max_element(prepareMiB.begin(), prepareMiB.end()),
+                    *std::max_element(floorMiB.begin(), floorMiB.end()));
     }
     return 0;
 }
