@@ -80,6 +80,11 @@ TEST(KeychainLLMKeyStore, WritesReplacesReadsAndDeletesOneItem) {
     EXPECT_EQ(run("secret-tool lookup service zz.holvanis.murrelo.llm account default"),
               "sk-second 密钥 ключ");
 
+    // Every byte is kept: a key is never silently cut short at a NUL byte.
+    const std::string withNul("sk-a\0b", 6);
+    ASSERT_TRUE(store.write(withNul));
+    EXPECT_EQ(store.read(), withNul);
+
     EXPECT_TRUE(store.write(""));
     EXPECT_EQ(store.read(), std::nullopt);
     EXPECT_EQ(storedItemCount(), 0);

@@ -2,6 +2,7 @@
 
 #include <libsecret/secret.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -62,6 +63,18 @@ std::string failureReason(const GError* error) {
     return reason;
 }
 
+// GLib's check stops at NUL bytes, which are valid UTF-8, so each run between them is checked.
+bool isUtf8(const gchar* bytes, gsize length) {
+    const gchar* const end = bytes + length;
+    for (const gchar* run = bytes;;) {
+        const auto* nul = static_cast<const gchar*>(std::memchr(run, 0, end - run));
+        const gchar* const runEnd = nul ? nul : end;
+        if (!g_utf8_validate(run, runEnd - run, nullptr)) return false;
+        if (!nul) return true;
+        run = nul + 1;
+    }
+}
+
 }  // namespace
 
 std::optional<std::string> KeychainLLMKeyStore::read() {
@@ -77,7 +90,7 @@ std::optional<std::string> KeychainLLMKeyStore::read() {
     if (!value) return std::nullopt;
     gsize length = 0;
     const gchar* bytes = secret_value_get(value.get(), &length);
-    if (!g_utf8_validate(bytes, static_cast<gssize>(length), nullptr)) return std::nullopt;
+    if (!isUtf8(bytes, length)) return std::nullopt;
     return std::string(bytes, length);
 }
 
@@ -88,10 +101,12 @@ LLMKeyStore::WriteResult KeychainLLMKeyStore::write(std::string_view value) {
         secret_password_clear_sync(schema(), nullptr, &rawError, "service", kService, "account",
                                    kAccount, nullptr);
     } else {
-        const std::string text(value);
-        secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, kItemLabel, text.c_str(),
-                                   nullptr, &rawError, "service", kService, "account", kAccount,
-                                   nullptr);
+        // Stored with its length, so no byte of the key is lost at a NUL.
+        const ValuePtr secret(
+            secret_value_new(value.data(), static_cast<gssize>(value.size()), "text/plain"));
+        secret_password_store_binary_sync(schema(), SECRET_COLLECTION_DEFAULT, kItemLabel,
+                                          secret.get(), nullptr, &rawError, "service", kService,
+                                          "account", kAccount, nullptr);
     }
     ErrorPtr error(rawError);
     if (!error) return {true, {}};
