@@ -91,6 +91,8 @@ TEST_F(X11Trigger, ModifierTriggerReportsOtherInputWhileDown) {
 TEST_F(X11Trigger, OwnTypingIsNotOtherInput) {
     watch(TriggerKey::modifier(61));
     fakeKey(rightAlt, true);
+    // Test input comes through XTest like ours: it must be seen before our typing starts.
+    EXPECT_EQ(notices_.waitFor(1), Notices{"press"});
     auto typist = x11::Typist::open();
     ASSERT_TRUE(typist);
     typist->typeText("typed by us");
@@ -98,6 +100,7 @@ TEST_F(X11Trigger, OwnTypingIsNotOtherInput) {
     // events right after ours would still count as ours.
     std::this_thread::sleep_for(x11::OwnInjection::deliveryAllowance * 2);
     fakeKey(rightAlt, false);
+    EXPECT_EQ(notices_.waitFor(2), (Notices{"press", "release"}));
     tap(rightAlt);
     EXPECT_EQ(notices_.waitFor(4), (Notices{"press", "release", "press", "release"}));
 }

@@ -91,15 +91,20 @@ struct Typist::Impl {
         controlKeycode = XKeysymToKeycode(display, XK_Control_L);
     }
 
+    // Shift stays down across a run of shifted characters: every modifier change is an event the
+    // receiving toolkit has to process too.
+    bool shiftHeld = false;
+
+    void setShift(bool down) {
+        if (down == shiftHeld || shiftKeycode == 0) return;
+        XTestFakeKeyEvent(display, shiftKeycode, down, CurrentTime);
+        shiftHeld = down;
+    }
+
     void tap(KeyCode keycode, bool shifted) {
-        if (shifted && shiftKeycode != 0) {
-            XTestFakeKeyEvent(display, shiftKeycode, True, CurrentTime);
-        }
+        setShift(shifted);
         XTestFakeKeyEvent(display, keycode, True, CurrentTime);
         XTestFakeKeyEvent(display, keycode, False, CurrentTime);
-        if (shifted && shiftKeycode != 0) {
-            XTestFakeKeyEvent(display, shiftKeycode, False, CurrentTime);
-        }
     }
 
     void waitUntilSettled(const Borrowed& use) {
@@ -154,6 +159,7 @@ struct Typist::Impl {
             XFlush(display);
             borrowed[*keycode].lastUse = Clock::now();
         }
+        setShift(false);
         XFlush(display);
     }
 
@@ -207,6 +213,7 @@ void Typist::pressKey(std::uint16_t virtualKeyCode) {
     if (!keycode || impl_->connection->isBroken()) return;
     OwnInjection marker;
     impl_->tap(static_cast<KeyCode>(*keycode), false);
+    impl_->setShift(false);
     XSync(impl_->display, False);
 }
 
@@ -223,6 +230,7 @@ void Typist::pressPasteShortcut() {
     if (v == 0 || impl.controlKeycode == 0) return;
     XTestFakeKeyEvent(impl.display, impl.controlKeycode, True, CurrentTime);
     impl.tap(v, terminal);
+    impl.setShift(false);
     XTestFakeKeyEvent(impl.display, impl.controlKeycode, False, CurrentTime);
     XSync(impl.display, False);
 }
