@@ -1,8 +1,8 @@
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
 
+#include <iterator>
 #include <memory>
 #include <utility>
-#include <vector>
 
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
@@ -66,7 +66,9 @@ std::optional<std::string> percentDecoded(std::string_view value) {
     return decoded;
 }
 
-// The link's key-value pairs; a later pair with the same key replaces an earlier one.
+// The values of the link's own keys; a later pair with the same key replaces an earlier one, and
+// other keys are skipped without decoding them, so a link is read in one pass however many pairs
+// it holds.
 class LinkQuery {
   public:
     explicit LinkQuery(std::string_view query) {
@@ -76,37 +78,38 @@ class LinkQuery {
             query = end == std::string_view::npos ? std::string_view{} : query.substr(end + 1);
             const std::size_t equals = part.find('=');
             if (equals == std::string_view::npos) continue;  // also drops empty parts
+            auto* slot = slotFor(part.substr(0, equals));
+            if (!slot) continue;
             const std::string_view raw = part.substr(equals + 1);
-            set(part.substr(0, equals), percentDecoded(raw).value_or(std::string(raw)));
+            *slot = percentDecoded(raw).value_or(std::string(raw));
         }
     }
 
     // The value under `key`, none when absent or empty.
     std::optional<std::string> nonEmpty(std::string_view key) const {
-        for (const auto& [k, v] : pairs_) {
-            if (k == key) return v.empty() ? std::nullopt : std::optional<std::string>(v);
-        }
-        return std::nullopt;
+        const auto found = value(key);
+        return found && !found->empty() ? found : std::nullopt;
     }
     std::optional<std::string> value(std::string_view key) const {
-        for (const auto& [k, v] : pairs_) {
-            if (k == key) return v;
-        }
-        return std::nullopt;
+        const auto index = indexOf(key);
+        return index ? values_[*index] : std::nullopt;
     }
 
   private:
-    void set(std::string_view key, std::string value) {
-        for (auto& [k, v] : pairs_) {
-            if (k == key) {
-                v = std::move(value);
-                return;
-            }
+    static constexpr std::string_view kKeys[] = {"h", "p", "f", "t", "n"};
+
+    static std::optional<std::size_t> indexOf(std::string_view key) {
+        for (std::size_t i = 0; i < std::size(kKeys); ++i) {
+            if (kKeys[i] == key) return i;
         }
-        pairs_.emplace_back(std::string(key), std::move(value));
+        return std::nullopt;
+    }
+    std::optional<std::string>* slotFor(std::string_view key) {
+        const auto index = indexOf(key);
+        return index ? &values_[*index] : nullptr;
     }
 
-    std::vector<std::pair<std::string, std::string>> pairs_;
+    std::optional<std::string> values_[std::size(kKeys)];
 };
 
 // A decimal number in 0...65535 with an optional sign ("+80"; "-0" is zero).

@@ -99,6 +99,11 @@ TEST(PairingPayload, DecodeAcceptsWhatTheRulesAllow) {
     EXPECT_EQ(repeated, PairingPayload("second", 1, kFingerprint, "a=b", "Two"));
     const std::string longestLabel(63, 'a');
     EXPECT_EQ(decoded(withFingerprint("h=" + longestLabel + "&p=1")).host, longestLabel);
+    // A link of a few megabytes, nearly all distinct unknown keys, is read in one pass (reading it
+    // pair by pair against every key seen so far would not finish).
+    std::string crowded = "h=mac&p=1";
+    for (int i = 0; i < 200'000; ++i) crowded += "&k" + std::to_string(i) + "=%41";
+    EXPECT_EQ(decoded(withFingerprint(crowded)), PairingPayload("mac", 1, kFingerprint, "T"));
 }
 
 TEST(PairingPayload, PercentDecodingKeepsTheRawValueWhenItFails) {
