@@ -1,8 +1,6 @@
 #include "Kestrune/link/tls/TLSIdentityStore.hpp"
 
-#include <openssl/bio.h>
 #include <openssl/decoder.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
@@ -29,19 +27,6 @@ constexpr const char* kCertificateDays = "3650";
 using Error = TLSIdentityStore::Error;
 using Failure = TLSIdentityStore::Failure;
 using SystemError = TLSIdentityStore::SystemError;
-
-std::string bioContents(BIO* bio) {
-    char* data = nullptr;
-    const long length = BIO_get_mem_data(bio, &data);
-    return length > 0 ? std::string(data, static_cast<std::size_t>(length)) : std::string();
-}
-
-template <typename Write>
-std::string writeToMemory(Write write) {
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), &BIO_free);
-    if (!bio || write(bio.get()) != 1) return {};
-    return bioContents(bio.get());
-}
 
 // The identity files are small; anything bigger is not ours and is not read into memory.
 constexpr std::size_t kMaxIdentityFileBytes = 1 << 20;
@@ -130,26 +115,6 @@ bool TLSIdentity::configure(ssl_ctx_st* context) const {
     return SSL_CTX_use_certificate(context, certificate_.get()) == 1 &&
            SSL_CTX_use_PrivateKey(context, privateKey_.get()) == 1 &&
            SSL_CTX_check_private_key(context) == 1;
-}
-
-std::string TLSIdentity::certificateDer() const {
-    unsigned char* der = nullptr;
-    const int length = i2d_X509(certificate_.get(), &der);
-    if (length <= 0) return {};
-    std::string bytes(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length));
-    OPENSSL_free(der);
-    return bytes;
-}
-
-std::string TLSIdentity::certificatePem() const {
-    return writeToMemory([&](BIO* bio) { return PEM_write_bio_X509(bio, certificate_.get()); });
-}
-
-std::string TLSIdentity::privateKeyPem() const {
-    return writeToMemory([&](BIO* bio) {
-        return PEM_write_bio_PrivateKey(bio, privateKey_.get(), nullptr, nullptr, 0, nullptr,
-                                        nullptr);
-    });
 }
 
 TLSIdentityStore::TLSIdentityStore(std::filesystem::path directory)

@@ -28,11 +28,6 @@ class TLSIdentity {
     // False when OpenSSL refuses either or they do not belong together.
     bool configure(ssl_ctx_st* context) const;
 
-    std::string certificateDer() const;
-    std::string certificatePem() const;
-    // PKCS#8 PEM, for TLS libraries that take the key as text. A secret: keep it in memory only.
-    std::string privateKeyPem() const;
-
   private:
     std::shared_ptr<x509_st> certificate_;
     std::shared_ptr<evp_pkey_st> privateKey_;
