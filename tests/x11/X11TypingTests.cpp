@@ -27,11 +27,13 @@ constexpr auto arrivalLimit = 60s;
 class DirectTypingHarness {
   public:
     DirectTypingHarness()
-        : queue_("Kestrune.DirectTextInjector"),
-          backend_(queue_),
+        : queue_(std::make_unique<SerialQueue>("Kestrune.DirectTextInjector")),
+          backend_(*queue_),
           injector_(
-              queue_, [this](const std::string& chunk) { post(chunk); },
+              *queue_, [this](const std::string& chunk) { post(chunk); },
               [this](std::uint16_t key) { backend_.pressKey(key); }) {}
+    // The queue's thread stops first: its work uses the backend and the injector.
+    ~DirectTypingHarness() { queue_.reset(); }
 
     bool ready() const { return x11::isTrusted(); }
     DirectTextInjector& injector() { return injector_; }
@@ -56,7 +58,7 @@ class DirectTypingHarness {
         if (afterChunk_) afterChunk_(++chunksPosted_);
     }
 
-    SerialQueue queue_;
+    std::unique_ptr<SerialQueue> queue_;
     x11::DirectTyping backend_;
     DirectTextInjector injector_;
     std::function<void(int)> afterChunk_;

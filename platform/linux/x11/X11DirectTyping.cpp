@@ -7,9 +7,10 @@ namespace kestrune::x11 {
 DirectTyping::DirectTyping(MainQueue& injectorQueue)
     : queue_(injectorQueue), self_(std::make_shared<DirectTyping*>(this)) {}
 
+// The queue has stopped by now (see the header), so a pending restore can no longer run; the
+// keymap goes back when the typist closes.
 DirectTyping::~DirectTyping() {
     *self_ = nullptr;
-    if (restoreTask_ != 0) queue_.cancel(restoreTask_);
 }
 
 Typist* DirectTyping::typist() {

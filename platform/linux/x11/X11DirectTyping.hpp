@@ -21,7 +21,8 @@ class DirectTyping {
     static constexpr std::chrono::milliseconds restoreAfterIdle{200};
 
     explicit DirectTyping(MainQueue& injectorQueue);
-    // Destroy after the injector's queue has stopped running work.
+    // Destroy after the injector's queue has stopped (its thread joined): the queue's work uses
+    // this object.
     ~DirectTyping();
     DirectTyping(const DirectTyping&) = delete;
     DirectTyping& operator=(const DirectTyping&) = delete;

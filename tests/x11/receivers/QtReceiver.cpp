@@ -42,8 +42,7 @@ int main(int argc, char** argv) {
     Editor editor;
     editor.setWindowTitle("murrelo-qt-receiver");
     editor.resize(600, 400);
-    if (qEnvironmentVariableIsSet("RECEIVER_NOWRAP"))
-        editor.setLineWrapMode(QPlainTextEdit::NoWrap);
+    editor.setLineWrapMode(QPlainTextEdit::NoWrap);
     editor.show();
     editor.setFocus();
 
