@@ -25,6 +25,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     kestrune::ensureVipsStarted();
     vips_concurrency_set(1);
     vips_cache_set_max(0);
+    // Damaged inputs are the point here; printing a warning for each one halves the speed.
+    g_log_set_handler(
+        "VIPS", G_LOG_LEVEL_WARNING, [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {},
+        nullptr);
     return 0;
 }
 
