@@ -209,6 +209,7 @@ struct ReceivedImageDelivery::State : std::enable_shared_from_this<State> {
     void prepared(const std::shared_ptr<Run>& run,
                   std::optional<ClipboardImage::Prepared> prepared) {
         if (!prepared) return finish(run, RemoteError::imageInvalid);
+        Bytes().swap(run->data);  // the checked picture holds its own copy of the bytes
         if (isCancelled(*run)) return finish(run, RemoteError::cancelled);
         if (!run->save) return commit(run, std::move(*prepared), std::nullopt);
 
