@@ -39,6 +39,25 @@ std::string cjkEmojiText() {
     return text;
 }
 
+// How fast the receiver takes in characters at all: every chunk posted at once, no pauses.
+void measureReceiverAlone(const std::string& text, testing::ReceiverProcess& receiver) {
+    auto queue = std::make_unique<SerialQueue>("Kestrune.DirectTextInjector");
+    x11::DirectTyping backend(*queue);
+    receiver.ask("clear");
+    auto start = Clock::now();
+    queue->sync([&] {
+        for (const auto& chunk : DirectTextInjector::chunks(text)) backend.post(chunk);
+    });
+    std::string seen;
+    while ((seen = receiver.text()) != text && Clock::now() - start < std::chrono::seconds(120)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::printf("%-22s without pauses: arrived %.3f s  %s\n", "4096 ASCII",
+                std::chrono::duration<double>(Clock::now() - start).count(),
+                seen == text ? "exact" : "NOT EXACT");
+    queue.reset();
+}
+
 void measure(const char* name, const std::string& text, testing::ReceiverProcess& receiver) {
     auto queue = std::make_unique<SerialQueue>("Kestrune.DirectTextInjector");
     x11::DirectTyping backend(*queue);
@@ -85,5 +104,6 @@ int main() {
     if (getloadavg(load, 1) == 1) std::printf("load average %.2f\n", load[0]);
     measure("4096 ASCII", asciiText(), *receiver);
     measure("1000 CJK and emoji", cjkEmojiText(), *receiver);
+    measureReceiverAlone(asciiText(), *receiver);
     return 0;
 }
