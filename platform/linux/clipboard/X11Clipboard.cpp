@@ -168,22 +168,24 @@ struct X11Clipboard::Owner {
                 if (stopping) break;
                 ready.swap(commands);
             }
+            // After a lost server commands still run (and complete empty), so no paste waits
+            // forever for its clipboard.
             for (auto& command : ready) command();
-            while (XPending(display) > 0) {
+            while (!connection->isBroken() && XPending(display) > 0) {
                 XEvent event;
                 XNextEvent(display, &event);
                 handle(event);
             }
-            if (connection->isBroken()) break;
-            pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
+            pollfd fds[2] = {{connection->isBroken() ? -1 : ConnectionNumber(display), POLLIN, 0},
+                             {wakePipe[0], POLLIN, 0}};
             poll(fds, 2, -1);
             if (fds[1].revents & POLLIN) {
                 char drain[64];
                 [[maybe_unused]] auto n = read(wakePipe[0], drain, sizeof drain);
             }
         }
-        if (!connection->isBroken() && owned)
-            XSetSelectionOwner(display, clipboard, None, CurrentTime);
+        if (connection->isBroken()) return;
+        if (owned) XSetSelectionOwner(display, clipboard, None, CurrentTime);
         XDestroyWindow(display, window);
         XFlush(display);
     }

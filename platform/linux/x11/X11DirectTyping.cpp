@@ -14,6 +14,8 @@ DirectTyping::~DirectTyping() {
 }
 
 Typist* DirectTyping::typist() {
+    // A server that went away may come back (a restarted session): open a new connection then.
+    if (typist_ && typist_->isBroken()) typist_.reset();
     // One attempt per run: without a display every chunk would log the same failure again.
     if (!typist_ && !openFailed_) {
         typist_ = Typist::open();

@@ -188,6 +188,10 @@ bool Typist::hasBorrowedKeycodes() const {
     return !impl_->borrowed.empty();
 }
 
+bool Typist::isBroken() const {
+    return impl_->connection->isBroken();
+}
+
 std::unique_ptr<Typist> Typist::open() {
     auto connection = Connection::open("typing");
     if (!connection) return nullptr;

@@ -29,6 +29,8 @@ class Typist {
     // Gives the borrowed keycodes back (each after its settle time). Also done on destruction.
     void restoreKeymap();
     bool hasBorrowedKeycodes() const;
+    // The X server went away; this typist can do nothing more.
+    bool isBroken() const;
     // Presses and releases one key given by its virtual key code (36 Return, 48 Tab, …).
     void pressKey(std::uint16_t virtualKeyCode);
     // Ctrl+V, or Ctrl+Shift+V when the focused window belongs to a terminal.
