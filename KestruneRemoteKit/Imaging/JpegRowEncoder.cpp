@@ -6,6 +6,8 @@
 #include <cstdlib>
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
+// jerror.h after jpeglib.h, whose types it uses.
+#include <jerror.h>
 
 namespace kestrune {
 
@@ -22,13 +24,51 @@ struct ErrorManager {
 
 void ignoreMessage(j_common_ptr) {}
 
+// Collects the encoded bytes in one malloc'd block that grows by doubling. libjpeg's own memory
+// destination only tells where its block is once finished, so an encoding abandoned half way
+// would leave it unknown; this one always knows.
+struct MemoryDestination {
+    jpeg_destination_mgr base;  // first member, so libjpeg's pointer to it leads back here
+    unsigned char* data = nullptr;
+    std::size_t capacity = 0;
+};
+
+constexpr std::size_t kFirstOutputBlock = std::size_t{64} << 10;
+
+MemoryDestination* destinationOf(j_compress_ptr info) {
+    return reinterpret_cast<MemoryDestination*>(info->dest);
+}
+
+void startDestination(j_compress_ptr info) {
+    MemoryDestination* destination = destinationOf(info);
+    if (destination->data == nullptr) {
+        destination->data = static_cast<unsigned char*>(std::malloc(kFirstOutputBlock));
+        if (destination->data == nullptr) ERREXIT1(info, JERR_OUT_OF_MEMORY, 0);
+        destination->capacity = kFirstOutputBlock;
+    }
+    destination->base.next_output_byte = destination->data;
+    destination->base.free_in_buffer = destination->capacity;
+}
+
+boolean growDestination(j_compress_ptr info) {
+    MemoryDestination* destination = destinationOf(info);
+    void* grown = std::realloc(destination->data, destination->capacity * 2);
+    if (grown == nullptr) ERREXIT1(info, JERR_OUT_OF_MEMORY, 1);
+    destination->data = static_cast<unsigned char*>(grown);
+    // libjpeg asks for more only when the block is full.
+    destination->base.next_output_byte = destination->data + destination->capacity;
+    destination->base.free_in_buffer = destination->capacity;
+    destination->capacity *= 2;
+    return TRUE;
+}
+
+void finishDestination(j_compress_ptr) {}
+
 // libjpeg may longjmp out of the three functions below; each holds its own setjmp and nothing with
 // a destructor lives in their frames.
 
-bool startCompress(jpeg_compress_struct* info, unsigned char** buffer, unsigned long* size,
-                   int width, int height, int bands, int quality) {
+bool startCompress(jpeg_compress_struct* info, int width, int height, int bands, int quality) {
     if (setjmp(reinterpret_cast<ErrorManager*>(info->err)->escape) != 0) return false;
-    jpeg_mem_dest(info, buffer, size);
     info->image_width = static_cast<JDIMENSION>(width);
     info->image_height = static_cast<JDIMENSION>(height);
     info->input_components = bands;
@@ -60,9 +100,8 @@ bool finishCompress(jpeg_compress_struct* info) {
 
 struct JpegRowEncoder::State {
     ErrorManager errors{};
+    MemoryDestination destination{};
     jpeg_compress_struct info{};
-    unsigned char* buffer = nullptr;  // grown by libjpeg with malloc
-    unsigned long size = 0;
     bool started = false;
 };
 
@@ -71,17 +110,20 @@ JpegRowEncoder::JpegRowEncoder() : state_(std::make_unique<State>()) {
     state_->errors.base.error_exit = leaveEncode;
     state_->errors.base.output_message = ignoreMessage;
     jpeg_create_compress(&state_->info);
+    state_->destination.base.init_destination = startDestination;
+    state_->destination.base.empty_output_buffer = growDestination;
+    state_->destination.base.term_destination = finishDestination;
+    state_->info.dest = &state_->destination.base;
 }
 
 JpegRowEncoder::~JpegRowEncoder() {
     jpeg_destroy_compress(&state_->info);
-    std::free(state_->buffer);
+    std::free(state_->destination.data);
 }
 
 bool JpegRowEncoder::start(int width, int height, int bands, int quality) {
     if (state_->started || width <= 0 || height <= 0 || (bands != 1 && bands != 3)) return false;
-    state_->started =
-        startCompress(&state_->info, &state_->buffer, &state_->size, width, height, bands, quality);
+    state_->started = startCompress(&state_->info, width, height, bands, quality);
     return state_->started;
 }
 
@@ -101,7 +143,8 @@ std::optional<Bytes> JpegRowEncoder::finish() {
         return std::nullopt;
     }
     state_->started = false;
-    return Bytes(state_->buffer, state_->buffer + state_->size);
+    const MemoryDestination& written = state_->destination;
+    return Bytes(written.data, written.data + (written.capacity - written.base.free_in_buffer));
 }
 
 }  // namespace kestrune

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <limits>
 #include <memory>
-#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -17,14 +17,12 @@ namespace kestrune {
 
 namespace {
 
-// A header may claim up to 65,500 pixels a side; even at 1/8 scale that can be hundreds of
-// megabytes, more than a phone picture should take. Such pictures go the streaming way instead.
-constexpr std::size_t kMaxDecodedBytes = std::size_t{64} << 20;
 // libjpeg produces an MCU row (8 or 16 pixel rows) at a time; handing over as many at once keeps
-// the wake-ups of the shrinking thread few.
+// the wake-ups of the other thread few.
 constexpr int kRowsPerHandOver = 16;
-// Marks rowsReady once decoding has failed.
-constexpr int kDecodeFailed = -1;
+// Rows the decoder may run ahead of the filter window, so neither thread waits on the other for
+// every hand-over.
+constexpr int kRowsOfSlack = 4 * kRowsPerHandOver;
 
 // Where a stored pixel appears once the picture is turned upright (EXIF orientations 1–8).
 struct Orientation {
@@ -53,65 +51,99 @@ void placeRow(const std::uint8_t* row, int y, int width, int height, int bands,
     }
 }
 
-// Decoded rows, filled by the decoding thread and read by the shrinking one.
-struct DecodedRows {
-    std::unique_ptr<std::uint8_t[]> pixels;
-    std::size_t stride = 0;
-    std::atomic<int> ready{0};  // rows decoded so far, or kDecodeFailed
-    std::atomic<bool> abandoned{false};
+// Decoded rows in a ring: the decoding thread fills rows ahead while the shrinking thread reads
+// the window of rows its filter needs. Memory holds a few dozen rows instead of the whole picture,
+// and they are still in cache when read.
+class RowRing {
+  public:
+    RowRing(int capacity, std::size_t stride)
+        : capacity_(capacity), stride_(stride), pixels_(new std::uint8_t[capacity * stride]) {}
 
-    const std::uint8_t* row(int y) const { return pixels.get() + stride * y; }
+    std::uint8_t* row(int y) { return pixels_.get() + stride_ * (y % capacity_); }
+    std::size_t stride() const { return stride_; }
 
-    // Blocks until rows [0, count) are decoded; false if decoding failed first.
-    bool waitFor(int count) const {
-        int have = ready.load(std::memory_order_acquire);
-        while (have != kDecodeFailed && have < count) {
-            ready.wait(have, std::memory_order_acquire);
-            have = ready.load(std::memory_order_acquire);
+    // Decoder: blocks until rows up to `end` may be written over older ones; false once the
+    // reader has given up.
+    bool waitForRoom(int end) {
+        int released = released_.load(std::memory_order_acquire);
+        while (released != kAbandoned && released < end - capacity_) {
+            released_.wait(released, std::memory_order_acquire);
+            released = released_.load(std::memory_order_acquire);
         }
-        return have != kDecodeFailed;
+        return released != kAbandoned;
     }
+    void publish(int end) {
+        ready_.store(end, std::memory_order_release);
+        ready_.notify_one();
+    }
+    void fail() { publish(kFailed); }
+
+    // Reader: blocks until rows [0, end) are decoded; false if decoding failed first.
+    bool waitForRows(int end) {
+        int ready = ready_.load(std::memory_order_acquire);
+        while (ready != kFailed && ready < end) {
+            ready_.wait(ready, std::memory_order_acquire);
+            ready = ready_.load(std::memory_order_acquire);
+        }
+        return ready != kFailed;
+    }
+    // Rows below `end` will not be read again.
+    void release(int end) {
+        released_.store(end, std::memory_order_release);
+        released_.notify_one();
+    }
+    void abandon() { release(kAbandoned); }
+
+  private:
+    static constexpr int kFailed = -1;
+    static constexpr int kAbandoned = std::numeric_limits<int>::max();
+
+    const int capacity_;
+    const std::size_t stride_;
+    std::unique_ptr<std::uint8_t[]> pixels_;
+    std::atomic<int> ready_{0};
+    std::atomic<int> released_{0};
 };
 
-void decodeAll(ScaledJpegDecoder& decoder, DecodedRows& rows) {
+void decodeAll(ScaledJpegDecoder& decoder, RowRing& ring) {
     std::uint8_t* batch[kRowsPerHandOver];
     const int height = decoder.height();
-    for (int y = 0; y < height && !rows.abandoned.load(std::memory_order_relaxed);) {
+    for (int y = 0; y < height;) {
         const int count = std::min(kRowsPerHandOver, height - y);
-        for (int i = 0; i < count; ++i) batch[i] = rows.pixels.get() + rows.stride * (y + i);
+        if (!ring.waitForRoom(y + count)) return;
+        for (int i = 0; i < count; ++i) batch[i] = ring.row(y + i);
         if (!decoder.readRows(batch, count)) {
-            rows.ready.store(kDecodeFailed, std::memory_order_release);
-            rows.ready.notify_one();
+            ring.fail();
             return;
         }
         y += count;
-        rows.ready.store(y, std::memory_order_release);
-        rows.ready.notify_one();
+        ring.publish(y);
     }
 }
 
-std::optional<Bytes> shrinkAndEncode(const DecodedRows& decoded, int decodedWidth,
-                                     int decodedHeight, int bands, int width, int height,
-                                     Orientation orientation, int quality) {
-    const ResampleAxis across = lanczos3Axis(decodedWidth, width);
-    const ResampleAxis down = lanczos3Axis(decodedHeight, height);
+std::optional<Bytes> shrinkAndEncode(RowRing& decoded, const ResampleAxis& across,
+                                     const ResampleAxis& down, int bands, Orientation orientation,
+                                     int quality) {
+    const int width = static_cast<int>(across.first.size());
+    const int height = static_cast<int>(down.first.size());
     JpegRowEncoder encoder;
     if (!encoder.start(orientation.transposed ? height : width,
                        orientation.transposed ? width : height, bands, quality)) {
         return std::nullopt;
     }
     const std::size_t rowBytes = static_cast<std::size_t>(width) * bands;
-    std::vector<std::uint8_t> tall(decoded.stride), row(rowBytes);
+    std::vector<std::uint8_t> tall(decoded.stride()), row(rowBytes);
     std::vector<std::uint8_t> upright(orientation.identity() ? 0 : rowBytes * height);
     std::vector<const std::uint8_t*> sources(down.taps);
     std::vector<std::int32_t> sums;
     std::vector<std::uint8_t> plane;
     for (int y = 0; y < height; ++y) {
         const int first = down.first[y];
-        if (!decoded.waitFor(first + down.taps)) return std::nullopt;
+        if (y == 0 || first != down.first[y - 1]) decoded.release(first);
+        if (!decoded.waitForRows(first + down.taps)) return std::nullopt;
         for (int k = 0; k < down.taps; ++k) sources[k] = decoded.row(first + k);
         resampleRows(sources.data(), &down.weights[static_cast<std::size_t>(y) * down.taps],
-                     down.taps, static_cast<int>(decoded.stride), tall.data(), sums);
+                     down.taps, static_cast<int>(decoded.stride()), tall.data(), sums);
         resampleRow(tall.data(), across, bands, row.data(), plane);
         if (orientation.identity()) {
             // Upright pictures are encoded row by row, while the rest is still being decoded.
@@ -139,23 +171,19 @@ std::optional<JpegThumbnail> jpegThumbnail(std::string_view source, int width, i
     ScaledJpegDecoder decoder;
     if (!decoder.open(source, std::max(width, height))) return std::nullopt;
     const int bands = decoder.bands();
-    DecodedRows decoded;
-    decoded.stride = static_cast<std::size_t>(decoder.width()) * bands;
-    if (decoded.stride * decoder.height() > kMaxDecodedBytes) return std::nullopt;
-    // Every byte is written by the decoder before it is read, so the buffer starts uninitialised.
-    decoded.pixels.reset(new (std::nothrow) std::uint8_t[decoded.stride * decoder.height()]);
-    if (!decoded.pixels) return std::nullopt;
+    const ResampleAxis across = lanczos3Axis(decoder.width(), width);
+    const ResampleAxis down = lanczos3Axis(decoder.height(), height);
+    RowRing ring(down.taps + kRowsOfSlack, static_cast<std::size_t>(decoder.width()) * bands);
 
     std::thread decoding;
     try {
-        decoding = std::thread([&] { decodeAll(decoder, decoded); });
+        decoding = std::thread([&] { decodeAll(decoder, ring); });
     } catch (const std::system_error&) {
         return std::nullopt;
     }
     const Orientation turn(orientation);
-    auto data = shrinkAndEncode(decoded, decoder.width(), decoder.height(), bands, width, height,
-                                turn, quality);
-    decoded.abandoned.store(true, std::memory_order_relaxed);
+    auto data = shrinkAndEncode(ring, across, down, bands, turn, quality);
+    ring.abandon();  // the decoder may be waiting for room that will not come
     decoding.join();
     if (!data) return std::nullopt;
     JpegThumbnail thumbnail;

@@ -78,8 +78,9 @@ ResampleAxis lanczos3Axis(int inputSize, int outputSize) {
     return axis;
 }
 
-__attribute__((target_clones("avx2", "default"))) void resampleRows(const std::uint8_t* const* rows, const std::int16_t* weights, int taps,
-                  int length, std::uint8_t* out, std::vector<std::int32_t>& scratch) {
+__attribute__((target_clones("avx2", "default"))) void resampleRows(
+    const std::uint8_t* const* rows, const std::int16_t* weights, int taps, int length,
+    std::uint8_t* out, std::vector<std::int32_t>& scratch) {
     // Tap by tap along a block of the row keeps the inner loop contiguous, which the compiler
     // vectorises, and the sums in cache.
     scratch.resize(kColumnBlock);
@@ -97,8 +98,9 @@ __attribute__((target_clones("avx2", "default"))) void resampleRows(const std::u
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void resampleRow(const std::uint8_t* row, const ResampleAxis& axis, int bands, std::uint8_t* out,
-                 std::vector<std::uint8_t>& plane) {
+__attribute__((target_clones("avx2", "default"))) void resampleRow(
+    const std::uint8_t* row, const ResampleAxis& axis, int bands, std::uint8_t* out,
+    std::vector<std::uint8_t>& plane) {
     // Each band on its own makes every output a dot product of contiguous samples.
     const int outputs = static_cast<int>(axis.first.size());
     const int taps = axis.taps;
