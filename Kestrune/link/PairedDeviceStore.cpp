@@ -208,6 +208,7 @@ std::optional<PairedDevice> PairedDeviceStore::authenticate(std::string_view sec
     const std::string hash = hashSecret(secret);
     PairedDevice found;
     std::function<void()> onChange;
+    std::optional<Failure> saveFailure;
     {
         std::lock_guard guard(lock_);
         // Every stored hash is compared in full, so the time taken tells nothing about the match.
@@ -218,12 +219,13 @@ std::optional<PairedDevice> PairedDeviceStore::authenticate(std::string_view sec
         if (!index) return std::nullopt;
         devices_[*index].lastConnectedAt = now;
         found = devices_[*index];
-        if (auto failure = saveLocked(devices_)) {
-            log(LogLevel::warning, kLogCategory,
-                "could not save the last connection time: " + failure->message);
-        } else {
-            onChange = onChange_;
-        }
+        saveFailure = saveLocked(devices_);
+        if (!saveFailure) onChange = onChange_;
+    }
+    // Logged, like the callbacks, once the lock is released: a log sink may read the store.
+    if (saveFailure) {
+        log(LogLevel::warning, kLogCategory,
+            "could not save the last connection time: " + saveFailure->message);
     }
     if (onChange) onChange();
     return found;

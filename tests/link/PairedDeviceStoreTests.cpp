@@ -10,6 +10,7 @@
 #include "Kestrune/link/PairedDeviceStore.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/Crypto.hpp"
+#include "KestruneRemoteKit/Support/Log.hpp"
 
 namespace kestrune {
 namespace {
@@ -234,12 +235,19 @@ TEST_F(PairedDeviceStoreTest, FailedSavesChangeNothingExceptTheConnectionTime) {
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(removals, 0);
 
-    // Authentication still works and the new time is kept in memory, but nobody is told.
+    // Authentication still works and the new time is kept in memory, but nobody is told. The
+    // failed save is logged after the lock is released: the log's sink may look at the store.
+    std::vector<std::size_t> countsSeenByTheLog;
+    setLogSink([&](LogLevel, std::string_view, std::string_view) {
+        countsSeenByTheLog.push_back(store.devices().size());
+    });
     const auto device = store.authenticate(registration.secret, kStart + 1h);
+    setLogSink(nullptr);
     ASSERT_TRUE(device);
     EXPECT_EQ(device->lastConnectedAt, kStart + 1h);
     EXPECT_EQ(store.devices().at(0).lastConnectedAt, kStart + 1h);
     EXPECT_EQ(changes, 0);
+    EXPECT_EQ(countsSeenByTheLog, std::vector<std::size_t>{1});
 }
 
 TEST_F(PairedDeviceStoreTest, RemoveSavesThenTellsRemovalBeforeChange) {
