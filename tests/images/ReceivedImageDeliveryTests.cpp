@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 
 #include "../imaging/TestImages.hpp"
@@ -11,6 +12,7 @@
 #include "Kestrune/phone/typing/SerialPasteQueue.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
+#include "KestruneRemoteKit/Support/SerialQueue.hpp"
 
 namespace kestrune {
 namespace {
@@ -397,6 +399,55 @@ TEST_F(Delivery, ClipboardAnswerArrivingLateStillCompletesInOrder) {
     clipboard_.heldAnswers[1]();
     settle();
     EXPECT_EQ(*second, Outcome{});
+}
+
+// The delivery's own queues, with a real main thread: results cross threads and come back.
+TEST(DeliveryThreads, OwnQueuesSaveAndCommitThenStopCleanly) {
+    TempFolder folder;
+    SerialQueue main("test-main");
+    std::unique_ptr<SerialPasteQueue> pasteQueue;
+    std::unique_ptr<ReceivedImageDelivery> delivery;
+    std::vector<std::string> committedTypes;
+    main.sync([&] {
+        pasteQueue = std::make_unique<SerialPasteQueue>(
+            main, [](const std::string&, std::function<void()> done) { done(); });
+        ReceivedImageDelivery::Services services;
+        services.preferences = [&folder] {
+            return ImageSaveLocation::Preferences{std::nullopt, folder.path().string()};
+        };
+        services.commitImage = [&committedTypes](
+                                   ClipboardImage::Prepared prepared,
+                                   std::function<void(std::optional<RemoteError>)> done) {
+            committedTypes.push_back(prepared.type);
+            done(std::nullopt);
+        };
+        services.home = "/nonexistent-home";
+        delivery = std::make_unique<ReceivedImageDelivery>(main, *pasteQueue, services);
+    });
+    const std::string jpeg = makeImage(64, 48, ".jpg", Pattern::noise);
+    std::promise<Outcome> saved;
+    std::promise<Outcome> invalid;
+    main.post([&] {
+        delivery->receiveImage(bytesOf(jpeg), true, [&](Outcome o) { saved.set_value(o); });
+        delivery->receiveImage(bytesOf("nothing"), false, [&](Outcome o) { invalid.set_value(o); });
+    });
+    const Outcome first = saved.get_future().get();
+    ASSERT_TRUE(first.saved);
+    EXPECT_EQ(first.error, std::nullopt);
+    EXPECT_EQ(first.savedIn, folder.path().string());
+    EXPECT_EQ(contents(folder.path() / *first.saved), jpeg);
+    EXPECT_EQ(invalid.get_future().get(), failure(RemoteError::imageInvalid));
+
+    // Torn down with a picture still on its way: it is answered, not forgotten.
+    std::promise<Outcome> abandoned;
+    main.sync([&] {
+        delivery->receiveImage(bytesOf(jpeg), true, [&](Outcome o) { abandoned.set_value(o); });
+        delivery.reset();
+    });
+    EXPECT_EQ(abandoned.get_future().get(), failure(RemoteError::internal));
+    main.sync([&] { pasteQueue.reset(); });
+    EXPECT_EQ(committedTypes, std::vector<std::string>{"image/jpeg"});
+    EXPECT_EQ(filesIn(folder.path()).size(), 1u) << "the abandoned picture left no file";
 }
 
 // A clipboard that may refuse to take a picture (the selection stays with someone else).
