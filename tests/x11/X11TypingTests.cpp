@@ -109,8 +109,23 @@ class X11Typing : public ::testing::TestWithParam<std::string> {
     DirectTypingHarness typing_;
 };
 
+// 150 different ideographs: far more than the spare keycodes, so keycodes are reused many times
+// and each reuse has to wait until the receiver has settled.
+std::string manyDistinctCharacters() {
+    std::u32string scalars;
+    for (char32_t c = 0x4E00; c < 0x4E00 + 150; ++c) scalars.push_back(c);
+    std::string text;
+    for (char32_t c : scalars) {
+        text.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+    return text;
+}
+
 TEST_P(X11Typing, ExactTextArrives) {
-    for (const std::string& sample : {printableAscii(), accentedLatin, cjk, emoji}) {
+    for (const std::string& sample :
+         {printableAscii(), accentedLatin, cjk, emoji, manyDistinctCharacters()}) {
         ASSERT_EQ(receiver_->ask("clear"), "ok");
         EXPECT_EQ(typing_.send(sample), std::nullopt);
         EXPECT_EQ(testing::firstDifference(sample, receiver_->waitForText(sample, arrivalLimit)),
