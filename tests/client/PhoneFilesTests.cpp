@@ -8,7 +8,6 @@
 
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "PhonePairing.hpp"
-#include "PictureFile.hpp"
 #include "SecretInput.hpp"
 
 namespace kestrune::phone {
@@ -59,24 +58,6 @@ TEST(PhonePairingFile, FollowsXdgConfigHome) {
     } else {
         ::unsetenv("XDG_CONFIG_HOME");
     }
-}
-
-std::string ftyp(std::string major, std::string compatible) {
-    const std::string box = std::string(3, '\0') + static_cast<char>(16 + compatible.size()) +
-                            "ftyp" + major + std::string(4, '\0') + compatible;
-    return box + "more bytes of the file";
-}
-
-TEST(PictureSniffing, KnowsTheThreeWireFormatsByTheirFirstBytes) {
-    EXPECT_EQ(sniffImageFormat(std::string("\x89PNG\r\n\x1a\n....", 12)), ImageFormat::png);
-    EXPECT_EQ(sniffImageFormat("\xFF\xD8\xFF\xE0rest"), ImageFormat::jpeg);
-    EXPECT_EQ(sniffImageFormat(ftyp("heic", "mif1heic")), ImageFormat::heic);
-    EXPECT_EQ(sniffImageFormat(ftyp("mif1", "mif1heix")), ImageFormat::heic);
-    EXPECT_EQ(sniffImageFormat(ftyp("avif", "mif1avif")), std::nullopt);  // AVIF is HEIF, not HEIC
-    EXPECT_EQ(sniffImageFormat(ftyp("mif1", "mif1")), std::nullopt);
-    EXPECT_EQ(sniffImageFormat("GIF89a...."), std::nullopt);
-    EXPECT_EQ(sniffImageFormat(std::string("\x89PNG", 4)), std::nullopt);
-    EXPECT_EQ(sniffImageFormat(""), std::nullopt);
 }
 
 TEST(SecretInput, ReadsAllOfRedirectedInputLessOneLineBreak) {

@@ -9,15 +9,29 @@ import stat
 import subprocess
 import sys
 import tempfile
+import struct
 import threading
 import time
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wire"))
 from testhost import TestHost  # noqa: E402
 
 PHONE = os.environ.get("MURRELO_PHONE", "murrelo-phone")
+# Pushed pictures are passed through untouched, so any bytes will do for them.
 PNG = b"\x89PNG\r\n\x1a\n" + os.urandom(100_000)
+
+
+def real_png(width, height):
+    """A decodable PNG of noise."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    rows = b"".join(b"\x00" + os.urandom(width * 3) for _ in range(height))
+    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows))
+            + chunk(b"IEND", b""))
 # Short enough that a dropped link is noticed within a test, long enough for a sanitizer build.
 QUICK = ["--heartbeat", "200", "--deadline", "3000", "--connect-timeout", "3000"]
 
@@ -87,21 +101,31 @@ class Commands(PhoneTestCase):
     def test_pictures(self):
         self.pair()
         picture = os.path.join(self.folder.name, "shot.png")
+        image = real_png(300, 200)
         with open(picture, "wb") as file:
-            file.write(PNG)
-        result = self.phone("image", picture, "--save")
+            file.write(image)
+        result = self.phone("image", picture, "--save", "--original")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("Saved on the computer as received.png in Test Pictures.", result.stdout)
         self.assertEqual(self.host.expect_command(),
-                         {"type": "image", "format": "png", "size": len(PNG),
-                          "sha256": hashlib.sha256(PNG).hexdigest(), "save": True})
+                         {"type": "image", "format": "png", "size": len(image),
+                          "sha256": hashlib.sha256(image).hexdigest(), "save": True})
+
+        # Prepared by default: re-encoded as a JPEG, which for noise is far smaller than the PNG.
+        result = self.phone("image", picture)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("Sent ", result.stdout)
+        received = self.host.expect_command()
+        self.assertEqual((received["format"], received["save"]), ("jpeg", False))
+        self.assertLess(received["size"], len(image))
 
         notes = os.path.join(self.folder.name, "notes.txt")
         with open(notes, "w") as file:
             file.write("not a picture")
         result = self.phone("image", notes)
         self.assertEqual(result.returncode, 1)
-        self.assertIn("is not a PNG, JPEG or HEIC picture", result.stderr)
+        self.assertIn("is not a picture this phone can read", result.stderr)
+        self.assertEqual(self.host.seen("command"), [])
 
     def test_unpaired_and_wrongly_pinned(self):
         result = self.phone("text", "hi")

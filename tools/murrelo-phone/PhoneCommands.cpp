@@ -7,6 +7,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "KestruneRemoteKit/Imaging/ImageCompressor.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Protocol/MacFinder.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
@@ -28,8 +29,8 @@ using Done = RemoteClient::Done;
 
 // Received pictures are ordinary files for the person; only the pairing file is private.
 constexpr mode_t kPictureFileMode = 0644;
-// Computers refuse larger pictures; refusing here saves sending 30 MiB for nothing.
-constexpr std::uintmax_t kMaxPictureBytes = 31'457'280;
+// Source files are read whole before preparation; anything larger is no phone picture.
+constexpr std::uintmax_t kMaxSourceBytes = 256 * 1024 * 1024;
 
 void fail(const std::string& message) {
     std::cerr << "murrelo-phone: " << message << "\n";
@@ -217,15 +218,16 @@ int secretCommand(const CommonOptions& options, bool enter) {
     });
 }
 
-int imageCommand(const CommonOptions& options, const std::filesystem::path& file, bool save) {
+int imageCommand(const CommonOptions& options, const std::filesystem::path& file, bool save,
+                 bool original) {
     std::error_code error;
     const auto size = std::filesystem::file_size(file, error);
     if (error) {
         fail("cannot read " + file.string() + ": " + error.message());
         return kExitFailed;
     }
-    if (size > kMaxPictureBytes) {
-        fail(file.string() + " is larger than the 30 MiB a computer accepts");
+    if (size > kMaxSourceBytes) {
+        fail(file.string() + " is too large to be a picture this phone sends");
         return kExitFailed;
     }
     const auto bytes = readWholeFile(file);
@@ -233,23 +235,29 @@ int imageCommand(const CommonOptions& options, const std::filesystem::path& file
         fail("cannot read " + file.string());
         return kExitFailed;
     }
-    const auto format = sniffImageFormat(*bytes);
-    if (!format) {
-        fail(file.string() + " is not a PNG, JPEG or HEIC picture");
+    const auto prepared = ImageCompressor::prepare(*bytes, !original);
+    if (!prepared) {
+        fail(file.string() + " is not a picture this phone can read");
+        return kExitFailed;
+    }
+    if (prepared->data.size() > static_cast<std::size_t>(PushReceiver::maxImageBytes)) {
+        fail(file.string() +
+             " is larger than the 30 MiB a computer accepts; send it without --original");
         return kExitFailed;
     }
     std::optional<RemoteClient::SavedImage> saved;
     const int status =
         withPairedClient(options, [&](RemoteClient& client) -> Result<Done, Failure> {
             auto sent = await<std::optional<RemoteClient::SavedImage>>([&](auto done) {
-                client.sendImage(Bytes(bytes->begin(), bytes->end()), *format, save,
-                                 std::move(done));
+                client.sendImage(prepared->data, prepared->format, save, std::move(done));
             });
             if (!sent) return sent.error();
             saved = sent.value();
             return Done{};
         });
-    if (status == kExitOk && saved) {
+    if (status != kExitOk) return status;
+    std::cout << "Sent " << prepared->summary() << ".\n";
+    if (saved) {
         std::cout << "Saved on the computer as " << saved->file;
         if (saved->folder) std::cout << " in " << *saved->folder;
         std::cout << ".\n";

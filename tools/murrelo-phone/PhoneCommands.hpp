@@ -27,7 +27,9 @@ int pairCommand(const CommonOptions& options, const std::string& link,
 int textCommand(const CommonOptions& options, const std::string& text);
 int keyCommand(const CommonOptions& options, const std::string& keyName);
 int secretCommand(const CommonOptions& options, bool enter);
-int imageCommand(const CommonOptions& options, const std::filesystem::path& file, bool save);
+// Prepares the picture (scaled and re-encoded unless `original` and the file allows it).
+int imageCommand(const CommonOptions& options, const std::filesystem::path& file, bool save,
+                 bool original);
 int listenCommand(const CommonOptions& options, const std::filesystem::path& folder,
                   bool acceptSecrets);
 int discoverCommand(const CommonOptions& options, std::chrono::milliseconds browseTime);

@@ -27,8 +27,10 @@ Commands:
   secret [--enter]      type a password into the computer's focused password field; the password
                         is read from standard input, or asked for without echo on a terminal
                         (never from the command line). --enter presses Return after it.
-  image FILE [--save]   send a PNG, JPEG or HEIC picture (placed on the computer's clipboard);
-                        --save also saves it in the computer's picture folder
+  image FILE [--save] [--original]
+                        send a picture (placed on the computer's clipboard); it is scaled to at
+                        most 2048 pixels and sent as JPEG, unless --original and it is a PNG,
+                        JPEG or HEIC file. --save also saves it in the computer's picture folder
   listen [--dir DIR] [--accept-secrets]
                         receive what the computer sends to this phone, reconnecting as needed:
                         texts are printed, pictures stored in DIR (default: the current folder),
@@ -75,7 +77,7 @@ std::optional<std::chrono::milliseconds> parseMilliseconds(const std::string& te
 int main(int argc, char** argv) {
     std::vector<std::string> positional;
     std::optional<std::string> name, dir;
-    bool enter = false, save = false, acceptSecrets = false;
+    bool enter = false, save = false, original = false, acceptSecrets = false;
     std::chrono::milliseconds browseTime = 3s;
     CommonOptions options{PhonePairing::defaultPath(),
                           {kReplyTimeout, kApprovalTimeout, kConnectTimeout, kStaleAfter},
@@ -109,6 +111,8 @@ int main(int argc, char** argv) {
             enter = true;
         } else if (argument == "--save") {
             save = true;
+        } else if (argument == "--original") {
+            original = true;
         } else if (argument == "--accept-secrets") {
             acceptSecrets = true;
         } else if (argument == "--seconds") {
@@ -167,8 +171,8 @@ int main(int argc, char** argv) {
         return secretCommand(options, enter);
     }
     if (command == "image") {
-        if (auto bad = expect(1, "image FILE [--save]")) return *bad;
-        return imageCommand(options, positional[1], save);
+        if (auto bad = expect(1, "image FILE [--save] [--original]")) return *bad;
+        return imageCommand(options, positional[1], save, original);
     }
     if (command == "listen") {
         if (auto bad = expect(0, "listen [--dir DIR] [--accept-secrets]")) return *bad;

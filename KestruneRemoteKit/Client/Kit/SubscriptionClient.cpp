@@ -104,7 +104,7 @@ struct SubscriptionClient::Impl : std::enable_shared_from_this<Impl> {
     }
 
     void heartbeat() {
-        send(RemoteMessage::Heartbeat{heartbeatCount}, /*endsRunOnFailure=*/false);
+        send(RemoteMessage::Heartbeat{heartbeatCount}, OnSendFailure::stopHeartbeats);
         ++heartbeatCount;
         heartbeatTimer->expires_after(timing.heartbeatInterval);
         heartbeatTimer->async_wait([weak = weak_from_this()](boost::system::error_code error) {
@@ -113,15 +113,18 @@ struct SubscriptionClient::Impl : std::enable_shared_from_this<Impl> {
         });
     }
 
-    void send(const RemoteMessage& message, bool endsRunOnFailure = true) {
+    // A broken heartbeat only stops the heartbeats: the receive side notices the broken link.
+    enum class OnSendFailure { endRun, stopHeartbeats };
+
+    void send(const RemoteMessage& message, OnSendFailure onFailure = OnSendFailure::endRun) {
         auto encoded = message.encoded();
         if (!encoded || !link) return;
         link->send(std::move(encoded).value(), [weak = weak_from_this(), sentOn = link.get(),
-                                                endsRunOnFailure](boost::system::error_code error) {
+                                                onFailure](boost::system::error_code error) {
             auto self = weak.lock();
             if (!error || !self || self->link.get() != sentOn) return;
-            // A broken heartbeat only stops the heartbeats; the receive side notices the link.
-            if (endsRunOnFailure) self->linkFailed();
+            if (onFailure == OnSendFailure::endRun) return self->linkFailed();
+            self->heartbeatTimer->cancel();
         });
     }
 
