@@ -32,7 +32,7 @@ constexpr std::size_t kChunkBytes = kPictureBytes / 480;
 
 // A blocking phone: enough for measuring, with no time-outs (the server under test is local).
 class Phone {
-public:
+  public:
     explicit Phone(std::uint16_t port) : ws_(io_, tls_) {
         tls_.set_verify_mode(asio::ssl::verify_none);
         beast::get_lowest_layer(ws_).connect({asio::ip::address_v4::loopback(), port});
@@ -53,8 +53,7 @@ public:
         buffer_.consume(buffer_.size());
         ws_.read(buffer_);
         const auto data = buffer_.cdata();
-        auto decoded =
-            RemoteMessage::decode({static_cast<const char*>(data.data()), data.size()});
+        auto decoded = RemoteMessage::decode({static_cast<const char*>(data.data()), data.size()});
         if (!decoded) std::abort();
         return std::move(decoded).value();
     }
@@ -68,14 +67,16 @@ public:
         }
     }
 
-private:
+  private:
     asio::io_context io_;
     asio::ssl::context tls_{asio::ssl::context::tls_client};
     beast::websocket::stream<asio::ssl::stream<tcp::socket>> ws_;
     beast::flat_buffer buffer_;
 };
 
-double seconds(Clock::duration elapsed) { return std::chrono::duration<double>(elapsed).count(); }
+double seconds(Clock::duration elapsed) {
+    return std::chrono::duration<double>(elapsed).count();
+}
 
 // CPU time of the whole process (client, server and owner threads): on a busy machine the wall
 // clock mostly measures waiting for a core, this does not.
@@ -88,8 +89,8 @@ double processCpuSeconds() {
 }  // namespace
 
 int main() {
-    const auto directory = std::filesystem::temp_directory_path() /
-                           ("server-bench-" + std::to_string(::getpid()));
+    const auto directory =
+        std::filesystem::temp_directory_path() / ("server-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(directory);
     TLSIdentityStore identityStore(directory);
     if (identityStore.generate()) return 1;
@@ -133,16 +134,17 @@ int main() {
     }
     const double textSeconds = seconds(Clock::now() - textStart);
     const double textCpu = processCpuSeconds() - textCpuStart;
-    std::printf("text round trips: %d in %.3f s = %.0f per second (goal >= 25000); "
-                "CPU %.1f us per round trip\n",
-                kRoundTrips, textSeconds, kRoundTrips / textSeconds, textCpu * 1e6 / kRoundTrips);
+    std::printf(
+        "text round trips: %d in %.3f s = %.0f per second (goal >= 25000); "
+        "CPU %.1f us per round trip\n",
+        kRoundTrips, textSeconds, kRoundTrips / textSeconds, textCpu * 1e6 / kRoundTrips);
 
     Bytes chunk(kChunkBytes);
     for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = std::uint8_t(i * 7);
     const auto pictureStart = Clock::now();
     const double pictureCpuStart = processCpuSeconds();
-    phone.send(RemoteMessage::ImageBegin{"bench", ImageFormat::jpeg, std::int64_t(kPictureBytes),
-                                         false});
+    phone.send(
+        RemoteMessage::ImageBegin{"bench", ImageFormat::jpeg, std::int64_t(kPictureBytes), false});
     phone.expectOk();
     for (std::int64_t index = 0; index < 480; ++index) {
         phone.send(RemoteMessage::ImageChunk{"bench", index, chunk});
@@ -153,9 +155,10 @@ int main() {
     const double pictureSeconds = seconds(Clock::now() - pictureStart);
     const double pictureCpu = processCpuSeconds() - pictureCpuStart;
     const double mib = double(kPictureBytes) / (1024.0 * 1024.0);
-    std::printf("picture upload: %.0f MiB in 480 chunks, %.3f s = %.0f MiB/s (goal >= 200); "
-                "CPU %.3f s = %.0f MiB per CPU second\n",
-                mib, pictureSeconds, mib / pictureSeconds, pictureCpu, mib / pictureCpu);
+    std::printf(
+        "picture upload: %.0f MiB in 480 chunks, %.3f s = %.0f MiB/s (goal >= 200); "
+        "CPU %.3f s = %.0f MiB per CPU second\n",
+        mib, pictureSeconds, mib / pictureSeconds, pictureCpu, mib / pictureCpu);
     if (pictureBytes != kPictureBytes) {
         std::fprintf(stderr, "picture arrived with %zu bytes\n", pictureBytes);
         return 1;

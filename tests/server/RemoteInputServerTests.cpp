@@ -1,8 +1,13 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 #include "tests/server/ServerHarness.hpp"
 #include "tests/server/TestPhone.hpp"
@@ -193,6 +198,50 @@ TEST(RemoteInputServer, CommandsRunOneAtATimeAndEachIsAnswered) {
     harness.finishHeldCommand(RemoteError::internal);
     EXPECT_EQ(ackError(phone->receive()), "internal");
     EXPECT_EQ(phone->awaitClose(), kPolicyViolation);
+}
+
+// Every accepted socket of the server in this process: local port is the server's, peer connected.
+std::vector<int> serverSideSockets(std::uint16_t serverPort) {
+    std::vector<int> sockets;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::stoi(entry.path().filename().string());
+        sockaddr_in local{}, peer{};
+        socklen_t localLength = sizeof local, peerLength = sizeof peer;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
+            local.sin_family != AF_INET || ntohs(local.sin_port) != serverPort ||
+            ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) {
+            continue;
+        }
+        sockets.push_back(fd);
+    }
+    return sockets;
+}
+
+int intOption(int fd, int level, int name) {
+    int value = -1;
+    socklen_t length = sizeof value;
+    ::getsockopt(fd, level, name, &value, &length);
+    return value;
+}
+
+TEST(RemoteInputServer, ConnectionsKeepAliveAndPingsAreAnswered) {
+    ServerHarness harness;
+    ASSERT_NE(harness.start(), 0);
+    const auto [id, secret] = harness.pairDevice();
+    auto phone = authorizedPhone(harness, secret);
+    ASSERT_TRUE(phone);
+
+    const auto sockets = serverSideSockets(harness.port());
+    ASSERT_EQ(sockets.size(), 1u);
+    EXPECT_EQ(intOption(sockets[0], SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(intOption(sockets[0], IPPROTO_TCP, TCP_KEEPIDLE), 30);
+    EXPECT_EQ(intOption(sockets[0], IPPROTO_TCP, TCP_KEEPINTVL), 10);
+    EXPECT_EQ(intOption(sockets[0], IPPROTO_TCP, TCP_KEEPCNT), 3);
+
+    ASSERT_TRUE(phone->ping());
+    ASSERT_TRUE(phone->send(RemoteMessage::Text{"after the ping"}));
+    EXPECT_TRUE(isAckOk(phone->receive()));
+    EXPECT_EQ(phone->pongsReceived(), 1);
 }
 
 TEST(RemoteInputServer, APictureArrivesWholeAndItsAckNamesTheSavedFile) {
@@ -485,7 +534,30 @@ TEST(RemoteInputServer, StopBeforeReadyFailsTheWaitingStart) {
     ::close(blocker);
 }
 
-TEST(RemoteInputServer, IdleServerStopsAndActivityPostponesIt) {
+TEST(RemoteInputServer, AnIdentityWhoseKeyDoesNotFitIsAStartFailure) {
+    TemporaryDirectory other;
+    TLSIdentityStore store(other.path());
+    ASSERT_FALSE(store.generate());
+    const auto otherIdentity = store.load();
+    ASSERT_TRUE(otherIdentity);
+    X509* certificate = testIdentity().identity.certificate();
+    EVP_PKEY* key = otherIdentity.value().identity.privateKey();
+    X509_up_ref(certificate);
+    EVP_PKEY_up_ref(key);
+    const TLSIdentity mismatched(std::shared_ptr<x509_st>(certificate, X509_free),
+                                 std::shared_ptr<evp_pkey_st>(key, EVP_PKEY_free));
+
+    ServerHarness harness(ServerHarness::Options{
+        .preferredPort = 1,
+        .configure = [&](auto& configuration) { configuration.identity = mismatched; }});
+    const auto result = harness.startAndWait();
+    ASSERT_FALSE(result.ok());
+    EXPECT_NE(result.error().description().find("TLS identity"), std::string::npos);
+    // Nothing was listening, so there is nothing to report as stopped.
+    harness.log().record([](OwnerLog& l) { EXPECT_TRUE(l.stops.empty()); });
+}
+
+TEST(RemoteInputServer, AnIdleServerStopsAndClosesItsConnections) {
     ServerHarness harness(ServerHarness::Options{
         .configure = [](auto& configuration) { configuration.idleTimeout = 400ms; }});
     ASSERT_NE(harness.start(), 0);

@@ -30,6 +30,7 @@ struct TestPhone::Impl {
     asio::ssl::context tls{asio::ssl::context::tls_client};
     std::unique_ptr<websocket::stream<asio::ssl::stream<tcp::socket>>> ws;
     beast::flat_buffer buffer;
+    int pongs = 0;
 
     // Starts one asynchronous operation and runs the context until it completes or time runs out;
     // on time-out the socket is shut so the operation ends, and the error says timed_out.
@@ -61,6 +62,9 @@ std::unique_ptr<TestPhone> TestPhone::connect(std::uint16_t port,
         std::make_unique<websocket::stream<asio::ssl::stream<tcp::socket>>>(impl->io, impl->tls);
     auto& ws = *impl->ws;
     ws.read_message_max(64 * 1024 * 1024);
+    ws.control_callback([pongs = &impl->pongs](websocket::frame_type kind, std::string_view) {
+        if (kind == websocket::frame_type::pong) ++*pongs;
+    });
     const tcp::endpoint endpoint(asio::ip::address_v4::loopback(), port);
     auto error = impl->run(
         [&](auto handler) { beast::get_lowest_layer(ws).async_connect(endpoint, handler); },
@@ -144,6 +148,14 @@ std::uint16_t TestPhone::awaitClose(Millis timeout) {
         if (frame.kind != Frame::Kind::message) return 0;
     }
     return 0;
+}
+
+bool TestPhone::ping(Millis timeout) {
+    return !impl_->run([&](auto handler) { impl_->ws->async_ping({}, handler); }, timeout);
+}
+
+int TestPhone::pongsReceived() const {
+    return impl_->pongs;
 }
 
 bool TestPhone::authenticate(const std::string& secret) {

@@ -42,6 +42,10 @@ class TestPhone {
     // Reads until the server's close frame (or the connection ends); the close code, or 0.
     std::uint16_t awaitClose(Millis timeout = kDefaultTimeout);
 
+    // Sends a WebSocket ping; the answer is seen by a later receive.
+    bool ping(Millis timeout = kDefaultTimeout);
+    int pongsReceived() const;
+
     // Hello with `secret` and wait for the ack; true when it was ok.
     bool authenticate(const std::string& secret);
 
