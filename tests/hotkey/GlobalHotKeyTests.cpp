@@ -66,7 +66,7 @@ TEST(GlobalHotKey, RecordingRules) {
     EXPECT_EQ(GlobalHotKey::validate(40, control | 0x10000),
               GlobalHotKey::Recording(GlobalHotKey(40, control)));
     EXPECT_EQ(GlobalHotKey::englishMessage(Refusal::needsCommandOrControl),
-              "Use at least one of ⌘ or ⌃.");
+              "Use at least one of Ctrl or Super.");
     EXPECT_EQ(GlobalHotKey::englishMessage(Refusal::commonShortcut),
               "This is a common shortcut — other apps couldn’t use it anymore.");
 }

@@ -63,7 +63,8 @@ bool GlobalHotKey::isReservedWithCommandOnly(std::uint16_t keyCode) {
 std::string_view GlobalHotKey::englishMessage(Refusal refusal) {
     switch (refusal) {
         case Refusal::needsCommandOrControl:
-            return "Use at least one of ⌘ or ⌃.";
+            // Command and Control play the roles of Ctrl and Super on a PC keyboard.
+            return "Use at least one of Ctrl or Super.";
         case Refusal::commonShortcut:
             return "This is a common shortcut — other apps couldn’t use it anymore.";
     }
