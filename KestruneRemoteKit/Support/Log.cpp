@@ -12,10 +12,14 @@ LogSink currentSink;
 
 const char* levelName(LogLevel level) {
     switch (level) {
-        case LogLevel::debug: return "debug";
-        case LogLevel::info: return "info";
-        case LogLevel::warning: return "warning";
-        case LogLevel::error: return "error";
+        case LogLevel::debug:
+            return "debug";
+        case LogLevel::info:
+            return "info";
+        case LogLevel::warning:
+            return "warning";
+        case LogLevel::error:
+            return "error";
     }
     return "?";
 }

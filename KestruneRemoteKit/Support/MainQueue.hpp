@@ -13,7 +13,7 @@ using TaskId = std::uint64_t;
 // manual queue driven by virtual time in tests. Every timer of the link and of dictation goes
 // through this interface, so no logic depends on real sleeping.
 class MainQueue {
-public:
+  public:
     virtual ~MainQueue() = default;
 
     // Runs `work` later on this queue, after the work already posted.

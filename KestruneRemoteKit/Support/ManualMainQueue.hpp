@@ -12,7 +12,7 @@ namespace kestrune {
 // A queue that runs nothing by itself: tests call runUntilIdle() and advance() to move virtual
 // time, so a 30-minute timer fires in microseconds and in a known order. Single-threaded use only.
 class ManualMainQueue final : public MainQueue {
-public:
+  public:
     using WallClock = std::chrono::system_clock;
 
     explicit ManualMainQueue(WallClock::time_point start = WallClock::time_point{
@@ -35,7 +35,7 @@ public:
 
     std::size_t pendingCount() const { return tasks_.size(); }
 
-private:
+  private:
     struct Key {
         Duration due;
         TaskId id;

@@ -9,7 +9,7 @@ namespace kestrune {
 // from the network is an ordinary outcome.
 template <typename T, typename E>
 class Result {
-public:
+  public:
     Result(T value) : storage_(std::in_place_index<0>, std::move(value)) {}
     Result(E error) : storage_(std::in_place_index<1>, std::move(error)) {}
 
@@ -26,7 +26,7 @@ public:
 
     bool operator==(const Result&) const = default;
 
-private:
+  private:
     std::variant<T, E> storage_;
 };
 
