@@ -8,21 +8,13 @@
 #include <memory>
 #include <mutex>
 
+#include "KestruneRemoteKit/Imaging/JpegScaledDecode.hpp"
 #include "KestruneRemoteKit/Imaging/JpegThumbnailer.hpp"
 #include "KestruneRemoteKit/Imaging/VipsSupport.hpp"
 
 namespace kestrune::ImageCompressor {
 
 namespace {
-
-// JPEG decoders can drop DCT precision on load (libjpeg's 1/2, 1/4, 1/8 scales), which is far
-// cheaper than decoding every pixel and shrinking afterwards. Only scales that still leave at least
-// `longest` pixels on the longer side are used, so no quality is lost against a full decode.
-int jpegShrinkOnLoad(int storedLongest, int target) {
-    int shrink = 1;
-    while (shrink < 8 && storedLongest / (shrink * 2) >= target) shrink *= 2;
-    return shrink;
-}
 
 std::optional<ImageFormat> formatForLoader(const char* loader, VipsImage* image) {
     if (loader == nullptr) return std::nullopt;
@@ -91,8 +83,8 @@ std::optional<PreparedImage> compressed(std::string_view source, const ImageHead
                                         int longestSide) {
     const int target = std::min(longestSide, maxPixelSize);
     if (header.format == ImageFormat::jpeg) {
-        // Anything the fast route does not take (CMYK, damage libjpeg rejects, a huge picture)
-        // goes the general way below.
+        // Anything the fast route does not take (CMYK, damage libjpeg rejects) goes the general
+        // way below.
         const auto [width, height] = boundedSize(header.width, header.height, target);
         if (auto fast = jpegThumbnail(source, width, height, header.orientation, jpegQuality)) {
             PreparedImage result;
@@ -105,12 +97,12 @@ std::optional<PreparedImage> compressed(std::string_view source, const ImageHead
     }
     VipsImage* thumbnail = nullptr;
     int failed;
-    const int storedLongest = std::max(header.width, header.height);
-    if (header.format == ImageFormat::jpeg && jpegShrinkOnLoad(storedLongest, target) > 1) {
+    // libvips's shrink-on-load uses the same DCT scales as the fast route.
+    const int shrink = 8 / jpegScaleEighths(std::max(header.width, header.height), target);
+    if (header.format == ImageFormat::jpeg && shrink > 1) {
         VipsImage* reduced = nullptr;
         failed = vips_jpegload_buffer(const_cast<char*>(source.data()), source.size(), &reduced,
-                                      "shrink", jpegShrinkOnLoad(storedLongest, target), "access",
-                                      VIPS_ACCESS_SEQUENTIAL, nullptr);
+                                      "shrink", shrink, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
         if (failed == 0) {
             failed = vips_thumbnail_image(reduced, &thumbnail, target, "height", target, "size",
                                           VIPS_SIZE_DOWN, nullptr);

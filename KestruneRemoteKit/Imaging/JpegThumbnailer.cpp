@@ -7,6 +7,7 @@
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "KestruneRemoteKit/Imaging/JpegRowEncoder.hpp"
@@ -181,10 +182,18 @@ std::optional<JpegThumbnail> jpegThumbnail(std::string_view source, int width, i
     } catch (const std::system_error&) {
         return std::nullopt;
     }
+    // However this thread leaves (even by an exception), the decoder must stop, as it may be
+    // waiting for room that will not come, and be joined before the ring goes away.
+    struct StopDecoding {
+        RowRing& ring;
+        std::thread& thread;
+        ~StopDecoding() {
+            ring.abandon();
+            thread.join();
+        }
+    } stopDecoding{ring, decoding};
     const Orientation turn(orientation);
     auto data = shrinkAndEncode(ring, across, down, bands, turn, quality);
-    ring.abandon();  // the decoder may be waiting for room that will not come
-    decoding.join();
     if (!data) return std::nullopt;
     JpegThumbnail thumbnail;
     thumbnail.data = std::move(*data);

@@ -166,6 +166,19 @@ TEST(JpegThumbnailer, LooksLikeLibvipsShrinkingTheFullPicture) {
     }
 }
 
+TEST(JpegThumbnailer, OtherKindsOfJpegKeepTheirSize) {
+    // Progressive files, and chroma at full resolution (libvips keeps it from quality 90 up),
+    // take other paths through libjpeg.
+    for (const char* suffix : {".jpg[interlace]", ".jpg[Q=95]"}) {
+        SCOPED_TRACE(suffix);
+        const auto prepared =
+            ImageCompressor::prepare(makeImage(4100, 1000, suffix, Pattern::checker), true);
+        ASSERT_TRUE(prepared);
+        EXPECT_EQ(prepared->width, 2048);
+        EXPECT_EQ(prepared->height, 500);
+    }
+}
+
 TEST(JpegThumbnailer, GreyscaleStaysGreyAndCmykBecomesRgb) {
     const auto grey = ImageCompressor::prepare(testing::makeJpegWithBands(4100, 1000, 1), true);
     ASSERT_TRUE(grey);
