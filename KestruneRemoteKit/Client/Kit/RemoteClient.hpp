@@ -66,6 +66,8 @@ class RemoteClient {
     // `now` measures link idleness (tests pass a manual clock).
     RemoteClient(std::string host, std::uint16_t port, std::string fingerprint, Timing timing,
                  SteadyNow now = &std::chrono::steady_clock::now);
+    // Closes the link and waits for the client's queue: never destroy a client from one of its own
+    // completions.
     ~RemoteClient();
     RemoteClient(const RemoteClient&) = delete;
     RemoteClient& operator=(const RemoteClient&) = delete;

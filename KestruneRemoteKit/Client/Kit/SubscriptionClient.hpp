@@ -57,6 +57,8 @@ class SubscriptionClient {
     // and the computer settles them at once instead of leaving them unacknowledged.
     SubscriptionClient(std::string host, std::uint16_t port, std::string fingerprint,
                        std::string secret, Timing timing, bool acceptsSecret = true);
+    // Closes the link and waits for the client's queue: never destroy a client from one of its own
+    // completions.
     ~SubscriptionClient();
     SubscriptionClient(const SubscriptionClient&) = delete;
     SubscriptionClient& operator=(const SubscriptionClient&) = delete;
