@@ -6,8 +6,8 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
-#include <boost/beast/websocket/ssl.hpp>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -70,7 +70,9 @@ class Phone {
   private:
     asio::io_context io_;
     asio::ssl::context tls_{asio::ssl::context::tls_client};
-    beast::websocket::stream<asio::ssl::stream<tcp::socket>> ws_;
+    beast::  // Beast's wrapper writes a frame's header and payload as one TLS record, not two.
+        websocket::stream<beast::ssl_stream<tcp::socket>>
+            ws_;
     beast::flat_buffer buffer_;
 };
 

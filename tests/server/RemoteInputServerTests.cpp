@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "tests/server/ServerHarness.hpp"
 #include "tests/server/TestPhone.hpp"
@@ -242,6 +243,25 @@ TEST(RemoteInputServer, ConnectionsKeepAliveAndPingsAreAnswered) {
     ASSERT_TRUE(phone->send(RemoteMessage::Text{"after the ping"}));
     EXPECT_TRUE(isAckOk(phone->receive()));
     EXPECT_EQ(phone->pongsReceived(), 1);
+}
+
+TEST(RemoteInputServer, APeerThatIgnoresTheCloseFrameIsShutAfterTheGrace) {
+    ServerHarness harness(ServerHarness::Options{.configure = [](auto& configuration) {
+        configuration.helloTimeout = 200ms;
+        configuration.closeGrace = 300ms;
+    }});
+    ASSERT_NE(harness.start(), 0);
+    // Handshakes done, then it never reads again, so it never answers the server's close.
+    auto deaf = TestPhone::connect(harness.port());
+    ASSERT_TRUE(deaf);
+    ASSERT_EQ(serverSideSockets(harness.port()).size(), 1u);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!serverSideSockets(harness.port()).empty() &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(serverSideSockets(harness.port()).empty());
+    EXPECT_EQ(deaf->awaitClose(), kPolicyViolation);
 }
 
 TEST(RemoteInputServer, APictureArrivesWholeAndItsAckNamesTheSavedFile) {

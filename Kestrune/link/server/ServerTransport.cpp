@@ -11,8 +11,8 @@
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
-#include <boost/beast/websocket/ssl.hpp>
 #include <chrono>
 #include <deque>
 
@@ -273,7 +273,8 @@ class BeastConnection final : public WebSocketConnection {
     }
 
     std::shared_ptr<TlsServerContext> tls_;
-    websocket::stream<asio::ssl::stream<tcp::socket>> ws_;
+    // Beast's wrapper writes a frame's header and payload as one TLS record, not two.
+    websocket::stream<beast::ssl_stream<tcp::socket>> ws_;
     State state_ = State::preparing;
     StateHandler onState_;
     ReceiveHandler pendingReceive_;
