@@ -98,7 +98,10 @@ std::optional<PreparedImage> compressed(std::string_view source, const ImageHead
     VipsImage* thumbnail = nullptr;
     int failed;
     // libvips's shrink-on-load uses the same DCT scales as the fast route.
-    const int shrink = 8 / jpegScaleEighths(std::max(header.width, header.height), target);
+    int shrink = 8 / jpegScaleEighths(std::max(header.width, header.height), target);
+    // A long thin picture must keep at least one pixel across: libvips aborts the process on an
+    // image with a side of zero.
+    while (shrink > 1 && std::min(header.width, header.height) < shrink) shrink /= 2;
     if (header.format == ImageFormat::jpeg && shrink > 1) {
         VipsImage* reduced = nullptr;
         failed = vips_jpegload_buffer(const_cast<char*>(source.data()), source.size(), &reduced,

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "KestruneRemoteKit/Imaging/ImageCompressor.hpp"
@@ -162,6 +164,32 @@ TEST(ImageCompressor, SummaryShowsSizeAndDimensions) {
     EXPECT_EQ(ImageCompressor::summary(1024, 768, 245'000), "1024 × 768 · 245 KB");
     EXPECT_EQ(ImageCompressor::summary(10, 10, 999), "10 × 10 · 999 bytes");
     EXPECT_EQ(ImageCompressor::summary(4000, 3000, 3'400'000), "4000 × 3000 · 3.4 MB");
+}
+
+}  // namespace
+}  // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+// Inputs that once stopped the process, kept beside the fuzzer's seeds.
+TEST(ImageCompressor, FormerCrashInputsAreHandled) {
+    const std::filesystem::path corpus =
+        std::filesystem::path(MURRELO_SOURCE_DIR) / "fuzz/imaging/corpus/fuzz_image_prepare";
+    int checked = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        if (!entry.path().filename().string().starts_with("regression-")) continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+        for (const bool compress : {true, false}) {
+            const auto prepared = ImageCompressor::prepare(bytes, compress);
+            if (prepared) {
+                EXPECT_GT(prepared->width, 0) << entry.path();
+            }
+        }
+        ++checked;
+    }
+    EXPECT_GE(checked, 3);
 }
 
 }  // namespace
