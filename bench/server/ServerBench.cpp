@@ -2,6 +2,7 @@
 // owner that succeeds at once, and a 30 MiB picture sent in 480 acknowledged chunks.
 #include <stdlib.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
@@ -11,7 +12,10 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "Kestrune/link/PairedDeviceStore.hpp"
@@ -82,6 +86,42 @@ double seconds(Clock::duration elapsed) {
 
 // CPU time of the whole process (client, server and owner threads): on a busy machine the wall
 // clock mostly measures waiting for a core, this does not.
+// CPU seconds of each thread of this process by name, from /proc (utime + stime in clock ticks).
+std::map<std::string, double> threadCpuSeconds() {
+    std::map<std::string, double> result;
+    const double ticks = double(::sysconf(_SC_CLK_TCK));
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream commFile(task.path() / "comm");
+        std::string name;
+        std::getline(commFile, name);
+        std::ifstream statFile(task.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(statFile)), {});
+        // Fields after the parenthesised name: state is field 3, utime 14, stime 15.
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        double utime = 0, stime = 0;
+        for (int index = 3; fields >> field; ++index) {
+            if (index == 14) utime = std::stod(field);
+            if (index == 15) {
+                stime = std::stod(field);
+                break;
+            }
+        }
+        result[name] += (utime + stime) / ticks;
+    }
+    return result;
+}
+
+void printThreadShares(const std::map<std::string, double>& before, double perUnit,
+                       const char* unit) {
+    for (const auto& [name, seconds] : threadCpuSeconds()) {
+        const auto earlier = before.count(name) ? before.at(name) : 0.0;
+        if (seconds - earlier > 0) {
+            std::printf("    %-16s %8.1f %s\n", name.c_str(), (seconds - earlier) * perUnit, unit);
+        }
+    }
+}
+
 double processCpuSeconds() {
     timespec now{};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
@@ -130,6 +170,7 @@ int main() {
 
     const auto textStart = Clock::now();
     const double textCpuStart = processCpuSeconds();
+    const auto textThreadsStart = threadCpuSeconds();
     for (int i = 0; i < kRoundTrips; ++i) {
         phone.send(RemoteMessage::Text{"hello from the phone"});
         phone.expectOk();
@@ -140,11 +181,13 @@ int main() {
         "text round trips: %d in %.3f s = %.0f per second (goal >= 25000); "
         "CPU %.1f us per round trip\n",
         kRoundTrips, textSeconds, kRoundTrips / textSeconds, textCpu * 1e6 / kRoundTrips);
+    printThreadShares(textThreadsStart, 1e6 / kRoundTrips, "us CPU per round trip");
 
     Bytes chunk(kChunkBytes);
     for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = std::uint8_t(i * 7);
     const auto pictureStart = Clock::now();
     const double pictureCpuStart = processCpuSeconds();
+    const auto pictureThreadsStart = threadCpuSeconds();
     phone.send(
         RemoteMessage::ImageBegin{"bench", ImageFormat::jpeg, std::int64_t(kPictureBytes), false});
     phone.expectOk();
@@ -161,6 +204,7 @@ int main() {
         "picture upload: %.0f MiB in 480 chunks, %.3f s = %.0f MiB/s (goal >= 200); "
         "CPU %.3f s = %.0f MiB per CPU second\n",
         mib, pictureSeconds, mib / pictureSeconds, pictureCpu, mib / pictureCpu);
+    printThreadShares(pictureThreadsStart, 1e3, "ms CPU");
     if (pictureBytes != kPictureBytes) {
         std::fprintf(stderr, "picture arrived with %zu bytes\n", pictureBytes);
         return 1;
