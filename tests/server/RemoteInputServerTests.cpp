@@ -247,7 +247,7 @@ TEST(RemoteInputServer, ConnectionsKeepAliveAndPingsAreAnswered) {
 
 TEST(RemoteInputServer, APeerThatIgnoresTheCloseFrameIsShutAfterTheGrace) {
     ServerHarness harness(ServerHarness::Options{.configure = [](auto& configuration) {
-        configuration.helloTimeout = 200ms;
+        configuration.helloTimeout = 1s;
         configuration.closeGrace = 300ms;
     }});
     ASSERT_NE(harness.start(), 0);
@@ -383,7 +383,7 @@ TEST(RemoteInputServer, SecretsGoToPhonesThatAcceptThemAndANewSubscriptionReplac
 
 TEST(RemoteInputServer, SilentSubscriptionsAndUnauthenticatedConnectionsAreClosed) {
     ServerHarness harness(ServerHarness::Options{.configure = [](auto& configuration) {
-        configuration.helloTimeout = 300ms;
+        configuration.helloTimeout = 1500ms;
         configuration.subscriptionDeadline = 300ms;
     }});
     ASSERT_NE(harness.start(), 0);
@@ -579,7 +579,7 @@ TEST(RemoteInputServer, AnIdentityWhoseKeyDoesNotFitIsAStartFailure) {
 
 TEST(RemoteInputServer, AnIdleServerStopsAndClosesItsConnections) {
     ServerHarness harness(ServerHarness::Options{
-        .configure = [](auto& configuration) { configuration.idleTimeout = 400ms; }});
+        .configure = [](auto& configuration) { configuration.idleTimeout = 1500ms; }});
     ASSERT_NE(harness.start(), 0);
     const auto [device, secret] = harness.pairDevice();
     auto phone = authorizedPhone(harness, secret);
