@@ -14,7 +14,7 @@ std::filesystem::path homeDirectory() {
     return "/";
 }
 
-// The base directory specification says relative values are invalid and must be ignored.
+// XDG base directories must be absolute: a relative value is invalid and is ignored.
 std::filesystem::path fromEnvironment(const char* variable, const char* fallbackUnderHome) {
     if (const char* value = std::getenv(variable); value && value[0] == '/') return value;
     return homeDirectory() / fallbackUnderHome;
