@@ -9,24 +9,18 @@
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "PhonePairing.hpp"
 #include "SecretInput.hpp"
+#include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune::phone {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct TempFolder {
-    fs::path path;
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "murrelo-phone-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() { fs::remove_all(path); }
-};
+using testing::TemporaryDirectory;
 
 TEST(PhonePairingFile, RoundTripsOwnerOnlyAndRefusesDamage) {
-    TempFolder folder;
-    const auto file = folder.path / "murrelo-phone" / "pairing.json";
+    TemporaryDirectory folder{"murrelo-phone"};
+    const auto file = folder.path() / "murrelo-phone" / "pairing.json";
     ASSERT_TRUE(PhonePairing::load(file).ok());
     EXPECT_FALSE(PhonePairing::load(file).value());
 
@@ -61,9 +55,9 @@ TEST(PhonePairingFile, FollowsXdgConfigHome) {
 }
 
 TEST(SecretInput, ReadsAllOfRedirectedInputLessOneLineBreak) {
-    TempFolder folder;
+    TemporaryDirectory folder{"murrelo-phone"};
     auto viaPipe = [&](const std::string& input) {
-        const auto file = folder.path / "input";
+        const auto file = folder.path() / "input";
         EXPECT_FALSE(writeFileAtomically(file, input));
         const int fd = ::open(file.c_str(), O_RDONLY);
         auto secret = readSecret(fd);

@@ -7,25 +7,14 @@
 
 #include "Kestrune/phone/images/ImageFileSaver.hpp"
 #include "Kestrune/phone/images/ImageSaveLocation.hpp"
+#include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::TemporaryDirectory;
 using Answer = FinderFrontFolder::Answer;
-
-class TempFolder {
-  public:
-    TempFolder() {
-        char pattern[] = "/tmp/murrelo-images.XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
 
 std::string contents(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -35,7 +24,7 @@ std::string contents(const fs::path& path) {
 const auto kNoon = std::chrono::system_clock::from_time_t(1'780'000'000);
 
 TEST(ImageFileSaver, PicturesSavedInOneSecondGetNumberedNamesAndNeverOverwrite) {
-    TempFolder folder;
+    TemporaryDirectory folder{"murrelo-images", "/tmp"};
     const auto first = ImageFileSaver::save("one", ImageFormat::jpeg, folder.path(), kNoon);
     const auto second = ImageFileSaver::save("two", ImageFormat::jpeg, folder.path(), kNoon);
     const auto third = ImageFileSaver::save("three", std::nullopt, folder.path(), kNoon);
@@ -51,7 +40,7 @@ TEST(ImageFileSaver, PicturesSavedInOneSecondGetNumberedNamesAndNeverOverwrite) 
 }
 
 TEST(ImageFileSaver, GivesUpAfterNinetyNineNamesAndReportsUnwritableFolders) {
-    TempFolder folder;
+    TemporaryDirectory folder{"murrelo-images", "/tmp"};
     for (int i = 1; i <= ImageFileSaver::kMaxNameAttempts; ++i) {
         ASSERT_TRUE(ImageFileSaver::save("x", ImageFormat::png, folder.path(), kNoon));
     }
@@ -72,7 +61,7 @@ TEST(ImageFileSaver, DisplayPathShortensTheHomeFolder) {
 }
 
 TEST(ImageFileSaver, DownloadsFollowsTheUserDirectoriesFile) {
-    TempFolder home;
+    TemporaryDirectory home{"murrelo-images", "/tmp"};
     const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
     const char* oldConfig = getenv("XDG_CONFIG_HOME");
     const std::string savedConfig = oldConfig ? oldConfig : "";
@@ -103,7 +92,8 @@ TEST(ImageSaveLocation, ModeAndStoredFolderFallBackToTheirDefaults) {
 }
 
 TEST(ImageSaveLocation, ResolveAsksOnlyInFrontWindowModeAndFallsBackOnAnyOtherAnswer) {
-    TempFolder settingsFolder, desktop;
+    TemporaryDirectory settingsFolder{"murrelo-images", "/tmp"};
+    TemporaryDirectory desktop{"murrelo-images", "/tmp"};
     int asked = 0;
     auto answering = [&](Answer answer) {
         return [&asked, answer] {
@@ -136,7 +126,7 @@ TEST(ImageSaveLocation, ResolveAsksOnlyInFrontWindowModeAndFallsBackOnAnyOtherAn
 }
 
 TEST(ImageSaveLocation, UsableFolderMustBeAWritableDirectory) {
-    TempFolder folder;
+    TemporaryDirectory folder{"murrelo-images", "/tmp"};
     EXPECT_TRUE(ImageSaveLocation::isUsableFolder(folder.path()));
     std::ofstream(folder.path() / "file") << "x";
     EXPECT_FALSE(ImageSaveLocation::isUsableFolder(folder.path() / "file"));

@@ -13,30 +13,19 @@
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::TemporaryDirectory;
 using Answer = FinderFrontFolder::Answer;
 using Outcome = ReceivedImageDelivery::Outcome;
 using testing::makeImage;
 using testing::Pattern;
 
 const auto kNoon = std::chrono::system_clock::from_time_t(1'780'000'000);
-
-class TempFolder {
-  public:
-    TempFolder() {
-        char pattern[] = "/tmp/murrelo-delivery.XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
 
 Bytes bytesOf(const std::string& text) {
     return Bytes(text.begin(), text.end());
@@ -147,7 +136,7 @@ class Delivery : public ::testing::Test {
 
     fs::path picturesFolder() const { return home_.path() / "Pictures"; }
 
-    TempFolder home_;
+    TemporaryDirectory home_{"murrelo-delivery", "/tmp"};
     ImageSaveLocation::Preferences preferences_;
     Answer finderAnswer_ = Answer::none();
     int finderQuestions_ = 0;
@@ -403,7 +392,7 @@ TEST_F(Delivery, ClipboardAnswerArrivingLateStillCompletesInOrder) {
 
 // The delivery's own queues, with a real main thread: results cross threads and come back.
 TEST(DeliveryThreads, OwnQueuesSaveAndCommitThenStopCleanly) {
-    TempFolder folder;
+    TemporaryDirectory folder{"murrelo-delivery", "/tmp"};
     SerialQueue main("test-main");
     std::unique_ptr<SerialPasteQueue> pasteQueue;
     std::unique_ptr<ReceivedImageDelivery> delivery;

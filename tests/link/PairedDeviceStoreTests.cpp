@@ -11,11 +11,13 @@
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/Crypto.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
+#include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::TemporaryDirectory;
 using namespace std::chrono_literals;
 
 const Date kStart = Date(std::chrono::seconds(1'800'000'000));
@@ -34,22 +36,14 @@ std::string readText(const fs::path& path) {
 
 class PairedDeviceStoreTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "paired-devices-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-        path = dir / "Remote" / "devices.json";
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     // Makes every later write fail: the file's place is taken by a folder that is not empty.
     void blockWrites() {
         fs::remove(path);
         fs::create_directories(path / "occupied");
     }
 
-    fs::path dir;
-    fs::path path;
+    TemporaryDirectory dir{"paired-devices"};
+    fs::path path = dir / "Remote" / "devices.json";
 };
 
 TEST_F(PairedDeviceStoreTest, RegisteringMakesDistinctDevicesAndKeepsOnlySecretHashes) {

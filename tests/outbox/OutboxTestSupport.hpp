@@ -1,7 +1,6 @@
 #pragma once
 
 #include <sys/stat.h>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -12,26 +11,11 @@
 #include "Kestrune/phone/outbox/MacOutbox.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
+#include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune::testing {
 
 namespace fs = std::filesystem;
-
-class TemporaryDirectory {
-  public:
-    TemporaryDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "outbox-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TemporaryDirectory() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
 
 inline Uuid device(const char* text) {
     return Uuid::parse(text).value();
@@ -83,7 +67,7 @@ class OutboxTest : public ::testing::Test {
         return item.ok() ? item.value() : MacOutbox::Item{};
     }
 
-    TemporaryDirectory folder;
+    TemporaryDirectory folder{"outbox"};
     ManualMainQueue queue;
     Date now = queue.wallNow();
     int changes = 0;

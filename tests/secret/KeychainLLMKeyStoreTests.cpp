@@ -6,13 +6,13 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "../settings/TempDirectory.hpp"
 #include "platform/linux/secret/KeychainLLMKeyStore.hpp"
+#include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune {
 namespace {
 
-using testing::TempDirectory;
+using testing::TemporaryDirectory;
 
 // The session's keyring is only ever touched inside the private one that the test-services
 // script starts, never a developer's own.
@@ -130,7 +130,7 @@ class KeychainFailureTest : public ::testing::Test {
                    " -- sh -c '" + script + "' 2>/dev/null");
     }
 
-    TempDirectory home;
+    TemporaryDirectory home{"murrelo-secret"};
 };
 
 TEST_F(KeychainFailureTest, NoSessionBus) {

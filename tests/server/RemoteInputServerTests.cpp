@@ -555,7 +555,7 @@ TEST(RemoteInputServer, StopBeforeReadyFailsTheWaitingStart) {
 }
 
 TEST(RemoteInputServer, AnIdentityWhoseKeyDoesNotFitIsAStartFailure) {
-    TemporaryDirectory other;
+    TemporaryDirectory other{"server-test"};
     TLSIdentityStore store(other.path());
     ASSERT_FALSE(store.generate());
     const auto otherIdentity = store.load();

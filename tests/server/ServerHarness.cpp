@@ -5,19 +5,9 @@
 
 namespace kestrune::testing {
 
-TemporaryDirectory::TemporaryDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "server-test.XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-}
-
-TemporaryDirectory::~TemporaryDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 const TLSIdentityStore::Loaded& testIdentity() {
     static const auto loaded = [] {
-        static TemporaryDirectory directory;
+        static TemporaryDirectory directory{"server-test"};
         TLSIdentityStore store(directory.path());
         if (const auto error = store.generate()) {
             ADD_FAILURE() << "cannot make a test identity: " << describe(*error);

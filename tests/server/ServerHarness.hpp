@@ -14,6 +14,7 @@
 #include "Kestrune/link/server/RemoteInputServer.hpp"
 #include "Kestrune/phone/outbox/MacOutbox.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune::testing {
 
@@ -21,17 +22,6 @@ using namespace std::chrono_literals;
 
 // The certificate every test server presents, made once per test program with the real store.
 const TLSIdentityStore::Loaded& testIdentity();
-
-// A fresh folder under the system's temporary directory, removed with the object.
-class TemporaryDirectory {
-  public:
-    TemporaryDirectory();
-    ~TemporaryDirectory();
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
 
 // Everything the owner sees from the server, recorded under one lock so tests can wait for it
 // with a bounded wait instead of sleeping.
@@ -104,7 +94,7 @@ class ServerHarness {
 
   private:
     Options options_;
-    TemporaryDirectory directory_;
+    TemporaryDirectory directory_{"server-test"};
     std::unique_ptr<SerialQueue> ownerQueue_;
     std::shared_ptr<OwnerLog> log_;
     std::shared_ptr<PairedDeviceStore> devices_;

@@ -8,12 +8,12 @@
 #include "Kestrune/settings/defaults/DefaultsFile.hpp"
 #include "Kestrune/settings/defaults/UserDefaults.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
-#include "TempDirectory.hpp"
+#include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune {
 namespace {
 
-using testing::TempDirectory;
+using testing::TemporaryDirectory;
 
 TEST(DefaultsFile, KeepsTheFourKindsAndSkipsEverythingElse) {
     const auto decoded = decodeDefaultsFile(R"({
@@ -66,7 +66,7 @@ class UserDefaultsTest : public ::testing::Test {
     std::unique_ptr<UserDefaults> open(const std::string& domain = "zz.test.domain") {
         return std::make_unique<UserDefaults>(dir.path(), domain);
     }
-    TempDirectory dir;
+    TemporaryDirectory dir{"murrelo-settings"};
 };
 
 TEST_F(UserDefaultsTest, AValueOfAnotherKindReadsAsAbsentForThatKind) {

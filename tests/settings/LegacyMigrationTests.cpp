@@ -9,12 +9,12 @@
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
-#include "TempDirectory.hpp"
+#include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune {
 namespace {
 
-using testing::TempDirectory;
+using testing::TemporaryDirectory;
 
 constexpr std::string_view kNewDomain = "zz.holvanis.murrelo";
 constexpr std::string_view kKey = "sk-legacy-7f3a";
@@ -69,7 +69,7 @@ class LegacyMigrationTest : public ::testing::Test {
         return defaults->persistentDomain(LegacyMigration::kOldDomainName);
     }
 
-    TempDirectory root;
+    TemporaryDirectory root{"murrelo-settings"};
     std::filesystem::path config = root / "config";
     std::filesystem::path data = root / "data";
     std::shared_ptr<UserDefaults> defaults =
@@ -113,7 +113,7 @@ TEST_F(LegacyMigrationTest, AnExistingOrCopiedTriggerKeyIsKept) {
     migration.runIfNeeded();
     EXPECT_EQ(defaults->string("triggerKey"), "key:96");
 
-    TempDirectory other;
+    TemporaryDirectory other{"murrelo-settings"};
     auto fresh = std::make_shared<UserDefaults>(other.path(), std::string(kNewDomain));
     fresh->setPersistentDomain(
         {{"triggerKey", std::string("modifier:62")}, {"settingsLastPane", std::string("phone")}},
@@ -130,7 +130,7 @@ TEST_F(LegacyMigrationTest, TheDataFolderMovesOnlyWhenTheNewOneIsMissing) {
     EXPECT_FALSE(std::filesystem::exists(data / "Kestrune"));
     EXPECT_EQ(readWholeFile(data / "Murrelo/Remote/cert.der"), "DER");
 
-    TempDirectory other;
+    TemporaryDirectory other{"murrelo-settings"};
     auto fresh = std::make_shared<UserDefaults>(other.path(), std::string(kNewDomain));
     auto second = migration;
     second.oldDefaults = second.newDefaults = fresh;
@@ -222,7 +222,7 @@ TEST_F(LegacyMigrationTest, NoOldDatabaseMeansAnEmptyOldDomain) {
 }
 
 TEST(LegacyMigrationLive, UsesTheXdgFoldersAndTheEarlierDomain) {
-    TempDirectory home;
+    TemporaryDirectory home{"murrelo-settings"};
     ::setenv("XDG_DATA_HOME", home.path().c_str(), 1);
     const auto live = LegacyMigration::live();
     EXPECT_EQ(live.oldDomainName, "zz.pellam.kestrune");

@@ -4,12 +4,12 @@
 #include "Kestrune/settings/defaults/UserDefaults.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
-#include "TempDirectory.hpp"
+#include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune {
 namespace {
 
-using testing::TempDirectory;
+using testing::TemporaryDirectory;
 namespace keys = settings_keys;
 
 constexpr std::string_view kDomain = "zz.holvanis.murrelo";
@@ -30,7 +30,7 @@ class SettingsStoreTest : public ::testing::Test {
     // What a later start would read.
     UserDefaults reopened() const { return UserDefaults(dir.path(), std::string(kDomain)); }
 
-    TempDirectory dir;
+    TemporaryDirectory dir{"murrelo-settings"};
     std::shared_ptr<InMemoryLLMKeyStore> keyStore = std::make_shared<InMemoryLLMKeyStore>();
     ManualMainQueue queue;
 

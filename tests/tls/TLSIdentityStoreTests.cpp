@@ -16,6 +16,7 @@
 #include "KestruneRemoteKit/Protocol/Utf8.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/Crypto.hpp"
+#include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune {
 namespace {
@@ -25,22 +26,7 @@ using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::StartsWith;
 using Failure = TLSIdentityStore::Failure;
-
-class TemporaryDirectory {
-  public:
-    TemporaryDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "tls-identity-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TemporaryDirectory() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
+using testing::TemporaryDirectory;
 
 void writeFile(const fs::path& path, std::string_view bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -113,7 +99,7 @@ class TLSIdentityStoreTest : public ::testing::Test {
         return std::move(loaded).value();
     }
 
-    TemporaryDirectory directory;
+    TemporaryDirectory directory{"tls-identity"};
     TLSIdentityStore store{directory.path() / "Murrelo" / "Remote"};
     fs::path storeFile(const char* name) const { return store.directory() / name; }
 };
