@@ -10,23 +10,13 @@
 #include <future>
 #include <sstream>
 #include <thread>
+#include "tests/support/CommandOutput.hpp"
 
 namespace kestrune::testing {
 
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[65536];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    pclose(pipe);
-    return out;
-}
-
 std::vector<std::string> clipboardTargets() {
     std::vector<std::string> targets;
-    std::istringstream names(run("xclip -selection clipboard -o -t TARGETS 2>/dev/null"));
+    std::istringstream names(commandOutput("xclip -selection clipboard -o -t TARGETS 2>/dev/null"));
     std::string target;
     while (std::getline(names, target)) {
         if (!target.empty()) targets.push_back(target);
@@ -35,7 +25,7 @@ std::vector<std::string> clipboardTargets() {
 }
 
 std::string clipboardData(const std::string& target) {
-    return run("xclip -selection clipboard -o -t '" + target + "' 2>/dev/null");
+    return commandOutput("xclip -selection clipboard -o -t '" + target + "' 2>/dev/null");
 }
 
 bool offerWithXclip(const std::string& target, const std::string& bytes) {

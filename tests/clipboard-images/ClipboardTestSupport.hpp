@@ -11,9 +11,6 @@
 
 namespace kestrune::testing {
 
-// Runs a shell command and gives its standard output.
-std::string run(const std::string& command);
-
 // The targets another application sees on the clipboard, as xclip lists them.
 std::vector<std::string> clipboardTargets();
 // The bytes another application gets for one target.

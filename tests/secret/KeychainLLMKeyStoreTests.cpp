@@ -7,11 +7,13 @@
 #include <fstream>
 
 #include "platform/linux/secret/KeychainLLMKeyStore.hpp"
+#include "tests/support/CommandOutput.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune {
 namespace {
 
+using testing::commandOutput;
 using testing::TemporaryDirectory;
 
 // The session's keyring is only ever touched inside the private one that the test-services
@@ -53,16 +55,6 @@ int storedItemCount() {
     return count;
 }
 
-std::string run(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return "popen failed";
-    std::array<char, 512> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe)) output += buffer.data();
-    ::pclose(pipe);
-    return output;
-}
-
 // One test case, because every step works on the same keyring item and test cases may run in
 // parallel.
 TEST(KeychainLLMKeyStore, WritesReplacesReadsAndDeletesOneItem) {
@@ -77,7 +69,7 @@ TEST(KeychainLLMKeyStore, WritesReplacesReadsAndDeletesOneItem) {
     EXPECT_EQ(store.read(), "sk-second 密钥 ключ");
     EXPECT_EQ(storedItemCount(), 1) << "a new value replaces the item";
     // Other tools find it by the same service and account.
-    EXPECT_EQ(run("secret-tool lookup service zz.holvanis.murrelo.llm account default"),
+    EXPECT_EQ(commandOutput("secret-tool lookup service zz.holvanis.murrelo.llm account default"),
               "sk-second 密钥 ключ");
 
     // Every byte is kept: a key is never silently cut short at a NUL byte.
@@ -126,16 +118,16 @@ class KeychainFailureTest : public ::testing::Test {
     }
     // Runs a shell script inside a new private session bus.
     std::string inSession(const std::string& script, const std::string& busOptions = "") {
-        return run(std::string(kGuard) + environment() + "dbus-run-session " + busOptions +
-                   " -- sh -c '" + script + "' 2>/dev/null");
+        return commandOutput(std::string(kGuard) + environment() + "dbus-run-session " +
+                             busOptions + " -- sh -c '" + script + "' 2>/dev/null");
     }
 
     TemporaryDirectory home{"murrelo-secret"};
 };
 
 TEST_F(KeychainFailureTest, NoSessionBus) {
-    const auto output = run(std::string(kGuard) + environment() + probe("write sk-x") + "; " +
-                            environment() + probe("read") + " 2>/dev/null");
+    const auto output = commandOutput(std::string(kGuard) + environment() + probe("write sk-x") +
+                                      "; " + environment() + probe("read") + " 2>/dev/null");
     EXPECT_EQ(output.rfind(
                   "failed: The API key could not be saved because no Secret Service (keyring) is "
                   "available in this session. (",

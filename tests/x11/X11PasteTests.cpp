@@ -14,10 +14,12 @@
 #include "ReceiverProcess.hpp"
 #include "platform/linux/clipboard/X11Clipboard.hpp"
 #include "platform/linux/x11/X11Typist.hpp"
+#include "tests/support/CommandOutput.hpp"
 
 namespace kestrune {
 namespace {
 
+using testing::commandOutput;
 using testing::ReceiverProcess;
 using namespace std::chrono_literals;
 
@@ -25,28 +27,17 @@ using namespace std::chrono_literals;
 // test, not hang it.
 const std::string xclipOut = "timeout 10 xclip -selection clipboard -o -t ";
 
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[65536];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    pclose(pipe);
-    return out;
-}
-
 // The clipboard as another application sees it: every data target and its bytes, read by xclip.
 std::map<std::string, std::string> clipboardContents() {
     std::map<std::string, std::string> contents;
-    std::istringstream names(run(xclipOut + "TARGETS 2>/dev/null"));
+    std::istringstream names(commandOutput(xclipOut + "TARGETS 2>/dev/null"));
     std::string target;
     while (std::getline(names, target)) {
         if (target == "TARGETS" || target == "TIMESTAMP" || target == "MULTIPLE" ||
             target == "SAVE_TARGETS" || target.empty()) {
             continue;
         }
-        contents[target] = run(xclipOut + "'" + target + "' 2>/dev/null");
+        contents[target] = commandOutput(xclipOut + "'" + target + "' 2>/dev/null");
     }
     return contents;
 }
@@ -134,8 +125,8 @@ TEST_F(X11Paste, LargeDataIsSavedAndServedBackIncrementally) {
             ("xclip -selection clipboard -t image/png -i " + path + " >/dev/null 2>&1").c_str()),
         0);
     // xclip takes the clipboard in its background child, a moment after it returns.
-    for (int i = 0;
-         i < 100 && run(xclipOut + "TARGETS 2>/dev/null").find("image/png") == std::string::npos;
+    for (int i = 0; i < 100 && commandOutput(xclipOut + "TARGETS 2>/dev/null").find("image/png") ==
+                                   std::string::npos;
          ++i) {
         std::this_thread::sleep_for(50ms);
     }
@@ -147,7 +138,7 @@ TEST_F(X11Paste, LargeDataIsSavedAndServedBackIncrementally) {
 
     writeText("temporary");
     restore(saved);
-    auto served = run(xclipOut + "image/png");
+    auto served = commandOutput(xclipOut + "image/png");
     EXPECT_EQ(served.size(), data.size());
     EXPECT_TRUE(served == data);
 }
