@@ -2,13 +2,18 @@
 # declares its own libraries, tests, benchmarks and fuzzers without touching a shared list.
 
 add_library(murrelo_warnings INTERFACE)
-target_compile_options(murrelo_warnings INTERFACE -Wall -Wextra -Werror -Wno-unused-parameter
-  # g++ 12 reports impossible overlaps in libstdc++'s own string concatenation at -O3 (GCC bug
-  # 105329); the warning is noise there, so it is not turned into an error.
-  $<$<CXX_COMPILER_ID:GNU>:-Wno-error=restrict>
-  # Likewise its "may be used uninitialized" through std::variant and std::optional at -O3 (GCC bug
-  # 105562 and kin); sanitizer builds and clang still check for the real thing.
-  $<$<CXX_COMPILER_ID:GNU>:-Wno-error=maybe-uninitialized>)
+target_compile_options(murrelo_warnings INTERFACE -Wall -Wextra -Wno-unused-parameter)
+# Warnings stop the project's own check builds (scripts/test, CI); a user's build of a release with
+# a newer compiler is not stopped by a warning that compiler adds.
+if(MURRELO_WERROR)
+  target_compile_options(murrelo_warnings INTERFACE -Werror
+    # g++ 12 reports impossible overlaps in libstdc++'s own string concatenation at -O3 (GCC bug
+    # 105329); the warning is noise there, so it is not turned into an error.
+    $<$<CXX_COMPILER_ID:GNU>:-Wno-error=restrict>
+    # Likewise its "may be used uninitialized" through std::variant and std::optional at -O3 (GCC
+    # bug 105562 and kin); sanitizer builds and clang still check for the real thing.
+    $<$<CXX_COMPILER_ID:GNU>:-Wno-error=maybe-uninitialized>)
+endif()
 
 if(MURRELO_SANITIZE OR MURRELO_FUZZ)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
@@ -20,12 +25,114 @@ if(MURRELO_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 
-# murrelo_add_library(name SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...])
+# The layers, each with its own include root under ${MURRELO_INCLUDE_ROOT}, so that a target sees
+# only the headers of its own layer and of the libraries it links (the spelling stays relative to
+# the source tree: "KestruneRemoteKit/...", "Kestrune/...", "platform/linux/..."):
+#   kit    KestruneRemoteKit/                   depends on nothing of ours
+#   core   Kestrune/ but app/ and shell/        the kit only
+#   linux  platform/linux/                      implements interfaces of the core or the kit
+#   app    Kestrune/app/                        the wiring: builds the Linux implementations once
+#   shell  Kestrune/shell/                      the Qt application and its windows
+#   tests  tests/ (also bench/, fuzz/, tools/)  anything
+set(MURRELO_INCLUDE_ROOT ${PROJECT_BINARY_DIR}/include)
+set(MURRELO_LAYERS kit core linux app shell tests)
+
+function(_murrelo_layer_link layer path)
+  get_filename_component(_link ${MURRELO_INCLUDE_ROOT}/${layer}/${path} ABSOLUTE)
+  get_filename_component(_parent ${_link} DIRECTORY)
+  file(MAKE_DIRECTORY ${_parent})
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${path} ${_link} SYMBOLIC)
+endfunction()
+
+function(murrelo_make_include_roots)
+  foreach(_layer IN LISTS MURRELO_LAYERS)
+    file(MAKE_DIRECTORY ${MURRELO_INCLUDE_ROOT}/${_layer})
+  endforeach()
+  _murrelo_layer_link(kit KestruneRemoteKit)
+  _murrelo_layer_link(linux platform/linux)
+  _murrelo_layer_link(tests tests)
+  # The core's root holds every Kestrune/ folder but the two that sit above it.
+  file(GLOB _children LIST_DIRECTORIES true RELATIVE ${PROJECT_SOURCE_DIR}/Kestrune
+       ${PROJECT_SOURCE_DIR}/Kestrune/*)
+  foreach(_child IN LISTS _children)
+    if(_child STREQUAL "app" OR _child STREQUAL "shell")
+      _murrelo_layer_link(${_child} Kestrune/${_child})
+    elseif(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/Kestrune/${_child})
+      _murrelo_layer_link(core Kestrune/${_child})
+    endif()
+  endforeach()
+endfunction()
+
+# The layer of the folder being configured.
+function(murrelo_folder_layer out)
+  file(RELATIVE_PATH _folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  if(_folder MATCHES "^KestruneRemoteKit(/|$)")
+    set(_layer kit)
+  elseif(_folder MATCHES "^Kestrune/(app|shell)(/|$)")
+    set(_layer ${CMAKE_MATCH_1})
+  elseif(_folder MATCHES "^Kestrune(/|$)")
+    set(_layer core)
+  elseif(_folder MATCHES "^platform/linux(/|$)")
+    set(_layer linux)
+  else()
+    set(_layer tests)
+  endif()
+  set(${out} ${_layer} PARENT_SCOPE)
+endfunction()
+
+# Which layers a layer may link: the include roots it sees come only through these.
+set(_murrelo_may_link_kit kit)
+set(_murrelo_may_link_core kit core)
+set(_murrelo_may_link_linux kit core linux)
+set(_murrelo_may_link_app kit core linux app)
+set(_murrelo_may_link_shell kit core linux app shell)
+set(_murrelo_may_link_tests ${MURRELO_LAYERS})
+
+# murrelo_add_library(name [LAYER layer] [SOURCES ...] [PUBLIC_LIBS ...] [PRIVATE_LIBS ...])
+# Without SOURCES the library is header-only. LAYER defaults to the folder's layer; the library
+# exports that layer's include root and may link only libraries of the layers below it.
 function(murrelo_add_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
-  add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE murrelo_warnings ${ARG_PRIVATE_LIBS})
+  cmake_parse_arguments(ARG "" "LAYER" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+  if(NOT ARG_LAYER)
+    murrelo_folder_layer(ARG_LAYER)
+  endif()
+  if(ARG_SOURCES)
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${MURRELO_INCLUDE_ROOT}/${ARG_LAYER})
+    target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS}
+                                  PRIVATE murrelo_warnings ${ARG_PRIVATE_LIBS})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${MURRELO_INCLUDE_ROOT}/${ARG_LAYER})
+    target_link_libraries(${name} INTERFACE ${ARG_PUBLIC_LIBS})
+  endif()
+  set_target_properties(${name} PROPERTIES MURRELO_LAYER ${ARG_LAYER})
+  set_property(GLOBAL APPEND PROPERTY MURRELO_LIBRARIES ${name})
+endfunction()
+
+# Run once every folder is configured: a library that links one of a higher layer would see that
+# layer's headers, so the configuration stops there.
+function(murrelo_check_layers)
+  get_property(_libraries GLOBAL PROPERTY MURRELO_LIBRARIES)
+  foreach(_library IN LISTS _libraries)
+    get_target_property(_layer ${_library} MURRELO_LAYER)
+    get_target_property(_type ${_library} TYPE)
+    set(_links "")
+    if(NOT _type STREQUAL "INTERFACE_LIBRARY")
+      get_target_property(_links ${_library} LINK_LIBRARIES)
+    endif()
+    get_target_property(_interface_links ${_library} INTERFACE_LINK_LIBRARIES)
+    foreach(_linked IN LISTS _links _interface_links)
+      if(TARGET ${_linked})
+        get_target_property(_linked_layer ${_linked} MURRELO_LAYER)
+        if(_linked_layer AND NOT _linked_layer IN_LIST _murrelo_may_link_${_layer})
+          message(FATAL_ERROR
+            "${_library} (layer ${_layer}) links ${_linked} (layer ${_linked_layer}): "
+            "a ${_layer} library may link only ${_murrelo_may_link_${_layer}}")
+        endif()
+      endif()
+    endforeach()
+  endforeach()
 endfunction()
 
 # murrelo_add_test(name SOURCES ... LIBS ... [LABELS ...] [ENVIRONMENT ...] [RESOURCE_LOCK lock])
@@ -35,7 +142,8 @@ endfunction()
 function(murrelo_add_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock_main murrelo_warnings)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock_main murrelo_test_support
+                                        murrelo_warnings)
   target_compile_definitions(${name} PRIVATE
     MURRELO_SOURCE_DIR="${PROJECT_SOURCE_DIR}" MURRELO_BINARY_DIR="${PROJECT_BINARY_DIR}")
   if(NOT ARG_TIMEOUT)

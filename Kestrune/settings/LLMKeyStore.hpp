@@ -26,14 +26,4 @@ class LLMKeyStore {
     virtual WriteResult write(std::string_view value) = 0;
 };
 
-// A key store held in memory, for tests of everything that keeps a key.
-class InMemoryLLMKeyStore final : public LLMKeyStore {
-  public:
-    std::optional<std::string> value;
-    bool failWrites = false;
-
-    std::optional<std::string> read() override { return value; }
-    WriteResult write(std::string_view newValue) override;
-};
-
 }  // namespace kestrune

@@ -7,7 +7,6 @@
 #include "Kestrune/settings/defaults/UserDefaults.hpp"
 #include "Kestrune/settings/defaults/XdgDirectories.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
-#include "platform/linux/secret/KeychainLLMKeyStore.hpp"
 
 namespace kestrune {
 
@@ -96,7 +95,7 @@ LegacyMigration::FileManager LegacyMigration::FileManager::live() {
     return files;
 }
 
-LegacyMigration LegacyMigration::live() {
+LegacyMigration LegacyMigration::live(std::shared_ptr<LLMKeyStore> keyStore) {
     const auto standard = UserDefaults::standard();
     const auto dataHome = xdgDataHome();
     return {standard,
@@ -105,7 +104,7 @@ LegacyMigration LegacyMigration::live() {
             dataHome / "Kestrune",
             dataHome / "Murrelo",
             FileManager::live(),
-            std::make_shared<KeychainLLMKeyStore>()};
+            std::move(keyStore)};
 }
 
 bool LegacyMigration::runIfNeeded() const {

@@ -54,9 +54,9 @@ struct LegacyMigration {
     // settings file while a key store takes it.
     std::shared_ptr<LLMKeyStore> keyStore;
 
-    // The standard settings, the data folders "Kestrune" and "Murrelo" under $XDG_DATA_HOME,
-    // and the Secret Service.
-    static LegacyMigration live();
+    // The standard settings and the data folders "Kestrune" and "Murrelo" under $XDG_DATA_HOME;
+    // the key store is the application's (the Secret Service, made by the composition root).
+    static LegacyMigration live(std::shared_ptr<LLMKeyStore> keyStore);
 
     // True when the check ran now; false when it had already run in an earlier start.
     bool runIfNeeded() const;

@@ -7,10 +7,10 @@
 #include <string_view>
 
 #include "Kestrune/dictation/keys/TriggerKey.hpp"
+#include "Kestrune/hotkey/GlobalHotKey.hpp"
 #include "Kestrune/settings/LLMKeyStore.hpp"
 #include "Kestrune/settings/Models.hpp"
 #include "Kestrune/settings/Published.hpp"
-#include "Kestrune/shell/hotkey/GlobalHotKey.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 
 namespace kestrune {

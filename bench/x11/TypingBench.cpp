@@ -10,8 +10,8 @@
 
 #include "Kestrune/phone/typing/DirectTextInjector.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
-#include "ReceiverProcess.hpp"
 #include "platform/linux/x11/X11DirectTyping.hpp"
+#include "tests/support/ReceiverProcess.hpp"
 
 namespace {
 

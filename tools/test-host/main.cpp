@@ -16,9 +16,9 @@
 
 #include <boost/json.hpp>
 
+#include "Kestrune/app/PhoneLink.hpp"
 #include "Kestrune/link/PairedDeviceStore.hpp"
 #include "Kestrune/link/server/RemoteInputServer.hpp"
-#include "Kestrune/link/tls/TLSIdentityStore.hpp"
 #include "Kestrune/phone/outbox/MacOutbox.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
@@ -105,38 +105,16 @@ int main(int argc, char** argv) {
     }
     if (!state) return std::cerr << kUsage, 2;
 
-    TLSIdentityStore identities(*state / "tls");
-    auto identity = identities.load();
-    if (!identity) {
-        if (const auto error = identities.generate()) {
-            std::cerr << "murrelo-test-host: " << describe(*error) << "\n";
-            return 1;
-        }
-        identity = identities.load();
-        if (!identity) {
-            std::cerr << "murrelo-test-host: " << describe(identity.error()) << "\n";
-            return 1;
-        }
-    }
-    const std::string fingerprint = identity.value().fingerprint;
-
     SerialQueue owner("Kestrune.TestHost");
-    auto devices = std::make_shared<PairedDeviceStore>(*state / "devices.json");
-    auto outbox = MacOutbox::create(*state / "outbox", owner);
-
-    RemoteInputServer::Configuration configuration{
-        .identity = identity.value().identity,
-        .idleTimeout = std::nullopt,
+    app::PhoneLink::Options options{
+        .directory = *state,
         .loopbackOnly = true,
         .preferredPort = port,
-        .bonjourFingerprint = std::nullopt,  // tests never announce anything on the network
+        .advertise = false,  // tests never announce anything on the network
+        .idleTimeout = std::nullopt,
         .subscriptionDeadline = subscriptionDeadline,
     };
-
-    RemoteInputServer::Dependencies dependencies{
-        .devices = devices,
-        .outbox = outbox,
-        .ownerQueue = owner,
+    app::PhoneLink::Handlers handlers{
         .approve =
             [deny](RemoteInputServer::PairingRequest request, std::function<void(bool)> reply) {
                 say("approval " + request.deviceName);
@@ -165,15 +143,22 @@ int main(int argc, char** argv) {
                 }
                 completion(outcome);
             },
-        .advertiser = nullptr,
     };
-    RemoteInputServer server(configuration, dependencies);
+    auto made = app::PhoneLink::make(options, std::move(handlers), owner);
+    if (!made) {
+        std::cerr << "murrelo-test-host: " << made.error() << "\n";
+        return 1;
+    }
+    const std::unique_ptr<app::PhoneLink> link = std::move(made).value();
+    const std::string& fingerprint = link->fingerprint();
+    RemoteInputServer& server = link->server();
+    const auto& devices = link->devices();
+    const auto& outbox = link->outbox();
     server.setOnPushAcknowledged([](std::string id) { say("acked " + id); });
     server.setOnSecretRefused([](std::string id) { say("secret-refused " + id); });
     server.setOnStop([](RemoteInputServer::StopReason reason) {
         say("stopped " + (reason.message.empty() ? std::string("requested") : reason.message));
     });
-    outbox->setOnChange([&server] { server.outboxDidChange(); });
 
     std::promise<RemoteInputServer::StartResult> started;
     server.start([&](RemoteInputServer::StartResult result) { started.set_value(result); });

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "Kestrune/dictation/SpeechCaptureResult.hpp"
+#include "Kestrune/http/HttpClient.hpp"
 #include "Kestrune/settings/Models.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
-#include "platform/linux/http/HttpClient.hpp"
 
 namespace kestrune {
 

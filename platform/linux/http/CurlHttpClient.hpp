@@ -2,8 +2,8 @@
 
 #include <memory>
 
+#include "Kestrune/http/HttpClient.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
-#include "platform/linux/http/HttpClient.hpp"
 
 namespace kestrune {
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "Kestrune/shell/hotkey/GlobalHotKey.hpp"
+#include "Kestrune/hotkey/GlobalHotKey.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 
 namespace kestrune::x11 {

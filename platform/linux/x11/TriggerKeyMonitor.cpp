@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "platform/linux/x11/KeyCodeMap.hpp"
@@ -43,13 +44,13 @@ struct TriggerKeyMonitor::Impl : std::enable_shared_from_this<Impl> {
             auto* monitor = self->owner;
             switch (notice) {
                 case TriggerEventRules::Notice::press:
-                    if (monitor->onPress) monitor->onPress();
+                    if (monitor->events_.pressed) monitor->events_.pressed();
                     break;
                 case TriggerEventRules::Notice::release:
-                    if (monitor->onRelease) monitor->onRelease();
+                    if (monitor->events_.released) monitor->events_.released();
                     break;
                 case TriggerEventRules::Notice::otherInput:
-                    if (monitor->onOtherInput) monitor->onOtherInput();
+                    if (monitor->events_.otherInput) monitor->events_.otherInput();
                     break;
             }
         });
@@ -152,6 +153,10 @@ TriggerKeyMonitor::TriggerKeyMonitor(MainQueue& main) : impl_(std::make_shared<I
 TriggerKeyMonitor::~TriggerKeyMonitor() {
     stop();
     impl_->owner = nullptr;
+}
+
+void TriggerKeyMonitor::setEvents(Events events) {
+    events_ = std::move(events);
 }
 
 void TriggerKeyMonitor::setTriggerKey(TriggerKey key) {

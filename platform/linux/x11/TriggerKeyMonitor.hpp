@@ -1,10 +1,8 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 
-#include "Kestrune/dictation/keys/FnReleasePollPolicy.hpp"
-#include "Kestrune/dictation/keys/TriggerKey.hpp"
+#include "Kestrune/dictation/keys/TriggerKeySource.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 
 namespace kestrune::x11 {
@@ -13,34 +11,29 @@ namespace kestrune::x11 {
 // releases, and other input while the key is down, on the main queue. Listens to XInput 2 raw
 // events on the root window of a private connection (raw events do not auto-repeat); a dedicated
 // trigger key is also grabbed, so that other applications never see it.
-class TriggerKeyMonitor {
+class TriggerKeyMonitor final : public TriggerKeySource {
   public:
     explicit TriggerKeyMonitor(MainQueue& main);
-    ~TriggerKeyMonitor();
+    ~TriggerKeyMonitor() override;
     TriggerKeyMonitor(const TriggerKeyMonitor&) = delete;
     TriggerKeyMonitor& operator=(const TriggerKeyMonitor&) = delete;
 
-    std::function<void()> onPress;
-    std::function<void()> onRelease;
-    std::function<void()> onOtherInput;
+    void setEvents(Events events) override;
+    void setTriggerKey(TriggerKey key) override;
+    TriggerKey triggerKey() const override;
 
-    // Only while stopped.
-    void setTriggerKey(TriggerKey key);
-    TriggerKey triggerKey() const;
+    // Also false without a display, without XInput 2, or for a trigger X cannot report (Fn).
+    bool start() override;
+    void stop() override;
+    bool isRunning() const override;
 
-    // True when the monitor runs (also when it already did). False without a display, without
-    // XInput 2, for a trigger X cannot report (Fn), or when another client holds the key.
-    bool start();
-    // Stops watching and forgets the down state; no release is reported.
-    void stop();
-    bool isRunning() const;
-
-    // The keyboard as the server reports it now, for release polling.
-    KeyboardState keyboardState();
+    // The keyboard as the server reports it now.
+    KeyboardState keyboardState() override;
 
     struct Impl;
 
   private:
+    Events events_;
     std::shared_ptr<Impl> impl_;
 };
 

@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""Fails on any #include that crosses a layer the wrong way.
+
+The layers, lowest first (ARCHITECTURE.md):
+  kit    KestruneRemoteKit/                  depends on nothing of ours
+  core   Kestrune/ (but app/ and shell/)     the kit only; no platform library headers
+  linux  platform/linux/                     implements the core's and the kit's interfaces
+  app    Kestrune/app/, tools/               the wiring: builds the Linux implementations once
+  shell  Kestrune/shell/                     the Qt application and its windows
+Qt appears only in Kestrune/shell/ and platform/linux/qt/.
+
+Usage: check_layers.py SOURCE_ROOT   (prints each crossing; exit status 1 when there is one)
+"""
+import re
+import sys
+from pathlib import Path
+
+PRODUCT_FOLDERS = ("KestruneRemoteKit", "Kestrune", "platform", "tools")
+SOURCE_SUFFIXES = {".hpp", ".h", ".cpp", ".cc"}
+
+# Which layers' headers each layer may include.
+MAY_INCLUDE = {
+    "kit": {"kit"},
+    "core": {"kit", "core"},
+    "linux": {"kit", "core", "linux"},
+    "app": {"kit", "core", "linux", "app"},
+    "shell": {"kit", "core", "linux", "app", "shell"},
+}
+
+# Headers of platform libraries, by the layers that may use them. The kit may use what it needs
+# for pictures and transport (libjpeg, libvips with GLib's object system, OpenSSL, Boost).
+PLATFORM_HEADERS = [
+    ("Qt", re.compile(r"^(Q[A-Za-z]+|Qt[A-Za-z]*/.*)$"), {"shell", "linux/qt"}),
+    ("X11", re.compile(r"^X11/"), {"linux"}),
+    ("libsecret", re.compile(r"^libsecret/"), {"linux"}),
+    ("libcurl", re.compile(r"^curl/"), {"linux"}),
+    ("PulseAudio", re.compile(r"^pulse/"), {"linux"}),
+    ("pocketsphinx", re.compile(r"^pocketsphinx"), {"linux"}),
+    ("AT-SPI", re.compile(r"^(atspi/|atk)"), {"linux"}),
+    ("Avahi", re.compile(r"^avahi-"), {"linux"}),
+    ("D-Bus", re.compile(r"^(gio/|dbus/|systemd/sd-bus)"), {"linux"}),
+]
+
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
+
+
+def layer_of(path: str) -> str | None:
+    """The layer of a file or include path relative to the source root."""
+    if path.startswith("KestruneRemoteKit/"):
+        return "kit"
+    if path.startswith("Kestrune/app/") or path.startswith("tools/"):
+        return "app"
+    if path.startswith("Kestrune/shell/"):
+        return "shell"
+    if path.startswith("Kestrune/"):
+        return "core"
+    if path.startswith("platform/"):
+        return "linux"
+    if path.startswith("tests/"):
+        return "tests"
+    return None
+
+
+def platform_place(path: str, layer: str) -> str:
+    return "linux/qt" if path.startswith("platform/linux/qt/") else layer
+
+
+def check(root: Path) -> list[str]:
+    crossings = []
+    for folder in PRODUCT_FOLDERS:
+        for file in sorted((root / folder).rglob("*")):
+            if file.suffix not in SOURCE_SUFFIXES or not file.is_file():
+                continue
+            relative = file.relative_to(root).as_posix()
+            layer = layer_of(relative)
+            place = platform_place(relative, layer)
+            for number, line in enumerate(file.read_text(errors="replace").splitlines(), 1):
+                match = INCLUDE.match(line)
+                if not match:
+                    continue
+                quoted, header = match.group(1) == '"', match.group(2)
+                where = f"{relative}:{number}"
+                if quoted:
+                    # Spelled from the source root, or beside the including file (tools only).
+                    beside = file.parent / header
+                    target = (beside.resolve().relative_to(root.resolve()).as_posix()
+                              if beside.exists() else header)
+                    target_layer = layer_of(target)
+                    if target_layer is None:
+                        crossings.append(f"{where}: includes \"{header}\", which is no layer's")
+                    elif target_layer not in MAY_INCLUDE[layer]:
+                        crossings.append(f"{where}: includes \"{header}\" ({layer} -> "
+                                         f"{target_layer}; {layer} may include only "
+                                         f"{', '.join(sorted(MAY_INCLUDE[layer]))})")
+                    elif target.startswith("platform/linux/qt/") and \
+                            place not in {"shell", "linux/qt"}:
+                        crossings.append(f"{where}: includes \"{header}\" (Qt code) outside "
+                                         "Kestrune/shell/ and platform/linux/qt/")
+                    continue
+                for library, pattern, allowed in PLATFORM_HEADERS:
+                    if not pattern.match(header):
+                        continue
+                    if place not in allowed and not (place == "linux/qt" and "linux" in allowed):
+                        crossings.append(f"{where}: includes <{header}> ({library} in {place}; "
+                                         f"allowed only in {', '.join(sorted(allowed))})")
+    return crossings
+
+
+def main() -> int:
+    root = Path(sys.argv[1] if len(sys.argv) > 1 else ".").resolve()
+    crossings = check(root)
+    for crossing in crossings:
+        print(crossing)
+    if crossings:
+        print(f"{len(crossings)} include(s) cross a layer the wrong way; see ARCHITECTURE.md")
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,154 @@
+#include "tests/support/ServerHarness.hpp"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+namespace kestrune::testing {
+
+const TLSIdentityStore::Loaded& testIdentity() {
+    static const auto loaded = [] {
+        static TemporaryDirectory directory{"server-test"};
+        TLSIdentityStore store(directory.path());
+        if (const auto error = store.generate()) {
+            ADD_FAILURE() << "cannot make a test identity: " << describe(*error);
+            std::abort();
+        }
+        auto result = store.load();
+        if (!result) std::abort();
+        return result.value();
+    }();
+    return loaded;
+}
+
+RemoteInputServer::Configuration ServerHarness::shortConfiguration() {
+    RemoteInputServer::Configuration configuration{.identity = testIdentity().identity};
+    configuration.loopbackOnly = true;
+    configuration.closeGrace = 500ms;
+    configuration.portRetryDelay = 20ms;
+    return configuration;
+}
+
+ServerHarness::ServerHarness() : ServerHarness(Options{}) {}
+
+ServerHarness::ServerHarness(Options options)
+    : options_(std::move(options)),
+      ownerQueue_(std::make_unique<SerialQueue>("Kestrune.TestOwner")),
+      log_(std::make_shared<OwnerLog>()) {
+    devices_ = std::make_shared<PairedDeviceStore>(directory_.path() / "devices.json");
+    outbox_ = MacOutbox::create(directory_.path() / "outbox", *ownerQueue_);
+    auto configuration = shortConfiguration();
+    configuration.preferredPort = options_.preferredPort;
+    if (options_.configure) options_.configure(configuration);
+
+    SerialQueue* owner = ownerQueue_.get();
+    auto log = log_;
+    const bool hold = options_.holdCommands;
+    RemoteInputServer::Dependencies dependencies{
+        .devices = devices_,
+        .outbox = outbox_,
+        .ownerQueue = *ownerQueue_,
+        .approve =
+            [log, owner](RemoteInputServer::PairingRequest request,
+                         std::function<void(bool)> reply) {
+                log->record([&](OwnerLog& l) {
+                    l.wrongThread |= !owner->isCurrent();
+                    l.approvals.push_back(request);
+                    l.approvalReplies.push_back(reply);
+                });
+            },
+        .executeCommand =
+            [log, owner, hold](RemoteMessage command,
+                               std::function<void(std::optional<RemoteError>)> completion) {
+                log->record([&](OwnerLog& l) {
+                    l.wrongThread |= !owner->isCurrent();
+                    l.commands.push_back(command);
+                    if (hold) l.heldCommands.push_back(completion);
+                });
+                if (!hold) completion(std::nullopt);
+            },
+        .receiveImage =
+            [log, owner](Bytes data, ImageFormat, bool,
+                         std::function<void(RemoteInputServer::ImageOutcome)> completion) {
+                log->record([&](OwnerLog& l) {
+                    l.wrongThread |= !owner->isCurrent();
+                    l.images.push_back(std::move(data));
+                });
+                completion({std::nullopt, std::string("picture.jpeg"), std::string("Pictures")});
+            },
+        .advertiser = options_.advertiser,
+    };
+    server_ =
+        std::make_unique<RemoteInputServer>(std::move(configuration), std::move(dependencies));
+    server_->setOnStop([log](RemoteInputServer::StopReason reason) {
+        log->record([&](OwnerLog& l) { l.stops.push_back(reason); });
+    });
+    server_->setOnApprovalWithdrawn(
+        [log](Uuid id) { log->record([&](OwnerLog& l) { l.withdrawnApprovals.push_back(id); }); });
+    server_->setOnPushAcknowledged([log](std::string id) {
+        log->record([&](OwnerLog& l) { l.pushAcknowledged.push_back(id); });
+    });
+    server_->setOnSecretRefused([log](std::string id) {
+        log->record([&](OwnerLog& l) { l.secretsRefused.push_back(id); });
+    });
+    outbox_->setOnChange([server = server_.get()] { server->outboxDidChange(); });
+}
+
+ServerHarness::~ServerHarness() {
+    outbox_->setOnChange(nullptr);
+    server_.reset();
+    ownerQueue_.reset();
+}
+
+RemoteInputServer::StartResult ServerHarness::startAndWait() {
+    std::size_t count = 0;
+    log_->record([&](OwnerLog& l) { count = l.starts.size(); });
+    server_->start([log = log_](RemoteInputServer::StartResult result) {
+        log->record([&](OwnerLog& l) { l.starts.push_back(result); });
+    });
+    std::optional<RemoteInputServer::StartResult> result;
+    const bool done = log_->waitFor(
+        [&](OwnerLog& l) {
+            if (l.starts.size() <= count) return false;
+            result = l.starts[count];
+            return true;
+        },
+        10s);
+    if (!done) return RemoteInputServer::StartFailure{"start timed out"};
+    if (result->ok()) port_ = result->value();
+    return *result;
+}
+
+std::uint16_t ServerHarness::start() {
+    const auto result = startAndWait();
+    return result.ok() ? result.value() : 0;
+}
+
+std::pair<Uuid, std::string> ServerHarness::pairDevice(const std::string& name) {
+    auto registration = devices_->registerDevice(name, std::chrono::system_clock::now());
+    if (!registration) {
+        ADD_FAILURE() << "cannot register a device";
+        return {};
+    }
+    return {registration.value().device.id, registration.value().secret};
+}
+
+void ServerHarness::finishHeldCommand(std::optional<RemoteError> error) {
+    std::function<void(std::optional<RemoteError>)> completion;
+    log_->record([&](OwnerLog& l) {
+        if (l.heldCommands.empty()) return;
+        completion = l.heldCommands.front();
+        l.heldCommands.erase(l.heldCommands.begin());
+    });
+    if (completion) completion(error);
+}
+
+std::size_t openDescriptorCount() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace kestrune::testing
