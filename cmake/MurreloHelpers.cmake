@@ -126,9 +126,10 @@ function(murrelo_check_layers)
       if(TARGET ${_linked})
         get_target_property(_linked_layer ${_linked} MURRELO_LAYER)
         if(_linked_layer AND NOT _linked_layer IN_LIST _murrelo_may_link_${_layer})
+          list(JOIN _murrelo_may_link_${_layer} ", " _allowed)
           message(FATAL_ERROR
             "${_library} (layer ${_layer}) links ${_linked} (layer ${_linked_layer}): "
-            "a ${_layer} library may link only ${_murrelo_may_link_${_layer}}")
+            "a ${_layer} library may link only ${_allowed}")
         endif()
       endif()
     endforeach()

@@ -1,9 +1,16 @@
-// The decoder of builds without libvips: headers of JPEG and PNG read here, pixels only through
-// libjpeg's fast route. Pictures that route cannot re-encode (CMYK JPEG, PNG larger than the
-// limits or asked to be compressed, other formats) are refused.
+// The decoder of builds without libvips: JPEG and PNG only. Headers are read here; JPEG pixels go
+// libjpeg's fast route, PNG pixels are decoded by libpng (transparency flattened onto white),
+// shrunk with the same Lanczos-3 filter and encoded by libjpeg. Other formats, and JPEGs the
+// fast route cannot take (CMYK), are refused.
+#include <png.h>
+
+#include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "KestruneRemoteKit/Imaging/ImageDecoding.hpp"
+#include "KestruneRemoteKit/Imaging/JpegRowEncoder.hpp"
+#include "KestruneRemoteKit/Imaging/LanczosResampler.hpp"
 
 namespace kestrune::ImageDecoding {
 
@@ -120,8 +127,74 @@ std::optional<ImageCompressor::ImageHeader> readHeader(std::string_view source) 
     return std::nullopt;
 }
 
-std::optional<PreparedImage> reencode(std::string_view, const ImageCompressor::ImageHeader&, int) {
-    return std::nullopt;
+std::optional<PreparedImage> reencode(std::string_view source,
+                                      const ImageCompressor::ImageHeader& header, int target) {
+    if (header.format != ImageFormat::png) return std::nullopt;
+    // Decoding holds the whole picture; beyond the compressor's own limit it is refused.
+    if (std::int64_t{header.width} * header.height > ImageCompressor::macMaxPixels) {
+        return std::nullopt;
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, source.data(), source.size())) {
+        return std::nullopt;
+    }
+    image.format = PNG_FORMAT_RGB;
+    const png_color white{255, 255, 255};
+    std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, &white, pixels.data(), 0, nullptr)) {
+        png_image_free(&image);
+        return std::nullopt;
+    }
+    const int width = static_cast<int>(image.width);
+    const int height = static_cast<int>(image.height);
+    constexpr int kBands = 3;
+
+    // The longer side becomes `target` (never larger than the source), the other keeps the
+    // proportions.
+    const int longest = std::max(width, height);
+    const int side = std::min(target, longest);
+    const auto scaled = [&](int length) {
+        return std::max(
+            1, static_cast<int>(std::lround(static_cast<double>(length) * side / longest)));
+    };
+    const int outWidth = scaled(width);
+    const int outHeight = scaled(height);
+
+    // Horizontal pass over every row, then the vertical pass row by row into the encoder.
+    const ResampleAxis across = lanczos3Axis(width, outWidth);
+    const ResampleAxis down = lanczos3Axis(height, outHeight);
+    const std::size_t outRow = static_cast<std::size_t>(outWidth) * kBands;
+    std::vector<std::uint8_t> narrowed(outRow * height);
+    std::vector<std::uint8_t> plane;
+    for (int y = 0; y < height; ++y) {
+        resampleRow(pixels.data() + static_cast<std::size_t>(y) * width * kBands, across, kBands,
+                    narrowed.data() + y * outRow, plane);
+    }
+    pixels = {};
+    JpegRowEncoder encoder;
+    if (!encoder.start(outWidth, outHeight, kBands, ImageCompressor::jpegQuality)) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> row(outRow);
+    std::vector<const std::uint8_t*> taps(down.taps);
+    std::vector<std::int32_t> scratch;
+    for (int y = 0; y < outHeight; ++y) {
+        for (int t = 0; t < down.taps; ++t)
+            taps[t] = narrowed.data() + (down.first[y] + t) * outRow;
+        resampleRows(taps.data(), down.weights.data() + static_cast<std::size_t>(y) * down.taps,
+                     down.taps, static_cast<int>(outRow), row.data(), scratch);
+        const std::uint8_t* rows[] = {row.data()};
+        if (!encoder.writeRows(rows, 1)) return std::nullopt;
+    }
+    auto data = encoder.finish();
+    if (!data) return std::nullopt;
+    PreparedImage result;
+    result.data = std::move(*data);
+    result.format = ImageFormat::jpeg;
+    result.width = outWidth;
+    result.height = outHeight;
+    return result;
 }
 
 }  // namespace kestrune::ImageDecoding

@@ -1,6 +1,7 @@
-// The picture headers read without libvips (builds without the desktop libraries), on hand-made
-// JPEG and PNG headers: sizes, EXIF orientation and location, and refusal of damaged input.
+// The decoder of builds without libvips: headers of hand-made JPEG and PNG files (sizes, EXIF
+// orientation and location, refusal of damaged input) and PNG re-encoding through libpng.
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "KestruneRemoteKit/Imaging/ImageDecoding.hpp"
+#include "KestruneRemoteKit/Imaging/JpegScaledDecode.hpp"
 
 namespace kestrune {
 namespace {
@@ -94,8 +96,44 @@ TEST(HeaderOnlyDecoding, ReadsThePngHeaderAndRefusesOtherFormats) {
     EXPECT_EQ(header->height, 1080);
     EXPECT_FALSE(ImageDecoding::readHeader("GIF89a\x01\x00\x01\x00"));
     EXPECT_FALSE(ImageDecoding::readHeader(png(0, 10)));
-    // Without libvips nothing goes the general way: only libjpeg's fast route re-encodes.
+    // Only the header is there: re-encoding fails cleanly.
     EXPECT_FALSE(ImageDecoding::reencode(png(10, 10), *ImageDecoding::readHeader(png(10, 10)), 8));
+}
+
+TEST(HeaderOnlyDecoding, PngIsShrunkToAJpegWithTransparencyOnWhite) {
+    // 400 × 100: the left half opaque black, the right half fully transparent.
+    constexpr int kWidth = 400, kHeight = 100;
+    std::vector<std::uint8_t> rgba(kWidth * kHeight * 4, 0);
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth / 2; ++x) rgba[(y * kWidth + x) * 4 + 3] = 255;
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = kWidth;
+    image.height = kHeight;
+    image.format = PNG_FORMAT_RGBA;
+    png_alloc_size_t size = 0;
+    ASSERT_TRUE(png_image_write_to_memory(&image, nullptr, &size, 0, rgba.data(), 0, nullptr));
+    std::string file(size, '\0');
+    ASSERT_TRUE(png_image_write_to_memory(&image, file.data(), &size, 0, rgba.data(), 0, nullptr));
+
+    const auto header = ImageDecoding::readHeader(file);
+    ASSERT_TRUE(header);
+    const auto prepared = ImageDecoding::reencode(file, *header, 200);
+    ASSERT_TRUE(prepared);
+    EXPECT_EQ(prepared->format, ImageFormat::jpeg);
+    EXPECT_EQ(std::make_pair(prepared->width, prepared->height), std::make_pair(200, 50));
+
+    // Decoded again: dark on the left, white where the picture was transparent.
+    const std::string jpegFile(prepared->data.begin(), prepared->data.end());
+    ScaledJpegDecoder decoder;
+    ASSERT_TRUE(decoder.open(jpegFile, 200));
+    ASSERT_EQ(std::make_pair(decoder.width(), decoder.height()), std::make_pair(200, 50));
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(decoder.width()) * decoder.bands());
+    std::vector<std::uint8_t*> rows{row.data()};
+    for (int y = 0; y < 25; ++y) ASSERT_TRUE(decoder.readRows(rows.data(), 1));
+    EXPECT_LT(row[10 * decoder.bands()], 30);
+    EXPECT_GT(row[190 * decoder.bands()], 225);
 }
 
 TEST(HeaderOnlyDecoding, DamagedHeadersAreRefusedWithoutReadingPastTheEnd) {
