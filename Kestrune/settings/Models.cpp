@@ -132,8 +132,8 @@ KestruneError KestruneError::permissionsDenied() {
     return {Kind::permissionsDenied, {}};
 }
 
-KestruneError KestruneError::recognizerUnavailable() {
-    return {Kind::recognizerUnavailable, {}};
+KestruneError KestruneError::recognizerUnavailable(std::string hint) {
+    return {Kind::recognizerUnavailable, std::move(hint)};
 }
 
 std::string KestruneError::localizedDescription() const {
@@ -145,7 +145,10 @@ std::string KestruneError::localizedDescription() const {
         case Kind::permissionsDenied:
             return localized("Microphone / speech permissions are required.");
         case Kind::recognizerUnavailable:
-            return localized("Speech recognizer is unavailable for the selected language.");
+        {
+            auto text = localized("Speech recognizer is unavailable for the selected language.");
+            return message_.empty() ? text : text + " " + message_;
+        }
     }
     return message_;
 }

@@ -57,10 +57,12 @@ class KestruneError {
     static KestruneError llmFailed(std::string message);
     static KestruneError pasteFailed(std::string message);
     static KestruneError permissionsDenied();
-    static KestruneError recognizerUnavailable();
+    // `hint` says which setting would give a recognizer; it follows the standard sentence.
+    static KestruneError recognizerUnavailable(std::string hint = {});
 
     Kind kind() const { return kind_; }
-    // The message carried by the first three kinds; empty for the others.
+    // The message carried by the first three kinds, the hint of `recognizerUnavailable`; empty
+    // for `permissionsDenied`.
     const std::string& message() const { return message_; }
     // What the user is shown.
     std::string localizedDescription() const;

@@ -1,0 +1,19 @@
+#include "Kestrune/dictation/speech/AudioInputRouteReadiness.hpp"
+
+#include <cmath>
+
+#include "KestruneRemoteKit/L10n/L10n.hpp"
+
+namespace kestrune {
+
+Result<std::monostate, KestruneError> AudioInputRouteReadiness::validate(
+    const AudioFormat& hardwareFormat, const AudioFormat& clientFormat) {
+    if (std::abs(hardwareFormat.sampleRate - clientFormat.sampleRate) >= kSampleRateTolerance ||
+        hardwareFormat.channelCount != clientFormat.channelCount) {
+        return KestruneError::recordingFailed(
+            localized("Audio input is switching. Please try again."));
+    }
+    return std::monostate{};
+}
+
+}  // namespace kestrune

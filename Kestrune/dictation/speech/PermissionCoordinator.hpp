@@ -1,0 +1,27 @@
+#pragma once
+
+#include <functional>
+
+#include "KestruneRemoteKit/Support/MainQueue.hpp"
+
+namespace kestrune {
+
+// The two questions asked before the first recording. On this desktop nothing is granted by the
+// user: speech recognition is "granted" when a recognizer serves the selected language, the
+// microphone when an audio server answers with at least one input.
+struct PermissionCoordinator {
+    struct Dependencies {
+        MainQueue& mainQueue;
+        // Whether a recognizer serves the selected language now.
+        std::function<bool()> speechRecognitionAvailable;
+        // Whether an audio server answers with at least one input; may wait briefly for it.
+        std::function<bool()> microphoneAvailable;
+    };
+
+    // Asks both, speech recognition first, always both; the completion runs later on the main
+    // queue with true only when both are granted.
+    static void requestSpeechAndMicrophonePermissions(const Dependencies& dependencies,
+                                                      std::function<void(bool)> completion);
+};
+
+}  // namespace kestrune

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "Kestrune/dictation/speech/SpeechEngine.hpp"
+#include "Kestrune/settings/Models.hpp"
+#include "KestruneRemoteKit/Support/Result.hpp"
+
+namespace kestrune {
+
+// Which recognizer the user wants: the setting "speechEngine".
+enum class SpeechEnginePreference {
+    // The built-in recognizer for English, the online one for every other language.
+    automatic,
+    builtIn,
+    online,
+};
+
+std::string_view rawValue(SpeechEnginePreference preference);
+// None for anything but "auto", "builtIn" and "online".
+std::optional<SpeechEnginePreference> speechEnginePreferenceFromRawValue(std::string_view raw);
+
+// Picks the recognizer for a language from the user's preference and what is available now, or
+// says which setting would give one. Main thread.
+class SpeechEngineSelector {
+  public:
+    struct Dependencies {
+        // The offline recognizer; none when it is not built in.
+        std::shared_ptr<SpeechEngine> builtIn;
+        // The online recognizer; none when it is not built in.
+        std::shared_ptr<SpeechEngine> online;
+        std::function<SpeechEnginePreference()> preference;
+    };
+
+    explicit SpeechEngineSelector(Dependencies dependencies);
+
+    // A recognizer that is available for the language, or `recognizerUnavailable` with a hint.
+    Result<std::shared_ptr<SpeechEngine>, KestruneError> recognizerFor(AppLanguage language) const;
+
+    // Whether some recognizer serves the language now.
+    bool serves(AppLanguage language) const { return recognizerFor(language).ok(); }
+
+  private:
+    Dependencies dependencies_;
+};
+
+}  // namespace kestrune
