@@ -1,0 +1,224 @@
+#include "platform/linux/pocketsphinx/PocketSphinxEngine.hpp"
+
+#include <pocketsphinx.h>
+#include <sphinxbase/err.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "Kestrune/dictation/speech/AudioCapture.hpp"
+#include "Kestrune/dictation/speech/AudioSampleRing.hpp"
+#include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "KestruneRemoteKit/Support/Log.hpp"
+
+namespace kestrune {
+
+namespace {
+
+constexpr std::string_view kLogCategory = "pocketsphinx";
+// Half a minute of audio: the decoder runs at a fraction of real time, so the ring normally holds
+// one buffer; the slack covers the model loading during the first recording and a busy machine.
+constexpr std::size_t kRingCapacity = 16'000 * 32;
+// A partial transcript about four times a second: enough for the panel, and each one costs a
+// backtrace through the search.
+constexpr std::size_t kPartialIntervalSamples = 4'000;
+// The n-best search grows with the utterance; a handful of entries give the three alternatives.
+constexpr int kNBestEntries = 10;
+
+KestruneError decoderFailure() {
+    return KestruneError::recordingFailed(localized("The built-in speech recognizer failed."));
+}
+
+// The decoder's n-best strings carry sentence markers and fillers that are not words.
+std::string wordsOnly(const char* hypothesis) {
+    std::istringstream words(hypothesis ? hypothesis : "");
+    std::string word;
+    std::string text;
+    while (words >> word) {
+        if (word.front() == '<' || word.front() == '[' || word.front() == '+') continue;
+        // Pronunciation variants look like "read(2)".
+        if (const auto paren = word.find('('); paren != std::string::npos && paren > 0) {
+            word.resize(paren);
+        }
+        if (!text.empty()) text += ' ';
+        text += word;
+    }
+    return text;
+}
+
+}  // namespace
+
+struct PocketSphinxEngine::Decoder {
+    std::mutex mutex;  // one utterance at a time
+    cmd_ln_t* config = nullptr;
+    ps_decoder_t* ps = nullptr;
+
+    ~Decoder() {
+        if (ps) ps_free(ps);
+        if (config) cmd_ln_free_r(config);
+    }
+};
+
+namespace {
+
+class PocketSphinxTask final : public SpeechRecognitionTask {
+  public:
+    PocketSphinxTask(std::function<std::shared_ptr<PocketSphinxEngine::Decoder>()> decoder,
+                     Handlers handlers)
+        : ring_(kRingCapacity), handlers_(std::move(handlers)) {
+        thread_ = std::thread([this, decoder = std::move(decoder)] { run(decoder()); });
+    }
+
+    ~PocketSphinxTask() override { cancel(); }
+
+    void append(std::span<const float> samples) override {
+        ring_.write(samples);
+        wake();
+    }
+
+    void endAudio() override {
+        ended_.store(true, std::memory_order_release);
+        wake();
+    }
+
+    void cancel() override {
+        cancelled_.store(true, std::memory_order_release);
+        wake();
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    void wake() {
+        wakeCount_.fetch_add(1, std::memory_order_release);
+        wakeCount_.notify_one();
+    }
+
+    void run(const std::shared_ptr<PocketSphinxEngine::Decoder>& decoder) {
+        if (!decoder) {
+            if (!cancelled_.load()) handlers_.onError(decoderFailure());
+            return;
+        }
+        std::lock_guard lock(decoder->mutex);
+        ps_decoder_t* ps = decoder->ps;
+        if (ps_start_utt(ps) < 0) {
+            handlers_.onError(decoderFailure());
+            return;
+        }
+        std::array<float, AudioCapture::kBufferFrames> samples;
+        std::array<int16, AudioCapture::kBufferFrames> pcm;
+        std::size_t sinceLastPartial = 0;
+        std::string lastPartial;
+        while (true) {
+            const std::uint32_t seen = wakeCount_.load(std::memory_order_acquire);
+            if (cancelled_.load(std::memory_order_acquire)) {
+                ps_end_utt(ps);
+                return;
+            }
+            const std::size_t count = ring_.read(samples);
+            if (count > 0) {
+                for (std::size_t i = 0; i < count; ++i) {
+                    pcm[i] = static_cast<int16>(
+                        std::lround(std::clamp(samples[i], -1.0f, 1.0f) * 32767.0f));
+                }
+                if (ps_process_raw(ps, pcm.data(), count, FALSE, FALSE) < 0) {
+                    ps_end_utt(ps);
+                    handlers_.onError(decoderFailure());
+                    return;
+                }
+                sinceLastPartial += count;
+                if (sinceLastPartial >= kPartialIntervalSamples) {
+                    sinceLastPartial = 0;
+                    std::string partial = wordsOnly(ps_get_hyp(ps, nullptr));
+                    if (partial != lastPartial) {
+                        lastPartial = partial;
+                        handlers_.onResult({partial, {partial}, false});
+                    }
+                }
+                continue;
+            }
+            if (ended_.load(std::memory_order_acquire)) break;
+            wakeCount_.wait(seen, std::memory_order_acquire);
+        }
+        if (ps_end_utt(ps) < 0) {
+            handlers_.onError(decoderFailure());
+            return;
+        }
+        SpeechRecognitionResult final;
+        final.isFinal = true;
+        final.bestTranscript = wordsOnly(ps_get_hyp(ps, nullptr));
+        // The first n-best entry is not always the decoder's best path, so that comes first.
+        final.transcripts.push_back(final.bestTranscript);
+        ps_nbest_t* nbest = ps_nbest(ps);
+        for (int i = 0; nbest && i < kNBestEntries; ++i) {
+            final.transcripts.push_back(wordsOnly(ps_nbest_hyp(nbest, nullptr)));
+            nbest = ps_nbest_next(nbest);
+        }
+        if (nbest) ps_nbest_free(nbest);
+        if (const auto dropped = ring_.droppedCount(); dropped > 0) {
+            log(LogLevel::warning, kLogCategory,
+                "the decoder fell behind; samples dropped: " + std::to_string(dropped));
+        }
+        handlers_.onResult(std::move(final));
+    }
+
+    AudioSampleRing ring_;
+    Handlers handlers_;
+    std::atomic<bool> ended_{false};
+    std::atomic<bool> cancelled_{false};
+    std::atomic<std::uint32_t> wakeCount_{0};
+    std::thread thread_;
+};
+
+}  // namespace
+
+PocketSphinxEngine::PocketSphinxEngine() : PocketSphinxEngine(Options{}) {}
+
+PocketSphinxEngine::PocketSphinxEngine(Options options) : options_(std::move(options)) {}
+
+PocketSphinxEngine::~PocketSphinxEngine() = default;
+
+bool PocketSphinxEngine::isAvailable(std::string_view locale) const {
+    std::error_code ec;
+    const auto& folder = options_.modelFolder;
+    return locale == kLocale && std::filesystem::is_directory(folder / "en-us", ec) &&
+           std::filesystem::is_regular_file(folder / "en-us.lm.bin", ec) &&
+           std::filesystem::is_regular_file(folder / "cmudict-en-us.dict", ec);
+}
+
+std::shared_ptr<PocketSphinxEngine::Decoder> PocketSphinxEngine::decoder() {
+    std::lock_guard lock(loadMutex_);
+    if (decoder_) return decoder_;
+    static std::once_flag quiet;
+    // The decoder reports every step of its work; none of it is ours to show.
+    std::call_once(quiet, [] { err_set_logfp(nullptr); });
+    auto decoder = std::make_shared<Decoder>();
+    const auto& folder = options_.modelFolder;
+    decoder->config =
+        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", (folder / "en-us").c_str(), "-lm",
+                    (folder / "en-us.lm.bin").c_str(), "-dict",
+                    (folder / "cmudict-en-us.dict").c_str(), "-samprate", "16000", nullptr);
+    if (decoder->config) decoder->ps = ps_init(decoder->config);
+    if (!decoder->ps) {
+        log(LogLevel::error, kLogCategory, "cannot load the model in " + folder.string());
+        return nullptr;
+    }
+    decoder_ = decoder;
+    return decoder_;
+}
+
+bool PocketSphinxEngine::preload() { return decoder() != nullptr; }
+
+Result<std::unique_ptr<SpeechRecognitionTask>, KestruneError> PocketSphinxEngine::startTask(
+    SpeechRecognitionRequest request, SpeechRecognitionTask::Handlers handlers) {
+    if (!isAvailable(request.locale)) return KestruneError::recognizerUnavailable();
+    // The model's vocabulary is fixed, so the contextual strings cannot bias it.
+    return std::unique_ptr<SpeechRecognitionTask>(
+        std::make_unique<PocketSphinxTask>([this] { return decoder(); }, std::move(handlers)));
+}
+
+}  // namespace kestrune
