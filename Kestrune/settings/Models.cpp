@@ -97,6 +97,27 @@ std::optional<AppLanguage> appLanguageFromRawValue(std::string_view raw) {
     return std::nullopt;
 }
 
+std::string_view rawValue(SpeechEnginePreference preference) {
+    switch (preference) {
+        case SpeechEnginePreference::automatic:
+            return "auto";
+        case SpeechEnginePreference::builtIn:
+            return "builtIn";
+        case SpeechEnginePreference::online:
+            return "online";
+    }
+    return "auto";
+}
+
+std::optional<SpeechEnginePreference> speechEnginePreferenceFromRawValue(std::string_view raw) {
+    for (const auto preference :
+         {SpeechEnginePreference::automatic, SpeechEnginePreference::builtIn,
+          SpeechEnginePreference::online}) {
+        if (rawValue(preference) == raw) return preference;
+    }
+    return std::nullopt;
+}
+
 std::string title(LLMField field) {
     switch (field) {
         case LLMField::baseURL:
@@ -144,8 +165,7 @@ std::string KestruneError::localizedDescription() const {
             return message_;
         case Kind::permissionsDenied:
             return localized("Microphone / speech permissions are required.");
-        case Kind::recognizerUnavailable:
-        {
+        case Kind::recognizerUnavailable: {
             auto text = localized("Speech recognizer is unavailable for the selected language.");
             return message_.empty() ? text : text + " " + message_;
         }

@@ -21,6 +21,14 @@ std::string_view displayName(AppLanguage language);
 // None for anything but the five raw values.
 std::optional<AppLanguage> appLanguageFromRawValue(std::string_view raw);
 
+// Which recognizer the user wants (the setting "speechEngine"): `automatic` ("auto") is the
+// built-in one for English and the online one for the other languages.
+enum class SpeechEnginePreference { automatic, builtIn, online };
+
+std::string_view rawValue(SpeechEnginePreference preference);
+// None for anything but "auto", "builtIn" and "online".
+std::optional<SpeechEnginePreference> speechEnginePreferenceFromRawValue(std::string_view raw);
+
 // The fields of the refinement settings form, in the order it checks them.
 enum class LLMField { baseURL, apiKey, model };
 

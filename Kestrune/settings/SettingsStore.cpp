@@ -9,8 +9,13 @@ namespace kestrune {
 namespace keys = settings_keys;
 
 SettingsStore::SettingsStore(std::shared_ptr<UserDefaults> defaults,
-                             std::shared_ptr<LLMKeyStore> keyStore, MainQueue& mainQueue)
-    : defaults_(std::move(defaults)), keyStore_(std::move(keyStore)), mainQueue_(&mainQueue) {
+                             std::shared_ptr<LLMKeyStore> keyStore,
+                             std::shared_ptr<LLMKeyStore> transcriptionKeyStore,
+                             MainQueue& mainQueue)
+    : defaults_(std::move(defaults)),
+      keyStore_(std::move(keyStore)),
+      transcriptionKeyStore_(std::move(transcriptionKeyStore)),
+      mainQueue_(&mainQueue) {
     // Each value falls back to its default when absent, of another kind or unparsable.
     if (auto raw = defaults_->string(keys::selectedLanguage)) {
         selectedLanguage_.set(appLanguageFromRawValue(*raw).value_or(kDefaultLanguage));
@@ -22,6 +27,13 @@ SettingsStore::SettingsStore(std::shared_ptr<UserDefaults> defaults,
     if (auto url = defaults_->string(keys::llmBaseURL)) llmBaseURL_.set(*url);
     llmAPIKey_.set(loadAPIKey());
     if (auto model = defaults_->string(keys::llmModel)) llmModel_.set(*model);
+    if (auto raw = defaults_->string(keys::speechEngine)) {
+        speechEngine_.set(
+            speechEnginePreferenceFromRawValue(*raw).value_or(SpeechEnginePreference::automatic));
+    }
+    if (auto url = defaults_->string(keys::transcriptionBaseURL)) transcriptionBaseURL_.set(*url);
+    if (auto model = defaults_->string(keys::transcriptionModel)) transcriptionModel_.set(*model);
+    transcriptionAPIKey_.set(transcriptionKeyStore_->read().value_or(std::string()));
 
     // Through the setter, so a refused shortcut is removed from the database and a valid one is
     // rewritten in its canonical form.
@@ -71,7 +83,7 @@ void SettingsStore::setLLMBaseURL(std::string url) {
 void SettingsStore::setLLMAPIKey(std::string key) {
     willChange_.notify();
     llmAPIKey_.set(key);
-    writeAPIKey(key);
+    writeAPIKey(*keyStore_, key);
 }
 
 void SettingsStore::setLLMModel(std::string model) {
@@ -90,9 +102,33 @@ void SettingsStore::setSendToPhoneHotKey(std::optional<GlobalHotKey> hotKey) {
     }
 }
 
-void SettingsStore::writeAPIKey(std::string_view key) {
+void SettingsStore::setSpeechEngine(SpeechEnginePreference preference) {
+    willChange_.notify();
+    speechEngine_.set(preference);
+    defaults_->set(keys::speechEngine, std::string(rawValue(preference)));
+}
+
+void SettingsStore::setTranscriptionBaseURL(std::string url) {
+    willChange_.notify();
+    transcriptionBaseURL_.set(url);
+    defaults_->set(keys::transcriptionBaseURL, std::move(url));
+}
+
+void SettingsStore::setTranscriptionModel(std::string model) {
+    willChange_.notify();
+    transcriptionModel_.set(model);
+    defaults_->set(keys::transcriptionModel, std::move(model));
+}
+
+void SettingsStore::setTranscriptionAPIKey(std::string key) {
+    willChange_.notify();
+    transcriptionAPIKey_.set(key);
+    writeAPIKey(*transcriptionKeyStore_, key);
+}
+
+void SettingsStore::writeAPIKey(LLMKeyStore& store, std::string_view key) {
     // The key itself never goes to the database; a refused write is kept only as its reason.
-    const auto written = keyStore_->write(key);
+    const auto written = store.write(key);
     const std::optional<std::string> failure =
         written ? std::nullopt : std::optional(written.failureReason);
     if (failure != keyStoreFailure_.value()) {

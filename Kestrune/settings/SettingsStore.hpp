@@ -27,6 +27,9 @@ inline constexpr std::string_view llmModel = "llmModel";
 // Only ever read: where an earlier version kept the API key in plain text.
 inline constexpr std::string_view legacyLLMAPIKey = "llmAPIKey";
 inline constexpr std::string_view sendToPhoneHotKey = "sendToPhoneHotKey";
+inline constexpr std::string_view speechEngine = "speechEngine";
+inline constexpr std::string_view transcriptionBaseURL = "transcriptionBaseURL";
+inline constexpr std::string_view transcriptionModel = "transcriptionModel";
 }  // namespace settings_keys
 
 // The user's dictation settings: loaded once from the settings database, every change written
@@ -39,9 +42,12 @@ class SettingsStore {
     static constexpr std::int64_t kDefaultTriggerKeyCode = 61;
     static constexpr std::string_view kDefaultBaseURL = "https://api.openai.com/v1";
     static constexpr std::string_view kDefaultModel = "gpt-4.1-mini";
+    static constexpr std::string_view kDefaultTranscriptionBaseURL = "https://api.openai.com/v1";
+    static constexpr std::string_view kDefaultTranscriptionModel = "whisper-1";
 
+    // `transcriptionKeyStore` keeps the online recognizer's key, apart from the refinement key.
     SettingsStore(std::shared_ptr<UserDefaults> defaults, std::shared_ptr<LLMKeyStore> keyStore,
-                  MainQueue& mainQueue);
+                  std::shared_ptr<LLMKeyStore> transcriptionKeyStore, MainQueue& mainQueue);
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
 
@@ -57,6 +63,10 @@ class SettingsStore {
     const Published<std::optional<GlobalHotKey>>& sendToPhoneHotKey() const {
         return sendToPhoneHotKey_;
     }
+    const Published<SpeechEnginePreference>& speechEngine() const { return speechEngine_; }
+    const Published<std::string>& transcriptionBaseURL() const { return transcriptionBaseURL_; }
+    const Published<std::string>& transcriptionModel() const { return transcriptionModel_; }
+    const Published<std::string>& transcriptionAPIKey() const { return transcriptionAPIKey_; }
     // Why the key store refused the last API key written, for the settings window to say;
     // none after a successful write.
     const Published<std::optional<std::string>>& keyStoreFailure() const {
@@ -71,6 +81,11 @@ class SettingsStore {
     void setLLMAPIKey(std::string key);
     void setLLMModel(std::string model);
     void setSendToPhoneHotKey(std::optional<GlobalHotKey> hotKey);
+    void setSpeechEngine(SpeechEnginePreference preference);
+    void setTranscriptionBaseURL(std::string url);
+    void setTranscriptionModel(std::string model);
+    // Written to the transcription key store only; a refusal shows in `keyStoreFailure`.
+    void setTranscriptionAPIKey(std::string key);
 
     LLMConfiguration llmConfiguration() const;
 
@@ -83,10 +98,11 @@ class SettingsStore {
 
   private:
     std::string loadAPIKey();
-    void writeAPIKey(std::string_view key);
+    void writeAPIKey(LLMKeyStore& store, std::string_view key);
 
     std::shared_ptr<UserDefaults> defaults_;
     std::shared_ptr<LLMKeyStore> keyStore_;
+    std::shared_ptr<LLMKeyStore> transcriptionKeyStore_;
     MainQueue* mainQueue_;
     Observers<> willChange_;
 
@@ -97,6 +113,10 @@ class SettingsStore {
     Published<std::string> llmAPIKey_{std::string()};
     Published<std::string> llmModel_{std::string(kDefaultModel)};
     Published<std::optional<GlobalHotKey>> sendToPhoneHotKey_{std::nullopt};
+    Published<SpeechEnginePreference> speechEngine_{SpeechEnginePreference::automatic};
+    Published<std::string> transcriptionBaseURL_{std::string(kDefaultTranscriptionBaseURL)};
+    Published<std::string> transcriptionModel_{std::string(kDefaultTranscriptionModel)};
+    Published<std::string> transcriptionAPIKey_{std::string()};
     Published<std::optional<std::string>> keyStoreFailure_{std::nullopt};
 };
 

@@ -80,11 +80,13 @@ class OnlineSpeechTest : public ::testing::Test {
                                                             "whisper-1"};
                 },
                 timeout});
-            service = std::make_unique<SpeechRecognizerService>(SpeechRecognizerService::Dependencies{
-                queue, [log = captureLog] { return std::make_unique<testing::FakeAudioCapture>(log); },
-                [engine](AppLanguage) -> Result<std::shared_ptr<SpeechEngine>, KestruneError> {
-                    return std::shared_ptr<SpeechEngine>(engine);
-                }});
+            service =
+                std::make_unique<SpeechRecognizerService>(SpeechRecognizerService::Dependencies{
+                    queue,
+                    [log = captureLog] { return std::make_unique<testing::FakeAudioCapture>(log); },
+                    [engine](AppLanguage) -> Result<std::shared_ptr<SpeechEngine>, KestruneError> {
+                        return std::shared_ptr<SpeechEngine>(engine);
+                    }});
         });
     }
 
@@ -99,7 +101,8 @@ class OnlineSpeechTest : public ::testing::Test {
         queue.sync([&] { started = service->start(language, nullptr, nullptr, nullptr).ok(); });
         EXPECT_TRUE(started);
         std::vector<float> buffer(AudioCapture::kBufferFrames);
-        for (std::size_t i = 0; i < buffer.size(); ++i) buffer[i] = (static_cast<float>(i) - 512) / 1024;
+        for (std::size_t i = 0; i < buffer.size(); ++i)
+            buffer[i] = (static_cast<float>(i) - 512) / 1024;
         for (std::size_t i = 0; i < buffers; ++i) captureLog->handlers.onBuffer(buffer);
         auto promise = std::make_shared<std::promise<SpeechRecognizerService::StopOutcome>>();
         bool transcribing = false;
@@ -116,7 +119,8 @@ class OnlineSpeechTest : public ::testing::Test {
     SerialQueue queue{"Kestrune.test.online-speech"};
     std::shared_ptr<CurlHttpClient> client = std::make_shared<CurlHttpClient>(queue);
     LocalChatServer server;
-    std::shared_ptr<testing::FakeCaptureLog> captureLog = std::make_shared<testing::FakeCaptureLog>();
+    std::shared_ptr<testing::FakeCaptureLog> captureLog =
+        std::make_shared<testing::FakeCaptureLog>();
     std::unique_ptr<SpeechRecognizerService> service;
     std::mutex mutex;
     std::vector<std::string> logLines;
@@ -170,9 +174,10 @@ TEST_F(OnlineSpeechTest, EachFailedAnswerBecomesAClearRecordingFailure) {
         {ScriptedAnswer::json(500, "upstream down"),
          localizedFormat("Transcription failed: %s", {"HTTP 500"})},
         // A reply slower than the limit: the server never answers.
-        {ScriptedAnswer::hold(), localizedFormat("Transcription failed: %s", {"Operation timed out"}),
-         1'000ms},
-        {ScriptedAnswer::closeEarly(), localizedFormat("Transcription failed: %s", {"Empty reply"})},
+        {ScriptedAnswer::hold(),
+         localizedFormat("Transcription failed: %s", {"Operation timed out"}), 1'000ms},
+        {ScriptedAnswer::closeEarly(),
+         localizedFormat("Transcription failed: %s", {"Empty reply"})},
     };
     for (const auto& c : cases) {
         const auto outcome = transcribe(c.answer, 3, AppLanguage::english, c.timeout);

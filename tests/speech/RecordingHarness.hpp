@@ -21,16 +21,16 @@ class RecordingHarness {
   public:
     RecordingHarness() {
         // A stuck decoder shows as a missing final result, not as a slow machine.
-        engine_ = std::make_shared<PocketSphinxEngine>(
-            PocketSphinxEngine::Options{std::string(PocketSphinxEngine::kDefaultModelFolder),
-                                        std::chrono::seconds(10)});
+        engine_ = std::make_shared<PocketSphinxEngine>(PocketSphinxEngine::Options{
+            std::string(PocketSphinxEngine::kDefaultModelFolder), std::chrono::seconds(10)});
         engine_->preload();
         queue_.sync([this] {
-            SpeechEngineSelector selector({engine_, nullptr,
-                                           [] { return SpeechEnginePreference::automatic; }});
-            service_ = std::make_unique<SpeechRecognizerService>(SpeechRecognizerService::Dependencies{
-                queue_, [] { return std::make_unique<PulseAudioCapture>(); },
-                [selector](AppLanguage language) { return selector.recognizerFor(language); }});
+            SpeechEngineSelector selector(
+                {engine_, nullptr, [] { return SpeechEnginePreference::automatic; }});
+            service_ =
+                std::make_unique<SpeechRecognizerService>(SpeechRecognizerService::Dependencies{
+                    queue_, [] { return std::make_unique<PulseAudioCapture>(); },
+                    [selector](AppLanguage language) { return selector.recognizerFor(language); }});
         });
     }
 

@@ -41,8 +41,8 @@ TEST(SpeechAudio, FliteSentencesAreRecognizedWithFewWordErrors) {
     std::size_t errors = 0;
     std::size_t words = 0;
     for (std::size_t i = 0; i < sentences.size(); ++i) {
-        const auto wav = testing::spokenSentence(folder.path(), "s" + std::to_string(i),
-                                                 sentences[i]);
+        const auto wav =
+            testing::spokenSentence(folder.path(), "s" + std::to_string(i), sentences[i]);
         harness.clear();
         const auto result = record(harness, wav);
         errors += testing::wordErrors(sentences[i], result.transcript);
@@ -96,8 +96,9 @@ TEST(SpeechAudio, RecordingsFollowEachOther) {
     RecordingHarness harness;
     const auto first = record(
         harness, testing::spokenSentence(folder.path(), "a", "The weather is very nice today."));
-    const auto second = record(
-        harness, testing::spokenSentence(folder.path(), "b", "Open the door and turn on the light."));
+    const auto second =
+        record(harness,
+               testing::spokenSentence(folder.path(), "b", "Open the door and turn on the light."));
     EXPECT_LE(testing::wordErrors("The weather is very nice today.", first.transcript), 2u);
     EXPECT_LE(testing::wordErrors("Open the door and turn on the light.", second.transcript), 2u);
     EXPECT_FALSE(harness.isRecording());

@@ -113,12 +113,11 @@ TEST(SpeechFaults, AServerThatDiesEndsTheRecordingOnce) {
                                     home.path().string() + "' XDG_CONFIG_HOME='" +
                                     home.path().string() + "' XDG_RUNTIME_DIR='" +
                                     runtime.string() + "' ";
-    ASSERT_TRUE(runQuietly(
-        environment +
-        "pulseaudio -n -D --exit-idle-time=-1 --system=false "
-        "--load='module-native-protocol-unix auth-anonymous=1' "
-        "--load='module-null-sink sink_name=private_sink rate=16000 channels=1' "
-        "--load=module-always-sink"));
+    ASSERT_TRUE(runQuietly(environment +
+                           "pulseaudio -n -D --exit-idle-time=-1 --system=false "
+                           "--load='module-native-protocol-unix auth-anonymous=1' "
+                           "--load='module-null-sink sink_name=private_sink rate=16000 channels=1' "
+                           "--load=module-always-sink"));
     const auto pidFile = runtime / "pulse" / "pid";
     ScopedEnvironment server("PULSE_SERVER", "unix:" + (runtime / "pulse" / "native").string());
     ASSERT_TRUE(runQuietly("pactl set-default-source private_sink.monitor"));
@@ -130,8 +129,7 @@ TEST(SpeechFaults, AServerThatDiesEndsTheRecordingOnce) {
     ASSERT_TRUE(harness.start().ok());
     std::this_thread::sleep_for(kRecordingUnderway);
     ASSERT_EQ(::kill(pid, SIGKILL), 0);
-    expectSingleReport(harness,
-                       "The audio server stopped during the recording. Please try again.");
+    expectSingleReport(harness, "The audio server stopped during the recording. Please try again.");
     EXPECT_FALSE(PulseAudioCapture::inputAvailable());
 }
 

@@ -25,8 +25,7 @@ class SpeechServiceTest : public ::testing::Test {
     SpeechServiceTest() {
         engine->limit = 2s;
         service = std::make_unique<SpeechRecognizerService>(SpeechRecognizerService::Dependencies{
-            queue,
-            [log = captureLog] { return std::make_unique<testing::FakeAudioCapture>(log); },
+            queue, [log = captureLog] { return std::make_unique<testing::FakeAudioCapture>(log); },
             [this](AppLanguage) -> Result<std::shared_ptr<SpeechEngine>, KestruneError> {
                 return std::shared_ptr<SpeechEngine>(engine);
             }});
@@ -57,8 +56,10 @@ class SpeechServiceTest : public ::testing::Test {
     }
 
     ManualMainQueue queue;
-    std::shared_ptr<testing::FakeCaptureLog> captureLog = std::make_shared<testing::FakeCaptureLog>();
-    std::shared_ptr<testing::FakeSpeechEngine> engine = std::make_shared<testing::FakeSpeechEngine>();
+    std::shared_ptr<testing::FakeCaptureLog> captureLog =
+        std::make_shared<testing::FakeCaptureLog>();
+    std::shared_ptr<testing::FakeSpeechEngine> engine =
+        std::make_shared<testing::FakeSpeechEngine>();
     std::unique_ptr<SpeechRecognizerService> service;
     std::vector<std::string> transcripts;
     std::vector<float> levels;
@@ -89,7 +90,8 @@ TEST_F(SpeechServiceTest, ARecordingStreamsAudioLevelsAndTranscriptsOnTheMainQue
     queue.runUntilIdle();
     // The final result ends the wait at once.
     ASSERT_TRUE(lastStop());
-    EXPECT_EQ(lastStop()->value(), (SpeechCaptureResult{"hello world", {"hello world", "hello word"}}));
+    EXPECT_EQ(lastStop()->value(),
+              (SpeechCaptureResult{"hello world", {"hello world", "hello word"}}));
     EXPECT_EQ(service->status(), Status::idle);
     EXPECT_FALSE(service->isRecording());
     // A fresh capture waits for the next recording.

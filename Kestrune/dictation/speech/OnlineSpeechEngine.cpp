@@ -53,8 +53,8 @@ class OnlineTask final : public SpeechRecognitionTask {
         std::size_t count = count_.load(std::memory_order_relaxed);
         for (const float sample : samples) {
             if (count == OnlineSpeechEngine::kMaxRecordingSamples) break;
-            samples_[count++] = static_cast<std::int16_t>(
-                std::lround(std::clamp(sample, -1.0f, 1.0f) * 32767.0f));
+            samples_[count++] =
+                static_cast<std::int16_t>(std::lround(std::clamp(sample, -1.0f, 1.0f) * 32767.0f));
         }
         count_.store(count, std::memory_order_release);
     }
@@ -122,7 +122,8 @@ OnlineSpeechEngine::OnlineSpeechEngine(Dependencies dependencies)
     : dependencies_(std::move(dependencies)) {}
 
 bool OnlineSpeechEngine::isAvailable(std::string_view locale) const {
-    return appLanguageFromRawValue(locale).has_value() && dependencies_.configuration().isComplete();
+    return appLanguageFromRawValue(locale).has_value() &&
+           dependencies_.configuration().isComplete();
 }
 
 std::chrono::milliseconds OnlineSpeechEngine::finishingLimit() const {
@@ -151,16 +152,17 @@ std::string OnlineSpeechEngine::wavFile(std::span<const std::int16_t> samples,
     wav += "RIFF";
     appendLittleEndian(wav, 36 + dataBytes, 4);
     wav += "WAVEfmt ";
-    appendLittleEndian(wav, 16, 4);              // format chunk size
-    appendLittleEndian(wav, 1, 2);               // PCM
-    appendLittleEndian(wav, 1, 2);               // mono
+    appendLittleEndian(wav, 16, 4);  // format chunk size
+    appendLittleEndian(wav, 1, 2);   // PCM
+    appendLittleEndian(wav, 1, 2);   // mono
     appendLittleEndian(wav, sampleRate, 4);
     appendLittleEndian(wav, sampleRate * 2, 4);  // bytes per second
     appendLittleEndian(wav, 2, 2);               // bytes per frame
     appendLittleEndian(wav, 16, 2);              // bits per sample
     wav += "data";
     appendLittleEndian(wav, dataBytes, 4);
-    for (const auto sample : samples) appendLittleEndian(wav, static_cast<std::uint16_t>(sample), 2);
+    for (const auto sample : samples)
+        appendLittleEndian(wav, static_cast<std::uint16_t>(sample), 2);
     return wav;
 }
 

@@ -11,18 +11,6 @@
 
 namespace kestrune {
 
-// Which recognizer the user wants: the setting "speechEngine".
-enum class SpeechEnginePreference {
-    // The built-in recognizer for English, the online one for every other language.
-    automatic,
-    builtIn,
-    online,
-};
-
-std::string_view rawValue(SpeechEnginePreference preference);
-// None for anything but "auto", "builtIn" and "online".
-std::optional<SpeechEnginePreference> speechEnginePreferenceFromRawValue(std::string_view raw);
-
 // Picks the recognizer for a language from the user's preference and what is available now, or
 // says which setting would give one. Main thread.
 class SpeechEngineSelector {

@@ -12,19 +12,19 @@ namespace kestrune {
 namespace {
 
 const std::vector<std::string> kCommonTerms = {
-    "API",        "API Key",    "OpenAI",  "ChatGPT",      "Python",   "JSON",     "JavaScript",
-    "TypeScript", "Swift",      "SwiftUI", "Xcode",        "macOS",    "iOS",      "Git",
-    "GitHub",     "pull request", "commit", "branch",      "merge",    "rebase",   "Docker",
-    "Kubernetes", "PostgreSQL", "MySQL",   "Redis",        "Node.js",  "npm",      "pnpm",
-    "URL",        "HTTP",       "HTTPS",   "WebSocket",    "SSE",      "VS Code",  "Cursor",
-    "Claude",     "prompt",     "token",   "model",        "debug",    "log"};
+    "API",        "API Key",      "OpenAI",  "ChatGPT",   "Python",  "JSON",    "JavaScript",
+    "TypeScript", "Swift",        "SwiftUI", "Xcode",     "macOS",   "iOS",     "Git",
+    "GitHub",     "pull request", "commit",  "branch",    "merge",   "rebase",  "Docker",
+    "Kubernetes", "PostgreSQL",   "MySQL",   "Redis",     "Node.js", "npm",     "pnpm",
+    "URL",        "HTTP",         "HTTPS",   "WebSocket", "SSE",     "VS Code", "Cursor",
+    "Claude",     "prompt",       "token",   "model",     "debug",   "log"};
 
 const std::vector<std::string> kEnglishTerms = {"中文", "简体中文", "繁体中文"};
 
 const std::vector<std::string> kMixedLanguageTerms = {
-    "Python 脚本",    "JSON 配置",   "API key",      "GitHub 仓库", "pull request 描述",
-    "commit hash",    "SwiftUI 视图", "Xcode 工程",  "VS Code 插件", "Docker 镜像",
-    "OpenAI 模型",    "prompt 优化"};
+    "Python 脚本",       "JSON 配置",   "API key",      "GitHub 仓库",
+    "pull request 描述", "commit hash", "SwiftUI 视图", "Xcode 工程",
+    "VS Code 插件",      "Docker 镜像", "OpenAI 模型",  "prompt 优化"};
 
 }  // namespace
 
@@ -73,9 +73,10 @@ void SpeechRecognizerService::postForAttempt(const std::weak_ptr<int>& alive, st
     });
 }
 
-Result<std::monostate, KestruneError> SpeechRecognizerService::start(
-    AppLanguage language, TranscriptHandler onTranscript, AudioLevelHandler onAudioLevel,
-    ErrorHandler onError) {
+Result<std::monostate, KestruneError> SpeechRecognizerService::start(AppLanguage language,
+                                                                     TranscriptHandler onTranscript,
+                                                                     AudioLevelHandler onAudioLevel,
+                                                                     ErrorHandler onError) {
     stopImmediately();
 
     auto engine = recognizerFor_(language);
@@ -101,10 +102,12 @@ Result<std::monostate, KestruneError> SpeechRecognizerService::start(
 
     SpeechRecognitionTask::Handlers taskHandlers{
         [this, alive, attempt](SpeechRecognitionResult result) {
-            postForAttempt(alive, attempt, [this, result = std::move(result)] { handleResult(result); });
+            postForAttempt(alive, attempt,
+                           [this, result = std::move(result)] { handleResult(result); });
         },
         [this, alive, attempt](KestruneError error) {
-            postForAttempt(alive, attempt, [this, error = std::move(error)] { handleEngineError(error); });
+            postForAttempt(alive, attempt,
+                           [this, error = std::move(error)] { handleEngineError(error); });
         }};
     auto task = engine_->startTask({std::string(rawValue(language)), contextualStrings(language)},
                                    std::move(taskHandlers));
@@ -120,7 +123,8 @@ Result<std::monostate, KestruneError> SpeechRecognizerService::start(
             });
         },
         [this, alive, attempt](AudioCapture::Interruption interruption) {
-            postForAttempt(alive, attempt, [this, interruption] { handleInterruption(interruption); });
+            postForAttempt(alive, attempt,
+                           [this, interruption] { handleInterruption(interruption); });
         }};
     auto formats = capture_->start(std::move(captureHandlers));
     if (!formats) return fail(formats.error());
@@ -184,8 +188,8 @@ void SpeechRecognizerService::stop(StopCompletion completion) {
     task_->endAudio();
     if (audioLevelHandler_) audioLevelHandler_(0.0f);
     const auto limit = std::max<Duration>(kSettlingTime, engine_->finishingLimit());
-    stopDeadline_ = mainQueue_.postAfter(
-        limit, [this, weak = std::weak_ptr<int>(alive_), attempt = attempt_] {
+    stopDeadline_ =
+        mainQueue_.postAfter(limit, [this, weak = std::weak_ptr<int>(alive_), attempt = attempt_] {
             if (weak.expired() || attempt != attempt_) return;
             stopDeadline_.reset();
             finishStop(std::nullopt);
@@ -240,6 +244,10 @@ void SpeechRecognizerService::teardown() {
     policy_.status = Status::idle;
     ++attempt_;
     capture_ = makeCapture_();
+}
+
+std::string SpeechRecognizerService::transcribingText() {
+    return localized("Transcribing…");
 }
 
 bool SpeechRecognizerService::isTranscribing() const {

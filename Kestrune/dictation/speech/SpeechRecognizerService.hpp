@@ -1,7 +1,7 @@
 #pragma once
 
-#include <cstdint>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -58,7 +58,8 @@ class SpeechRecognizerService {
     SpeechRecognizerService& operator=(const SpeechRecognizerService&) = delete;
 
     // Drops any earlier recording and begins a new one. The handlers are kept until the next stop.
-    Result<std::monostate, KestruneError> start(AppLanguage language, TranscriptHandler onTranscript,
+    Result<std::monostate, KestruneError> start(AppLanguage language,
+                                                TranscriptHandler onTranscript,
                                                 AudioLevelHandler onAudioLevel,
                                                 ErrorHandler onError);
 
@@ -77,6 +78,8 @@ class SpeechRecognizerService {
     Status status() const { return policy_.status; }
     // True while a stop waits for an engine that transcribes after recording ("Transcribing…").
     bool isTranscribing() const;
+    // What the panel says while isTranscribing() holds.
+    static std::string transcribingText();
     const std::string& currentTranscript() const { return currentTranscript_; }
 
     // The words given to the recognizer: 41 common technical terms, then 3 more for English and
@@ -100,8 +103,7 @@ class SpeechRecognizerService {
 
     MainQueue& mainQueue_;
     std::function<std::unique_ptr<AudioCapture>()> makeCapture_;
-    std::function<Result<std::shared_ptr<SpeechEngine>, KestruneError>(AppLanguage)>
-        recognizerFor_;
+    std::function<Result<std::shared_ptr<SpeechEngine>, KestruneError>(AppLanguage)> recognizerFor_;
 
     std::unique_ptr<AudioCapture> capture_;
     std::shared_ptr<SpeechEngine> engine_;

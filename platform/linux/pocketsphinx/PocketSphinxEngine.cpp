@@ -211,7 +211,9 @@ std::shared_ptr<PocketSphinxEngine::Decoder> PocketSphinxEngine::decoder() {
     return decoder_;
 }
 
-bool PocketSphinxEngine::preload() { return decoder() != nullptr; }
+bool PocketSphinxEngine::preload() {
+    return decoder() != nullptr;
+}
 
 Result<std::unique_ptr<SpeechRecognitionTask>, KestruneError> PocketSphinxEngine::startTask(
     SpeechRecognitionRequest request, SpeechRecognitionTask::Handlers handlers) {

@@ -95,8 +95,8 @@ struct PulseAudioCapture::Impl {
         pa_threaded_mainloop_lock(loop);
         pa_proplist* properties = pa_proplist_new();
         pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "production");
-        context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop),
-                                               kApplicationName, properties);
+        context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop), kApplicationName,
+                                               properties);
         pa_proplist_free(properties);
         if (!context) return startFailure("no context");
         pa_context_set_state_callback(
@@ -276,17 +276,16 @@ struct PulseAudioCapture::Impl {
             return startFailure(pa_strerror(pa_context_errno(context)));
         }
         const pa_sample_spec* delivered = pa_stream_get_sample_spec(stream);
-        return Formats{{static_cast<double>(delivered->rate), delivered->channels},
-                       kClientFormat};
+        return Formats{{static_cast<double>(delivered->rate), delivered->channels}, kClientFormat};
     }
 
     void subscribe() {
         pa_context_set_subscribe_callback(context, &Impl::onSubscription, this);
-        pa_operation_unref(pa_context_subscribe(
-            context,
-            static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
-                                                PA_SUBSCRIPTION_MASK_SOURCE),
-            nullptr, nullptr));
+        pa_operation_unref(
+            pa_context_subscribe(context,
+                                 static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
+                                                                     PA_SUBSCRIPTION_MASK_SOURCE),
+                                 nullptr, nullptr));
     }
 
     // Main thread, lock not held: everything released; the loop's thread has ended on return.
@@ -323,7 +322,9 @@ struct PulseAudioCapture::Impl {
 
 PulseAudioCapture::PulseAudioCapture() = default;
 
-PulseAudioCapture::~PulseAudioCapture() { stop(); }
+PulseAudioCapture::~PulseAudioCapture() {
+    stop();
+}
 
 Result<AudioCapture::Formats, KestruneError> PulseAudioCapture::start(Handlers handlers) {
     stop();
@@ -346,7 +347,9 @@ Result<AudioCapture::Formats, KestruneError> PulseAudioCapture::start(Handlers h
     return formats;
 }
 
-void PulseAudioCapture::stop() { impl_.reset(); }
+void PulseAudioCapture::stop() {
+    impl_.reset();
+}
 
 bool PulseAudioCapture::inputAvailable() {
     Impl impl;

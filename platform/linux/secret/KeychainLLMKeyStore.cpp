@@ -16,6 +16,7 @@ namespace {
 constexpr std::string_view kLogCategory = "secret";
 // The label people see in a keyring manager.
 constexpr const char* kItemLabel = "Murrelo LLM API key";
+constexpr const char* kTranscriptionItemLabel = "Murrelo transcription API key";
 
 const SecretSchema* schema() {
     static const SecretSchema instance = {KeychainLLMKeyStore::kSchemaName,
@@ -79,8 +80,8 @@ bool isUtf8(const gchar* bytes, gsize length) {
 
 std::optional<std::string> KeychainLLMKeyStore::read() {
     GError* rawError = nullptr;
-    ValuePtr value(secret_password_lookup_binary_sync(schema(), nullptr, &rawError, "service",
-                                                      kService, "account", kAccount, nullptr));
+    ValuePtr value(secret_password_lookup_binary_sync(
+        schema(), nullptr, &rawError, "service", kService, "account", account_.c_str(), nullptr));
     ErrorPtr error(rawError);
     if (error) {
         log(LogLevel::warning, kLogCategory,
@@ -99,14 +100,16 @@ LLMKeyStore::WriteResult KeychainLLMKeyStore::write(std::string_view value) {
     if (value.empty()) {
         // False without an error means nothing was stored, which is what deleting wants.
         secret_password_clear_sync(schema(), nullptr, &rawError, "service", kService, "account",
-                                   kAccount, nullptr);
+                                   account_.c_str(), nullptr);
     } else {
         // Stored with its length, so no byte of the key is lost at a NUL.
         const ValuePtr secret(
             secret_value_new(value.data(), static_cast<gssize>(value.size()), "text/plain"));
-        secret_password_store_binary_sync(schema(), SECRET_COLLECTION_DEFAULT, kItemLabel,
-                                          secret.get(), nullptr, &rawError, "service", kService,
-                                          "account", kAccount, nullptr);
+        const char* label =
+            account_ == kTranscriptionAccount ? kTranscriptionItemLabel : kItemLabel;
+        secret_password_store_binary_sync(schema(), SECRET_COLLECTION_DEFAULT, label, secret.get(),
+                                          nullptr, &rawError, "service", kService, "account",
+                                          account_.c_str(), nullptr);
     }
     ErrorPtr error(rawError);
     if (!error) return {true, {}};

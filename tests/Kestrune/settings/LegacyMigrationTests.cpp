@@ -184,7 +184,7 @@ TEST_F(LegacyMigrationTest, APlainTextKeyGoesStraightToTheKeyStoreAndLeavesTheOl
 
     // The store's first load then finds the key where it belongs, and none on disk.
     ManualMainQueue queue;
-    SettingsStore store(defaults, keyStore, queue);
+    SettingsStore store(defaults, keyStore, std::make_shared<InMemoryLLMKeyStore>(), queue);
     EXPECT_EQ(store.llmAPIKey().value(), kKey);
     EXPECT_EQ(newFileText().find(kKey), std::string::npos);
     EXPECT_EQ(newFileText().find("llmAPIKey"), std::string::npos);
@@ -209,7 +209,7 @@ TEST_F(LegacyMigrationTest, WithoutAWorkingKeyStoreTheKeyWaitsInTheNewSettings) 
     // Once a key store works, the next start moves it and the settings file is clean.
     keyStore->failWrites = false;
     ManualMainQueue queue;
-    SettingsStore store(defaults, keyStore, queue);
+    SettingsStore store(defaults, keyStore, std::make_shared<InMemoryLLMKeyStore>(), queue);
     EXPECT_EQ(keyStore->value, kKey);
     EXPECT_EQ(newFileText().find(kKey), std::string::npos);
 }

@@ -23,7 +23,7 @@ class SettingsStoreTest : public ::testing::Test {
         return defaults_;
     }
     std::unique_ptr<SettingsStore> makeStore() {
-        return std::make_unique<SettingsStore>(defaults(), keyStore, queue);
+        return std::make_unique<SettingsStore>(defaults(), keyStore, transcriptionKeyStore, queue);
     }
     void writeFile(std::string_view json) { ASSERT_FALSE(writeFileAtomically(file(), json)); }
     std::filesystem::path file() const { return dir / (std::string(kDomain) + ".json"); }
@@ -33,6 +33,8 @@ class SettingsStoreTest : public ::testing::Test {
 
     TemporaryDirectory dir{"murrelo-settings"};
     std::shared_ptr<InMemoryLLMKeyStore> keyStore = std::make_shared<InMemoryLLMKeyStore>();
+    std::shared_ptr<InMemoryLLMKeyStore> transcriptionKeyStore =
+        std::make_shared<InMemoryLLMKeyStore>();
     ManualMainQueue queue;
 
   private:
@@ -168,6 +170,31 @@ TEST_F(SettingsStoreTest, WithoutALegacyKeyTheKeyStoreIsRead) {
     writeFile(R"({"llmAPIKey": ""})");
     keyStore->value = "sk-stored";
     EXPECT_EQ(makeStore()->llmAPIKey().value(), "sk-stored");
+}
+
+TEST_F(SettingsStoreTest, TranscriptionSettingsLoadWriteThroughAndKeepTheirKeyApart) {
+    writeFile(R"({"speechEngine": "sideways", "transcriptionModel": "whisper-large"})");
+    transcriptionKeyStore->value = "sk-transcribe";
+    auto store = makeStore();
+    EXPECT_EQ(store->speechEngine().value(), SpeechEnginePreference::automatic);
+    EXPECT_EQ(store->transcriptionBaseURL().value(), "https://api.openai.com/v1");
+    EXPECT_EQ(store->transcriptionModel().value(), "whisper-large");
+    EXPECT_EQ(store->transcriptionAPIKey().value(), "sk-transcribe");
+    EXPECT_EQ(store->llmAPIKey().value(), "");
+
+    store->setSpeechEngine(SpeechEnginePreference::builtIn);
+    store->setTranscriptionBaseURL("http://127.0.0.1:9/v1");
+    store->setTranscriptionAPIKey("sk-other");
+    EXPECT_EQ(transcriptionKeyStore->value, "sk-other");
+    EXPECT_EQ(keyStore->value, std::nullopt);
+    const auto reread = reopened();
+    EXPECT_EQ(reread.string(keys::speechEngine), "builtIn");
+    EXPECT_EQ(reread.string(keys::transcriptionBaseURL), "http://127.0.0.1:9/v1");
+    EXPECT_EQ(fileText().find("sk-other"), std::string::npos);
+
+    transcriptionKeyStore->failWrites = true;
+    store->setTranscriptionAPIKey("sk-third");
+    EXPECT_TRUE(store->keyStoreFailure().value().has_value());
 }
 
 TEST_F(SettingsStoreTest, ValueStreamsYieldTheCurrentValueFirstAndWillChangeComesBefore) {

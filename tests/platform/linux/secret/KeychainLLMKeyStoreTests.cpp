@@ -92,6 +92,19 @@ TEST(KeychainLLMKeyStore, WritesReplacesReadsAndDeletesOneItem) {
     ASSERT_EQ(error, nullptr) << error->message;
     EXPECT_EQ(store.read(), std::nullopt);
     EXPECT_TRUE(store.write(""));
+
+    // The online recognizer's key is an item of its own beside the refinement key.
+    KeychainLLMKeyStore transcription(KeychainLLMKeyStore::kTranscriptionAccount);
+    ASSERT_TRUE(store.write("sk-refine"));
+    ASSERT_TRUE(transcription.write("sk-transcribe"));
+    EXPECT_EQ(store.read(), "sk-refine");
+    EXPECT_EQ(transcription.read(), "sk-transcribe");
+    EXPECT_EQ(
+        commandOutput("secret-tool lookup service zz.holvanis.murrelo.llm account transcription"),
+        "sk-transcribe");
+    EXPECT_TRUE(transcription.write(""));
+    EXPECT_EQ(store.read(), "sk-refine");
+    EXPECT_TRUE(store.write(""));
 }
 
 // Each situation is made in a child process with its own environment; each must fail at once
