@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "Kestrune/dictation/speech/SpeechEngine.hpp"
-#include "platform/linux/http/HttpClient.hpp"
+#include "Kestrune/http/HttpClient.hpp"
 
 namespace kestrune {
 

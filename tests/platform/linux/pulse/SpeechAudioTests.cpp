@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "tests/speech/RecordingHarness.hpp"
+#include "tests/support/RecordingHarness.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 #include "tests/support/TestAudio.hpp"
 

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "KestruneRemoteKit/L10n/L10n.hpp"
-#include "tests/speech/RecordingHarness.hpp"
+#include "tests/support/RecordingHarness.hpp"
 #include "tests/support/CommandOutput.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 #include "tests/support/TestAudio.hpp"

@@ -13,7 +13,7 @@
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "platform/linux/http/CurlHttpClient.hpp"
-#include "tests/refine/LocalChatServer.hpp"
+#include "tests/support/LocalChatServer.hpp"
 #include "tests/support/SpeechFakes.hpp"
 
 namespace kestrune {
