@@ -3,6 +3,9 @@
 #include "Kestrune/dictation/keys/TriggerKeySource.hpp"
 #include "Kestrune/dictation/paste/TextInjector.hpp"
 #include "Kestrune/dictation/refine/LLMRefiner.hpp"
+#include "Kestrune/dictation/speech/OnlineSpeechEngine.hpp"
+#include "Kestrune/dictation/speech/SpeechEngineSelector.hpp"
+#include "Kestrune/dictation/speech/SpeechRecognizerService.hpp"
 #include "Kestrune/http/HttpClient.hpp"
 #include "Kestrune/phone/typing/SecretInjection.hpp"
 #include "Kestrune/settings/LegacyMigration.hpp"
@@ -14,6 +17,8 @@
 #include "platform/linux/clipboard/X11Clipboard.hpp"
 #include "platform/linux/filemanager/FileManagerFrontWindow.hpp"
 #include "platform/linux/http/CurlHttpClient.hpp"
+#include "platform/linux/pocketsphinx/PocketSphinxEngine.hpp"
+#include "platform/linux/pulse/PulseAudioCapture.hpp"
 #include "platform/linux/secret/KeychainLLMKeyStore.hpp"
 #include "platform/linux/x11/TriggerKeyMonitor.hpp"
 #include "platform/linux/x11/X11DirectTyping.hpp"
@@ -35,9 +40,10 @@ struct Services::Impl {
           defaults(UserDefaults::standard()),
           keyStore(std::make_shared<KeychainLLMKeyStore>()),
           migratedNow(LegacyMigration::live(keyStore).runIfNeeded()),
-          settings(defaults, keyStore,
-                   std::make_shared<KeychainLLMKeyStore>(KeychainLLMKeyStore::kTranscriptionAccount),
-                   main),
+          settings(
+              defaults, keyStore,
+              std::make_shared<KeychainLLMKeyStore>(KeychainLLMKeyStore::kTranscriptionAccount),
+              main),
           http(std::make_shared<CurlHttpClient>(main)),
           refiner(http, main),
           triggerKeys(main),
@@ -55,7 +61,20 @@ struct Services::Impl {
           questionQueue(std::make_unique<SerialQueue>("Kestrune.PasswordFieldDetector")),
           passwordFields(atspi::isPasswordFieldFocused, *questionQueue),
           commandExecutor(commandOperations()),
-          fileManager(askFileManagerFrontWindow) {}
+          fileManager(askFileManagerFrontWindow),
+          builtInSpeech(std::make_shared<PocketSphinxEngine>()),
+          onlineSpeech(std::make_shared<OnlineSpeechEngine>(OnlineSpeechEngine::Dependencies{
+              http,
+              [this] {
+                  return OnlineTranscriptionConfiguration{settings.transcriptionBaseURL().value(),
+                                                          settings.transcriptionAPIKey().value(),
+                                                          settings.transcriptionModel().value()};
+              }})),
+          speechEngines(
+              {builtInSpeech, onlineSpeech, [this] { return settings.speechEngine().value(); }}),
+          speech({main, [] { return std::make_unique<PulseAudioCapture>(); },
+                  [this](AppLanguage language) { return speechEngines.recognizerFor(language); }}) {
+    }
 
     ~Impl() {
         // Their threads are joined here, before the objects their work uses go.
@@ -125,6 +144,10 @@ struct Services::Impl {
     PasswordFieldDetector passwordFields;
     RemoteCommandExecutor commandExecutor;
     FinderFrontFolder::SerialAsker fileManager;
+    std::shared_ptr<PocketSphinxEngine> builtInSpeech;
+    std::shared_ptr<OnlineSpeechEngine> onlineSpeech;
+    SpeechEngineSelector speechEngines;
+    SpeechRecognizerService speech;
 };
 
 Services::Services(MainQueue& main) : impl_(std::make_unique<Impl>(main)) {}
@@ -166,6 +189,18 @@ PasswordFieldDetector& Services::passwordFields() {
 }
 RemoteCommandExecutor& Services::commandExecutor() {
     return impl_->commandExecutor;
+}
+SpeechEngineSelector& Services::speechEngines() {
+    return impl_->speechEngines;
+}
+SpeechRecognizerService& Services::speech() {
+    return impl_->speech;
+}
+PermissionCoordinator::Dependencies Services::speechPermissions() {
+    return {
+        impl_->main,
+        [this] { return impl_->speechEngines.serves(impl_->settings.selectedLanguage().value()); },
+        [] { return PulseAudioCapture::inputAvailable(); }};
 }
 FinderFrontFolder::SerialAsker& Services::fileManager() {
     return impl_->fileManager;

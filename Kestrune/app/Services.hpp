@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "Kestrune/dictation/speech/PermissionCoordinator.hpp"
 #include "Kestrune/phone/images/FinderFrontFolder.hpp"
 #include "Kestrune/phone/typing/DirectTextInjector.hpp"
 #include "Kestrune/phone/typing/PasswordFieldDetector.hpp"
@@ -16,6 +17,8 @@ class LLMKeyStore;
 class LLMRefiner;
 class Pasteboard;
 class SettingsStore;
+class SpeechEngineSelector;
+class SpeechRecognizerService;
 class TextInjector;
 class TriggerKeySource;
 class UserDefaults;
@@ -60,6 +63,13 @@ class Services {
     PasswordFieldDetector& passwordFields();
     // What phones' commands do on this computer; called on the server's queue.
     RemoteCommandExecutor& commandExecutor();
+
+    // Speech: recordings from PulseAudio's default source, recognized by the engine the setting
+    // "speechEngine" picks for the language (pocketsphinx for English, the online transcription
+    // service with its key from the Secret Service); the two questions before the first recording.
+    SpeechEngineSelector& speechEngines();
+    SpeechRecognizerService& speech();
+    PermissionCoordinator::Dependencies speechPermissions();
 
     // Which folder the file manager's front window shows (a blocking question; thread-safe).
     FinderFrontFolder::SerialAsker& fileManager();
