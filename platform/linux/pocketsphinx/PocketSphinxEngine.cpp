@@ -198,6 +198,9 @@ std::shared_ptr<PocketSphinxEngine::Decoder> PocketSphinxEngine::decoder() {
     std::call_once(quiet, [] { err_set_logfp(nullptr); });
     auto decoder = std::make_shared<Decoder>();
     const auto& folder = options_.modelFolder;
+    // The decoder's second (flat) pass stays on although it runs after the end of audio (about
+    // 0.1 s for six seconds of speech on an idle desktop, up to 0.8 s on a saturated one): without
+    // it one word in twenty-five more of our test sentences came out wrong.
     decoder->config =
         cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", (folder / "en-us").c_str(), "-lm",
                     (folder / "en-us.lm.bin").c_str(), "-dict",
