@@ -21,6 +21,7 @@ constexpr std::string_view kEnglishOnlyHint =
     "and enter its API key.";
 constexpr std::string_view kOnlineKeyHint =
     "Enter the API key for online transcription in Settings.";
+constexpr std::string_view kModelPackageHint = "Install the package pocketsphinx-en-us.";
 constexpr std::string_view kEnglishModelHint =
     "Install the package pocketsphinx-en-us, or enter the API key for online transcription in "
     "Settings.";
@@ -38,7 +39,7 @@ Result<std::shared_ptr<SpeechEngine>, KestruneError> SpeechEngineSelector::recog
     switch (dependencies_.preference()) {
         case SpeechEnginePreference::builtIn:
             if (builtInServes) return dependencies_.builtIn;
-            return unavailable(language == AppLanguage::english ? kEnglishModelHint
+            return unavailable(language == AppLanguage::english ? kModelPackageHint
                                                                 : kEnglishOnlyHint);
         case SpeechEnginePreference::online:
             if (onlineServes) return dependencies_.online;
