@@ -38,9 +38,4 @@ std::size_t AudioSampleRing::read(std::span<float> into) {
     return count;
 }
 
-std::size_t AudioSampleRing::available() const {
-    return static_cast<std::size_t>(writePosition_.load(std::memory_order_acquire) -
-                                    readPosition_.load(std::memory_order_acquire));
-}
-
 }  // namespace kestrune

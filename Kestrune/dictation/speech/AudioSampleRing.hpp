@@ -26,9 +26,6 @@ class AudioSampleRing {
     // Reader thread only: copies up to `into.size()` samples out. Returns how many.
     std::size_t read(std::span<float> into);
 
-    // Samples waiting to be read (exact on the reader's thread, a lower bound elsewhere).
-    std::size_t available() const;
-
     // Samples the writer had to drop because the ring was full.
     std::uint64_t droppedCount() const { return dropped_.load(std::memory_order_relaxed); }
 

@@ -65,6 +65,10 @@ class OnlineTask final : public SpeechRecognitionTask {
             handlers_.onResult({{}, {}, true});
             return;
         }
+        if (count == OnlineSpeechEngine::kMaxRecordingSamples) {
+            log(LogLevel::warning, kLogCategory,
+                "the recording reached the upload limit; only its first ten minutes are sent");
+        }
         const auto configuration = dependencies_.configuration();
         std::string prompt;
         for (const auto& term : request_.contextualStrings) {

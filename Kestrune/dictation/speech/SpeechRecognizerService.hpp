@@ -63,9 +63,9 @@ class SpeechRecognizerService {
                                                 AudioLevelHandler onAudioLevel,
                                                 ErrorHandler onError);
 
-    // Ends the recording gracefully: the recognizer gets the rest of the audio and until its
-    // final result (at least the settling time, at most its finishing limit) before the transcript
-    // is taken. Without a recording it returns the last transcript at once. The completion runs
+    // Ends the recording gracefully: the recognizer gets the rest of the audio, and the transcript
+    // is taken at its final result, or with what it has once the settling time or its longer
+    // finishing limit has passed. Without a recording it returns the last transcript at once. The completion runs
     // later on the main queue. An engine that transcribes only after recording reports its
     // failure here, since the recording itself went well.
     void stop(StopCompletion completion);
