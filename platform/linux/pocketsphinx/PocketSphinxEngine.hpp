@@ -22,9 +22,10 @@ class PocketSphinxEngine final : public SpeechEngine {
     static constexpr std::string_view kLocale = "en-US";
     // Where Debian's pocketsphinx-en-us installs the model.
     static constexpr std::string_view kDefaultModelFolder = "/usr/share/pocketsphinx/model/en-us";
-    // Finishing takes 0.1–0.15 s on a desktop; the margin covers a machine busy with other work
-    // without holding the paste back noticeably when the decoder is stuck.
-    static constexpr std::chrono::milliseconds kFinishingLimit{1'000};
+    // Finishing takes 0.1–0.15 s on an idle desktop and was measured up to 1.2 s on a saturated
+    // one; past the limit the transcript so far is taken, so it must not cut off the last words
+    // of a busy machine, yet bounds the wait when the decoder is stuck.
+    static constexpr std::chrono::milliseconds kFinishingLimit{2'500};
 
     struct Options {
         std::filesystem::path modelFolder{std::string(kDefaultModelFolder)};
