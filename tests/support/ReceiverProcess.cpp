@@ -150,7 +150,10 @@ std::string ReceiverProcess::waitForText(const std::string& expected,
                                          std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     std::string seen = text();
-    while (seen != expected && std::chrono::steady_clock::now() < deadline) {
+    // Typing only adds to the text: once it is no longer a beginning of the expected text, it
+    // never will be the expected text.
+    auto stillPossible = [&] { return expected.compare(0, seen.size(), seen) == 0; };
+    while (seen != expected && stillPossible() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         seen = text();
     }
