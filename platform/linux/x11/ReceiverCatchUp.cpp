@@ -40,20 +40,24 @@ Window ReceiverCatchUp::pingableFocusWindow() {
     return None;
 }
 
-bool ReceiverCatchUp::answered(const XEvent& event) const {
-    return event.type == ClientMessage && event.xclient.message_type == wmProtocols_ &&
-           static_cast<Atom>(event.xclient.data.l[0]) == ping_ &&
-           event.xclient.data.l[1] == serial_;
+void ReceiverCatchUp::take(const XEvent& event) {
+    if (event.type == ClientMessage && event.xclient.message_type == wmProtocols_ &&
+        static_cast<Atom>(event.xclient.data.l[0]) == ping_) {
+        answered_ = std::max(answered_, event.xclient.data.l[1]);
+    }
 }
 
-ReceiverCatchUp::Outcome ReceiverCatchUp::wait(std::chrono::milliseconds limit) {
+bool ReceiverCatchUp::ask() {
     Window target = pingableFocusWindow();
-    if (target == None) return Outcome::noEvidence;
-    Window root = DefaultRootWindow(display_);
+    if (target == None) return false;
     // Answers go to the root window, for the clients listening to it: GTK addresses those that
     // listen to its substructure, Qt those that listen to its structure. We listen to both, and
-    // only while waiting, so that other windows' notifications do not pile up on this connection.
-    XSelectInput(display_, root, SubstructureNotifyMask | StructureNotifyMask);
+    // only while an answer is due, so that other windows' notifications do not pile up on this
+    // connection.
+    if (answered_ == serial_) {
+        XSelectInput(display_, DefaultRootWindow(display_),
+                     SubstructureNotifyMask | StructureNotifyMask);
+    }
     XEvent ping{};
     ping.xclient.type = ClientMessage;
     ping.xclient.window = target;
@@ -61,23 +65,26 @@ ReceiverCatchUp::Outcome ReceiverCatchUp::wait(std::chrono::milliseconds limit) 
     ping.xclient.format = 32;
     ping.xclient.data.l[0] = static_cast<long>(ping_);
     // The toolkit echoes the event back unchanged but for its window: the timestamp field
-    // carries our serial number, so a late answer to an earlier ping is not taken for this one.
+    // carries our serial number, so that the answer says which pings it covers.
     ping.xclient.data.l[1] = ++serial_;
     ping.xclient.data.l[2] = static_cast<long>(target);
     XSendEvent(display_, target, False, NoEventMask, &ping);
     XFlush(display_);
+    return true;
+}
 
+ReceiverCatchUp::Outcome ReceiverCatchUp::waitForAnswer(std::chrono::milliseconds limit) {
+    if (answered_ == serial_) return Outcome::caughtUp;
     auto deadline = std::chrono::steady_clock::now() + limit;
-    bool done = false;
-    while (!done) {
-        while (!done && XPending(display_) > 0) {
+    for (;;) {
+        while (answered_ < serial_ && XPending(display_) > 0) {
             XEvent event;
             XNextEvent(display_, &event);
-            done = answered(event);
+            take(event);
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (done || left.count() <= 0) break;
+        if (answered_ == serial_ || left.count() <= 0) break;
         pollfd readable{ConnectionNumber(display_), POLLIN, 0};
         // A lost server ends the wait at once instead of spinning until the limit.
         if (poll(&readable, 1, static_cast<int>(left.count()) + 1) < 0 ||
@@ -85,9 +92,21 @@ ReceiverCatchUp::Outcome ReceiverCatchUp::wait(std::chrono::milliseconds limit) 
             break;
         }
     }
-    XSelectInput(display_, root, NoEventMask);
+    if (answered_ < serial_) {
+        // Given up: a later answer to these pings must not count for the next ones.
+        answered_ = serial_;
+        XSelectInput(display_, DefaultRootWindow(display_), NoEventMask);
+        XFlush(display_);
+        return Outcome::noAnswer;
+    }
+    XSelectInput(display_, DefaultRootWindow(display_), NoEventMask);
     XFlush(display_);
-    return done ? Outcome::caughtUp : Outcome::noAnswer;
+    return Outcome::caughtUp;
+}
+
+ReceiverCatchUp::Outcome ReceiverCatchUp::wait(std::chrono::milliseconds limit) {
+    if (!ask()) return Outcome::noEvidence;
+    return waitForAnswer(limit);
 }
 
 }  // namespace kestrune::x11

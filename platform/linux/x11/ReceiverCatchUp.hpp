@@ -25,17 +25,26 @@ class ReceiverCatchUp {
 
     explicit ReceiverCatchUp(Display* display);
 
-    // Blocks until the focused application has answered, at most `limit`.
+    // Pings the focused application without waiting for its answer; false when it cannot be
+    // asked (see noEvidence). Asking as soon as the keys are sent lets the answer travel while
+    // we do other work.
+    bool ask();
+    // Blocks until the application has answered the latest ping, at most `limit`. An answer is
+    // due only when a ping is outstanding; otherwise this returns caughtUp at once.
+    Outcome waitForAnswer(std::chrono::milliseconds limit);
+    // ask() then waitForAnswer().
     Outcome wait(std::chrono::milliseconds limit);
 
   private:
     Window pingableFocusWindow();
-    bool answered(const XEvent& event) const;
+    void take(const XEvent& event);
 
     Display* display_;
     Atom wmProtocols_;
     Atom ping_;
+    // Pings are numbered; an answer to one covers every earlier one too.
     long serial_ = 0;
+    long answered_ = 0;
 };
 
 }  // namespace kestrune::x11

@@ -71,10 +71,11 @@ struct Typist::Impl {
     std::map<KeyCode, Borrowed> borrowed;
     std::uint64_t taps = 0;
 
-    // Borrowed keycodes typed since the receiver last showed it had caught up, and when the
-    // last of those taps was sent.
-    std::set<KeyCode> unconfirmed;
-    Clock::time_point lastUnconfirmedTap;
+    // Borrowed keycodes typed since the last ping went out, when the last of those taps was
+    // sent, and the keycodes typed before the ping that still awaits its answer.
+    std::set<KeyCode> unasked;
+    Clock::time_point lastUnaskedTap;
+    std::set<KeyCode> awaitingAnswer;
     bool warnedNoAnswer = false;
 
     void loadKeymap() {
@@ -133,28 +134,42 @@ struct Typist::Impl {
     // a busy one, and no fixed pause is enough for every load.
     //
     // The evidence used instead is the receiver's own answer to a ping sent after the key
-    // events (ReceiverCatchUp): it answers from its event loop, after every earlier event. The
-    // wait costs one round trip through the receiver per batch of keycodes, and only when a
-    // keycode typed since the last answer is about to change. A window that does not answer
-    // pings gets the fixed pause, lengthened for a loaded machine; one that does not answer
+    // events (ReceiverCatchUp): it answers from its event loop, after every earlier event. A
+    // ping goes out at the end of every chunk that used borrowed keycodes, and a keycode typed
+    // before it waits for its answer when it is about to change; one typed after the last ping
+    // needs a new ping and its answer. So typing goes exactly as fast as the receiver takes in
+    // keys, idle or loaded, and costs nothing while the receiver keeps up. A window that does not
+    // answer pings gets a fixed pause, lengthened for a loaded machine; one that does not answer
     // within kCatchUpLimit is taken to be hung, and typing goes on rather than stalling.
-    void waitUntilReceiverCaughtUp() {
-        if (unconfirmed.empty()) return;
-        switch (receiver->wait(kCatchUpLimit)) {
-            case ReceiverCatchUp::Outcome::caughtUp:
-                break;
-            case ReceiverCatchUp::Outcome::noEvidence:
-                std::this_thread::sleep_until(lastUnconfirmedTap + kUnansweredSettleTime);
-                break;
-            case ReceiverCatchUp::Outcome::noAnswer:
-                if (!warnedNoAnswer) {
-                    log(LogLevel::warning, "x11",
-                        "the focused application did not show it had handled the typed keys");
-                    warnedNoAnswer = true;
-                }
-                break;
+    void waitUntilReceiverCaughtUp(const std::map<KeyCode, KeySym>& changes) {
+        auto touches = [&changes](const std::set<KeyCode>& typed) {
+            return std::any_of(changes.begin(), changes.end(),
+                               [&typed](const auto& change) { return typed.count(change.first); });
+        };
+        if (touches(unasked)) {
+            if (receiver->ask()) {
+                awaitingAnswer.insert(unasked.begin(), unasked.end());
+            } else {
+                std::this_thread::sleep_until(lastUnaskedTap + kUnansweredSettleTime);
+            }
+            unasked.clear();
         }
-        unconfirmed.clear();
+        if (!touches(awaitingAnswer)) return;
+        auto outcome = receiver->waitForAnswer(kCatchUpLimit);
+        awaitingAnswer.clear();
+        if (outcome == ReceiverCatchUp::Outcome::noAnswer && !warnedNoAnswer) {
+            log(LogLevel::warning, "x11",
+                "the focused application did not show it had handled the typed keys");
+            warnedNoAnswer = true;
+        }
+    }
+
+    // Sent at the end of each chunk, so that the answer is usually in by the time a keycode
+    // typed in it needs a new character.
+    void askReceiver() {
+        if (unasked.empty() || !receiver->ask()) return;
+        awaitingAnswer.insert(unasked.begin(), unasked.end());
+        unasked.clear();
     }
 
     std::optional<KeyCode> borrowedKeycodeFor(KeySym keysym) const {
@@ -202,13 +217,11 @@ struct Typist::Impl {
                                   [&](KeyCode a, KeyCode b) { return nextUse(a) < nextUse(b); }));
         }
         std::map<KeyCode, KeySym> changes;
-        bool reusesTypedKeycode = false;
         for (std::size_t i = 0; i < missing.size() && i < candidates.size(); ++i) {
             changes[candidates[i]] = missing[i];
-            reusesTypedKeycode = reusesTypedKeycode || unconfirmed.count(candidates[i]) != 0;
         }
         if (changes.empty()) return;
-        if (reusesTypedKeycode) waitUntilReceiverCaughtUp();
+        waitUntilReceiverCaughtUp(changes);
         if (!spareKeycodes->change(changes)) return;
         for (const auto& [keycode, keysym] : changes) {
             borrowed[keycode] = Borrowed{keysym, taps};
@@ -235,18 +248,19 @@ struct Typist::Impl {
             }
             tap(*keycode, false);
             borrowed[*keycode].lastUse = ++taps;
-            unconfirmed.insert(*keycode);
-            lastUnconfirmedTap = Clock::now();
+            unasked.insert(*keycode);
+            lastUnaskedTap = Clock::now();
         }
         setShift(false);
+        askReceiver();
         XFlush(display);
     }
 
     void restoreKeymap() {
         if (borrowed.empty()) return;
-        waitUntilReceiverCaughtUp();
         std::map<KeyCode, KeySym> changes;
         for (const auto& [keycode, use] : borrowed) changes[keycode] = NoSymbol;
+        waitUntilReceiverCaughtUp(changes);
         spareKeycodes->change(changes);
         borrowed.clear();
         XSync(display, False);
