@@ -15,20 +15,26 @@ ReceiverCatchUp::ReceiverCatchUp(Display* display)
       ping_(XInternAtom(display, "_NET_WM_PING", False)) {}
 
 // The focus may sit on a child of the application's top-level window: the nearest ancestor that
-// advertises the ping protocol is the one its toolkit answers for.
+// advertises the ping protocol is the one its toolkit answers for. The answer is kept for as long
+// as the focus stays on the same window, so that asking costs one round trip.
 Window ReceiverCatchUp::pingableFocusWindow() {
-    ErrorTrap trap(display_);  // the focused window may vanish while we look at it
-    Window window = None;
+    Window focus = None;
     int revert = 0;
-    XGetInputFocus(display_, &window, &revert);
+    XGetInputFocus(display_, &focus, &revert);
+    if (focus == lastFocus_) return lastTarget_;
+    ErrorTrap trap(display_);  // the focused window may vanish while we look at it
     Window root = DefaultRootWindow(display_);
-    while (window != None && window != PointerRoot && window != root) {
+    Window target = None;
+    for (Window window = focus; window != None && window != PointerRoot && window != root;) {
         Atom* protocols = nullptr;
         int count = 0;
         if (XGetWMProtocols(display_, window, &protocols, &count) != 0) {
             bool pingable = std::find(protocols, protocols + count, ping_) != protocols + count;
             XFree(protocols);
-            if (pingable) return window;
+            if (pingable) {
+                target = window;
+                break;
+            }
         }
         Window parent = None;
         Window* children = nullptr;
@@ -37,7 +43,9 @@ Window ReceiverCatchUp::pingableFocusWindow() {
         if (children != nullptr) XFree(children);
         window = parent;
     }
-    return None;
+    lastFocus_ = focus;
+    lastTarget_ = target;
+    return target;
 }
 
 void ReceiverCatchUp::take(const XEvent& event) {

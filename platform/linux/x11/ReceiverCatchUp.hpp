@@ -45,6 +45,8 @@ class ReceiverCatchUp {
     // Pings are numbered; an answer to one covers every earlier one too.
     long serial_ = 0;
     long answered_ = 0;
+    Window lastFocus_ = None;
+    Window lastTarget_ = None;
 };
 
 }  // namespace kestrune::x11
