@@ -19,6 +19,9 @@ constexpr auto answerLimit = std::chrono::milliseconds(30000);
 
 std::string fromHex(const std::string& hex) {
     if (hex == "-") return {};
+    // Not the receiver's text ("no answer" from a receiver too busy to answer in time): given
+    // back as it is, so that it shows in a comparison instead of ending the process.
+    if (hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return hex;
     std::string out;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
         out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
