@@ -76,6 +76,7 @@ struct Typist::Impl {
     std::set<KeyCode> unasked;
     Clock::time_point lastUnaskedTap;
     std::set<KeyCode> awaitingAnswer;
+    bool keymapChangedInChunk = false;
     bool warnedNoAnswer = false;
 
     void loadKeymap() {
@@ -169,10 +170,11 @@ struct Typist::Impl {
         }
     }
 
-    // Sent at the end of each chunk, so that the answer is usually in by the time a keycode
-    // typed in it needs a new character.
+    // Sent at the end of each chunk that changed the keymap, so that the answer is usually in by
+    // the time a keycode typed in it needs a new character. A text whose characters all fit on
+    // the spare keycodes changes the keymap once and needs no pings after that.
     void askReceiver() {
-        if (unasked.empty() || !receiver->ask()) return;
+        if (!keymapChangedInChunk || unasked.empty() || !receiver->ask()) return;
         awaitingAnswer.insert(unasked.begin(), unasked.end());
         unasked.clear();
     }
@@ -228,6 +230,7 @@ struct Typist::Impl {
         if (changes.empty()) return;
         waitUntilReceiverCaughtUp(changes);
         if (!spareKeycodes->change(changes)) return;
+        keymapChangedInChunk = true;
         for (const auto& [keycode, keysym] : changes) {
             borrowed[keycode] = Borrowed{keysym, taps};
         }
@@ -236,6 +239,7 @@ struct Typist::Impl {
     void type(std::u32string_view scalars) {
         OwnInjection marker;
         loadKeymap();
+        keymapChangedInChunk = false;
         for (std::size_t i = 0; i < scalars.size(); ++i) {
             KeySym keysym = keysymFor(scalars[i]);
             if (auto on = onKeymap.find(keysym); on != onKeymap.end()) {
