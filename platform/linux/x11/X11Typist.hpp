@@ -19,9 +19,11 @@ class Typist {
     Typist& operator=(const Typist&) = delete;
 
     // How long a receiver may take to show it has handled the keys typed so far before it is
-    // taken to be hung: window managers call an application that has not answered a ping for
-    // about this long "not responding".
-    static constexpr std::chrono::milliseconds kCatchUpLimit{5000};
+    // taken to be hung and typing goes on. Giving up types wrong characters, so this is far
+    // longer than the 5 s after which window managers call an application "not responding": a
+    // receiver starved of CPU fell 15 to 40 s behind on 4,096 characters (load average 28 on 2
+    // cores with two busy processes), though text paced by these waits keeps it close.
+    static constexpr std::chrono::milliseconds kCatchUpLimit{30000};
     // The pause before re-mapping a keycode typed into a window that cannot show it has caught
     // up (it does not answer pings). 50 ms held on an idle machine and corrupted text on a busy
     // one; this is five times that, paid once per batch of keycodes rather than per character.
