@@ -1,17 +1,21 @@
 // Direct typing into a Qt receiver under a real X server: how long until every character has
-// arrived, and whether the text arrived exactly. Run under scripts/with-test-services.
+// arrived, and whether the text arrived exactly. Run under scripts/with-test-services; with
+// --load, two busy processes compete with the receiver for the CPU while it measures.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "Kestrune/phone/typing/DirectTextInjector.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "platform/linux/x11/X11DirectTyping.hpp"
+#include "tests/support/CpuLoad.hpp"
 #include "tests/support/ReceiverProcess.hpp"
+#include "tests/support/TypingSamples.hpp"
 
 namespace {
 
@@ -39,6 +43,21 @@ std::string cjkEmojiText() {
     return text;
 }
 
+// Running text in a CJK language uses far more different characters than there are spare
+// keycodes: 1,000 ideographs drawn from 300 different ones.
+std::string manyIdeographsText() {
+    std::string text;
+    for (int i = 0; i < 1000; ++i) {
+        testing::appendUtf8(text, static_cast<char32_t>(0x4E00 + (i * 7) % 300));
+    }
+    return text;
+}
+
+double loadAverage() {
+    double load[1] = {0};
+    return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
 // How fast the receiver takes in characters at all: every chunk posted at once, no pauses.
 void measureReceiverAlone(const std::string& text, testing::ReceiverProcess& receiver) {
     auto queue = std::make_unique<SerialQueue>("Kestrune.DirectTextInjector");
@@ -52,7 +71,7 @@ void measureReceiverAlone(const std::string& text, testing::ReceiverProcess& rec
     while ((seen = receiver.text()) != text && Clock::now() - start < std::chrono::seconds(120)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    std::printf("%-22s without pauses: arrived %.3f s  %s\n", "4096 ASCII",
+    std::printf("%-26s without pauses: arrived %.3f s  %s\n", "4096 ASCII",
                 std::chrono::duration<double>(Clock::now() - start).count(),
                 seen == text ? "exact" : "NOT EXACT");
     queue.reset();
@@ -65,6 +84,7 @@ void measure(const char* name, const std::string& text, testing::ReceiverProcess
         *queue, [&](const std::string& chunk) { backend.post(chunk); },
         [&](std::uint16_t key) { backend.pressKey(key); });
     receiver.ask("clear");
+    double loadBefore = loadAverage();
     auto chunks = DirectTextInjector::chunks(text).size();
     std::promise<void> sent;
     auto start = Clock::now();
@@ -79,15 +99,17 @@ void measure(const char* name, const std::string& text, testing::ReceiverProcess
     double floor = pacingFloorSeconds(chunks);
     double arrived = std::chrono::duration<double>(arrivedAt - start).count();
     std::printf(
-        "%-22s chunks %4zu  sent %.3f s  arrived %.3f s  pacing floor %.3f s  ratio %.2f  %s\n",
+        "%-26s chunks %4zu  sent %.3f s  arrived %.3f s  pacing floor %.3f s  ratio %.2f  %s  "
+        "(load average %.2f)\n",
         name, chunks, std::chrono::duration<double>(sentAt - start).count(), arrived, floor,
-        arrived / floor, seen == text ? "exact" : "NOT EXACT");
+        arrived / floor, seen == text ? "exact" : "NOT EXACT", loadBefore);
     queue.reset();  // the queue's work uses the backend: stop it first
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    bool underLoad = argc > 1 && std::string_view(argv[1]) == "--load";
     if (std::getenv("DISPLAY") == nullptr) {
         std::fprintf(stderr, "needs an X display: run under scripts/with-test-services\n");
         return 1;
@@ -99,11 +121,14 @@ int main() {
         std::fprintf(stderr, "the Qt receiver did not start\n");
         return 1;
     }
-    // The receiving toolkit shares the machine's cores: its load decides how far arrival lags.
-    double load[1] = {0};
-    if (getloadavg(load, 1) == 1) std::printf("load average %.2f\n", load[0]);
+    // The receiving toolkit shares the machine's cores: the load average printed with each
+    // figure says how far the machine was from idle.
+    std::unique_ptr<testing::CpuLoad> load;
+    if (underLoad) load = std::make_unique<testing::CpuLoad>(2);
+    std::printf("%s\n", underLoad ? "with two busy processes" : "without added load");
     measure("4096 ASCII", asciiText(), *receiver);
     measure("1000 CJK and emoji", cjkEmojiText(), *receiver);
+    measure("1000 CJK, 300 different", manyIdeographsText(), *receiver);
     measureReceiverAlone(asciiText(), *receiver);
     return 0;
 }

@@ -25,7 +25,8 @@ class ReceiverProcess {
     std::string ask(const std::string& command);
     // The receiver's text (decoded from hex).
     std::string text();
-    // Polls the text until it equals `expected` or `limit` passes; returns the last text seen.
+    // Polls the text until it equals `expected`, stops being a beginning of it, or `limit`
+    // passes; returns the last text seen.
     std::string waitForText(const std::string& expected, std::chrono::milliseconds limit);
     // Gives the receiver's window the keyboard focus and waits until the server reports it.
     bool focus();

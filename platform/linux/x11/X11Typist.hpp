@@ -18,15 +18,22 @@ class Typist {
     Typist(const Typist&) = delete;
     Typist& operator=(const Typist&) = delete;
 
-    // Receivers re-read the keymap when it changes; changing a keycode again sooner than this
-    // after a key event used it makes Qt and GTK read the new symbol for the old event (10 ms
-    // corrupted text in both, 50 ms held; measured under Xvfb).
-    static constexpr std::chrono::milliseconds keycodeSettleTime{50};
+    // How long a receiver may take to show it has handled the keys typed so far before it is
+    // taken to be hung and typing goes on. Giving up types wrong characters, so this is far
+    // longer than the 5 s after which window managers call an application "not responding": a
+    // receiver starved of CPU fell 15 to 40 s behind on 4,096 characters (load average 28 on 2
+    // cores with two busy processes), though text paced by these waits keeps it close.
+    static constexpr std::chrono::milliseconds kCatchUpLimit{30000};
+    // The pause before re-mapping a keycode typed into a window that cannot show it has caught
+    // up (it does not answer pings). 50 ms held on an idle machine and corrupted text on a busy
+    // one; this is five times that, paid once per batch of keycodes rather than per character.
+    static constexpr std::chrono::milliseconds kUnansweredSettleTime{250};
 
     // Types one chunk of text. Line feed, carriage return and tab are pressed as Return and Tab.
     // Characters put on spare keycodes stay there for the next chunks until restoreKeymap().
     void typeText(std::string_view utf8);
-    // Gives the borrowed keycodes back (each after its settle time). Also done on destruction.
+    // Gives the borrowed keycodes back, once the receiver has handled the keys typed with them.
+    // Also done on destruction.
     void restoreKeymap();
     bool hasBorrowedKeycodes() const;
     // The X server went away; this typist can do nothing more.

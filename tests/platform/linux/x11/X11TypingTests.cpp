@@ -3,13 +3,18 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <future>
+#include <map>
 #include <mutex>
+#include <vector>
 
 #include "Kestrune/phone/typing/DirectTextInjector.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "KeymapSnapshot.hpp"
 #include "platform/linux/x11/X11DirectTyping.hpp"
 #include "platform/linux/x11/X11Typist.hpp"
+#include "tests/support/CpuLoad.hpp"
 #include "tests/support/ReceiverProcess.hpp"
+#include "tests/support/TypingSamples.hpp"
 
 namespace kestrune {
 namespace {
@@ -72,9 +77,6 @@ std::string printableAscii() {
 }
 
 const std::string accentedLatin = "Àéîõü ñ ß Œœ ąćęłńśźż Ŵŷ ǅ ÿ Ÿ çà";
-const std::string cjk = "中文输入测试，日本語のテキスト、한국어 텍스트。";
-const std::string emoji =
-    "❤️ 👍🏽 👨‍👩‍👧‍👦 ☺︎ 🇯🇵 ✌🏿 1️⃣";
 
 std::string longMixedText() {
     std::string text;
@@ -109,23 +111,9 @@ class X11Typing : public ::testing::TestWithParam<std::string> {
     DirectTypingHarness typing_;
 };
 
-// 150 different ideographs: far more than the spare keycodes, so keycodes are reused many times
-// and each reuse has to wait until the receiver has settled.
-std::string manyDistinctCharacters() {
-    std::u32string scalars;
-    for (char32_t c = 0x4E00; c < 0x4E00 + 150; ++c) scalars.push_back(c);
-    std::string text;
-    for (char32_t c : scalars) {
-        text.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-    return text;
-}
-
 TEST_P(X11Typing, ExactTextArrives) {
-    for (const std::string& sample :
-         {printableAscii(), accentedLatin, cjk, emoji, manyDistinctCharacters()}) {
+    for (const std::string& sample : {printableAscii(), accentedLatin, testing::cjkSample,
+                                      testing::emojiSample, testing::distinctIdeographsSample()}) {
         ASSERT_EQ(receiver_->ask("clear"), "ok");
         EXPECT_EQ(typing_.send(sample), std::nullopt);
         EXPECT_EQ(testing::firstDifference(sample, receiver_->waitForText(sample, arrivalLimit)),
@@ -160,6 +148,53 @@ TEST_P(X11Typing, CancellationBetweenChunksStopsTyping) {
     // Nothing more arrives afterwards, and the next text types normally.
     EXPECT_EQ(typing_.send("!"), std::nullopt);
     EXPECT_EQ(receiver_->waitForText(typed + "!", arrivalLimit), typed + "!");
+}
+
+// Only keycodes the user's keymap leaves empty carry our characters, however many characters
+// there are, and once typing pauses every key is as it was, to its XKB actions and modifiers.
+TEST_P(X11Typing, KeymapIsTheUsersAgainAfterTyping) {
+    auto before = testing::keymapSnapshot();
+    ASSERT_FALSE(before.empty());
+    auto typist = x11::Typist::open();
+    ASSERT_TRUE(typist);
+    auto text = testing::distinctIdeographsSample() + testing::emojiSample;
+    typist->typeText(text);
+    EXPECT_TRUE(typist->hasBorrowedKeycodes());
+    auto changedWhileTyping = testing::changedKeys(before, testing::keymapSnapshot());
+    EXPECT_FALSE(changedWhileTyping.empty());
+    for (int keycode : changedWhileTyping) {
+        EXPECT_TRUE(testing::isEmptyKey(before[keycode]))
+            << "keycode " << keycode << ": " << before[keycode];
+    }
+    typist->restoreKeymap();
+    EXPECT_FALSE(typist->hasBorrowedKeycodes());
+    EXPECT_EQ(testing::changedKeys(before, testing::keymapSnapshot()), std::vector<int>{});
+    EXPECT_EQ(testing::firstDifference(text, receiver_->waitForText(text, arrivalLimit)), "");
+}
+
+// A busy desktop: two processes compete with the receiver for the CPU, so that it falls behind
+// the key events and keymap changes it is sent. Every text must still arrive exactly, every time.
+TEST_P(X11Typing, ExactTextArrivesOnABusyMachine) {
+    constexpr int kRepetitions = 10;
+    testing::CpuLoad load(2);
+    ASSERT_EQ(load.running(), 2);
+    const std::pair<const char*, std::string> samples[] = {
+        {"150 ideographs", testing::distinctIdeographsSample()},
+        {"emoji", testing::emojiSample},
+        {"mixed CJK and Latin", testing::mixedCjkLatinSample()},
+    };
+    int inexact = 0;
+    for (int round = 1; round <= kRepetitions; ++round) {
+        for (const auto& [name, sample] : samples) {
+            ASSERT_EQ(receiver_->ask("clear"), "ok");
+            EXPECT_EQ(typing_.send(sample), std::nullopt);
+            auto difference =
+                testing::firstDifference(sample, receiver_->waitForText(sample, arrivalLimit));
+            EXPECT_EQ(difference, "") << name << ", round " << round;
+            if (!difference.empty()) ++inexact;
+        }
+    }
+    EXPECT_EQ(inexact, 0) << "of " << kRepetitions * 3 << " texts";
 }
 
 INSTANTIATE_TEST_SUITE_P(Receivers, X11Typing, ::testing::Values("qt", "gtk"),
