@@ -3,9 +3,6 @@
 // prompt's buttons, and what the phone sends is typed into a receiving application.
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
-
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -33,6 +30,10 @@
 #include "platform/linux/x11/X11Typist.hpp"
 #include "tests/support/CommandOutput.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
+
+// Last: Xlib's macros (Bool, Status, None) break Qt's headers.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 
 namespace kestrune {
 namespace {
@@ -122,8 +123,6 @@ class PairingFlow : public ::testing::Test {
         L10n::shared().setLanguageOverride("en");
         ASSERT_TRUE(x11::isTrusted());
 
-        devices_ = std::make_shared<PairedDeviceStore>(data_ / "devices.json");
-        outbox_ = MacOutbox::create(data_ / "outbox", main_);
         defaults_ = std::make_shared<UserDefaults>(data_.path(), "pairing-flow");
         injectorQueue_ = std::make_unique<SerialQueue>("Kestrune.DirectTextInjector");
         typing_ = std::make_unique<x11::DirectTyping>(*injectorQueue_);
@@ -132,9 +131,7 @@ class PairingFlow : public ::testing::Test {
             .main = main_,
             .defaults = defaults_,
             .directory = data_.path(),
-            .devices = devices_,
-            .outbox = outbox_,
-            .makeServer = remoteInputServerMaker(data_.path(), main_, devices_, outbox_, nullptr),
+            .makeServer = remoteInputServerMaker(main_, nullptr),
             .isAccessibilityTrusted = [] { return x11::isTrusted(); },
             .presentAlert = [this](const std::string& title,
                                    const std::string& message) { alerts_.push_back(title); },
@@ -174,6 +171,7 @@ class PairingFlow : public ::testing::Test {
             finished(std::nullopt);
         };
         controller_ = std::make_unique<RemoteInputController>(std::move(deps));
+        devices_ = controller_->devices();
     }
 
     void TearDown() override {
@@ -220,7 +218,6 @@ class PairingFlow : public ::testing::Test {
     QtMainQueue main_;
     SerialQueue background_{"Kestrune.Background"};
     std::shared_ptr<PairedDeviceStore> devices_;
-    std::shared_ptr<MacOutbox> outbox_;
     std::shared_ptr<UserDefaults> defaults_;
     std::unique_ptr<SerialQueue> injectorQueue_;
     std::unique_ptr<x11::DirectTyping> typing_;

@@ -7,16 +7,12 @@
 namespace kestrune::testing {
 
 ControllerHarness::ControllerHarness()
-    : defaults(std::make_shared<UserDefaults>(folder.path(), "controller-test")),
-      devices(std::make_shared<PairedDeviceStore>(folder / "devices.json")),
-      outbox(MacOutbox::create(folder / "outbox", main, [this] { return main.wallNow(); })) {
+    : defaults(std::make_shared<UserDefaults>(folder.path(), "controller-test")) {
     L10n::shared().setLanguageOverride("en");
     RemoteInputController::Dependencies deps{
         .main = main,
         .defaults = defaults,
         .directory = folder.path(),
-        .devices = devices,
-        .outbox = outbox,
         .makeServer =
             [this](PhoneLinkServerSetup made,
                    std::function<void(Result<MadePhoneLinkServer, std::string>)> done) {
@@ -77,6 +73,8 @@ ControllerHarness::ControllerHarness()
     deps.images.resolveOn = threads.executor();
     deps.images.workOn = threads.executor();
     controller_ = std::make_unique<RemoteInputController>(std::move(deps));
+    devices = controller_->devices();
+    outbox = controller_->outbox();
     controller_->setOnStatusChange([this](const auto&) { ++statusChanges; });
     controller_->setOnSendFeedback([this](const std::string& line) { feedback.push_back(line); });
 }

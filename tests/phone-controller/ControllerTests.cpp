@@ -157,6 +157,9 @@ TEST_F(Controller, PortChangeIsToldOnlyWhenAPhoneMustPairAgain) {
 }
 
 TEST_F(Controller, ServerConfigurationFollowsTheSettings) {
+    ::setenv("XDG_DATA_HOME", "/tmp/murrelo-data-home", 1);
+    EXPECT_EQ(RemoteInputController::defaultDirectory(), "/tmp/murrelo-data-home/Murrelo/Remote");
+
     TLSIdentity identity(nullptr, nullptr);
     auto plain = RemoteInputController::serverConfiguration(identity, "fp", *h.defaults, false);
     EXPECT_EQ(plain.helloTimeout, Duration(10s));

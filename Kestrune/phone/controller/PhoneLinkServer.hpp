@@ -36,6 +36,10 @@ class PhoneLinkServer {
 
 // Everything the controller hands over when its server is made.
 struct PhoneLinkServerSetup {
+    // Where the TLS identity is kept (made there the first time).
+    std::filesystem::path directory;
+    std::shared_ptr<PairedDeviceStore> devices;
+    std::shared_ptr<MacOutbox> outbox;
     // The configuration for the loaded identity and its fingerprint.
     std::function<RemoteInputServer::Configuration(TLSIdentity identity, std::string fingerprint)>
         configure;
@@ -59,12 +63,10 @@ using MakePhoneLinkServer =
     std::function<void(PhoneLinkServerSetup setup,
                        std::function<void(Result<MadePhoneLinkServer, std::string> made)> done)>;
 
-// The real server: loads the TLS identity in `directory` (making one with openssl the first time)
-// on a thread of its own, then builds a RemoteInputServer with the controller's devices and outbox
-// whose callbacks run on `main`. `main` must outlive every server made.
-MakePhoneLinkServer remoteInputServerMaker(std::filesystem::path directory, MainQueue& main,
-                                           std::shared_ptr<PairedDeviceStore> devices,
-                                           std::shared_ptr<MacOutbox> outbox,
+// The real server: loads the TLS identity (making one with openssl the first time) on a thread of
+// its own, then builds a RemoteInputServer whose callbacks run on `main`, announced by
+// `advertiser` (none: not announced). `main` must outlive every server made.
+MakePhoneLinkServer remoteInputServerMaker(MainQueue& main,
                                            std::shared_ptr<ServiceAdvertiser> advertiser);
 
 }  // namespace kestrune

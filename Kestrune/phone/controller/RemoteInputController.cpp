@@ -6,6 +6,7 @@
 #include "Kestrune/phone/typing/RemoteCommandExecutor.hpp"
 #include "Kestrune/phone/typing/SecretInjection.hpp"
 #include "Kestrune/settings/defaults/UserDefaults.hpp"
+#include "Kestrune/settings/defaults/XdgDirectories.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
 
@@ -27,19 +28,21 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
     explicit Impl(Dependencies dependencies)
         : deps(std::move(dependencies)),
           main(deps.main),
+          devices(std::make_shared<PairedDeviceStore>(deps.directory / "devices.json")),
+          outbox(MacOutbox::create(deps.directory / "outbox", main)),
           injector(deps.injectorQueue, deps.typeChunk, deps.pressKey),
           pasteQueue(main, deps.paste) {}
 
     // Wiring that needs the finished object (weak references to it).
     void connect() {
         std::weak_ptr<Impl> weak = weak_from_this();
-        deps.outbox->setOnChange([weak, &main = main] {
+        outbox->setOnChange([weak, &main = main] {
             // Runs on whichever thread changed the outbox (the server's, on acknowledgements).
             main.post([weak] {
                 if (auto self = weak.lock()) self->outboxDidChange();
             });
         });
-        deps.devices->setOnChange([weak, &main = main] {
+        devices->setOnChange([weak, &main = main] {
             main.post([weak] {
                 auto self = weak.lock();
                 if (self && self->onDevicesChange) self->onDevicesChange();
@@ -97,8 +100,8 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
         if (pairingWindow) pairingWindow->setOnClose(nullptr);
         pairingWindow.reset();
         main.cancel(pairingRefreshTask);
-        deps.outbox->setOnChange(nullptr);
-        deps.devices->setOnChange(nullptr);
+        outbox->setOnChange(nullptr);
+        devices->setOnChange(nullptr);
     }
 
     // ----- carrying out decisions ------------------------------------------------------------
@@ -109,7 +112,7 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
 
     void perform(const Lifecycle::Actions& actions) {
         SendToPhoneServicePolicy::Actions policyActions;
-        if (lifecycle.isOff()) policyActions = servicePolicy.serviceStopped(deps.outbox->count());
+        if (lifecycle.isOff()) policyActions = servicePolicy.serviceStopped(outbox->count());
         notifyStatus();
         for (const auto& action : actions) {
             switch (action.kind) {
@@ -238,6 +241,9 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
         if (server) return done(std::nullopt);
         std::weak_ptr<Impl> weak = weak_from_this();
         PhoneLinkServerSetup setup;
+        setup.directory = deps.directory;
+        setup.devices = devices;
+        setup.outbox = outbox;
         setup.configure = [defaults = deps.defaults, loopbackOnly = deps.loopbackOnly](
                               TLSIdentity identity, std::string fingerprint) {
             return serverConfiguration(std::move(identity), std::move(fingerprint), *defaults,
@@ -290,7 +296,7 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
     std::optional<std::pair<std::string, std::string>> notePortChange(std::uint16_t port) {
         const auto old = deps.defaults->integer(kPortKey).value_or(0);
         deps.defaults->set(kPortKey, std::int64_t{port});
-        if (old <= 0 || old == port || deps.devices->devices().empty()) return std::nullopt;
+        if (old <= 0 || old == port || devices->devices().empty()) return std::nullopt;
         return std::pair{localized("Phone Connection moved to a new port"),
                          localizedFormat("Port %d was taken by another app, so it is now on port "
                                          "%d. Paired phones must scan a new pairing code to "
@@ -452,12 +458,12 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
     void enqueueForPhone(const Result<MacOutbox::Content, OutgoingClipboard::Refusal>& prepared) {
         if (!prepared) return feedback(prepared.error().message());
         std::vector<Uuid> phones;
-        for (const auto& device : deps.devices->devices()) phones.push_back(device.id);
+        for (const auto& device : devices->devices()) phones.push_back(device.id);
         if (phones.empty()) {
             return feedback(
                 localized("No paired phone yet — pair one under Phone Connection first"));
         }
-        auto item = deps.outbox->enqueue(prepared.value(), phones);
+        auto item = outbox->enqueue(prepared.value(), phones);
         if (!item) {
             return feedback(
                 localizedFormat("Couldn’t keep it for the phone: %s", {describe(item.error())}));
@@ -486,7 +492,7 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
     }
 
     void onSecretRefused(const std::string& id) {
-        if (deps.outbox->isPending(id)) {
+        if (outbox->isPending(id)) {
             return feedback(
                 localized("One paired phone’s app is too old to receive passwords — update it"));
         }
@@ -502,12 +508,12 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
     }
 
     void outboxChanged() {
-        performPolicy(servicePolicy.outboxChanged(deps.outbox->count(), lifecycle.state));
+        performPolicy(servicePolicy.outboxChanged(outbox->count(), lifecycle.state));
     }
 
     void clearOutbox() {
         awaitingAck.reset();
-        deps.outbox->clear();
+        outbox->clear();
     }
 
     void cancelPendingText() {
@@ -517,14 +523,16 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
     }
 
     std::optional<std::string> removeDevice(const Uuid& id) {
-        if (auto failure = deps.devices->remove(id)) return failure->message;
+        if (auto failure = devices->remove(id)) return failure->message;
         cancelPendingText();
-        deps.outbox->removeDevice(id);
+        outbox->removeDevice(id);
         return std::nullopt;
     }
 
     Dependencies deps;
     MainQueue& main;
+    std::shared_ptr<PairedDeviceStore> devices;
+    std::shared_ptr<MacOutbox> outbox;
     std::function<void(const State&)> onStatusChange;
     std::function<void(const std::string&)> onSendFeedback;
     std::function<void()> onDevicesChange;
@@ -548,6 +556,10 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
     std::optional<std::string> awaitingAck;
     bool awaitingSecret = false;
 };
+
+std::filesystem::path RemoteInputController::defaultDirectory() {
+    return xdgDataHome() / "Murrelo" / "Remote";
+}
 
 RemoteInputController::RemoteInputController(Dependencies dependencies)
     : impl_(std::make_shared<Impl>(std::move(dependencies))) {
@@ -594,10 +606,13 @@ const std::optional<std::string>& RemoteInputController::lastFailure() const {
     return impl_->lastFailure;
 }
 std::size_t RemoteInputController::waitingCount() const {
-    return impl_->deps.outbox->count();
+    return impl_->outbox->count();
 }
 const std::shared_ptr<PairedDeviceStore>& RemoteInputController::devices() const {
-    return impl_->deps.devices;
+    return impl_->devices;
+}
+const std::shared_ptr<MacOutbox>& RemoteInputController::outbox() const {
+    return impl_->outbox;
 }
 
 void RemoteInputController::setOnStatusChange(std::function<void(const State&)> callback) {

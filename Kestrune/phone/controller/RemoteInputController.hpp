@@ -63,10 +63,8 @@ class RemoteInputController {
     struct Dependencies {
         MainQueue& main;
         std::shared_ptr<UserDefaults> defaults;
-        // The data folder ($XDG_DATA_HOME/Murrelo/Remote): devices.json and the outbox live here.
+        // The data folder: the TLS identity, "devices.json" and the "outbox" folder live here.
         std::filesystem::path directory;
-        std::shared_ptr<PairedDeviceStore> devices;
-        std::shared_ptr<MacOutbox> outbox;
         MakePhoneLinkServer makeServer;
 
         // Whether typing into other applications works in this session (on X11: XTest and
@@ -104,6 +102,9 @@ class RemoteInputController {
         bool loopbackOnly = false;
     };
 
+    // Where Phone Connection keeps its files: $XDG_DATA_HOME/Murrelo/Remote.
+    static std::filesystem::path defaultDirectory();
+
     explicit RemoteInputController(Dependencies dependencies);
     // Stops the server and takes prompts and the pairing window off the screen without answering;
     // work still in flight finds the controller gone.
@@ -130,6 +131,7 @@ class RemoteInputController {
     const std::optional<std::string>& lastFailure() const;
     std::size_t waitingCount() const;
     const std::shared_ptr<PairedDeviceStore>& devices() const;
+    const std::shared_ptr<MacOutbox>& outbox() const;
 
     void setOnStatusChange(std::function<void(const State&)> callback);
     void setOnSendFeedback(std::function<void(const std::string&)> callback);

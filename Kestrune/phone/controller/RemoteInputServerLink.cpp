@@ -47,26 +47,24 @@ Result<TLSIdentityStore::Loaded, std::string> loadOrMakeIdentity(
 
 }  // namespace
 
-MakePhoneLinkServer remoteInputServerMaker(std::filesystem::path directory, MainQueue& main,
-                                           std::shared_ptr<PairedDeviceStore> devices,
-                                           std::shared_ptr<MacOutbox> outbox,
+MakePhoneLinkServer remoteInputServerMaker(MainQueue& main,
                                            std::shared_ptr<ServiceAdvertiser> advertiser) {
-    return [directory, &main, devices, outbox, advertiser](
+    return [&main, advertiser](
                PhoneLinkServerSetup setup,
                std::function<void(Result<MadePhoneLinkServer, std::string>)> done) {
         // A queue of its own for the one load; the task holds the last reference, so the thread
         // ends by itself once the load is done.
         auto loader = std::make_shared<SerialQueue>("Kestrune.TLSIdentityStore");
-        loader->post([loader, directory, &main, devices, outbox, advertiser,
-                      setup = std::move(setup), done = std::move(done)]() mutable {
-            auto identity = loadOrMakeIdentity(directory);
-            main.post([&main, devices, outbox, advertiser, setup = std::move(setup),
+        loader->post([loader, &main, advertiser, setup = std::move(setup),
+                      done = std::move(done)]() mutable {
+            auto identity = loadOrMakeIdentity(setup.directory);
+            main.post([&main, advertiser, setup = std::move(setup),
                        done = std::move(done), identity = std::move(identity)]() mutable {
                 if (!identity) return done(identity.error());
                 auto& loaded = identity.value();
                 RemoteInputServer::Dependencies dependencies{
-                    .devices = devices,
-                    .outbox = outbox,
+                    .devices = setup.devices,
+                    .outbox = setup.outbox,
                     .ownerQueue = main,
                     .approve = setup.approve,
                     .executeCommand = setup.executeCommand,
