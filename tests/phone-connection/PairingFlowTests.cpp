@@ -321,5 +321,43 @@ TEST_F(PairingFlow, ReturnDeniesAndClosingWithdrawsTheCode) {
     EXPECT_TRUE(NonModalPrompt::live().empty()) << "no prompt for a withdrawn code";
 }
 
+// The prompt's own promises: one answer at most, -1 for closing or dismissing, kept alive while
+// shown, and what a phone names itself shown as text, never as markup.
+TEST(NonModalPrompts, AnswerOnceAndShowTextAsTyped) {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
+    application();
+    std::vector<int> answers;
+    auto prompt = NonModalPrompt::make("Title <b>bold</b>", "a & b", {"One", "Two", "Three"},
+                                       [&](int tag) { answers.push_back(tag); });
+    std::weak_ptr<NonModalPrompt> weak = prompt;
+    prompt->present();
+    prompt.reset();
+    ASSERT_FALSE(weak.expired()) << "kept alive while shown";
+    auto shown = weak.lock();
+    EXPECT_TRUE(shown->box()->text().contains("&lt;b&gt;bold&lt;/b&gt;"));
+    EXPECT_TRUE(shown->box()->informativeText().contains("a &amp; b"));
+    shown->button(2)->click();
+    shown->button(1)->click();
+    shown->dismiss();
+    EXPECT_EQ(answers, std::vector<int>{2});
+    EXPECT_TRUE(NonModalPrompt::live().empty());
+    shown.reset();
+    EXPECT_TRUE(weak.expired()) << "released once answered";
+
+    std::vector<bool> approvals;
+    auto approval = NonModalPrompt::approval("Pair?", "From here.", "Allow", "Deny",
+                                             [&](bool allowed) { approvals.push_back(allowed); });
+    approval->present();
+    ASSERT_TRUE(pumpUntil([&] { return approval->box()->isVisible(); }, 10s));
+    approval->box()->close();
+    approval->button(1)->click();
+    auto confirm = NonModalPrompt::confirm("Remove?", "Gone.", "Remove", "Cancel",
+                                           [&](bool confirmed) { approvals.push_back(confirmed); });
+    confirm->present();
+    confirm->button(0)->click();
+    EXPECT_EQ(approvals, (std::vector<bool>{false, true}));
+    EXPECT_FALSE(confirm->box()->isVisible());
+}
+
 }  // namespace
 }  // namespace kestrune

@@ -49,17 +49,16 @@ Result<TLSIdentityStore::Loaded, std::string> loadOrMakeIdentity(
 
 MakePhoneLinkServer remoteInputServerMaker(MainQueue& main,
                                            std::shared_ptr<ServiceAdvertiser> advertiser) {
-    return [&main, advertiser](
-               PhoneLinkServerSetup setup,
-               std::function<void(Result<MadePhoneLinkServer, std::string>)> done) {
+    return [&main, advertiser](PhoneLinkServerSetup setup,
+                               std::function<void(Result<MadePhoneLinkServer, std::string>)> done) {
         // A queue of its own for the one load; the task holds the last reference, so the thread
         // ends by itself once the load is done.
         auto loader = std::make_shared<SerialQueue>("Kestrune.TLSIdentityStore");
         loader->post([loader, &main, advertiser, setup = std::move(setup),
                       done = std::move(done)]() mutable {
             auto identity = loadOrMakeIdentity(setup.directory);
-            main.post([&main, advertiser, setup = std::move(setup),
-                       done = std::move(done), identity = std::move(identity)]() mutable {
+            main.post([&main, advertiser, setup = std::move(setup), done = std::move(done),
+                       identity = std::move(identity)]() mutable {
                 if (!identity) return done(identity.error());
                 auto& loaded = identity.value();
                 RemoteInputServer::Dependencies dependencies{

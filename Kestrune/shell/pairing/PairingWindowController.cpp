@@ -20,8 +20,10 @@ namespace {
 constexpr int kInsets = 20;
 constexpr int kSpacing = 12;
 constexpr int kExplanationWidth = 300;
-constexpr int kHeadingPoints = 14;
-constexpr int kSmallPoints = 11;
+// Text sizes in device-independent pixels: the fixed 340 × 420 layout is measured in them, and
+// point sizes would grow with the screen's DPI setting until the heading no longer fits.
+constexpr int kHeadingPixels = 14;
+constexpr int kSmallPixels = 11;
 
 // Secondary text: the window text, fainter, as the platform's secondary labels are.
 QPalette secondaryPalette(QPalette palette) {
@@ -51,7 +53,7 @@ PairingWindowController::PairingWindowController() : window_(std::make_unique<Wi
     auto* heading =
         new QLabel(QString::fromStdString(localized("Scan with Murrelo on your phone")));
     QFont headingFont = heading->font();
-    headingFont.setPointSize(kHeadingPoints);
+    headingFont.setPixelSize(kHeadingPixels);
     headingFont.setBold(true);
     heading->setFont(headingFont);
     heading->setAlignment(Qt::AlignHCenter);
@@ -60,7 +62,7 @@ PairingWindowController::PairingWindowController() : window_(std::make_unique<Wi
         localized("Your phone must be on the same network as this computer. The code changes "
                   "every minute and works once; you will be asked to confirm on this computer.")));
     QFont smallFont = explanation->font();
-    smallFont.setPointSize(kSmallPoints);
+    smallFont.setPixelSize(kSmallPixels);
     explanation->setFont(smallFont);
     explanation->setWordWrap(true);
     explanation->setFixedWidth(kExplanationWidth);
@@ -73,7 +75,7 @@ PairingWindowController::PairingWindowController() : window_(std::make_unique<Wi
 
     address_ = new QLabel;
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPointSize(kSmallPoints);
+    mono.setPixelSize(kSmallPixels);
     mono.setWeight(QFont::Normal);
     address_->setFont(mono);
     address_->setPalette(secondaryPalette(address_->palette()));
