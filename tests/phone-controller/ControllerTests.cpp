@@ -6,6 +6,8 @@
 #include "ControllerHarness.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
 
+#include <filesystem>
+
 namespace kestrune {
 namespace {
 
@@ -373,6 +375,65 @@ TEST_F(Controller, CommandsAreTypedOrPasted) {
     EXPECT_EQ(outcomes, (std::vector<std::optional<RemoteError>>{
                             std::nullopt, std::nullopt, std::nullopt, std::nullopt,
                             RemoteError::accessibilityMissing}));
+}
+
+TEST_F(Controller, ReceivedPicturesAreSavedAndCancelledWithTheConnection) {
+    std::filesystem::create_directories(h.folder / "Pictures");
+    h.defaults->set(ImageSaveLocation::kFolderKey, (h.folder / "Pictures").string());
+    h.controller().turnOn(false);
+    h.serverStarts(4800);
+    const std::string png = testing::makeImage(32, 24, ".png", testing::Pattern::noise);
+    std::vector<RemoteInputServer::ImageOutcome> outcomes;
+    auto receive = [&] {
+        h.setup->receiveImage(Bytes(png.begin(), png.end()), ImageFormat::jpeg, true,
+                              [&](RemoteInputServer::ImageOutcome outcome) {
+                                  outcomes.push_back(std::move(outcome));
+                              });
+    };
+    receive();
+    h.settle();
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].error, std::nullopt);
+    ASSERT_TRUE(outcomes[0].saved);
+    EXPECT_TRUE(outcomes[0].saved->ends_with(".png")) << "the bytes decide, not the phone's word";
+    EXPECT_EQ(outcomes[0].savedIn, "~/Pictures");
+    EXPECT_TRUE(std::filesystem::exists(h.folder / "Pictures" / *outcomes[0].saved));
+
+    // The connection stops while the next picture waits: it is cancelled and nothing is written.
+    receive();
+    h.main.runUntilIdle();
+    h.serverStops(Stop::idle());
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[1].error, RemoteError::cancelled);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(h.folder / "Pictures"),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+TEST_F(Controller, RemovingAPhoneCancelsItsWorkAndDropsItsItems) {
+    const Uuid phone = h.pairPhone();
+    const Uuid other = h.pairPhone("Other");
+    int deviceChanges = 0;
+    h.controller().setOnDevicesChange([&] { ++deviceChanges; });
+    h.controller().turnOn(false);
+    h.serverStarts(4900);
+    h.controller().sendClipboardToPhone();
+    h.settle();
+    std::vector<std::optional<RemoteError>> outcomes;
+    h.setup->executeCommand(RemoteMessage::Text{"queued"},
+                            [&](std::optional<RemoteError> error) { outcomes.push_back(error); });
+    h.main.runUntilIdle();  // queued for typing, not typed yet
+
+    EXPECT_EQ(h.controller().removeDevice(phone), std::nullopt);
+    h.settle();
+    h.injectorQueue.advance(1s);
+    h.settle();
+    EXPECT_EQ(outcomes, std::vector<std::optional<RemoteError>>{RemoteError::cancelled});
+    EXPECT_TRUE(h.typed.empty());
+    EXPECT_FALSE(h.devices->contains(phone));
+    EXPECT_TRUE(h.outbox->pending(phone).empty());
+    EXPECT_EQ(h.outbox->pending(other).size(), 1u) << "the other phone still gets it";
+    EXPECT_GE(deviceChanges, 1);
 }
 
 // The application quits with a pairing prompt on screen and a picture being prepared: nothing of
