@@ -2,11 +2,7 @@
 
 #include "Kestrune/link/PairedDeviceStore.hpp"
 #include "Kestrune/phone/outbox/MacOutbox.hpp"
-#include "Kestrune/phone/typing/DirectTextInjector.hpp"
-#include "Kestrune/phone/typing/RemoteCommandExecutor.hpp"
-#include "Kestrune/phone/typing/SecretInjection.hpp"
 #include "Kestrune/settings/defaults/UserDefaults.hpp"
-#include "Kestrune/settings/defaults/XdgDirectories.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
 
@@ -29,9 +25,7 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
         : deps(std::move(dependencies)),
           main(deps.main),
           devices(std::make_shared<PairedDeviceStore>(deps.directory / "devices.json")),
-          outbox(MacOutbox::create(deps.directory / "outbox", main)),
-          injector(deps.injectorQueue, deps.typeChunk, deps.pressKey),
-          pasteQueue(main, deps.paste) {}
+          outbox(MacOutbox::create(deps.directory / "outbox", main)) {}
 
     // Wiring that needs the finished object (weak references to it).
     void connect() {
@@ -59,37 +53,7 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
             if (auto self = weak.lock()) self->deps.presentAlert(title, message);
         };
         imageDelivery =
-            std::make_unique<ReceivedImageDelivery>(main, pasteQueue, std::move(images));
-
-        RemoteCommandExecutor::Operations operations;
-        operations.isTrusted = deps.isAccessibilityTrusted;
-        operations.usePaste = [defaults = deps.defaults] {
-            return defaults->boolean(kUsePasteKey).value_or(false);
-        };
-        operations.injectText = [this](std::string text, DirectTextInjector::Completion done) {
-            injector.send(DirectTextInjector::Prepared(std::move(text)), std::nullopt,
-                          std::move(done));
-        };
-        operations.paste = [weak](std::string text, RemoteCommandExecutor::Done done) {
-            auto self = weak.lock();
-            if (!self) return done(RemoteError::internal);
-            self->pasteQueue.enqueue(std::move(text), std::move(done));
-        };
-        operations.pressKey = [this](std::uint16_t key, DirectTextInjector::Completion done) {
-            injector.press(key, std::nullopt, std::move(done));
-        };
-        // The answer may come from any thread; it continues on the main thread, and only while
-        // the controller (and with it the injector that types the password) still exists.
-        operations.checkPasswordField = [weak, &main = main,
-                                         check = deps.checkPasswordField](auto completion) {
-            check([weak, &main, completion](bool isPasswordField) {
-                main.post([weak, completion, isPasswordField] {
-                    completion(weak.lock() != nullptr && isPasswordField);
-                });
-            });
-        };
-        operations.beginSecret = [this] { return SecretInjection::boundTo(injector); };
-        executor = std::make_unique<RemoteCommandExecutor>(std::move(operations));
+            std::make_unique<ReceivedImageDelivery>(main, deps.pasteQueue, std::move(images));
     }
 
     ~Impl() {
@@ -259,7 +223,7 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
                                       std::function<void(std::optional<RemoteError>)> done) {
             auto self = weak.lock();
             if (!self) return done(RemoteError::internal);
-            self->executor->execute(command, std::move(done));
+            self->deps.executor.execute(command, std::move(done));
         };
         setup.receiveImage = [weak](Bytes data, ImageFormat, bool save,
                                     std::function<void(RemoteInputServer::ImageOutcome)> done) {
@@ -517,8 +481,8 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
     }
 
     void cancelPendingText() {
-        injector.bumpGeneration();
-        pasteQueue.bumpGeneration();
+        deps.injector.bumpGeneration();
+        deps.pasteQueue.bumpGeneration();
         imageDelivery->cancelPending();
     }
 
@@ -537,9 +501,6 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
     std::function<void(const std::string&)> onSendFeedback;
     std::function<void()> onDevicesChange;
     std::optional<std::string> lastFailure;
-    DirectTextInjector injector;
-    SerialPasteQueue pasteQueue;
-    std::unique_ptr<RemoteCommandExecutor> executor;
     std::unique_ptr<ReceivedImageDelivery> imageDelivery;
     Lifecycle lifecycle;
     std::unique_ptr<PhoneLinkServer> server;
@@ -556,10 +517,6 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
     std::optional<std::string> awaitingAck;
     bool awaitingSecret = false;
 };
-
-std::filesystem::path RemoteInputController::defaultDirectory() {
-    return xdgDataHome() / "Murrelo" / "Remote";
-}
 
 RemoteInputController::RemoteInputController(Dependencies dependencies)
     : impl_(std::make_shared<Impl>(std::move(dependencies))) {

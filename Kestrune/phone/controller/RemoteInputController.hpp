@@ -16,6 +16,8 @@
 #include "Kestrune/phone/controller/SendToPhoneServicePolicy.hpp"
 #include "Kestrune/phone/images/OutgoingClipboard.hpp"
 #include "Kestrune/phone/images/ReceivedImageDelivery.hpp"
+#include "Kestrune/phone/typing/DirectTextInjector.hpp"
+#include "Kestrune/phone/typing/RemoteCommandExecutor.hpp"
 #include "Kestrune/phone/typing/SerialPasteQueue.hpp"
 #include "Kestrune/settings/Subscription.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
@@ -39,7 +41,6 @@ class RemoteInputController {
     static constexpr std::string_view kEnabledKey = "remoteInputEnabled";
     static constexpr std::string_view kPortKey = "remoteInputPort";
     static constexpr std::string_view kIdleTimeoutEnabledKey = "remoteInputIdleTimeoutEnabled";
-    static constexpr std::string_view kUsePasteKey = "remoteInputUsePaste";
     static constexpr std::string_view kSendOriginalImagesKey = "remoteSendOriginalImagesToPhone";
 
     // Half an hour without a phone's activity ends the connection when the user asked for that,
@@ -80,14 +81,11 @@ class RemoteInputController {
         // Calls back on every change of the interface language, on the main thread.
         std::function<Subscription(std::function<void()>)> observeLanguageChange;
 
-        // Direct typing: the injector's serial queue and its two platform operations, run there.
-        MainQueue& injectorQueue;
-        std::function<void(const std::string&)> typeChunk;
-        std::function<void(std::uint16_t)> pressKey;
-        // The clipboard paste of one text (typing by paste), main thread.
-        SerialPasteQueue::Paste paste;
-        // Whether the keyboard focus is in a password field; may answer on any thread.
-        std::function<void(std::function<void(bool)>)> checkPasswordField;
+        // What phones' commands do here, and the typing they queue: owned by the composition root,
+        // shared with nothing else that cancels them, and outliving the controller.
+        RemoteCommandExecutor& executor;
+        DirectTextInjector& injector;
+        SerialPasteQueue& pasteQueue;
 
         // Reads the clipboard; the reader arrives on the main thread.
         std::function<void(std::function<void(std::unique_ptr<ClipboardReader>)>)> readClipboard;
@@ -101,9 +99,6 @@ class RemoteInputController {
         // The application listens on the local network; tests keep the listener on loopback.
         bool loopbackOnly = false;
     };
-
-    // Where Phone Connection keeps its files: $XDG_DATA_HOME/Murrelo/Remote.
-    static std::filesystem::path defaultDirectory();
 
     explicit RemoteInputController(Dependencies dependencies);
     // Stops the server and takes prompts and the pairing window off the screen without answering;

@@ -13,22 +13,20 @@
 #include <mutex>
 #include <thread>
 
+#include "Kestrune/app/PhoneConnection.hpp"
+#include "Kestrune/app/Services.hpp"
 #include "Kestrune/link/PairedDeviceStore.hpp"
 #include "Kestrune/link/tls/TLSIdentityStore.hpp"
 #include "Kestrune/phone/controller/RemoteInputController.hpp"
-#include "Kestrune/phone/outbox/MacOutbox.hpp"
-#include "Kestrune/settings/defaults/UserDefaults.hpp"
 #include "Kestrune/shell/pairing/PairingWindowController.hpp"
 #include "KestruneRemoteKit/Client/Kit/RemoteClient.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
-#include "KestruneRemoteKit/Support/SerialQueue.hpp"
-#include "ReceiverProcess.hpp"
 #include "platform/linux/qt/NonModalPrompt.hpp"
 #include "platform/linux/qt/QtMainQueue.hpp"
-#include "platform/linux/x11/X11DirectTyping.hpp"
 #include "platform/linux/x11/X11Typist.hpp"
 #include "tests/support/CommandOutput.hpp"
+#include "tests/support/ReceiverProcess.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
 // Last: Xlib's macros (Bool, Status, None) break Qt's headers.
@@ -123,18 +121,10 @@ class PairingFlow : public ::testing::Test {
         L10n::shared().setLanguageOverride("en");
         ASSERT_TRUE(x11::isTrusted());
 
-        defaults_ = std::make_shared<UserDefaults>(data_.path(), "pairing-flow");
-        injectorQueue_ = std::make_unique<SerialQueue>("Kestrune.DirectTextInjector");
-        typing_ = std::make_unique<x11::DirectTyping>(*injectorQueue_);
-
-        RemoteInputController::Dependencies deps{
-            .main = main_,
-            .defaults = defaults_,
-            .directory = data_.path(),
-            .makeServer = remoteInputServerMaker(main_, nullptr),
-            .isAccessibilityTrusted = [] { return x11::isTrusted(); },
+        services_ = std::make_unique<app::Services>(main_);
+        app::PhoneConnectionWindows windows{
             .presentAlert = [this](const std::string& title,
-                                   const std::string& message) { alerts_.push_back(title); },
+                                   const std::string&) { alerts_.push_back(title); },
             .showApproval = qtApprovalPrompts(),
             .makePairingWindow =
                 [this] {
@@ -142,43 +132,30 @@ class PairingFlow : public ::testing::Test {
                     window_ = window.get();
                     return window;
                 },
-            // The listener stays on loopback in tests, so the code carries a stand-in address
-            // of a local network and the phone dials 127.0.0.1 instead.
-            .currentInterfaces =
+            .observeLanguageChange = [](std::function<void()>) { return Subscription(); },
+            .computerName = [] { return std::optional<std::string>("Test Desk"); },
+        };
+        // The listener stays on loopback in tests, so the code carries a stand-in address of a
+        // local network and the phone dials 127.0.0.1 instead.
+        app::PhoneConnection::Options options{
+            .directory = data_.path(),
+            .advertise = false,
+            .loopbackOnly = true,
+            .interfaces =
                 [] {
                     return std::vector<LocalAddress::Interface>{{"eth0", "10.0.0.7"}};
                 },
             .primaryInterface = [] { return std::optional<std::string>("eth0"); },
-            .computerName = [] { return std::optional<std::string>("Test Desk"); },
-            .observeLanguageChange = [](std::function<void()>) { return Subscription(); },
-            .injectorQueue = *injectorQueue_,
-            .typeChunk = [typing =
-                              typing_.get()](const std::string& chunk) { typing->post(chunk); },
-            .pressKey = [typing = typing_.get()](std::uint16_t key) { typing->pressKey(key); },
-            .paste =
-                [](const std::string&, std::function<void()> done) {
-                    ADD_FAILURE() << "nothing is pasted here";
-                    done();
-                },
-            .checkPasswordField = [](std::function<void(bool)> answer) { answer(false); },
-            .readClipboard = [](auto) { ADD_FAILURE() << "nothing is sent here"; },
-            .background = [this](std::function<void()> work) { background_.post(std::move(work)); },
-            .images = {},
-            .loopbackOnly = true,
         };
-        deps.images.askFinder = [] { return FinderFrontFolder::Answer::none(); };
-        deps.images.commitImage = [](ClipboardImage::Prepared, auto finished) {
-            finished(std::nullopt);
-        };
-        controller_ = std::make_unique<RemoteInputController>(std::move(deps));
+        connection_ = std::make_unique<app::PhoneConnection>(*services_, main_, std::move(windows),
+                                                             std::move(options));
+        controller_ = &connection_->controller();
         devices_ = controller_->devices();
     }
 
     void TearDown() override {
-        controller_.reset();
-        // The typing queue stops before the typing it runs goes.
-        injectorQueue_.reset();
-        typing_.reset();
+        connection_.reset();
+        services_.reset();
         L10n::shared().setLanguageOverride(std::nullopt);
     }
 
@@ -216,12 +193,10 @@ class PairingFlow : public ::testing::Test {
     testing::TemporaryDirectory data_{"murrelo-pairing-flow"};
     testing::TemporaryDirectory screens_{"murrelo-pairing-screens"};
     QtMainQueue main_;
-    SerialQueue background_{"Kestrune.Background"};
     std::shared_ptr<PairedDeviceStore> devices_;
-    std::shared_ptr<UserDefaults> defaults_;
-    std::unique_ptr<SerialQueue> injectorQueue_;
-    std::unique_ptr<x11::DirectTyping> typing_;
-    std::unique_ptr<RemoteInputController> controller_;
+    std::unique_ptr<app::Services> services_;
+    std::unique_ptr<app::PhoneConnection> connection_;
+    RemoteInputController* controller_ = nullptr;
     PairingWindowController* window_ = nullptr;
     std::vector<std::string> alerts_;
 };

@@ -2,9 +2,9 @@
 // paired-device store, outbox and settings.
 #include <gtest/gtest.h>
 
-#include "../imaging/TestImages.hpp"
 #include "ControllerHarness.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
+#include "tests/support/TestImages.hpp"
 
 #include <filesystem>
 
@@ -159,9 +159,6 @@ TEST_F(Controller, PortChangeIsToldOnlyWhenAPhoneMustPairAgain) {
 }
 
 TEST_F(Controller, ServerConfigurationFollowsTheSettings) {
-    ::setenv("XDG_DATA_HOME", "/tmp/murrelo-data-home", 1);
-    EXPECT_EQ(RemoteInputController::defaultDirectory(), "/tmp/murrelo-data-home/Murrelo/Remote");
-
     TLSIdentity identity(nullptr, nullptr);
     auto plain = RemoteInputController::serverConfiguration(identity, "fp", *h.defaults, false);
     EXPECT_EQ(plain.helloTimeout, Duration(10s));
@@ -365,7 +362,7 @@ TEST_F(Controller, CommandsAreTypedOrPasted) {
     };
     run(RemoteMessage::Text{"hello\nthere"});
     run(RemoteMessage::Key{"RETURN"});
-    h.defaults->set(RemoteInputController::kUsePasteKey, true);
+    h.defaults->set("remoteInputUsePaste", true);
     run(RemoteMessage::Text{"pasted"});
     run(RemoteMessage::Secret{"pw", true});
     h.trusted = false;

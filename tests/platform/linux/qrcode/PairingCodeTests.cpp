@@ -1,11 +1,10 @@
-// The QR code and the interface facts that go into a pairing code, without a display.
+// The pairing link drawn as a QR code, read back by a scanner.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
 
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
-#include "platform/linux/net/NetworkInterfaces.hpp"
 #include "platform/linux/qrcode/PairingQRCode.hpp"
 #include "tests/support/CommandOutput.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
@@ -48,30 +47,6 @@ TEST(PairingCode, ScannerReadsTheLinkBack) {
     }
     EXPECT_FALSE(PairingQRCode::image(link, 0));
     EXPECT_FALSE(PairingQRCode::image(std::string(8000, 'x'), 10)) << "beyond any QR version";
-}
-
-TEST(PairingCode, DefaultRouteChoosesTheLowestMetric) {
-    const std::string table =
-        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
-        "wlp2s0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
-        "tun0\t00000000\t00000000\t0000\t0\t0\t1\t00000000\t0\t0\t0\n"
-        "enp3s0\t00000000\t0100000A\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
-        "enp3s0\t0000000A\t00000000\t0001\t0\t0\t0\t000000FF\t0\t0\t0\n";
-    EXPECT_EQ(net::defaultRouteInterface(table), "enp3s0") << "tun0's route is down";
-    EXPECT_EQ(
-        net::defaultRouteInterface("Iface\tDestination\tGateway\n"
-                                   "eth0\t0000000A\t00000000\t0001\t0\t0\t0\t000000FF\t0\t0\t0\n"),
-        std::nullopt)
-        << "no default route";
-    EXPECT_EQ(net::defaultRouteInterface("Iface\nbroken line\n\tZZ\n"), std::nullopt);
-    EXPECT_EQ(net::defaultRouteInterface(""), std::nullopt);
-}
-
-TEST(PairingCode, InterfacesIncludeLoopback) {
-    const auto interfaces = net::currentInterfaces();
-    EXPECT_NE(
-        std::find(interfaces.begin(), interfaces.end(), LocalAddress::Interface{"lo", "127.0.0.1"}),
-        interfaces.end());
 }
 
 }  // namespace

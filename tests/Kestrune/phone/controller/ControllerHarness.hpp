@@ -153,6 +153,16 @@ class ControllerHarness {
     std::shared_ptr<PairedDeviceStore> devices;
     std::shared_ptr<MacOutbox> outbox;
 
+    // The typing stack as the composition root makes it, typing into `typed`.
+    DirectTextInjector injector{
+        injectorQueue, [this](const std::string& chunk) { typed.push_back(chunk); },
+        [this](std::uint16_t key) { typed.push_back("key " + std::to_string(key)); }};
+    SerialPasteQueue pasteQueue{main, [this](const std::string& text, std::function<void()> done) {
+                                    typed.push_back("paste " + text);
+                                    done();
+                                }};
+    RemoteCommandExecutor executor{commandOperations()};
+
     bool trusted = true;
     std::optional<std::string> makeFailure;
     std::string clipboardText = "hello phone";
@@ -176,6 +186,7 @@ class ControllerHarness {
         "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
 
   private:
+    RemoteCommandExecutor::Operations commandOperations();
     std::unique_ptr<RemoteInputController> controller_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Kestrune/phone/typing/SecretInjection.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 
 namespace kestrune::testing {
@@ -49,12 +50,9 @@ ControllerHarness::ControllerHarness()
                 languageChanged = std::move(observer);
                 return Subscription([this] { languageChanged = nullptr; });
             },
-        .injectorQueue = injectorQueue,
-        .typeChunk = [this](const std::string& chunk) { typed.push_back(chunk); },
-        .pressKey = [this](std::uint16_t key) { typed.push_back("key " + std::to_string(key)); },
-        .paste = [this](const std::string& text,
-                        std::function<void()> done) { typed.push_back("paste " + text), done(); },
-        .checkPasswordField = [](std::function<void(bool)> answer) { answer(true); },
+        .executor = executor,
+        .injector = injector,
+        .pasteQueue = pasteQueue,
         .readClipboard =
             [this](std::function<void(std::unique_ptr<ClipboardReader>)> done) {
                 main.post([this, done] {
@@ -82,6 +80,26 @@ ControllerHarness::ControllerHarness()
 ControllerHarness::~ControllerHarness() {
     controller_.reset();
     L10n::shared().setLanguageOverride(std::nullopt);
+}
+
+RemoteCommandExecutor::Operations ControllerHarness::commandOperations() {
+    return {
+        .isTrusted = [this] { return trusted; },
+        .usePaste = [this] { return defaults->boolean("remoteInputUsePaste").value_or(false); },
+        .injectText =
+            [this](std::string text, DirectTextInjector::Completion done) {
+                injector.send(DirectTextInjector::Prepared(std::move(text)), std::nullopt,
+                              std::move(done));
+            },
+        .paste = [this](std::string text,
+                        RemoteCommandExecutor::Done done) { pasteQueue.enqueue(text, done); },
+        .pressKey =
+            [this](std::uint16_t key, DirectTextInjector::Completion done) {
+                injector.press(key, std::nullopt, std::move(done));
+            },
+        .checkPasswordField = [](std::function<void(bool)> answer) { answer(true); },
+        .beginSecret = [this] { return SecretInjection::boundTo(injector); },
+    };
 }
 
 void ControllerHarness::settle() {
