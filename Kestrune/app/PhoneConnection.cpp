@@ -4,6 +4,7 @@
 
 #include "Kestrune/app/PhoneLink.hpp"
 #include "Kestrune/app/Services.hpp"
+#include "Kestrune/dictation/paste/Pasteboard.hpp"
 #include "Kestrune/phone/controller/RemoteInputController.hpp"
 #include "Kestrune/phone/images/ReceivedImageDelivery.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
