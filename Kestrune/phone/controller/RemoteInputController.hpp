@@ -1,0 +1,155 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Kestrune/phone/controller/ConnectionWindows.hpp"
+#include "Kestrune/phone/controller/LocalAddress.hpp"
+#include "Kestrune/phone/controller/PhoneLinkServer.hpp"
+#include "Kestrune/phone/controller/RemoteInputLifecycle.hpp"
+#include "Kestrune/phone/controller/SendToPhoneServicePolicy.hpp"
+#include "Kestrune/phone/images/OutgoingClipboard.hpp"
+#include "Kestrune/phone/images/ReceivedImageDelivery.hpp"
+#include "Kestrune/phone/typing/DirectTextInjector.hpp"
+#include "Kestrune/phone/typing/RemoteCommandExecutor.hpp"
+#include "Kestrune/phone/typing/SerialPasteQueue.hpp"
+#include "Kestrune/settings/Subscription.hpp"
+#include "KestruneRemoteKit/Support/MainQueue.hpp"
+
+namespace kestrune {
+
+class MacOutbox;
+class PairedDeviceStore;
+class UserDefaults;
+
+// The owner of Phone Connection on this computer: turns the phone-link server on and off, answers
+// its pairing requests, commands and pictures, shows the pairing window, and sends the clipboard to
+// the paired phones. Lives on the main thread for the whole run; every platform service comes in
+// through `Dependencies`. The server's callbacks reach it on the main queue and hold it weakly:
+// once it is gone, an approval is refused and a command or picture answered `internal`.
+class RemoteInputController {
+  public:
+    using State = RemoteInputLifecycle::State;
+
+    // Settings keys read or written here.
+    static constexpr std::string_view kEnabledKey = "remoteInputEnabled";
+    static constexpr std::string_view kPortKey = "remoteInputPort";
+    static constexpr std::string_view kIdleTimeoutEnabledKey = "remoteInputIdleTimeoutEnabled";
+    static constexpr std::string_view kSendOriginalImagesKey = "remoteSendOriginalImagesToPhone";
+
+    // Half an hour without a phone's activity ends the connection when the user asked for that,
+    // and always ends one opened only to send.
+    static constexpr std::chrono::seconds kIdleTimeout{1800};
+    // A phone that has not said who it is within this time is dropped.
+    static constexpr std::chrono::seconds kHelloTimeout{10};
+    static constexpr std::size_t kMaxPendingConnections = 16;
+    static constexpr std::size_t kMaxConnections = 8;
+    static constexpr std::chrono::seconds kCloseGrace{2};
+    // A subscribed phone proves it is still there at least this often.
+    static constexpr std::chrono::seconds kSubscriptionDeadline{30};
+    // How long a sent item may wait for its acknowledgement before the user hears that the phone
+    // is not connected.
+    static constexpr std::chrono::seconds kAcknowledgementWait{5};
+    // The pairing code is renewed well before its 60 s lifetime ends.
+    static constexpr std::chrono::seconds kPairingRefreshInterval{50};
+    // Longest status-menu note, in characters.
+    static constexpr std::size_t kMaxNoteCharacters = 60;
+
+    struct Dependencies {
+        MainQueue& main;
+        std::shared_ptr<UserDefaults> defaults;
+        // The data folder: the TLS identity, "devices.json" and the "outbox" folder live here.
+        std::filesystem::path directory;
+        MakePhoneLinkServer makeServer;
+
+        // Whether typing into other applications works in this session (on X11: XTest and
+        // XInput 2). There is nothing to request on Linux; the alert says what to do instead.
+        std::function<bool()> isAccessibilityTrusted;
+        std::function<void(const std::string& title, const std::string& message)> presentAlert;
+        ShowApproval showApproval;
+        MakePairingWindow makePairingWindow;
+        std::function<std::vector<LocalAddress::Interface>()> currentInterfaces;
+        std::function<std::optional<std::string>()> primaryInterface;
+        // The computer's name as the user knows it; may be absent.
+        std::function<std::optional<std::string>()> computerName;
+        // Calls back on every change of the interface language, on the main thread.
+        std::function<Subscription(std::function<void()>)> observeLanguageChange;
+
+        // What phones' commands do here, and the typing they queue: owned by the composition root,
+        // shared with nothing else that cancels them, and outliving the controller.
+        RemoteCommandExecutor& executor;
+        DirectTextInjector& injector;
+        SerialPasteQueue& pasteQueue;
+
+        // Reads the clipboard; the reader arrives on the main thread.
+        std::function<void(std::function<void(std::unique_ptr<ClipboardReader>)>)> readClipboard;
+        // Runs work on another thread; the work posts its result to `main` itself.
+        std::function<void(std::function<void()>)> background;
+
+        // Received pictures: the file manager question, the clipboard write, where work runs.
+        // The controller fills in the save preferences and the alert.
+        ReceivedImageDelivery::Services images;
+
+        // The application listens on the local network; tests keep the listener on loopback.
+        bool loopbackOnly = false;
+    };
+
+    explicit RemoteInputController(Dependencies dependencies);
+    // Stops the server and takes prompts and the pairing window off the screen without answering;
+    // work still in flight finds the controller gone.
+    ~RemoteInputController();
+    RemoteInputController(const RemoteInputController&) = delete;
+    RemoteInputController& operator=(const RemoteInputController&) = delete;
+
+    // ----- the user's control (status menu, settings, start-up), main thread -----
+    void restoreIfEnabled();
+    void toggleFromMenu();
+    void turnOn(bool thenPair);
+    void turnOff(bool recordIntent);
+    void showPairingWindow();
+    void sendClipboardToPhone();
+    void clearOutbox();
+    // Cancels every text, key and picture from phones that has not been carried out yet.
+    void cancelPendingText();
+    // A phone removed in the settings: forgotten, its pending work cancelled, its items dropped.
+    [[nodiscard]] std::optional<std::string> removeDevice(const Uuid& id);
+
+    // ----- what the menu and the settings show -----
+    const State& state() const;
+    bool openedForSending() const;
+    const std::optional<std::string>& lastFailure() const;
+    std::size_t waitingCount() const;
+    const std::shared_ptr<PairedDeviceStore>& devices() const;
+    const std::shared_ptr<MacOutbox>& outbox() const;
+
+    void setOnStatusChange(std::function<void(const State&)> callback);
+    void setOnSendFeedback(std::function<void(const std::string&)> callback);
+    void setOnDevicesChange(std::function<void()> callback);
+
+    // The menu item's title for the connection.
+    static std::string toggleTitle(const State& state, bool openedForSending,
+                                   const std::optional<std::string>& lastFailure);
+    // The menu item's title for items waiting in the outbox.
+    static std::string waitingTitle(std::size_t count, bool serviceOff);
+    // The first non-empty line, cut to kMaxNoteCharacters characters with "…".
+    static std::string shortened(const std::string& note);
+
+    // The server's configuration for an identity, from the settings.
+    static RemoteInputServer::Configuration serverConfiguration(TLSIdentity identity,
+                                                                std::string fingerprint,
+                                                                const UserDefaults& defaults,
+                                                                bool loopbackOnly);
+
+    struct Impl;
+
+  private:
+    std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace kestrune

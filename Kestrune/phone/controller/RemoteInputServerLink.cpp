@@ -1,0 +1,86 @@
+#include "Kestrune/link/PairedDeviceStore.hpp"
+#include "Kestrune/link/tls/TLSIdentityStore.hpp"
+#include "Kestrune/phone/controller/PhoneLinkServer.hpp"
+#include "Kestrune/phone/outbox/MacOutbox.hpp"
+#include "KestruneRemoteKit/Support/SerialQueue.hpp"
+
+namespace kestrune {
+
+namespace {
+
+class RemoteInputServerLink final : public PhoneLinkServer {
+  public:
+    RemoteInputServerLink(RemoteInputServer::Configuration configuration,
+                          RemoteInputServer::Dependencies dependencies)
+        : server_(std::move(configuration), std::move(dependencies)) {}
+
+    void start(std::function<void(RemoteInputServer::StartResult)> completion) override {
+        server_.start(std::move(completion));
+    }
+    void stop() override { server_.stop(); }
+    void setOpenedForSending(bool opened) override { server_.setOpenedForSending(opened); }
+    void noteSend() override { server_.noteSend(); }
+    void outboxDidChange() override { server_.outboxDidChange(); }
+    void issuePairingToken(bool countsAsActivity,
+                           std::function<void(std::optional<PairingToken>)> completion) override {
+        server_.issuePairingToken(countsAsActivity, std::move(completion));
+    }
+    void invalidatePairingToken() override { server_.invalidatePairingToken(); }
+
+    RemoteInputServer& server() { return server_; }
+
+  private:
+    RemoteInputServer server_;
+};
+
+// The identity of earlier runs, or a new one made with openssl (which takes a few seconds).
+Result<TLSIdentityStore::Loaded, std::string> loadOrMakeIdentity(
+    const std::filesystem::path& directory) {
+    TLSIdentityStore store(directory);
+    auto loaded = store.load();
+    if (loaded) return std::move(loaded).value();
+    if (auto failure = store.generate()) return describe(*failure);
+    loaded = store.load();
+    if (!loaded) return describe(loaded.error());
+    return std::move(loaded).value();
+}
+
+}  // namespace
+
+MakePhoneLinkServer remoteInputServerMaker(MainQueue& main,
+                                           std::shared_ptr<ServiceAdvertiser> advertiser) {
+    return [&main, advertiser](PhoneLinkServerSetup setup,
+                               std::function<void(Result<MadePhoneLinkServer, std::string>)> done) {
+        // A queue of its own for the one load; the task holds the last reference, so the thread
+        // ends by itself once the load is done.
+        auto loader = std::make_shared<SerialQueue>("Kestrune.TLSIdentityStore");
+        loader->post([loader, &main, advertiser, setup = std::move(setup),
+                      done = std::move(done)]() mutable {
+            auto identity = loadOrMakeIdentity(setup.directory);
+            main.post([&main, advertiser, setup = std::move(setup), done = std::move(done),
+                       identity = std::move(identity)]() mutable {
+                if (!identity) return done(identity.error());
+                auto& loaded = identity.value();
+                RemoteInputServer::Dependencies dependencies{
+                    .devices = setup.devices,
+                    .outbox = setup.outbox,
+                    .ownerQueue = main,
+                    .approve = setup.approve,
+                    .executeCommand = setup.executeCommand,
+                    .receiveImage = setup.receiveImage,
+                    .advertiser = advertiser,
+                };
+                auto link = std::make_unique<RemoteInputServerLink>(
+                    setup.configure(loaded.identity, loaded.fingerprint), std::move(dependencies));
+                link->server().setOnStop(setup.onStop);
+                link->server().setOnApprovalWithdrawn(setup.onApprovalWithdrawn);
+                link->server().setOnPushAcknowledged(setup.onPushAcknowledged);
+                link->server().setOnSecretRefused(setup.onSecretRefused);
+                done(MadePhoneLinkServer{std::move(link), loaded.fingerprint});
+            });
+            loader.reset();
+        });
+    };
+}
+
+}  // namespace kestrune

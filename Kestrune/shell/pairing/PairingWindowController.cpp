@@ -1,0 +1,144 @@
+#include "Kestrune/shell/pairing/PairingWindowController.hpp"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "platform/linux/qrcode/PairingQRCode.hpp"
+
+namespace kestrune {
+
+namespace {
+
+constexpr int kInsets = 20;
+constexpr int kSpacing = 12;
+constexpr int kExplanationWidth = 300;
+// Text sizes in device-independent pixels: the fixed 340 × 420 layout is measured in them, and
+// point sizes would grow with the screen's DPI setting until the heading no longer fits.
+constexpr int kHeadingPixels = 14;
+constexpr int kSmallPixels = 11;
+
+// Secondary text: the window text, fainter, as the platform's secondary labels are.
+QPalette secondaryPalette(QPalette palette) {
+    QColor faint = palette.color(QPalette::WindowText);
+    faint.setAlphaF(0.6f);
+    palette.setColor(QPalette::WindowText, faint);
+    return palette;
+}
+
+}  // namespace
+
+class PairingWindowController::Window final : public QWidget {
+  public:
+    std::function<void()> onClose;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override {
+        event->accept();
+        if (onClose) onClose();
+    }
+};
+
+PairingWindowController::PairingWindowController() : window_(std::make_unique<Window>()) {
+    window_->setWindowTitle(QString::fromStdString(localized("Pair a Phone")));
+    window_->setFixedSize(kWidth, kHeight);
+
+    auto* heading =
+        new QLabel(QString::fromStdString(localized("Scan with Murrelo on your phone")));
+    QFont headingFont = heading->font();
+    headingFont.setPixelSize(kHeadingPixels);
+    headingFont.setBold(true);
+    heading->setFont(headingFont);
+    heading->setAlignment(Qt::AlignHCenter);
+
+    auto* explanation = new QLabel(QString::fromStdString(
+        localized("Your phone must be on the same network as this computer. The code changes "
+                  "every minute and works once; you will be asked to confirm on this computer.")));
+    QFont smallFont = explanation->font();
+    smallFont.setPixelSize(kSmallPixels);
+    explanation->setFont(smallFont);
+    explanation->setWordWrap(true);
+    explanation->setFixedWidth(kExplanationWidth);
+    explanation->setAlignment(Qt::AlignHCenter);
+    explanation->setPalette(secondaryPalette(explanation->palette()));
+
+    code_ = new QLabel;
+    code_->setFixedSize(kCodeSide, kCodeSide);
+    code_->setAlignment(Qt::AlignCenter);
+
+    address_ = new QLabel;
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPixelSize(kSmallPixels);
+    mono.setWeight(QFont::Normal);
+    address_->setFont(mono);
+    address_->setPalette(secondaryPalette(address_->palette()));
+    address_->setAlignment(Qt::AlignHCenter);
+    address_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto* layout = new QVBoxLayout(window_.get());
+    layout->setContentsMargins(kInsets, kInsets, kInsets, kInsets);
+    layout->setSpacing(kSpacing);
+    for (QWidget* item : {static_cast<QWidget*>(heading), static_cast<QWidget*>(explanation),
+                          static_cast<QWidget*>(code_), static_cast<QWidget*>(address_)}) {
+        layout->addWidget(item, 0, Qt::AlignHCenter);
+    }
+    layout->addStretch(1);
+
+    window_->onClose = [this] {
+        if (onClose_) onClose_();
+    };
+}
+
+PairingWindowController::~PairingWindowController() {
+    window_->onClose = nullptr;
+}
+
+void PairingWindowController::present(const std::string& address) {
+    address_->setText(QString::fromStdString(address));
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        window_->move(area.center() - QPoint(kWidth / 2, kHeight / 2));
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void PairingWindowController::showLink(const std::string& link) {
+    auto bitmap = PairingQRCode::image(link, kCodeScale);
+    if (!bitmap) return;
+    const QImage image(bitmap->pixels.data(), bitmap->width, bitmap->height, bitmap->width,
+                       QImage::Format_Grayscale8);
+    // Fitted into the code area; a deep copy, since the bitmap goes out of scope.
+    const qreal ratio = code_->devicePixelRatioF();
+    QPixmap pixmap = QPixmap::fromImage(image.scaled(
+        QSize(kCodeSide, kCodeSide) * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    pixmap.setDevicePixelRatio(ratio);
+    code_->setPixmap(pixmap);
+    shownLink_ = link;
+}
+
+void PairingWindowController::close() {
+    window_->close();
+}
+
+bool PairingWindowController::isVisible() const {
+    return window_->isVisible();
+}
+
+void PairingWindowController::setOnClose(std::function<void()> onClose) {
+    onClose_ = std::move(onClose);
+}
+
+QWidget* PairingWindowController::window() const {
+    return window_.get();
+}
+
+}  // namespace kestrune
