@@ -49,8 +49,12 @@ class PasswordPrompt(unittest.TestCase):
         attributes[3] |= termios.ECHO | termios.ICANON | termios.ISIG
         termios.tcsetattr(self.terminal, termios.TCSANOW, attributes)
         self.output = b""
+        self.session = None
 
     def tearDown(self):
+        if self.session and self.session.poll() is None:
+            self.session.kill()
+            self.session.wait()
         os.close(self.master)
         os.close(self.terminal)
         self.folder.cleanup()
@@ -61,6 +65,7 @@ class PasswordPrompt(unittest.TestCase):
         def take_terminal():
             os.setsid()
             fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+        self.output = b""
         self.session = subprocess.Popen(
             [sys.executable, "-c", JOB_CONTROL, PHONE, "secret", "--config", self.config,
              "--connect-timeout", "2000"],
