@@ -99,7 +99,8 @@ Result<std::optional<PhonePairing>, std::string> PhonePairing::load(
     const std::string name = "the pairing file " + path.string();
     FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0) {
-        if (errno == ENOENT) return std::optional<PhonePairing>();
+        // No file, or a file where one of its folders should be: nothing can be stored there yet.
+        if (errno == ENOENT || errno == ENOTDIR) return std::optional<PhonePairing>();
         return "cannot read " + name + ": " + std::strerror(errno);
     }
     struct stat info {};

@@ -269,6 +269,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         tokens.invalidate();
         onApprovalWithdrawn = nullptr;
         closeAll();
+        rejections.flush();  // what was counted still reaches the log
     }
 
     void closeAll() {
