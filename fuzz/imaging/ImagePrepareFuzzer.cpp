@@ -17,11 +17,11 @@
 
 namespace {
 
-constexpr std::size_t kMaxInputBytes = 16 * 1024;
+constexpr std::size_t kMaxInputBytes = 8 * 1024;
 // Decoders honour a pixel limit only after the header; a tiny file may announce a huge picture.
 // The limits also bound the output: re-encoding only ever scales down.
-constexpr std::int64_t kMaxPixels = 128 * 128;
-constexpr int kMaxSide = 512;
+constexpr std::int64_t kMaxPixels = 64 * 64;
+constexpr int kMaxSide = 256;
 
 }  // namespace
 
