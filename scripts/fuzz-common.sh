@@ -14,13 +14,14 @@ fuzz_targets() {  # BUILD_DIR
 # The corpus folders and fixed options of one target's run, in FUZZ_ARGS. New inputs go to
 # BUILD_DIR/corpus/NAME, which later runs start from; the seeds under fuzz/*/corpus/NAME are read
 # too. A finding is saved as BUILD_DIR/NAME-crash-… (or -leak-, -timeout-, -oom-).
-fuzz_args() {  # BUILD_DIR FUZZER
-  local name seeds corpus
+# TIMEOUT (default 10) is the wall-clock seconds one input may take before it counts as a hang.
+fuzz_args() {  # BUILD_DIR FUZZER [TIMEOUT]
+  local name seeds corpus timeout=${3:-10}
   name=$(basename "$2")
   seeds=$(find fuzz -type d -path "*/corpus/$name" | head -n 1)
   corpus=$1/corpus/$name
   mkdir -p "$corpus"
-  FUZZ_ARGS=(-timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$1/$name-"
+  FUZZ_ARGS=(-timeout="$timeout" -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$1/$name-"
              "$corpus" ${seeds:+"$seeds"})
 }
 
