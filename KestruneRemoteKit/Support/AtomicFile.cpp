@@ -1,4 +1,5 @@
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
+#include "KestruneRemoteKit/Support/OwnerOnlyFolders.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -124,6 +125,10 @@ std::optional<std::string> writeNamed(const std::filesystem::path& dir,
 }
 
 }  // namespace
+
+std::optional<std::string> createOwnerOnlyFolders(const std::filesystem::path& dir) {
+    return createFolders(dir);
+}
 
 std::optional<std::string> writeFileAtomically(const std::filesystem::path& path,
                                                std::string_view bytes, mode_t mode) {

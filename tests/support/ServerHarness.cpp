@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <fstream>
+#include <set>
+#include <sstream>
+
 namespace kestrune::testing {
 
 const TLSIdentityStore::Loaded& testIdentity() {
@@ -147,6 +151,34 @@ std::size_t openDescriptorCount() {
     for ([[maybe_unused]] const auto& entry :
          std::filesystem::directory_iterator("/proc/self/fd")) {
         ++count;
+    }
+    return count;
+}
+
+std::size_t serverSocketDescriptorCount(std::uint16_t port) {
+    // /proc/net/tcp rows: "sl local_address rem_address st ... uid timeout inode", addresses as
+    // HEXADDR:HEXPORT.
+    std::set<std::string> inodes;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream rows(table);
+        std::string row;
+        std::getline(rows, row);  // header
+        while (std::getline(rows, row)) {
+            std::istringstream fields(row);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+            fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+                timeout >> inode;
+            const auto colon = local.rfind(':');
+            if (colon == std::string::npos || inode == "0") continue;
+            if (std::stoul(local.substr(colon + 1), nullptr, 16) == port) inodes.insert(inode);
+        }
+    }
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const auto target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (error || !target.starts_with("socket:[")) continue;
+        if (inodes.contains(target.substr(8, target.size() - 9))) ++count;
     }
     return count;
 }

@@ -106,4 +106,8 @@ class ServerHarness {
 // Open file descriptors of this process.
 std::size_t openDescriptorCount();
 
+// Descriptors of this process that are the server's end of a TCP connection on `port` (or its
+// listening socket): the test's own client ends are not counted.
+std::size_t serverSocketDescriptorCount(std::uint16_t port);
+
 }  // namespace kestrune::testing

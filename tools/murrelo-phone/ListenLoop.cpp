@@ -7,6 +7,28 @@ namespace kestrune::phone {
 using End = SubscriptionClient::End;
 using Event = ReconnectPlan::Event;
 
+namespace {
+
+std::string describeEnd(const End& end) {
+    switch (end.kind) {
+        case End::Kind::rejected:
+            return "the computer refused (" + end.errorText + ")";
+        case End::Kind::closed:
+            return "the connection was closed";
+        case End::Kind::deadlineMissed:
+            return "the computer stopped answering heartbeats";
+        case End::Kind::disconnected:
+            return "the connection to the computer was lost";
+        case End::Kind::unreachable:
+            return "the computer cannot be reached";
+        case End::Kind::certificateMismatch:
+            return "the computer's certificate does not match the one paired with";
+    }
+    return "the connection ended";
+}
+
+}  // namespace
+
 ListenLoop::ListenLoop(MainQueue& queue, ReconnectPlan plan, StartAttempt start, Hooks hooks)
     : queue_(queue), plan_(std::move(plan)), start_(std::move(start)), hooks_(std::move(hooks)) {}
 
@@ -54,9 +76,12 @@ void ListenLoop::feed(Event event) {
             if (retryTimer_) queue_.cancel(*retryTimer_);
             const auto delay =
                 std::chrono::duration_cast<Duration>(std::chrono::duration<double>(retry->after));
-            if (hooks_.note)
+            if (hooks_.note) {
+                // Why, as well as when: a person watching can tell a computer that is off from
+                // one that refuses this phone.
                 hooks_.note("retrying in " + std::to_string(static_cast<int>(retry->after * 1000)) +
-                            " ms");
+                            " ms" + (lastEnd_ ? ": " + describeEnd(*lastEnd_) : std::string()));
+            }
             std::weak_ptr<bool> alive = alive_;
             retryTimer_ = queue_.postAfter(delay, [this, alive] {
                 auto stillAlive = alive.lock();
@@ -70,6 +95,7 @@ void ListenLoop::feed(Event event) {
 
 void ListenLoop::attemptEnded(End end) {
     attempt_.reset();
+    lastEnd_ = end;
     switch (end.kind) {
         case End::Kind::closed:  // only this loop closes its attempts, and it ignores those
             return;

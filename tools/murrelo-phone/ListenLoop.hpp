@@ -56,6 +56,7 @@ class ListenLoop {
     std::unique_ptr<Attempt> attempt_;
     std::uint64_t attemptNumber_ = 0;  // callbacks of an attempt that was replaced are ignored
     std::optional<TaskId> retryTimer_;
+    std::optional<SubscriptionClient::End> lastEnd_;  // how the latest attempt ended, for notes
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

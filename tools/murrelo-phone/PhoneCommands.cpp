@@ -15,6 +15,7 @@
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "ListenLoop.hpp"
+#include "PhoneInput.hpp"
 #include "PhonePairing.hpp"
 #include "PictureFile.hpp"
 #include "SecretInput.hpp"
@@ -154,7 +155,7 @@ std::string describe(const Failure& failure) {
 }
 
 int pairCommand(const CommonOptions& options, const std::string& link,
-                std::optional<std::string> name) {
+                std::optional<std::string> name, bool replace) {
     const auto payload = PairingPayload::decode(link);
     if (!payload) {
         using Kind = PairingPayload::Failure::Kind;
@@ -169,36 +170,82 @@ int pairCommand(const CommonOptions& options, const std::string& link,
              (failure.kind == Kind::missingField ? " (\"" + failure.key + "\")" : ""));
         return kExitFailed;
     }
+
+    // Pairing again leaves the earlier device on the computer, where it would go on receiving what
+    // is sent to phones: only on request, and the person is told which device to remove there.
+    const auto existing = PhonePairing::load(options.pairingFile);
+    if (!replace) {
+        if (!existing) {
+            fail(existing.error() + "\nTo pair anyway and replace it, add --replace.");
+            return kExitFailed;
+        }
+        if (existing.value()) {
+            const auto& old = *existing.value();
+            fail("this phone is already paired with " + old.host + ":" + std::to_string(old.port) +
+                 " as \"" + old.deviceName + "\" (" + options.pairingFile.string() +
+                 ").\nTo pair again, add --replace, then remove \"" + old.deviceName +
+                 "\" from the paired phones on that computer.");
+            return kExitFailed;
+        }
+    }
+    // A device the computer registers but this phone cannot remember is an orphan: make sure the
+    // pairing can be stored before anyone approves it.
+    if (const auto error = PhonePairing::checkWritable(options.pairingFile)) {
+        fail("the pairing could not be stored, so the computer was not asked: " + *error);
+        return kExitFailed;
+    }
+
     const std::string deviceName = name ? *name : thisHostName();
     RemoteClient client(payload->host, payload->port, payload->fingerprint, options.requestTiming);
     std::cerr << "Waiting for approval on the computer...\n";
     const auto secret = await<std::string>(
         [&](auto done) { client.pair(payload->token, deviceName, std::move(done)); });
     if (!secret) {
-        fail(describe(secret.error()));
+        if (secret.error().kind == Failure::Kind::certificateMismatch) {
+            // Nothing was paired with yet: the code itself vouches for the computer.
+            fail(
+                "the computer's certificate does not match the pairing code: this may not be the "
+                "computer that showed it; nothing was paired");
+        } else {
+            fail(describe(secret.error()));
+        }
         return kExitFailed;
     }
     const PhonePairing pairing{payload->host, payload->port, payload->fingerprint, secret.value(),
                                deviceName};
     if (const auto error = pairing.save(options.pairingFile)) {
-        fail("paired, but the pairing could not be stored: " + *error);
+        fail("paired, but the pairing could not be stored: " + *error + "\nRemove \"" + deviceName +
+             "\" from the paired phones on the computer, then pair again.");
         return kExitFailed;
     }
     std::cout << "Paired with " << payload->name.value_or(payload->host) << " as \"" << deviceName
               << "\".\n";
+    if (existing && existing.value()) {
+        const auto& old = *existing.value();
+        std::cout << "The earlier pairing with " << old.host << ":" << old.port
+                  << " was replaced: remove \"" << old.deviceName
+                  << "\" from the paired phones on that computer.\n";
+    } else if (!existing) {
+        std::cout << "The unusable earlier pairing file was replaced: remove this phone's earlier "
+                     "entry from the paired phones on the computer it was paired with.\n";
+    }
     return kExitOk;
 }
 
 int textCommand(const CommonOptions& options, const std::string& text) {
+    if (const auto refusal = checkText(text)) {
+        fail(*refusal);
+        return kExitFailed;
+    }
     return withPairedClient(options, [&](RemoteClient& client) {
         return await<Done>([&](auto done) { client.sendText(text, std::move(done)); });
     });
 }
 
 int keyCommand(const CommonOptions& options, const std::string& keyName) {
-    const auto key = remoteKeyFromRaw(keyName);
+    const auto key = keyFromName(keyName);
     if (!key) {
-        fail("unknown key " + keyName + ": use RETURN or TAB");
+        fail("unknown key " + keyName + ": use RETURN or TAB (in any case)");
         return kExitUsage;
     }
     return withPairedClient(options, [&](RemoteClient& client) {
@@ -211,6 +258,10 @@ int secretCommand(const CommonOptions& options, bool enter) {
     const auto secret = readSecret(STDIN_FILENO);
     if (!secret) {
         fail("could not read the password from standard input");
+        return kExitFailed;
+    }
+    if (const auto refusal = checkSecret(*secret, enter)) {
+        fail(*refusal);
         return kExitFailed;
     }
     return withPairedClient(options, [&](RemoteClient& client) {

@@ -22,8 +22,9 @@ struct CommonOptions {
     SubscriptionClient::Timing subscriptionTiming;
 };
 
+// Refuses to replace an existing (or unusable) pairing file unless `replace`.
 int pairCommand(const CommonOptions& options, const std::string& link,
-                std::optional<std::string> name);
+                std::optional<std::string> name, bool replace);
 int textCommand(const CommonOptions& options, const std::string& text);
 int keyCommand(const CommonOptions& options, const std::string& keyName);
 int secretCommand(const CommonOptions& options, bool enter);

@@ -23,11 +23,21 @@ struct PhonePairing {
     // $XDG_CONFIG_HOME/murrelo-phone/pairing.json, with ~/.config when XDG_CONFIG_HOME is unset.
     static std::filesystem::path defaultPath();
 
-    // None when the file is missing; an error text when it exists but cannot be used.
+    // None only when there is no file. Every other problem is an error text naming the file and
+    // the reason (unreadable, not a file, readable by other users, damaged): treating such a file
+    // as "not paired" would make the person pair again and leave the computer an orphan device.
     static Result<std::optional<PhonePairing>, std::string> load(const std::filesystem::path& path);
+
+    // Whether a pairing could be stored at `path`, checked before the computer is asked (a device
+    // it registers but the phone cannot remember is an orphan): creates the missing folders
+    // owner-only and a nameless file beside `path`. An error text naming the place otherwise.
+    static std::optional<std::string> checkWritable(const std::filesystem::path& path);
 
     // An error text on failure.
     std::optional<std::string> save(const std::filesystem::path& path) const;
 };
+
+// `text` quoted for a POSIX shell, so that a printed command can be pasted as it stands.
+std::string shellQuoted(const std::string& text);
 
 }  // namespace kestrune::phone

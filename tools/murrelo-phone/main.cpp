@@ -19,11 +19,12 @@ using namespace std::chrono_literals;
 constexpr const char* kUsage = R"(usage: murrelo-phone [OPTIONS] COMMAND [ARGUMENTS]
 
 Commands:
-  pair 'kestrune://pair?...' [--name NAME]
+  pair 'kestrune://pair?...' [--name NAME] [--replace]
                         pair with the computer whose pairing link (QR code) this is; approve the
                         request on the computer. NAME defaults to this machine's host name.
-  text STRING           type STRING on the computer
-  key RETURN|TAB        press Return or Tab on the computer
+                        --replace replaces an existing pairing (remove its device on the computer)
+  text STRING           type STRING on the computer (use -- before a STRING starting with -)
+  key RETURN|TAB        press Return or Tab on the computer (names in any case)
   secret [--enter]      type a password into the computer's focused password field; the password
                         is read from standard input, or asked for without echo on a terminal
                         (never from the command line). --enter presses Return after it.
@@ -45,6 +46,7 @@ Options:
   --heartbeat MS        listen: heartbeat interval (default 10000)
   --deadline MS         listen: give a silent connection up after this long (default 35000)
   --help                show this text
+  --                    end of options: every later argument is taken as it stands
 
 Exit status: 0 on success, 1 when the request failed, 2 for a usage error.
 )";
@@ -77,14 +79,19 @@ std::optional<std::chrono::milliseconds> parseMilliseconds(const std::string& te
 int main(int argc, char** argv) {
     std::vector<std::string> positional;
     std::optional<std::string> name, dir;
-    bool enter = false, save = false, original = false, acceptSecrets = false;
+    bool enter = false, save = false, original = false, acceptSecrets = false, replace = false;
     std::chrono::milliseconds browseTime = 3s;
     CommonOptions options{PhonePairing::defaultPath(),
                           {kReplyTimeout, kApprovalTimeout, kConnectTimeout, kStaleAfter},
                           {kHeartbeat, kDeadline, kConnectTimeout}};
 
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
+        if (optionsEnded) {
+            positional.push_back(argument);
+            continue;
+        }
         auto value = [&]() -> std::optional<std::string> {
             if (i + 1 >= argc) return std::nullopt;
             return std::string(argv[++i]);
@@ -96,7 +103,9 @@ int main(int argc, char** argv) {
             target = *parsed;
             return true;
         };
-        if (argument == "--help" || argument == "-h") {
+        if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "--help" || argument == "-h") {
             std::cout << kUsage;
             return kExitOk;
         } else if (argument == "--name") {
@@ -107,6 +116,8 @@ int main(int argc, char** argv) {
             const auto file = value();
             if (!file) return usageError("--config needs a file");
             options.pairingFile = *file;
+        } else if (argument == "--replace") {
+            replace = true;
         } else if (argument == "--enter") {
             enter = true;
         } else if (argument == "--save") {
@@ -154,8 +165,10 @@ int main(int argc, char** argv) {
     };
 
     if (command == "pair") {
-        if (auto bad = expect(1, "pair 'kestrune://pair?...' [--name NAME]")) return *bad;
-        return pairCommand(options, positional[1], name);
+        if (auto bad = expect(1, "pair 'kestrune://pair?...' [--name NAME] [--replace]")) {
+            return *bad;
+        }
+        return pairCommand(options, positional[1], name, replace);
     }
     if (command == "text") {
         if (auto bad = expect(1, "text STRING")) return *bad;

@@ -13,6 +13,7 @@
 #include "Kestrune/link/server/ConnectionLimits.hpp"
 #include "Kestrune/link/server/IdleStopTimer.hpp"
 #include "Kestrune/link/server/PortPlan.hpp"
+#include "Kestrune/link/server/RejectionLog.hpp"
 #include "Kestrune/link/server/ServerTransport.hpp"
 #include "Kestrune/phone/outbox/MacOutbox.hpp"
 #include "KestruneRemoteKit/Protocol/MacFinder.hpp"
@@ -103,6 +104,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         std::string peerHost;
         std::unordered_set<std::string> pushed;
         std::optional<TaskId> subscriptionTimer;
+        // Once authorized, a close waits for the phone's answer; before, nothing is at stake.
+        bool authenticated = false;
     };
 
     Impl(Configuration configuration, Dependencies dependencies, SerialQueue& queue,
@@ -113,7 +116,9 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
           handle(std::move(handle)),
           status(std::move(status)),
           idle(queue, config.idleTimeout, config.sendingIdleTimeout,
-               [this] { shutdown(StopReason::idle()); }) {}
+               [this] { shutdown(StopReason::idle()); }),
+          rejections(queue,
+                     [](const std::string& line) { log(LogLevel::warning, kLogCategory, line); }) {}
 
     // ----- owner callbacks -------------------------------------------------------------------
 
@@ -250,6 +255,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         idle.cancel();
         tokens.invalidate();
         closeAll();
+        rejections.flush();
         log(LogLevel::info, kLogCategory, "stopped");
         if (onStop) toOwner([onStop = onStop, reason] { onStop(reason); });
     }
@@ -263,6 +269,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         tokens.invalidate();
         onApprovalWithdrawn = nullptr;
         closeAll();
+        rejections.flush();  // what was counted still reaches the log
     }
 
     void closeAll() {
@@ -331,10 +338,15 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         const auto decision =
             decideAdmission(snapshots(), {config.maxPendingConnections, config.maxConnections});
         if (decision.refuse) {
-            log(LogLevel::info, kLogCategory, "connection refused: every connection is busy");
+            rejections.note(RejectionLog::Kind::refused, nw->peerHost());
             return nw->cancel();
         }
-        if (decision.evict) closeConnection(*decision.evict);
+        if (decision.evict) {
+            if (const auto* evicted = find(*decision.evict)) {
+                rejections.note(RejectionLog::Kind::evicted, evicted->peerHost);
+            }
+            closeConnection(*decision.evict);
+        }
 
         const auto order = ++sequence;
         Connection& connection = connections[order];
@@ -358,6 +370,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
                 if (!connection) return;
                 connection->helloTimer.reset();
                 if (connection->session.state().is<RemoteSession::State::AwaitingAuth>()) {
+                    self->rejections.note(RejectionLog::Kind::timedOut, connection->peerHost);
                     self->closeConnection(order);
                 }
             });
@@ -389,6 +402,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         auto effects = connection->session.receive(incoming.payload, *this);
 
         if (connection->session.state().is<RemoteSession::State::Authorized>()) {
+            connection->authenticated = true;
             if (connection->session.isSubscription()) {
                 armSubscriptionDeadline(*connection);
             } else {
@@ -476,6 +490,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         connection->pendingApproval.reset();
         auto effects = connection->session.resolveApproval(approved, *this);
         const bool authorized = connection->session.state().is<RemoteSession::State::Authorized>();
+        connection->authenticated |= authorized;
         perform(order, std::move(effects), nullptr);
         if (authorized) idle.reset();
     }
@@ -629,15 +644,20 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     }
 
     void closeConnection(std::uint64_t order) {
+        const auto* connection = find(order);
+        // A connection that never authenticated (evicted, refused, timed out) holds nothing worth a
+        // clean close: its descriptor comes back as soon as the close frame is out, so a flood of
+        // such connections cannot use up the process's descriptors.
+        const bool awaitAnswer = connection && connection->authenticated;
         auto nw = forget(order);
         if (!nw) return;
         if (nw->state() != WebSocketConnection::State::ready) return nw->cancel();
         std::weak_ptr<WebSocketConnection> weak = nw;
-        nw->sendClose(kCloseCodePolicyViolation, [weak] {
+        nw->sendClose(kCloseCodePolicyViolation, awaitAnswer, [weak] {
             if (auto closing = weak.lock()) closing->cancel();
         });
         // A peer that never answers the close must not keep the socket.
-        queue.postAfter(config.closeGrace, [nw] { nw->cancel(); });
+        if (awaitAnswer) queue.postAfter(config.closeGrace, [nw] { nw->cancel(); });
     }
 
     // ----- device removal --------------------------------------------------------------------
@@ -705,6 +725,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     // Ordered by acceptance, so "every connection" walks oldest first.
     std::map<std::uint64_t, Connection> connections;
     IdleStopTimer idle;
+    RejectionLog rejections;
 };
 
 // -------------------------------------------------------------------------------------------------

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <deque>
 
+#include "Kestrune/link/server/AcceptPause.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 
 namespace kestrune {
@@ -126,17 +127,17 @@ class BeastConnection final : public WebSocketConnection {
 
     void send(std::string text) override {
         if (isFinished() || closeQueued_) return;
-        outgoing_.push_back(Outgoing{std::move(text), false, 0, {}});
+        outgoing_.push_back(Outgoing{std::move(text), false, 0, true, {}});
         writeNext();
     }
 
-    void sendClose(std::uint16_t code, std::function<void()> sent) override {
+    void sendClose(std::uint16_t code, bool awaitAnswer, std::function<void()> sent) override {
         if (isFinished() || closeQueued_) {
             if (sent) asio::post(ws_.get_executor(), std::move(sent));
             return;
         }
         closeQueued_ = true;
-        outgoing_.push_back(Outgoing{{}, true, code, std::move(sent)});
+        outgoing_.push_back(Outgoing{{}, true, code, awaitAnswer, std::move(sent)});
         writeNext();
     }
 
@@ -154,6 +155,7 @@ class BeastConnection final : public WebSocketConnection {
         std::string text;
         bool isClose = false;
         std::uint16_t code = 0;
+        bool awaitAnswer = true;
         std::function<void()> sent;
     };
 
@@ -212,13 +214,27 @@ class BeastConnection final : public WebSocketConnection {
         writing_ = true;
         Outgoing& next = outgoing_.front();
         if (next.isClose) {
-            ws_.async_close(websocket::close_reason(next.code),
-                            [self = shared()](const boost::system::error_code&) {
-                                self->writing_ = false;
-                                auto sent = std::move(self->outgoing_.front().sent);
-                                self->outgoing_.clear();
-                                if (sent) sent();
-                            });
+            if (!next.awaitAnswer) {
+                // Beast waits for the peer's close after writing ours, bounded by the handshake
+                // time-out; with none left, the socket is shut once the frame has been written
+                // (it goes out as the write starts, before the expired timer is served).
+                websocket::stream_base::timeout timeouts{};
+                timeouts.handshake_timeout = std::chrono::seconds(0);
+                timeouts.idle_timeout = websocket::stream_base::none();
+                timeouts.keep_alive_pings = false;
+                ws_.set_option(timeouts);
+            }
+            // Nothing follows a close; its completion is held here, not in the queue, so that a
+            // failing read that empties the queue cannot take it away from under the close.
+            const auto code = next.code;
+            auto sent = std::move(next.sent);
+            outgoing_.clear();
+            ws_.async_close(
+                websocket::close_reason(code),
+                [self = shared(), sent = std::move(sent)](const boost::system::error_code&) {
+                    self->writing_ = false;
+                    if (sent) sent();
+                });
             return;
         }
         ws_.async_write(asio::buffer(next.text),
@@ -306,14 +322,14 @@ struct WebSocketListener::Impl : std::enable_shared_from_this<WebSocketListener:
     void accepted(const boost::system::error_code& error, tcp::socket socket) {
         if (cancelled || error == asio::error::operation_aborted) return;
         if (isDescriptorShortage(error)) {
-            log(LogLevel::warning, kLogCategory,
-                "accepting paused, out of resources: " + error.message());
+            pause.pausedAgain(error.message());
             backoff.expires_after(kAcceptBackoff);
             backoff.async_wait([self = shared_from_this()](const boost::system::error_code& e) {
                 if (!e) self->acceptOne();
             });
             return;
         }
+        reportPause();
         if (error == asio::error::connection_aborted || error == asio::error::connection_reset) {
             return acceptOne();
         }
@@ -329,7 +345,13 @@ struct WebSocketListener::Impl : std::enable_shared_from_this<WebSocketListener:
         acceptOne();
     }
 
+    // One warning per shortage, when it is over: a pause repeats ten times a second while it lasts.
+    void reportPause() {
+        if (auto line = pause.ended()) log(LogLevel::warning, kLogCategory, *line);
+    }
+
     asio::io_context& io;
+    AcceptPause pause;
     tcp::acceptor acceptor;
     asio::steady_timer backoff;
     ListenerOptions options;
@@ -379,6 +401,7 @@ void WebSocketListener::cancel() {
     impl_->cancelled = true;
     impl_->onAccept = nullptr;
     impl_->onFailed = nullptr;
+    impl_->reportPause();
     boost::system::error_code ignored;
     impl_->backoff.cancel();
     impl_->acceptor.close(ignored);

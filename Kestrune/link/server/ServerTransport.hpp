@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Kestrune/link/tls/TLSIdentityStore.hpp"
+#include "KestruneRemoteKit/Protocol/MessageLimits.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace boost::asio {
@@ -58,8 +59,9 @@ class WebSocketConnection : public std::enable_shared_from_this<WebSocketConnect
     // Queues one text frame; frames go out in the order queued.
     virtual void send(std::string text) = 0;
     // Queues a close frame with `code` after the frames already queued; `sent` runs when the
-    // closing handshake ends or fails.
-    virtual void sendClose(std::uint16_t code, std::function<void()> sent) = 0;
+    // closing handshake ends or fails. With `awaitAnswer` false the socket is shut as soon as the
+    // frame is written instead of waiting for the peer's close: its descriptor comes back at once.
+    virtual void sendClose(std::uint16_t code, bool awaitAnswer, std::function<void()> sent) = 0;
     // Shuts the socket at once; pending operations end with errors.
     virtual void cancel() = 0;
 
@@ -72,7 +74,7 @@ struct ListenerOptions {
     bool loopbackOnly = false;
     // None lets the system pick a free port.
     std::optional<std::uint16_t> port;
-    std::size_t maxMessageBytes = 262'144;
+    std::size_t maxMessageBytes = kMaxRemoteMessageBytes;
     int keepAliveIdleSeconds = 30;
     int keepAliveIntervalSeconds = 10;
     int keepAliveProbes = 3;

@@ -12,6 +12,7 @@
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Protocol/Utf8.hpp"
 #include "KestruneRemoteKit/Support/Crypto.hpp"
+#include "KestruneRemoteKit/Support/OwnerOnlyFolders.hpp"
 
 namespace kestrune {
 
@@ -140,8 +141,13 @@ Result<TLSIdentityStore::Loaded, Error> TLSIdentityStore::load() const {
 
 std::optional<Error> TLSIdentityStore::generate() const {
     std::error_code ec;
-    std::filesystem::create_directories(directory_, ec);
-    if (ec) return Error(SystemError{ec, "cannot create " + directory_.string()});
+    // The folder holds the private key, and its parent the paired devices: owner-only.
+    errno = 0;
+    if (createOwnerOnlyFolders(directory_)) {
+        const int code = errno != 0 ? errno : EIO;  // the failed mkdir's reason
+        return Error(
+            SystemError{{code, std::system_category()}, "cannot create " + directory_.string()});
+    }
 
     const auto keyPem = (directory_ / keyPemFileName).string();
     const auto certificatePem = (directory_ / certificatePemFileName).string();

@@ -119,5 +119,22 @@ TEST(ListenLoop, StopClosesTheAttemptAndIgnoresItsLateReports) {
     EXPECT_EQ(f.attempts.started.size(), 3u);
 }
 
+TEST(ListenLoop, EachRetryIsAnnouncedWithItsReasonAndDelay) {
+    ManualMainQueue queue;
+    Attempts attempts;
+    std::vector<std::string> notes;
+    ListenLoop loop(queue, ReconnectPlan([] { return 0.5; }), attempts.starter(),
+                    ListenLoop::Hooks{[&](const std::string& note) { notes.push_back(note); }, {}});
+    loop.start();
+    attempts.last().callbacks.ended(End::unreachable());
+    queue.runUntilIdle();
+    ASSERT_FALSE(notes.empty());
+    EXPECT_EQ(notes.back(), "retrying in 1000 ms: the computer cannot be reached");
+    queue.advance(1s);
+    attempts.last().callbacks.ended(End::deadlineMissed());
+    queue.runUntilIdle();
+    EXPECT_EQ(notes.back(), "retrying in 2000 ms: the computer stopped answering heartbeats");
+}
+
 }  // namespace
 }  // namespace kestrune::phone

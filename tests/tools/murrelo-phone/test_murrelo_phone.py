@@ -15,7 +15,7 @@ import time
 import unittest
 import zlib
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wire"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "test-host"))
 from testhost import TestHost  # noqa: E402
 
 PHONE = os.environ.get("MURRELO_PHONE", "murrelo-phone")
@@ -69,6 +69,8 @@ class Commands(PhoneTestCase):
         result = self.pair()
         self.assertIn("Paired with Test Host", result.stdout)
         self.assertEqual(stat.S_IMODE(os.stat(self.pairing_file).st_mode), 0o600)
+        # The computer's data folder, which the test host made, holds its key and paired phones.
+        self.assertEqual(stat.S_IMODE(os.stat(self.state).st_mode), 0o700)
         with open(self.pairing_file) as file:
             pairing = json.load(file)
         self.assertEqual((pairing["host"], pairing["port"], pairing["fingerprint"], pairing["deviceName"]),
@@ -144,6 +146,113 @@ class Commands(PhoneTestCase):
         self.assertIn("certificate does not match", result.stderr)
         self.assertEqual(self.host.seen("command"), [])
 
+    def test_typing_arguments_keys_and_local_limits(self):
+        self.pair()
+        # "--" ends the options: text that looks like one is typed as it stands.
+        for text in ("-h", "--name"):
+            result = self.phone("text", "--", text)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(self.host.expect_command(), {"type": "text", "payload": text})
+        # Key names in any case, sent in the wire's spelling.
+        for name, wire in (("tab", "TAB"), ("Return", "RETURN")):
+            self.assertEqual(self.phone("key", name).returncode, 0)
+            self.assertEqual(self.host.expect_command(), {"type": "key", "payload": wire})
+
+        # Refused here, with the reason, before anything reaches the computer.
+        result = self.phone("secret", "--enter", stdin="")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("the password is empty", result.stderr)
+        result = self.phone("text", "")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("the text is empty", result.stderr)
+        # Control characters are escaped on the wire: 100,000 of them take 600,000 bytes there.
+        result = self.phone("text", "\x01" * 100_000)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("too long", result.stderr)
+        self.assertIn("262,144", result.stderr)
+        self.assertEqual(self.host.seen("command"), [])
+
+    def test_pairing_file_problems_are_named_never_not_paired(self):
+        os.makedirs(os.path.dirname(self.pairing_file))
+        os.mkdir(self.pairing_file)
+        result = self.phone("text", "hi")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(self.pairing_file + " is a folder", result.stderr)
+        self.assertNotIn("not paired", result.stderr)
+        os.rmdir(self.pairing_file)
+
+        def write(content, mode=0o600):
+            with open(self.pairing_file, "wb") as file:
+                file.write(content)
+            os.chmod(self.pairing_file, mode)
+
+        write(b"\xff\xfe\x00garbage")
+        result = self.phone("text", "hi")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(self.pairing_file + " is damaged: it is not JSON", result.stderr)
+        write(b'{"host": "127.0.0.1"}')
+        self.assertIn('its "fingerprint" text is missing', self.phone("text", "hi").stderr)
+        # Pairing over an unusable file needs --replace too: it may stand for a device the
+        # computer still has.
+        result = self.phone("pair", self.host.new_link(), "--name", "Second")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("--replace", result.stderr)
+        os.remove(self.pairing_file)
+
+        self.pair()
+        os.chmod(self.pairing_file, 0o644)
+        result = self.phone("text", "hi")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(f"chmod 600 '{self.pairing_file}'", result.stderr)
+        os.chmod(self.pairing_file, 0o600)
+        self.assertEqual(self.phone("text", "hi").returncode, 0)
+        self.host.expect_command()
+        if os.geteuid() != 0:  # permissions do not stop root
+            os.chmod(self.pairing_file, 0o000)
+            result = self.phone("text", "hi")
+            self.assertIn("cannot read the pairing file " + self.pairing_file, result.stderr)
+        self.assertEqual(self.host.seen("command"), [])
+
+    def test_pairing_again_or_where_it_cannot_be_stored(self):
+        self.pair()
+        with open(self.pairing_file) as file:
+            first = json.load(file)
+        # Without --replace: refused before the computer is asked, naming the device to remove.
+        result = self.phone("pair", self.host.new_link(), "--name", "Second")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn('already paired with 127.0.0.1:%d as "CLI Phone"' % self.host.port, result.stderr)
+        self.assertIn("--replace", result.stderr)
+        self.assertEqual(self.host.seen("approval"), [])
+
+        result = self.phone("pair", self.host.new_link(), "--name", "Second", "--replace")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.host.expect("approval"), "Second")
+        self.assertIn('remove "CLI Phone" from the paired phones', result.stdout)
+        with open(self.pairing_file) as file:
+            second = json.load(file)
+        self.assertEqual(second["deviceName"], "Second")
+        self.assertNotEqual(second["secret"], first["secret"])
+
+        # A pairing that could not be stored is not asked for at all.
+        blocker = os.path.join(self.folder.name, "a-file")
+        with open(blocker, "w") as file:
+            file.write("in the way")
+        result = self.phone("pair", self.host.new_link(), "--config",
+                            os.path.join(blocker, "pairing.json"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("the computer was not asked", result.stderr)
+        self.assertEqual(self.host.seen("approval"), [])
+
+    def test_a_wrong_fingerprint_on_first_pairing_blames_the_code(self):
+        link = self.host.new_link()
+        wrong = link.replace(self.host.fingerprint, "0" * 64)
+        self.assertNotEqual(wrong, link)
+        result = self.phone("pair", wrong)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("certificate does not match the pairing code", result.stderr)
+        self.assertFalse(os.path.exists(self.pairing_file))
+        self.assertEqual(self.host.seen("approval"), [])
+
     def test_help(self):
         result = self.phone("--help")
         self.assertEqual(result.returncode, 0)
@@ -214,7 +323,9 @@ class Listening(PhoneTestCase):
         port = self.host.port
         self.assertEqual(self.host.stop(), 0, "\n".join(self.host.stderr))
         self.host = TestHost(self.state, "--port", str(port))
-        self.next_line(self.notes, "murrelo-phone: retrying")
+        retry = self.next_line(self.notes, "murrelo-phone: retrying in ")
+        self.assertRegex(retry, r"retrying in \d+ ms: the (connection to the computer was lost|"
+                                r"computer cannot be reached)")
         self.next_line(self.notes, "murrelo-phone: connected")
         self.host.tell("push-text after the restart")
         self.assertEqual(self.next_line(self.output, "text:"), "text: after the restart")

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <mutex>
 #include <thread>
 
+#include "KestruneRemoteKit/Support/Log.hpp"
 #include "tests/support/ServerHarness.hpp"
 #include "tests/support/TestPhone.hpp"
 
@@ -175,6 +177,58 @@ TEST_F(HostileInput, AFloodOfWrongPairingCodesLeavesTheRightOneUsable) {
     EXPECT_TRUE(harness->log().waitFor([](OwnerLog& l) { return l.approvals.size() == 1; }));
     rightful.reset();
     expectSettlesAt(*harness, 1, baseline);
+}
+
+// Upgraded connections that never authenticate are evicted one by one as newer ones arrive. Each
+// must give its descriptor back as soon as its close frame is out, not after the close grace, or a
+// flood runs the process out of descriptors; and the flood is summarised in the log, not ignored.
+TEST(ConnectionFlood, EvictedIdleConnectionsGiveTheirDescriptorsBackAtOnce) {
+    constexpr std::size_t kConnectionLimit = 16;
+    constexpr std::size_t kArrivals = 300;
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    setLogSink([&](LogLevel, std::string_view, std::string_view message) {
+        std::lock_guard lock(mutex);
+        lines.emplace_back(message);
+    });
+    std::size_t most = 0;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        ServerHarness harness(ServerHarness::Options{.configure = [](auto& configuration) {
+            configuration.maxPendingConnections = kConnectionLimit;
+            configuration.maxConnections = kConnectionLimit;
+            // Far longer than the flood lasts: were the grace what frees evicted connections,
+            // every one of them would still hold its descriptor at the end.
+            configuration.closeGrace = 300s;
+            configuration.helloTimeout = 120s;  // arrivals, not the hello time-out, close them
+        }});
+        ASSERT_NE(harness.start(), 0);
+        std::vector<std::unique_ptr<TestPhone>> idle;  // open, upgraded, silent, never reading
+        for (std::size_t i = 0; i < kArrivals; ++i) {
+            auto phone = TestPhone::connect(harness.port());
+            ASSERT_TRUE(phone) << "arrival " << i;
+            idle.push_back(std::move(phone));
+            most = std::max(most, serverSocketDescriptorCount(harness.port()));
+        }
+    }
+    setLogSink(nullptr);
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(most, 2 * kConnectionLimit + 20);
+    RecordProperty("most_server_descriptors", static_cast<int>(most));
+
+    // Every eviction is counted once: the first at once, the rest in summaries of at most one a
+    // minute (the last written when the server went away), all naming the source address.
+    std::size_t evictionLines = 0, evictions = 0;
+    for (const auto& line : lines) {
+        EXPECT_EQ(line.find("accepting was paused"), std::string::npos) << line;
+        if (line.find("closed to make room") == std::string::npos) continue;
+        ++evictionLines;
+        evictions += std::stoul(line);
+        EXPECT_NE(line.find(": from 127.0.0.1"), std::string::npos) << line;
+    }
+    EXPECT_EQ(evictions, kArrivals - kConnectionLimit);
+    EXPECT_GE(evictionLines, 2u);
+    EXPECT_LE(evictionLines, 2u + static_cast<std::size_t>(elapsed / 1min));
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 
 #include <vector>
 
+#include "Kestrune/link/server/AcceptPause.hpp"
 #include "Kestrune/link/server/ConnectionLimits.hpp"
 #include "Kestrune/link/server/IdleStopTimer.hpp"
 #include "Kestrune/link/server/PortPlan.hpp"
+#include "Kestrune/link/server/RejectionLog.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
 
 namespace kestrune {
@@ -177,6 +179,88 @@ TEST_F(IdleStopTimerTest, ChangesResetOnlyWhileListeningAndWhenTheyMatter) {
 
     timer.setIdleTimeout(std::nullopt, true);
     EXPECT_FALSE(timer.isScheduled());
+}
+
+TEST(RejectionLog, FirstAtOnceThenAtMostOneLineAMinutePerKindWithCountsAndAddresses) {
+    using Kind = RejectionLog::Kind;
+    ManualMainQueue queue;
+    std::vector<std::string> lines;
+    RejectionLog log(queue, [&](const std::string& line) { lines.push_back(line); });
+
+    log.note(Kind::evicted, "10.0.0.1");
+    ASSERT_EQ(lines, std::vector<std::string>{
+                         "1 unauthenticated connection closed to make room: from 10.0.0.1"});
+    for (int i = 0; i < 30; ++i) log.note(Kind::evicted, "10.0.0.1");
+    for (int i = 0; i < 7; ++i) log.note(Kind::evicted, "10.0.0.2");
+    // Another kind has its own minute: its first line is not held back by the evictions.
+    queue.advance(10s);
+    log.note(Kind::refused, "10.0.0.3");
+    log.note(Kind::timedOut, "10.0.0.4");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "1 connection refused, every connection busy: from 10.0.0.3");
+    EXPECT_EQ(lines[2], "1 connection closed without authenticating in time: from 10.0.0.4");
+
+    queue.advance(49s);
+    EXPECT_EQ(lines.size(), 3u);
+    queue.advance(1s);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[3],
+              "37 more unauthenticated connections closed to make room: from 10.0.0.1 (30), "
+              "10.0.0.2 (7)");
+
+    // Still within the summary's run: the next eviction waits for the end of its minute.
+    log.note(Kind::evicted, "10.0.0.2");
+    queue.advance(59s);
+    EXPECT_EQ(lines.size(), 4u);  // the refusal's and the time-out's quiet minutes write nothing
+    queue.advance(1s);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[4], "1 more unauthenticated connection closed to make room: from 10.0.0.2 (1)");
+
+    // A quiet minute ends the run; the next one is written at once again.
+    queue.advance(60s);
+    log.note(Kind::evicted, "10.0.0.5");
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[5], "1 unauthenticated connection closed to make room: from 10.0.0.5");
+    EXPECT_EQ(queue.pendingCount(), 1u);
+}
+
+TEST(RejectionLog, ManySourcesAreBoundedTheBusiestNamedAndAStopWritesWhatIsCounted) {
+    using Kind = RejectionLog::Kind;
+    ManualMainQueue queue;
+    std::vector<std::string> lines;
+    RejectionLog log(queue, [&](const std::string& line) { lines.push_back(line); });
+    log.note(Kind::refused, "first");
+    // More sources than are remembered: each of the first ones once, six of them more often.
+    const std::size_t sources = RejectionLog::kMaxHostsTracked + 100;
+    for (std::size_t i = 0; i < sources; ++i) log.note(Kind::refused, "h" + std::to_string(i));
+    for (std::size_t extra = 1; extra <= 6; ++extra) {
+        for (std::size_t k = 0; k < extra; ++k)
+            log.note(Kind::refused, "h" + std::to_string(extra));
+    }
+    log.flush();
+    ASSERT_EQ(lines.size(), 2u);
+    // 356 + 21 = 377 counted; the five busiest named (h6 7, h5 6, h4 5, h3 4, h2 3), the rest
+    // (377 - 25 = 352, of them 100 from sources beyond the remembered ones) only counted.
+    EXPECT_EQ(lines[1],
+              "377 more connections refused, every connection busy: from h6 (7), h5 (6), h4 (5), "
+              "h3 (4), h2 (3), 352 from other addresses");
+    EXPECT_EQ(queue.pendingCount(), 0u);
+    log.flush();
+    EXPECT_EQ(lines.size(), 2u);
+}
+
+TEST(AcceptPause, OneShortageIsReportedOnceWhenItEndsWithItsCountAndLength) {
+    AcceptPause pause;
+    const AcceptPause::Clock::time_point start{};
+    EXPECT_EQ(pause.ended(start), std::nullopt);
+    for (int i = 0; i < 186; ++i) pause.pausedAgain("Too many open files", start + i * 100ms);
+    EXPECT_EQ(pause.ended(start + 18'550ms),
+              "accepting was paused 186 times over 18.5 s, out of resources: Too many open files");
+    EXPECT_EQ(pause.ended(start + 20s), std::nullopt);
+    pause.pausedAgain("No buffer space available", start + 30s);
+    EXPECT_EQ(
+        pause.ended(start + 30s),
+        "accepting was paused 1 time over 0.0 s, out of resources: No buffer space available");
 }
 
 }  // namespace

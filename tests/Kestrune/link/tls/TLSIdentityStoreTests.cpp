@@ -112,6 +112,9 @@ TEST_F(TLSIdentityStoreTest, FirstRunFailsToLoadThenGeneratesAUsableIdentity) {
     const auto loaded = generateAndLoad();
 
     EXPECT_EQ(permissionBits(storeFile("key.der")), 0600u);
+    // The folders it made hold the key and, one up, the paired devices: owner-only.
+    EXPECT_EQ(permissionBits(store.directory()), 0700u);
+    EXPECT_EQ(permissionBits(store.directory().parent_path()), 0700u);
     EXPECT_FALSE(fs::exists(storeFile("key.pem")));
     EXPECT_FALSE(fs::exists(storeFile("cert.pem")));
     EXPECT_THAT(loaded.fingerprint, MatchesRegex("[0-9a-f]{64}"));
@@ -162,6 +165,9 @@ TEST_F(TLSIdentityStoreTest, LoadingTwiceGivesTheSameFingerprintAndRegeneratingC
     EXPECT_NE(second.fingerprint, first.fingerprint);
     EXPECT_EQ(second.fingerprint, fingerprintByTheTool(storeFile("cert.der")));
     EXPECT_EQ(permissionBits(storeFile("key.der")), 0600u);
+    // The folders it made hold the key and, one up, the paired devices: owner-only.
+    EXPECT_EQ(permissionBits(store.directory()), 0700u);
+    EXPECT_EQ(permissionBits(store.directory().parent_path()), 0700u);
     EXPECT_FALSE(fs::exists(storeFile("key.pem")));
     EXPECT_FALSE(fs::exists(storeFile("cert.pem")));
 }
