@@ -240,7 +240,7 @@ int imageCommand(const CommonOptions& options, const std::filesystem::path& file
         fail(file.string() + " is not a picture this phone can read");
         return kExitFailed;
     }
-    if (prepared->data.size() > static_cast<std::size_t>(PushReceiver::maxImageBytes)) {
+    if (prepared->data.size() > static_cast<std::size_t>(kMaxImageBytes)) {
         fail(file.string() +
              " is larger than the 30 MiB a computer accepts; send it without --original");
         return kExitFailed;

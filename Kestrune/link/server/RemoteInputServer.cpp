@@ -27,8 +27,6 @@ namespace {
 constexpr std::string_view kLogCategory = "RemoteInputServer";
 // "Policy violation": the server ends connections it no longer wants with this code.
 constexpr std::uint16_t kCloseCodePolicyViolation = 1008;
-// Pictures go to phones in slices that stay far below the message limit once in Base64.
-constexpr std::size_t kPushImageChunkBytes = 65'536;
 // What waiting starts are told when the server stops before the listener was ready.
 constexpr const char* kStoppedBeforeReady = "启动完成前已停止";
 
@@ -598,8 +596,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
                     RemoteMessage::PushImageBegin{item.id, *format, std::int64_t(bytes->size()),
                                                   item.seq, item.createdAt});
         std::int64_t index = 0;
-        for (std::size_t offset = 0; offset < bytes->size(); offset += kPushImageChunkBytes) {
-            const auto end = std::min(bytes->size(), offset + kPushImageChunkBytes);
+        for (std::size_t offset = 0; offset < bytes->size(); offset += kImageChunkBytes) {
+            const auto end = std::min(bytes->size(), offset + kImageChunkBytes);
             sendMessage(connection,
                         RemoteMessage::PushImageChunk{item.id, index++,
                                                       Bytes(bytes->begin() + std::ptrdiff_t(offset),
@@ -715,7 +713,7 @@ std::optional<std::uint16_t> RemoteInputServer::preferredPortFromSetting(std::in
 }
 
 RemoteInputServer::RemoteInputServer(Configuration configuration, Dependencies dependencies)
-    : queue_(std::make_unique<SerialQueue>(queueLabel)),
+    : queue_(std::make_unique<SerialQueue>(kQueueLabel)),
       handle_(std::make_shared<QueueHandle>(queue_.get())),
       status_(std::make_shared<StatusBox>()) {
     auto devices = dependencies.devices;

@@ -148,7 +148,7 @@ class RemoteInputServer {
     // Whether the service is announced on the network, and if not, why. Safe from any thread.
     AdvertisementStatus advertisementStatus() const;
 
-    static constexpr const char* queueLabel = "Kestrune.RemoteInputServer";
+    static constexpr const char* kQueueLabel = "Kestrune.RemoteInputServer";
 
     struct Impl;
 

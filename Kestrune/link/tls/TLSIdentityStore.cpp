@@ -121,9 +121,9 @@ TLSIdentityStore::TLSIdentityStore(std::filesystem::path directory)
     : directory_(std::move(directory)) {}
 
 Result<TLSIdentityStore::Loaded, Error> TLSIdentityStore::load() const {
-    auto certificateBytes = readFile(directory_ / certificateFileName);
+    auto certificateBytes = readFile(directory_ / kCertificateFileName);
     if (!certificateBytes) return certificateBytes.error();
-    auto keyBytes = readFile(directory_ / keyFileName);
+    auto keyBytes = readFile(directory_ / kKeyFileName);
     if (!keyBytes) return keyBytes.error();
 
     auto certificate = parseCertificate(certificateBytes.value());
@@ -143,10 +143,10 @@ std::optional<Error> TLSIdentityStore::generate() const {
     std::filesystem::create_directories(directory_, ec);
     if (ec) return Error(SystemError{ec, "cannot create " + directory_.string()});
 
-    const auto keyPem = (directory_ / keyPemFileName).string();
-    const auto certificatePem = (directory_ / certificatePemFileName).string();
-    const auto keyDer = (directory_ / keyFileName).string();
-    const auto certificateDer = (directory_ / certificateFileName).string();
+    const auto keyPem = (directory_ / kKeyPemFileName).string();
+    const auto certificatePem = (directory_ / kCertificatePemFileName).string();
+    const auto keyDer = (directory_ / kKeyFileName).string();
+    const auto certificateDer = (directory_ / kCertificateFileName).string();
 
     auto failure =
         runOpenssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", kCertificateDays,

@@ -197,7 +197,7 @@ struct ReceivedImageDelivery::State : std::enable_shared_from_this<State> {
     void prepare(const std::shared_ptr<Run>& run) {
         std::weak_ptr<State> weak = shared_from_this();
         services.workOn([weak, run, main = &main] {
-            auto prepared = ClipboardImage::prepare(view(run->data), maxPixels);
+            auto prepared = ClipboardImage::prepare(view(run->data), kMaxPixels);
             main->post([weak, run, prepared = std::move(prepared)]() mutable {
                 auto self = weak.lock();
                 if (!self || run->answered()) return;

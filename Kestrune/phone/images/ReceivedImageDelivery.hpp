@@ -42,7 +42,7 @@ class ReceivedImageDelivery {
 
     // Pictures larger than this are refused: decoding them for the clipboard's bitmap would take
     // gigabytes of memory.
-    static constexpr std::int64_t maxPixels = 60'000'000;
+    static constexpr std::int64_t kMaxPixels = 60'000'000;
 
     struct Services {
         // The save settings, read on the main thread when a picture arrives.

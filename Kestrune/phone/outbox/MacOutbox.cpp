@@ -72,7 +72,7 @@ MacOutbox::MacOutbox(fs::path directory, MainQueue& purgeQueue, Clock now)
 }
 
 void MacOutbox::load() {
-    if (auto state = readSmallFile(directory_ / stateFileName)) {
+    if (auto state = readSmallFile(directory_ / kStateFileName)) {
         if (auto lastSeq = decodeOutboxState(*state)) lastSeq_ = *lastSeq;
     }
 
@@ -84,7 +84,7 @@ void MacOutbox::load() {
     }
 
     for (const auto& name : names) {
-        if (!endsWithJson(name) || name == stateFileName) continue;
+        if (!endsWithJson(name) || name == kStateFileName) continue;
         const auto bytes = readSmallFile(directory_ / name);
         auto item = bytes ? decodeOutboxItem(*bytes) : std::nullopt;
         // The file must carry its own name, or removing the item would leave it behind; a picture
@@ -114,12 +114,12 @@ void MacOutbox::load() {
 }
 
 bool MacOutbox::isExpiredSecret(const Item& item, Date now) const {
-    return item.isSecret() && item.createdAt < now - secretLifetime;
+    return item.isSecret() && item.createdAt < now - kSecretLifetime;
 }
 
 void MacOutbox::purgeExpired(Date now) {
     std::erase_if(items_, [&](const Item& item) {
-        const bool expired = item.createdAt < now - itemLifetime || isExpiredSecret(item, now);
+        const bool expired = item.createdAt < now - kItemLifetime || isExpiredSecret(item, now);
         if (expired) deleteFiles(item);
         return expired;
     });
@@ -182,7 +182,7 @@ Result<MacOutbox::Item, MacOutbox::EnqueueError> MacOutbox::enqueue(
         item.pendingDevices = withoutDuplicates(devices);
 
         if (auto failure =
-                writeFileAtomically(directory_ / stateFileName, encodeOutboxState(item.seq))) {
+                writeFileAtomically(directory_ / kStateFileName, encodeOutboxState(item.seq))) {
             return undo(*failure);
         }
         // The number is spent even if the item file fails below: it is on disk already.
@@ -196,7 +196,7 @@ Result<MacOutbox::Item, MacOutbox::EnqueueError> MacOutbox::enqueue(
         }
 
         items_.push_back(item);
-        while (items_.size() > maxItems) {
+        while (items_.size() > kMaxItems) {
             deleteFiles(items_.front());
             items_.erase(items_.begin());
         }
@@ -205,7 +205,7 @@ Result<MacOutbox::Item, MacOutbox::EnqueueError> MacOutbox::enqueue(
     if (changed) changed();
 
     if (item.isSecret()) {
-        purgeQueue_.postAfter(secretPurgeDelay, [weak = weak_from_this()] {
+        purgeQueue_.postAfter(kSecretPurgeDelay, [weak = weak_from_this()] {
             if (auto outbox = weak.lock()) outbox->purgeExpiredSecrets();
         });
     }

@@ -79,16 +79,16 @@ class MacOutbox : public std::enable_shared_from_this<MacOutbox> {
     using Clock = std::function<Date()>;
 
     // The most items kept; sending more pushes out the oldest.
-    static constexpr std::size_t maxItems = 20;
+    static constexpr std::size_t kMaxItems = 20;
     // A phone away for a day no longer wants what was sent for the moment.
-    static constexpr std::chrono::seconds itemLifetime{86'400};
+    static constexpr std::chrono::seconds kItemLifetime{86'400};
     // A password on the clipboard is meant for now; it must not linger.
-    static constexpr std::chrono::seconds secretLifetime{600};
+    static constexpr std::chrono::seconds kSecretLifetime{600};
     // One second past the lifetime, so the timed purge always finds the password expired.
-    static constexpr std::chrono::seconds secretPurgeDelay =
-        secretLifetime + std::chrono::seconds{1};
+    static constexpr std::chrono::seconds kSecretPurgeDelay =
+        kSecretLifetime + std::chrono::seconds{1};
 
-    static constexpr const char* stateFileName = "state.json";
+    static constexpr const char* kStateFileName = "state.json";
 
     // Loads what an earlier run left in `directory` and drops what has expired. `purgeQueue` runs
     // the timed password purge and must outlive the outbox.

@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
+#include "KestruneRemoteKit/Protocol/WireLimits.hpp"
 
 namespace kestrune {
 
@@ -38,9 +39,6 @@ struct MacPush {
 // reassembles pictures from their chunks, and notices a refusal. No input or output of its own.
 class PushReceiver {
   public:
-    // Largest picture accepted; a larger announced one is dropped (the computer refuses the same).
-    static constexpr std::int64_t maxImageBytes = 31'457'280;
-
     // A picture being received.
     struct Assembly {
         std::string id;

@@ -233,14 +233,14 @@ TEST_F(RemoteSessionTest, RemovedDeviceIsToldAtItsNextFrame) {
 TEST_F(RemoteSessionTest, AnnouncedSizeLimit) {
     RemoteSession session = authorizedSession();
     EXPECT_EQ(session.receive(
-                  frame(M::ImageBegin{"a", ImageFormat::jpeg, RemoteSession::kMaxImageBytes, true}),
+                  frame(M::ImageBegin{"a", ImageFormat::jpeg, kMaxImageBytes, true}),
                   context),
               Effects{ackOk()});
     ASSERT_TRUE(session.pendingImage());
-    EXPECT_EQ(session.pendingImage()->size, RemoteSession::kMaxImageBytes);
+    EXPECT_EQ(session.pendingImage()->size, kMaxImageBytes);
 
     EXPECT_EQ(session.receive(frame(M::ImageBegin{"b", ImageFormat::jpeg,
-                                                  RemoteSession::kMaxImageBytes + 1, true}),
+                                                  kMaxImageBytes + 1, true}),
                               context),
               Effects{ackError(RemoteError::imageTooLarge)});
     // The refused announcement also drops the picture that was in progress.
