@@ -10,6 +10,7 @@
 
 #include "Kestrune/link/PairedDeviceStore.hpp"
 #include "Kestrune/link/Pairing.hpp"
+#include "KestruneRemoteKit/Protocol/ImageOutcome.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteError.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
 #include "KestruneRemoteKit/Protocol/WireLimits.hpp"
@@ -139,9 +140,7 @@ class RemoteSession {
     Effects receive(std::string_view frame, RemoteSessionContext& context);
     Effects resolveApproval(bool approved, RemoteSessionContext& context);
     // The outcome of the command or picture handed out by the last `Execute` or `ReceiveImage`.
-    Effects executionFinished(std::optional<RemoteError> error,
-                              std::optional<std::string> saved = std::nullopt,
-                              std::optional<std::string> savedIn = std::nullopt);
+    Effects executionFinished(ImageOutcome outcome);
 
     // The owner closed the connection: from now on everything is ignored.
     void close();

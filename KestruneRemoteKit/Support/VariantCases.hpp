@@ -18,11 +18,16 @@ class VariantCases {
     const Case* as() const {
         return std::get_if<Case>(&self().value);
     }
+    template <typename Case>
+    Case* as() {
+        return std::get_if<Case>(&self().value);
+    }
 
     bool operator==(const VariantCases&) const = default;
 
   private:
     const Self& self() const { return static_cast<const Self&>(*this); }
+    Self& self() { return static_cast<Self&>(*this); }
 };
 
 }  // namespace kestrune

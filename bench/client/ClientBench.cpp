@@ -86,7 +86,7 @@ int main() {
                 },
             .receiveImage =
                 [](Bytes, ImageFormat, bool,
-                   std::function<void(RemoteInputServer::ImageOutcome)> done) { done({}); },
+                   std::function<void(ImageOutcome)> done) { done({}); },
             .advertiser = nullptr,
         });
     std::promise<RemoteInputServer::StartResult> started;

@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (static_cast<std::int64_t>(assembly->data.size()) > assembly->size) std::abort();
         }
         if (const auto* push = std::get_if<MacPush>(&step)) {
-            if (const auto* image = std::get_if<MacPush::Image>(&push->content)) {
+            if (const auto* image = push->content.as<MacPush::Image>()) {
                 if (static_cast<std::int64_t>(image->data.size()) != announced) std::abort();
             }
         }

@@ -240,8 +240,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const auto error = choice < std::size(kAllRemoteErrors)
                                        ? std::optional(kAllRemoteErrors[choice])
                                        : std::nullopt;
-                effects = session.executionFinished(error, in.byte() % 2 ? "saved.png" : "",
-                                                    std::nullopt);
+                effects = session.executionFinished(
+                    {error, in.byte() % 2 ? "saved.png" : "", std::nullopt});
                 break;
             }
             case 4:

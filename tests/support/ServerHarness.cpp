@@ -68,7 +68,7 @@ ServerHarness::ServerHarness(Options options)
             },
         .receiveImage =
             [log, owner](Bytes data, ImageFormat, bool,
-                         std::function<void(RemoteInputServer::ImageOutcome)> completion) {
+                         std::function<void(ImageOutcome)> completion) {
                 log->record([&](OwnerLog& l) {
                     l.wrongThread |= !owner->isCurrent();
                     l.images.push_back(std::move(data));

@@ -278,16 +278,16 @@ int listenCommand(const CommonOptions& options, const std::filesystem::path& fol
     std::mutex output;
     SubscriptionClient::Deliver deliver = [&](const MacPush& push) {
         std::lock_guard guard(output);
-        if (const auto* text = std::get_if<MacPush::Text>(&push.content)) {
+        if (const auto* text = push.content.as<MacPush::Text>()) {
             std::cout << "text: " << text->text << std::endl;
             return true;
         }
-        if (const auto* secret = std::get_if<MacPush::Secret>(&push.content)) {
+        if (const auto* secret = push.content.as<MacPush::Secret>()) {
             if (!acceptSecrets) return false;
-            std::cout << "password: " << secret->payload << std::endl;
+            std::cout << "password: " << secret->secret << std::endl;
             return true;
         }
-        const auto& image = std::get<MacPush::Image>(push.content);
+        const auto& image = *push.content.as<MacPush::Image>();
         const auto path =
             folder / (safeFileStem(push.id) + "." + std::string(fileExtension(image.format)));
         const std::string_view bytes(reinterpret_cast<const char*>(image.data.data()),

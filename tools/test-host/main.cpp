@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
             },
         .receiveImage =
             [](Bytes data, ImageFormat format, bool save,
-               std::function<void(RemoteInputServer::ImageOutcome)> completion) {
+               std::function<void(ImageOutcome)> completion) {
                 json::object record;
                 record["type"] = "image";
                 record["format"] = std::string(rawValue(format));
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
                     std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
                 record["save"] = save;
                 say("command " + json::serialize(record));
-                RemoteInputServer::ImageOutcome outcome;
+                ImageOutcome outcome;
                 if (save) {
                     outcome.saved = "received." + std::string(rawValue(format));
                     outcome.savedIn = "Test Pictures";

@@ -481,7 +481,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     void apply(std::uint64_t order, Effect::Execute& execute, const Resume& resume) {
         auto completion = backOnQueue<std::optional<RemoteError>>(
             [order, resume](Impl& self, std::optional<RemoteError> error) {
-                self.workFinished(order, ImageOutcome{error, std::nullopt, std::nullopt}, resume);
+                self.workFinished(order, ImageOutcome{error}, resume);
             });
         toOwner([run = deps.executeCommand, message = std::move(execute.message),
                  completion = std::move(completion)]() mutable {
@@ -503,7 +503,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
             if (deliver) {
                 deliver(std::move(data), format, save, completion);
             } else {
-                completion(ImageOutcome{RemoteError::internal, std::nullopt, std::nullopt});
+                completion(ImageOutcome{RemoteError::internal});
             }
         });
     }
@@ -512,10 +512,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         auto* connection = find(order);
         // A connection closed meanwhile: the outcome has nowhere to go.
         if (!connection) return;
-        perform(order,
-                connection->session.executionFinished(outcome.error, std::move(outcome.saved),
-                                                      std::move(outcome.savedIn)),
-                nullptr);
+        perform(order, connection->session.executionFinished(std::move(outcome)), nullptr);
         if (resume) resume(*this);
     }
 

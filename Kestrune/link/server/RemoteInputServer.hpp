@@ -10,6 +10,7 @@
 #include "Kestrune/link/Pairing.hpp"
 #include "Kestrune/link/server/ServiceAdvertiser.hpp"
 #include "Kestrune/link/tls/TLSIdentityStore.hpp"
+#include "KestruneRemoteKit/Protocol/ImageOutcome.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteError.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
@@ -82,12 +83,6 @@ class RemoteInputServer {
         bool operator==(const StartFailure&) const = default;
     };
     using StartResult = Result<std::uint16_t, StartFailure>;
-
-    struct ImageOutcome {
-        std::optional<RemoteError> error;
-        std::optional<std::string> saved;
-        std::optional<std::string> savedIn;
-    };
 
     // Each reply or completion must be called exactly once, from any thread.
     using Approve = std::function<void(PairingRequest, std::function<void(bool)> reply)>;

@@ -14,8 +14,6 @@ namespace kestrune {
 
 namespace {
 
-using Outcome = ReceivedImageDelivery::Outcome;
-
 std::string_view view(const Bytes& bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
@@ -39,7 +37,7 @@ struct Arrival {
     std::int64_t epoch = 0;
     ReceivedImageDelivery::Done done;
 
-    void answer(Outcome outcome) {
+    void answer(ImageOutcome outcome) {
         if (!done) return;
         auto reply = std::move(done);
         done = nullptr;

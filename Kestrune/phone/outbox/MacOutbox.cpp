@@ -162,12 +162,12 @@ Result<MacOutbox::Item, MacOutbox::EnqueueError> MacOutbox::enqueue(
             return EnqueueError(WriteError{description});
         };
 
-        if (auto* text = std::get_if<Content::Text>(&content.value)) {
+        if (auto* text = content.as<Content::Text>()) {
             item.text = std::move(text->text);
-        } else if (auto* secret = std::get_if<Content::Secret>(&content.value)) {
+        } else if (auto* secret = content.as<Content::Secret>()) {
             item.secret = std::move(secret->secret);
         } else {
-            auto& image = std::get<Content::Image>(content.value);
+            auto& image = *content.as<Content::Image>();
             item.imageFormat = std::string(rawValue(image.format));
             item.imageFile = outboxImageFileName(item.id, image.format);
             const auto path = directory_ / *item.imageFile;

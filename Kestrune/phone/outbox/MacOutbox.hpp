@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "KestruneRemoteKit/Protocol/PushContent.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
@@ -25,30 +26,7 @@ namespace kestrune {
 // pushes and acknowledges while the main thread enqueues.
 class MacOutbox : public std::enable_shared_from_this<MacOutbox> {
   public:
-    struct Content {
-        struct Text {
-            std::string text;
-            bool operator==(const Text&) const = default;
-        };
-        struct Image {
-            Bytes data;
-            ImageFormat format = ImageFormat::jpeg;
-            bool operator==(const Image&) const = default;
-        };
-        struct Secret {
-            std::string secret;
-            bool operator==(const Secret&) const = default;
-        };
-
-        static Content text(std::string text) { return {Text{std::move(text)}}; }
-        static Content image(Bytes data, ImageFormat format) {
-            return {Image{std::move(data), format}};
-        }
-        static Content secret(std::string secret) { return {Secret{std::move(secret)}}; }
-
-        std::variant<Text, Image, Secret> value;
-        bool operator==(const Content&) const = default;
-    };
+    using Content = PushContent;
 
     struct Item {
         // Upper-case UUID text.

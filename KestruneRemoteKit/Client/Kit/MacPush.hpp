@@ -5,6 +5,7 @@
 #include <string>
 #include <variant>
 
+#include "KestruneRemoteKit/Protocol/PushContent.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
 #include "KestruneRemoteKit/Protocol/WireLimits.hpp"
 
@@ -12,20 +13,10 @@ namespace kestrune {
 
 // One item the computer pushed to this phone.
 struct MacPush {
-    struct Text {
-        std::string text;
-        bool operator==(const Text&) const = default;
-    };
-    struct Image {
-        Bytes data;
-        ImageFormat format = ImageFormat::jpeg;
-        bool operator==(const Image&) const = default;
-    };
-    struct Secret {
-        std::string payload;
-        bool operator==(const Secret&) const = default;
-    };
-    using Content = std::variant<Text, Image, Secret>;
+    using Content = PushContent;
+    using Text = PushContent::Text;
+    using Image = PushContent::Image;
+    using Secret = PushContent::Secret;
 
     std::string id;
     std::int64_t seq = 0;

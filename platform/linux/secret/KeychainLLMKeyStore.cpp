@@ -109,10 +109,10 @@ LLMKeyStore::WriteResult KeychainLLMKeyStore::write(std::string_view value) {
                                           "account", kAccount, nullptr);
     }
     ErrorPtr error(rawError);
-    if (!error) return {true, {}};
+    if (!error) return {};
     log(LogLevel::warning, kLogCategory,
         std::string("cannot write the API key: ") + error->message);
-    return {false, failureReason(error.get())};
+    return failureReason(error.get());
 }
 
 }  // namespace kestrune

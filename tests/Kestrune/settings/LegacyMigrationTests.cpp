@@ -147,8 +147,8 @@ TEST_F(LegacyMigrationTest, TheDataFolderMovesOnlyWhenTheNewOneIsMissing) {
 TEST_F(LegacyMigrationTest, AFailedMoveIsLoggedAndIgnored) {
     makeOldCertificate();
     writeOldDomain(R"({"interfaceLanguage": "en"})");
-    migration.fileManager.moveItem = [](const auto&, const auto&) -> std::optional<std::string> {
-        return "disk on fire";
+    migration.fileManager.moveItem = [](const auto&, const auto&) -> LegacyMigration::FileManager::Done {
+        return std::string("disk on fire");
     };
     EXPECT_TRUE(migration.runIfNeeded());
     EXPECT_EQ(defaults->string("interfaceLanguage"), "en");
@@ -161,14 +161,13 @@ TEST_F(LegacyMigrationTest, AFailedMoveIsLoggedAndIgnored) {
     auto failingCreate = migration;
     failingCreate.newDefaults = failingCreate.oldDefaults =
         std::make_shared<UserDefaults>(root / "other", std::string(kNewDomain));
-    failingCreate.fileManager.createDirectories = [](const auto&) -> std::optional<std::string> {
-        return "read-only";
-    };
+    failingCreate.fileManager.createDirectories =
+        [](const auto&) -> LegacyMigration::FileManager::Done { return std::string("read-only"); };
     bool moved = false;
     failingCreate.fileManager.moveItem = [&](const auto&,
-                                             const auto&) -> std::optional<std::string> {
+                                             const auto&) -> LegacyMigration::FileManager::Done {
         moved = true;
-        return std::nullopt;
+        return {};
     };
     EXPECT_TRUE(failingCreate.runIfNeeded());
     EXPECT_FALSE(moved) << "no move into a parent that could not be made";

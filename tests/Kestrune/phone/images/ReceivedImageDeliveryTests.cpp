@@ -21,7 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TemporaryDirectory;
 using Answer = FinderFrontFolder::Answer;
-using Outcome = ReceivedImageDelivery::Outcome;
+using Outcome = ImageOutcome;
 using testing::makeImage;
 using testing::Pattern;
 
