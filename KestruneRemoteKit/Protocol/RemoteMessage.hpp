@@ -36,7 +36,7 @@ struct RemoteMessage : VariantCases<RemoteMessage> {
 
     enum class Modifier { cmd, shift, option, control };
     static constexpr Modifier kAllModifiers[] = {Modifier::cmd, Modifier::shift, Modifier::option,
-                                                Modifier::control};
+                                                 Modifier::control};
 
     struct Text {
         std::string payload;

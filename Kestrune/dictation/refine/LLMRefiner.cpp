@@ -68,8 +68,8 @@ Decoded<const json::value*> required(const json::object& object, std::string_vie
     return value;
 }
 
-Decoded<std::optional<std::string>> optionalString(const json::object& object,
-                                                   std::string_view key, std::string_view where) {
+Decoded<std::optional<std::string>> optionalString(const json::object& object, std::string_view key,
+                                                   std::string_view where) {
     const auto* value = object.if_contains(key);
     if (!value || value->is_null()) return std::optional<std::string>();
     if (!value->is_string()) {
@@ -170,9 +170,8 @@ void LLMRefiner::performRequest(std::string userContent, std::string fallback,
     // The client answers on its own queue; the reading happens there, the completion on ours.
     client_->send(std::move(request), [mainQueue = mainQueue_, completion = std::move(completion),
                                        fallback = std::move(fallback)](HttpOutcome outcome) {
-        mainQueue->post([completion, outcome = interpretOutcome(outcome, fallback)] {
-            completion(outcome);
-        });
+        mainQueue->post(
+            [completion, outcome = interpretOutcome(outcome, fallback)] { completion(outcome); });
     });
 }
 
@@ -244,7 +243,8 @@ Result<LLMRefiner::ChatResponse, std::string> LLMRefiner::decodeChatResponse(
     if (!object) return object.error();
     const auto choices = required(**object, "choices", "the body");
     if (!choices) return choices.error();
-    if (!(*choices)->is_array()) return std::string("The LLM response's \"choices\" is not a list.");
+    if (!(*choices)->is_array())
+        return std::string("The LLM response's \"choices\" is not a list.");
     ChatResponse response;
     for (const auto& element : (*choices)->get_array()) {
         auto choice = decodeChoice(element);
@@ -264,8 +264,8 @@ LLMOutcome LLMRefiner::interpretOutcome(const HttpOutcome& outcome, std::string_
     const auto& response = outcome.value();
     if (response.statusCode < 200 || response.statusCode > 299) {
         const std::string shown = detail::isValidUtf8(response.body)
-                                       ? response.body
-                                       : "HTTP " + std::to_string(response.statusCode);
+                                      ? response.body
+                                      : "HTTP " + std::to_string(response.statusCode);
         return LLMRequestError{LLMRequestError::Kind::llm,
                                localizedFormat("LLM request failed: %s", {shown})};
     }
