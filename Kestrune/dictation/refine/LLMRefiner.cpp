@@ -243,8 +243,9 @@ Result<LLMRefiner::ChatResponse, std::string> LLMRefiner::decodeChatResponse(
     if (!object) return object.error();
     const auto choices = required(**object, "choices", "the body");
     if (!choices) return choices.error();
-    if (!(*choices)->is_array())
+    if (!(*choices)->is_array()) {
         return std::string("The LLM response's \"choices\" is not a list.");
+    }
     ChatResponse response;
     for (const auto& element : (*choices)->get_array()) {
         auto choice = decodeChoice(element);
