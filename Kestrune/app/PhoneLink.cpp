@@ -44,6 +44,11 @@ Result<std::unique_ptr<PhoneLink>, std::string> PhoneLink::make(Options options,
         .executeCommand = std::move(handlers.executeCommand),
         .receiveImage = std::move(handlers.receiveImage),
         .advertiser = options.advertise ? std::make_shared<AvahiServiceAdvertiser>() : nullptr,
+        .onStop = std::move(handlers.onStop),
+        .onApprovalWithdrawn = std::move(handlers.onApprovalWithdrawn),
+        .onPushAcknowledged = std::move(handlers.onPushAcknowledged),
+        .onSecretRefused = std::move(handlers.onSecretRefused),
+        .onAdvertisementStatus = std::move(handlers.onAdvertisementStatus),
     };
     link->server_ = std::make_unique<RemoteInputServer>(configuration, std::move(dependencies));
     RemoteInputServer* server = link->server_.get();

@@ -76,20 +76,25 @@ ServerHarness::ServerHarness(Options options)
                 completion({std::nullopt, std::string("picture.jpeg"), std::string("Pictures")});
             },
         .advertiser = options_.advertiser,
+        .onStop =
+            [log](RemoteInputServer::StopReason reason) {
+                log->record([&](OwnerLog& l) { l.stops.push_back(reason); });
+            },
+        .onApprovalWithdrawn =
+            [log](Uuid id) {
+                log->record([&](OwnerLog& l) { l.withdrawnApprovals.push_back(id); });
+            },
+        .onPushAcknowledged =
+            [log](std::string id) {
+                log->record([&](OwnerLog& l) { l.pushAcknowledged.push_back(id); });
+            },
+        .onSecretRefused =
+            [log](std::string id) {
+                log->record([&](OwnerLog& l) { l.secretsRefused.push_back(id); });
+            },
     };
     server_ =
         std::make_unique<RemoteInputServer>(std::move(configuration), std::move(dependencies));
-    server_->setOnStop([log](RemoteInputServer::StopReason reason) {
-        log->record([&](OwnerLog& l) { l.stops.push_back(reason); });
-    });
-    server_->setOnApprovalWithdrawn(
-        [log](Uuid id) { log->record([&](OwnerLog& l) { l.withdrawnApprovals.push_back(id); }); });
-    server_->setOnPushAcknowledged([log](std::string id) {
-        log->record([&](OwnerLog& l) { l.pushAcknowledged.push_back(id); });
-    });
-    server_->setOnSecretRefused([log](std::string id) {
-        log->record([&](OwnerLog& l) { l.secretsRefused.push_back(id); });
-    });
     outbox_->setOnChange([server = server_.get()] { server->outboxDidChange(); });
 }
 

@@ -143,6 +143,13 @@ int main(int argc, char** argv) {
                 }
                 completion(outcome);
             },
+        .onStop =
+            [](RemoteInputServer::StopReason reason) {
+                say("stopped " +
+                    (reason.message.empty() ? std::string("requested") : reason.message));
+            },
+        .onPushAcknowledged = [](std::string id) { say("acked " + id); },
+        .onSecretRefused = [](std::string id) { say("secret-refused " + id); },
     };
     auto made = app::PhoneLink::make(options, std::move(handlers), owner);
     if (!made) {
@@ -154,11 +161,6 @@ int main(int argc, char** argv) {
     RemoteInputServer& server = link->server();
     const auto& devices = link->devices();
     const auto& outbox = link->outbox();
-    server.setOnPushAcknowledged([](std::string id) { say("acked " + id); });
-    server.setOnSecretRefused([](std::string id) { say("secret-refused " + id); });
-    server.setOnStop([](RemoteInputServer::StopReason reason) {
-        say("stopped " + (reason.message.empty() ? std::string("requested") : reason.message));
-    });
 
     std::promise<RemoteInputServer::StartResult> started;
     server.start([&](RemoteInputServer::StartResult result) { started.set_value(result); });

@@ -157,7 +157,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         tokens.invalidate();
         closeAll();
         log(LogLevel::info, kLogCategory, "stopped");
-        if (onStop) toOwner([onStop = onStop, reason] { onStop(reason); });
+        if (deps.onStop) toOwner([callback = deps.onStop, reason] { callback(reason); });
     }
 
     // The owner is going away: everything ends without telling anyone.
@@ -165,7 +165,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         listening->close(std::nullopt);
         idle.cancel();
         tokens.invalidate();
-        onApprovalWithdrawn = nullptr;
+        deps.onApprovalWithdrawn = nullptr;
         closeAll();
     }
 
@@ -214,8 +214,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         if (next.state == AdvertisementStatus::State::unavailable) {
             log(LogLevel::warning, kLogCategory, "the service is not advertised: " + next.reason);
         }
-        if (onAdvertisementStatus) {
-            toOwner([callback = onAdvertisementStatus, next] { callback(next); });
+        if (deps.onAdvertisementStatus) {
+            toOwner([callback = deps.onAdvertisementStatus, next] { callback(next); });
         }
     }
 
@@ -438,8 +438,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         if (!connection || !deps.outbox) return;
         const auto device = authorizedDevice(connection->session);
         if (!device) return;
-        if (deps.outbox->acknowledge(acknowledged.id, *device) && onPushAcknowledged) {
-            toOwner([callback = onPushAcknowledged, id = acknowledged.id] { callback(id); });
+        if (deps.outbox->acknowledge(acknowledged.id, *device) && deps.onPushAcknowledged) {
+            toOwner([callback = deps.onPushAcknowledged, id = acknowledged.id] { callback(id); });
         }
     }
 
@@ -470,8 +470,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
             auto push = OutboxPush::plan(item, connection->session.acceptsSecret(), readPicture);
             if (push.refusedSecret) {
                 // This phone keeps no passwords: it counts as delivered so the item does not wait.
-                if (deps.outbox->acknowledge(item.id, *device) && onSecretRefused) {
-                    toOwner([callback = onSecretRefused, id = item.id] { callback(id); });
+                if (deps.outbox->acknowledge(item.id, *device) && deps.onSecretRefused) {
+                    toOwner([callback = deps.onSecretRefused, id = item.id] { callback(id); });
                 }
                 continue;
             }
@@ -488,8 +488,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         auto found = connections.find(order);
         if (found == connections.end()) return nullptr;
         Connection& connection = found->second;
-        if (connection.pendingApproval && onApprovalWithdrawn) {
-            toOwner([callback = onApprovalWithdrawn, id = *connection.pendingApproval] {
+        if (connection.pendingApproval && deps.onApprovalWithdrawn) {
+            toOwner([callback = deps.onApprovalWithdrawn, id = *connection.pendingApproval] {
                 callback(id);
             });
         }
@@ -559,12 +559,6 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     std::shared_ptr<QueueHandle> handle;
     std::shared_ptr<StatusBox> status;
 
-    std::function<void(StopReason)> onStop;
-    std::function<void(Uuid)> onApprovalWithdrawn;
-    std::function<void(std::string)> onPushAcknowledged;
-    std::function<void(std::string)> onSecretRefused;
-    std::function<void(AdvertisementStatus)> onAdvertisementStatus;
-
     std::shared_ptr<ServerListener> listening = makeListening();
     std::uint64_t sequence = 0;
     PairingTokenStore tokens;
@@ -612,35 +606,6 @@ void onQueue(const std::shared_ptr<RemoteInputServer::Impl>& impl, SerialQueue& 
     });
 }
 }  // namespace
-
-void RemoteInputServer::setOnStop(std::function<void(StopReason)> onStop) {
-    onQueue(impl_, *queue_, [onStop = std::move(onStop)](Impl& self) { self.onStop = onStop; });
-}
-
-void RemoteInputServer::setOnApprovalWithdrawn(std::function<void(Uuid)> onApprovalWithdrawn) {
-    onQueue(impl_, *queue_, [callback = std::move(onApprovalWithdrawn)](Impl& self) {
-        self.onApprovalWithdrawn = callback;
-    });
-}
-
-void RemoteInputServer::setOnPushAcknowledged(std::function<void(std::string)> onPushAcknowledged) {
-    onQueue(impl_, *queue_, [callback = std::move(onPushAcknowledged)](Impl& self) {
-        self.onPushAcknowledged = callback;
-    });
-}
-
-void RemoteInputServer::setOnSecretRefused(std::function<void(std::string)> onSecretRefused) {
-    onQueue(impl_, *queue_, [callback = std::move(onSecretRefused)](Impl& self) {
-        self.onSecretRefused = callback;
-    });
-}
-
-void RemoteInputServer::setOnAdvertisementStatus(
-    std::function<void(AdvertisementStatus)> onStatus) {
-    onQueue(impl_, *queue_, [callback = std::move(onStatus)](Impl& self) {
-        self.onAdvertisementStatus = callback;
-    });
-}
 
 void RemoteInputServer::start(std::function<void(StartResult)> completion) {
     onQueue(impl_, *queue_, [completion = std::move(completion)](Impl& self) {
