@@ -245,8 +245,8 @@ void PairedDeviceStore::setOnChange(std::function<void()> onChange) {
 
 std::optional<PairedDeviceStore::Failure> PairedDeviceStore::saveLocked(
     std::vector<PairedDevice> devices) {
-    if (auto error = writeFileAtomically(filePath_, encodePairedDevices(devices))) {
-        return Failure{std::move(*error)};
+    if (auto written = writeFileAtomically(filePath_, encodePairedDevices(devices)); !written) {
+        return Failure{written.error()};
     }
     devices_ = std::move(devices);
     return std::nullopt;

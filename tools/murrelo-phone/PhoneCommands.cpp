@@ -180,8 +180,8 @@ int pairCommand(const CommonOptions& options, const std::string& link,
     }
     const PhonePairing pairing{payload->host, payload->port, payload->fingerprint, secret.value(),
                                deviceName};
-    if (const auto error = pairing.save(options.pairingFile)) {
-        fail("paired, but the pairing could not be stored: " + *error);
+    if (const auto saved = pairing.save(options.pairingFile); !saved) {
+        fail("paired, but the pairing could not be stored: " + saved.error());
         return kExitFailed;
     }
     std::cout << "Paired with " << payload->name.value_or(payload->host) << " as \"" << deviceName
@@ -292,8 +292,8 @@ int listenCommand(const CommonOptions& options, const std::filesystem::path& fol
             folder / (safeFileStem(push.id) + "." + std::string(fileExtension(image.format)));
         const std::string_view bytes(reinterpret_cast<const char*>(image.data.data()),
                                      image.data.size());
-        if (const auto error = writeFileAtomically(path, bytes, kPictureFileMode)) {
-            fail("could not store a picture: " + *error);
+        if (const auto written = writeFileAtomically(path, bytes, kPictureFileMode); !written) {
+            fail("could not store a picture: " + written.error());
             return false;  // not acknowledged: the computer sends it again later
         }
         std::cout << "picture: " << path.string() << std::endl;

@@ -58,7 +58,7 @@ Result<std::optional<PhonePairing>, std::string> PhonePairing::load(
                      std::string(*fingerprint), std::string(*secret), std::string(*deviceName)});
 }
 
-std::optional<std::string> PhonePairing::save(const std::filesystem::path& path) const {
+Result<void, std::string> PhonePairing::save(const std::filesystem::path& path) const {
     json::object object;
     object["host"] = host;
     object["port"] = port;

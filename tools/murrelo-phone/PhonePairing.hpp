@@ -26,8 +26,8 @@ struct PhonePairing {
     // None when the file is missing; an error text when it exists but cannot be used.
     static Result<std::optional<PhonePairing>, std::string> load(const std::filesystem::path& path);
 
-    // An error text on failure.
-    std::optional<std::string> save(const std::filesystem::path& path) const;
+    // A failure is an error text.
+    Result<void, std::string> save(const std::filesystem::path& path) const;
 };
 
 }  // namespace kestrune::phone

@@ -132,9 +132,10 @@ void MacOutbox::deleteFiles(const Item& item) const {
 
 void MacOutbox::rewrite(const Item& item) const {
     if (item.isSecret()) return;
-    if (auto failure =
-            writeFileAtomically(directory_ / outboxItemFileName(item.id), encodeOutboxItem(item))) {
-        log(LogLevel::warning, kLogCategory, "cannot rewrite item: " + *failure);
+    if (auto written =
+            writeFileAtomically(directory_ / outboxItemFileName(item.id), encodeOutboxItem(item));
+        !written) {
+        log(LogLevel::warning, kLogCategory, "cannot rewrite item: " + written.error());
     }
 }
 
@@ -173,7 +174,9 @@ Result<MacOutbox::Item, MacOutbox::EnqueueError> MacOutbox::enqueue(
             const auto path = directory_ / *item.imageFile;
             const std::string_view bytes(reinterpret_cast<const char*>(image.data.data()),
                                          image.data.size());
-            if (auto failure = writeFileAtomically(path, bytes)) return undo(*failure);
+            if (auto written = writeFileAtomically(path, bytes); !written) {
+                return undo(written.error());
+            }
             written.push_back(path);
         }
 
@@ -181,17 +184,18 @@ Result<MacOutbox::Item, MacOutbox::EnqueueError> MacOutbox::enqueue(
         item.createdAt = std::chrono::floor<std::chrono::microseconds>(now);
         item.pendingDevices = withoutDuplicates(devices);
 
-        if (auto failure =
-                writeFileAtomically(directory_ / kStateFileName, encodeOutboxState(item.seq))) {
-            return undo(*failure);
+        if (auto written =
+                writeFileAtomically(directory_ / kStateFileName, encodeOutboxState(item.seq));
+            !written) {
+            return undo(written.error());
         }
         // The number is spent even if the item file fails below: it is on disk already.
         lastSeq_ = item.seq;
 
         if (!item.isSecret()) {
             const auto path = directory_ / outboxItemFileName(item.id);
-            if (auto failure = writeFileAtomically(path, encodeOutboxItem(item))) {
-                return undo(*failure);
+            if (auto written = writeFileAtomically(path, encodeOutboxItem(item)); !written) {
+                return undo(written.error());
             }
         }
 
