@@ -18,7 +18,9 @@ Result<std::unique_ptr<PhoneLink>, std::string> PhoneLink::make(Options options,
     const TLSIdentityStore identities(options.directory);
     auto identity = identities.load();
     if (!identity) {
-        if (const auto error = identities.generate()) return describe(*error);
+        if (const auto generated = identities.generate(); !generated) {
+            return describe(generated.error());
+        }
         identity = identities.load();
         if (!identity) return describe(identity.error());
     }

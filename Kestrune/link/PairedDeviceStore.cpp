@@ -212,20 +212,20 @@ std::optional<PairedDevice> PairedDeviceStore::authenticate(std::string_view sec
     return found;
 }
 
-std::optional<PairedDeviceStore::Failure> PairedDeviceStore::remove(const Uuid& id) {
+Result<void, PairedDeviceStore::Failure> PairedDeviceStore::remove(const Uuid& id) {
     std::function<void(const Uuid&)> onRemove;
     std::function<void()> onChange;
     {
         std::lock_guard guard(lock_);
         auto updated = devices_;
         std::erase_if(updated, [&](const PairedDevice& device) { return device.id == id; });
-        if (auto failure = saveLocked(std::move(updated))) return failure;
+        if (auto failure = saveLocked(std::move(updated))) return std::move(*failure);
         onRemove = onRemove_;
         onChange = onChange_;
     }
     if (onRemove) onRemove(id);
     if (onChange) onChange();
-    return std::nullopt;
+    return {};
 }
 
 std::vector<PairedDevice> PairedDeviceStore::devices() const {

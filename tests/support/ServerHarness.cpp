@@ -9,8 +9,8 @@ const TLSIdentityStore::Loaded& testIdentity() {
     static const auto loaded = [] {
         static TemporaryDirectory directory{"server-test"};
         TLSIdentityStore store(directory.path());
-        if (const auto error = store.generate()) {
-            ADD_FAILURE() << "cannot make a test identity: " << describe(*error);
+        if (const auto generated = store.generate(); !generated) {
+            ADD_FAILURE() << "cannot make a test identity: " << describe(generated.error());
             std::abort();
         }
         auto result = store.load();

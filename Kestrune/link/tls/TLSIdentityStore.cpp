@@ -138,7 +138,7 @@ Result<TLSIdentityStore::Loaded, Error> TLSIdentityStore::load() const {
                   sha256Hex(certificateBytes.value())};
 }
 
-std::optional<Error> TLSIdentityStore::generate() const {
+Result<void, Error> TLSIdentityStore::generate() const {
     std::error_code ec;
     std::filesystem::create_directories(directory_, ec);
     if (ec) return Error(SystemError{ec, "cannot create " + directory_.string()});
@@ -164,7 +164,8 @@ std::optional<Error> TLSIdentityStore::generate() const {
     // The PEM copy holds the key in the clear; it must not outlive this call, whatever happened.
     std::filesystem::remove(keyPem, ec);
     std::filesystem::remove(certificatePem, ec);
-    return failure;
+    if (failure) return std::move(*failure);
+    return {};
 }
 
 std::string describe(const TLSIdentityStore::Error& error) {

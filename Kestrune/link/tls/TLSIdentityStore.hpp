@@ -79,8 +79,8 @@ class TLSIdentityStore {
 
     Result<Loaded, Error> load() const;
 
-    // Makes a new key and certificate, replacing the old files. None on success.
-    std::optional<Error> generate() const;
+    // Makes a new key and certificate, replacing the old files.
+    Result<void, Error> generate() const;
 
   private:
     std::filesystem::path directory_;

@@ -21,8 +21,8 @@ int main(int argc, char** argv) {
     }
     const std::filesystem::path directory = argv[1];
     TLSIdentityStore store(directory / "identity");
-    if (const auto error = store.generate()) {
-        std::cerr << "identity: " << describe(*error) << "\n";
+    if (const auto generated = store.generate(); !generated) {
+        std::cerr << "identity: " << describe(generated.error()) << "\n";
         return 1;
     }
     auto loaded = store.load();
