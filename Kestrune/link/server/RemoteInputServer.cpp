@@ -140,7 +140,10 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
             queue,
             deps.ownerQueue,
             [this](std::shared_ptr<WebSocketConnection> nw) { accept(std::move(nw)); },
-            [this](std::uint16_t readyPort) { advertise(readyPort); },
+            [this](std::uint16_t readyPort) {
+                idle.reset();
+                advertise(readyPort);
+            },
             [this] { withdrawAdvertisement(); },
             [this](const std::string& reason) { shutdown(StopReason::failed(reason)); }};
         return std::make_shared<ServerListener>(
