@@ -187,7 +187,9 @@ Result<std::string, KestruneError> LLMRefiner::chatCompletionsURL(std::string_vi
     if (!parsed) return invalid();
     const auto& url = *parsed;
 
-    std::string path(url.encoded_path());
+    // Boost's views are copied by their bytes: each has several conversions to standard strings.
+    const auto text = [](const auto& view) { return std::string(view.data(), view.size()); };
+    std::string path = text(url.encoded_path());
     if (!endsWithIgnoringCase(path, kCompletionsPath)) {
         if (!path.empty() && path.back() == '/') path.pop_back();
         path += kCompletionsPath;
@@ -197,13 +199,13 @@ Result<std::string, KestruneError> LLMRefiner::chatCompletionsURL(std::string_vi
     if (url.has_authority() && !path.empty() && path.front() != '/') return invalid();
     if (!url.has_authority() && path.starts_with("//")) return invalid();
 
-    std::string text;
-    if (url.has_scheme()) text.append(url.scheme()).append(":");
-    if (url.has_authority()) text.append("//").append(url.encoded_authority());
-    text += path;
-    if (url.has_query()) text.append("?").append(url.encoded_query());
-    if (url.has_fragment()) text.append("#").append(url.encoded_fragment());
-    return text;
+    std::string endpoint;
+    if (url.has_scheme()) endpoint += text(url.scheme()) + ":";
+    if (url.has_authority()) endpoint += "//" + text(url.encoded_authority());
+    endpoint += path;
+    if (url.has_query()) endpoint += "?" + text(url.encoded_query());
+    if (url.has_fragment()) endpoint += "#" + text(url.encoded_fragment());
+    return endpoint;
 }
 
 std::string LLMRefiner::refinementUserContent(const SpeechCaptureResult& result,
