@@ -390,7 +390,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     void apply(std::uint64_t order, Effect::Execute& execute, const Resume& resume) {
         auto completion = backOnQueue<std::optional<RemoteError>>(
             [order, resume](Impl& self, std::optional<RemoteError> error) {
-                self.workFinished(order, ImageOutcome{error}, resume);
+                self.workFinished(order, ImageOutcome{error, std::nullopt, std::nullopt}, resume);
             });
         toOwner([run = deps.executeCommand, message = std::move(execute.message),
                  completion = std::move(completion)]() mutable {
@@ -412,7 +412,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
             if (deliver) {
                 deliver(std::move(data), format, save, completion);
             } else {
-                completion(ImageOutcome{RemoteError::internal});
+                completion(ImageOutcome{RemoteError::internal, std::nullopt, std::nullopt});
             }
         });
     }
