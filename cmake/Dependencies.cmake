@@ -1,7 +1,7 @@
 # Libraries we build on (Debian 12 packages, installed by scripts/install-deps).
 find_package(Threads REQUIRED)
 find_package(OpenSSL 3 REQUIRED)
-find_package(Boost 1.81 EXACT REQUIRED COMPONENTS json)
+find_package(Boost 1.81 EXACT REQUIRED COMPONENTS json url)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
 

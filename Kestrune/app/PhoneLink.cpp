@@ -18,7 +18,9 @@ Result<std::unique_ptr<PhoneLink>, std::string> PhoneLink::make(Options options,
     const TLSIdentityStore identities(options.directory);
     auto identity = identities.load();
     if (!identity) {
-        if (const auto error = identities.generate()) return describe(*error);
+        if (const auto generated = identities.generate(); !generated) {
+            return describe(generated.error());
+        }
         identity = identities.load();
         if (!identity) return describe(identity.error());
     }
@@ -44,6 +46,11 @@ Result<std::unique_ptr<PhoneLink>, std::string> PhoneLink::make(Options options,
         .executeCommand = std::move(handlers.executeCommand),
         .receiveImage = std::move(handlers.receiveImage),
         .advertiser = options.advertise ? std::make_shared<AvahiServiceAdvertiser>() : nullptr,
+        .onStop = std::move(handlers.onStop),
+        .onApprovalWithdrawn = std::move(handlers.onApprovalWithdrawn),
+        .onPushAcknowledged = std::move(handlers.onPushAcknowledged),
+        .onSecretRefused = std::move(handlers.onSecretRefused),
+        .onAdvertisementStatus = std::move(handlers.onAdvertisementStatus),
     };
     link->server_ = std::make_unique<RemoteInputServer>(configuration, std::move(dependencies));
     RemoteInputServer* server = link->server_.get();

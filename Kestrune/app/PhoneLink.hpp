@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +42,12 @@ class PhoneLink {
         RemoteInputServer::Approve approve;
         RemoteInputServer::ExecuteCommand executeCommand;
         RemoteInputServer::ReceiveImage receiveImage;
+        // The server's notices, all optional; see `RemoteInputServer::Dependencies`.
+        std::function<void(RemoteInputServer::StopReason)> onStop = nullptr;
+        std::function<void(Uuid)> onApprovalWithdrawn = nullptr;
+        std::function<void(std::string)> onPushAcknowledged = nullptr;
+        std::function<void(std::string)> onSecretRefused = nullptr;
+        std::function<void(AdvertisementStatus)> onAdvertisementStatus = nullptr;
     };
 
     // The data folder of the application's link: "Murrelo/Remote" under $XDG_DATA_HOME.

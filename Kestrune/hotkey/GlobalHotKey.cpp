@@ -13,10 +13,10 @@ namespace kestrune {
 
 namespace {
 
-constexpr std::uint16_t escapeKeyCode = 53;
-constexpr std::uint16_t zKeyCode = 6;
-constexpr std::array<std::uint16_t, 12> reservedWithCommandOnly{8,  9, 7,  6,  0,  12,
-                                                                13, 4, 46, 48, 49, 43};
+constexpr std::uint16_t kEscapeKeyCode = 53;
+constexpr std::uint16_t kZKeyCode = 6;
+constexpr std::array<std::uint16_t, 12> kReservedWithCommandOnly{8,  9, 7,  6,  0,  12,
+                                                                 13, 4, 46, 48, 49, 43};
 
 template <typename Number>
 std::optional<Number> parseUnsignedDecimal(std::string_view text) {
@@ -44,7 +44,7 @@ std::optional<GlobalHotKey::Refusal> refusalFor(std::uint16_t keyCode, std::uint
         return GlobalHotKey::Refusal::needsCommandOrControl;
     }
     auto masked = modifiers & GlobalHotKey::modifierMask;
-    if (masked == (GlobalHotKey::shift | GlobalHotKey::command) && keyCode == zKeyCode) {
+    if (masked == (GlobalHotKey::shift | GlobalHotKey::command) && keyCode == kZKeyCode) {
         return GlobalHotKey::Refusal::commonShortcut;
     }
     if (masked == GlobalHotKey::command && GlobalHotKey::isReservedWithCommandOnly(keyCode)) {
@@ -56,8 +56,8 @@ std::optional<GlobalHotKey::Refusal> refusalFor(std::uint16_t keyCode, std::uint
 }  // namespace
 
 bool GlobalHotKey::isReservedWithCommandOnly(std::uint16_t keyCode) {
-    return std::find(reservedWithCommandOnly.begin(), reservedWithCommandOnly.end(), keyCode) !=
-           reservedWithCommandOnly.end();
+    return std::find(kReservedWithCommandOnly.begin(), kReservedWithCommandOnly.end(), keyCode) !=
+           kReservedWithCommandOnly.end();
 }
 
 std::string_view GlobalHotKey::englishMessage(Refusal refusal) {
@@ -76,7 +76,7 @@ std::string GlobalHotKey::message(Refusal refusal) {
 }
 
 GlobalHotKey::Recording GlobalHotKey::validate(std::uint16_t keyCode, std::uint64_t modifiers) {
-    if (keyCode == escapeKeyCode) return Cancelled{};
+    if (keyCode == kEscapeKeyCode) return Cancelled{};
     if (auto refusal = refusalFor(keyCode, modifiers)) return *refusal;
     return GlobalHotKey(keyCode, modifiers);
 }

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <boost/json.hpp>
 #include <charconv>
-#include <cmath>
 
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/Crypto.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
+#include "KestruneRemoteKit/Support/SecondsSince1970.hpp"
 
 namespace kestrune {
 
@@ -17,11 +17,6 @@ namespace {
 
 constexpr std::string_view kLogCategory = "PairedDeviceStore";
 constexpr std::string_view kIndent = "  ";
-
-// Dates are kept with nanosecond ticks in a signed 64-bit count, which reaches about 292 years
-// either side of 1970; a stored number beyond that cannot be a real pairing time and converting
-// it would overflow.
-constexpr double kLargestStoredSeconds = 9.0e9;
 
 void appendNumber(std::string& out, double number) {
     char buffer[64];
@@ -88,23 +83,9 @@ void appendPretty(std::string& out, const json::value& value, std::size_t depth)
     }
 }
 
-// Whole seconds and the fraction are converted apart: the sum of both as one double would round
-// away the fraction of a present-day date.
-double secondsSince1970(Date date) {
-    const auto since = date.time_since_epoch();
-    const auto whole = std::chrono::floor<std::chrono::seconds>(since);
-    return static_cast<double>(whole.count()) +
-           std::chrono::duration<double>(since - whole).count();
-}
-
 std::optional<Date> dateFromSeconds(const json::value& value) {
     if (!value.is_number()) return std::nullopt;
-    const double seconds = value.to_number<double>();
-    if (!std::isfinite(seconds) || std::fabs(seconds) > kLargestStoredSeconds) return std::nullopt;
-    const double whole = std::floor(seconds);
-    const auto fraction =
-        std::chrono::round<Date::duration>(std::chrono::duration<double>(seconds - whole));
-    return Date(std::chrono::seconds(static_cast<std::int64_t>(whole)) + fraction);
+    return timeFromSecondsSince1970(value.to_number<double>());
 }
 
 std::optional<std::string> stringField(const json::object& object, std::string_view key) {
@@ -231,20 +212,20 @@ std::optional<PairedDevice> PairedDeviceStore::authenticate(std::string_view sec
     return found;
 }
 
-std::optional<PairedDeviceStore::Failure> PairedDeviceStore::remove(const Uuid& id) {
+Result<void, PairedDeviceStore::Failure> PairedDeviceStore::remove(const Uuid& id) {
     std::function<void(const Uuid&)> onRemove;
     std::function<void()> onChange;
     {
         std::lock_guard guard(lock_);
         auto updated = devices_;
         std::erase_if(updated, [&](const PairedDevice& device) { return device.id == id; });
-        if (auto failure = saveLocked(std::move(updated))) return failure;
+        if (auto failure = saveLocked(std::move(updated))) return std::move(*failure);
         onRemove = onRemove_;
         onChange = onChange_;
     }
     if (onRemove) onRemove(id);
     if (onChange) onChange();
-    return std::nullopt;
+    return {};
 }
 
 std::vector<PairedDevice> PairedDeviceStore::devices() const {
@@ -264,8 +245,8 @@ void PairedDeviceStore::setOnChange(std::function<void()> onChange) {
 
 std::optional<PairedDeviceStore::Failure> PairedDeviceStore::saveLocked(
     std::vector<PairedDevice> devices) {
-    if (auto error = writeFileAtomically(filePath_, encodePairedDevices(devices))) {
-        return Failure{std::move(*error)};
+    if (auto written = writeFileAtomically(filePath_, encodePairedDevices(devices)); !written) {
+        return Failure{written.error()};
     }
     devices_ = std::move(devices);
     return std::nullopt;

@@ -74,7 +74,7 @@ class PairedDeviceStore {
     std::optional<PairedDevice> authenticate(std::string_view secret, Date now);
 
     // Forgets every device with this identifier; nothing changes when the file cannot be written.
-    [[nodiscard]] std::optional<Failure> remove(const Uuid& id);
+    [[nodiscard]] Result<void, Failure> remove(const Uuid& id);
 
     // The current list, in pairing order.
     std::vector<PairedDevice> devices() const;

@@ -218,13 +218,12 @@ Effects RemoteSession::resolveApproval(bool approved, RemoteSessionContext& cont
     return {Effect::Send{RemoteMessage::Paired{std::move(registration.value().secret)}}};
 }
 
-Effects RemoteSession::executionFinished(std::optional<RemoteError> error,
-                                         std::optional<std::string> saved,
-                                         std::optional<std::string> savedIn) {
+Effects RemoteSession::executionFinished(ImageOutcome outcome) {
     if (!state_.is<State::Authorized>()) return {};
+    const auto error = outcome.error;
     if (!error) {
-        return {Effect::Send{
-            RemoteMessage::Ack{true, std::nullopt, std::move(saved), std::move(savedIn)}}};
+        return {Effect::Send{RemoteMessage::Ack{true, std::nullopt, std::move(outcome.saved),
+                                                std::move(outcome.savedIn)}}};
     }
     // Any code that ends the connection ends the session too, not only `internal`: the phone
     // treats the link as finished when it reads such a code.

@@ -10,10 +10,13 @@
 
 #include "Kestrune/link/PairedDeviceStore.hpp"
 #include "Kestrune/link/Pairing.hpp"
+#include "KestruneRemoteKit/Protocol/ImageOutcome.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteError.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
+#include "KestruneRemoteKit/Protocol/WireLimits.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
 #include "KestruneRemoteKit/Support/Uuid.hpp"
+#include "KestruneRemoteKit/Support/VariantCases.hpp"
 
 namespace kestrune {
 
@@ -40,13 +43,11 @@ class RemoteSessionContext {
 // of each command, and returns the effects that its owner carries out in order.
 class RemoteSession {
   public:
-    // Largest picture a phone may announce (30 MiB): bounds the memory one connection can claim.
-    static constexpr std::int64_t kMaxImageBytes = 31'457'280;
     // Device names are shown in prompts and lists; these keep them to one readable line.
     static constexpr std::size_t kMaxDeviceNameCharacters = 64;
     static constexpr std::size_t kMaxDeviceNameScalars = 256;
 
-    struct State {
+    struct State : VariantCases<State> {
         // Just connected: only `pair` and `hello` are acceptable.
         struct AwaitingAuth {
             bool operator==(const AwaitingAuth&) const = default;
@@ -73,19 +74,10 @@ class RemoteSession {
         requires(!std::is_same_v<std::decay_t<Case>, State> && std::is_constructible_v<Value, Case>)
             State(Case c)
             : value(std::move(c)) {}
-
-        template <typename Case>
-        bool is() const {
-            return std::holds_alternative<Case>(value);
-        }
-        template <typename Case>
-        const Case* as() const {
-            return std::get_if<Case>(&value);
-        }
         bool operator==(const State&) const = default;
     };
 
-    struct Effect {
+    struct Effect : VariantCases<Effect> {
         // Send this message on the connection.
         struct Send {
             RemoteMessage message;
@@ -131,15 +123,6 @@ class RemoteSession {
         requires(!std::is_same_v<std::decay_t<Case>, Effect> &&
                  std::is_constructible_v<Value, Case>) Effect(Case c)
             : value(std::move(c)) {}
-
-        template <typename Case>
-        bool is() const {
-            return std::holds_alternative<Case>(value);
-        }
-        template <typename Case>
-        const Case* as() const {
-            return std::get_if<Case>(&value);
-        }
         bool operator==(const Effect&) const = default;
     };
     using Effects = std::vector<Effect>;
@@ -157,9 +140,7 @@ class RemoteSession {
     Effects receive(std::string_view frame, RemoteSessionContext& context);
     Effects resolveApproval(bool approved, RemoteSessionContext& context);
     // The outcome of the command or picture handed out by the last `Execute` or `ReceiveImage`.
-    Effects executionFinished(std::optional<RemoteError> error,
-                              std::optional<std::string> saved = std::nullopt,
-                              std::optional<std::string> savedIn = std::nullopt);
+    Effects executionFinished(ImageOutcome outcome);
 
     // The owner closed the connection: from now on everything is ignored.
     void close();

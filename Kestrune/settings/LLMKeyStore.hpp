@@ -4,18 +4,16 @@
 #include <string>
 #include <string_view>
 
+#include "KestruneRemoteKit/Support/Result.hpp"
+
 namespace kestrune {
 
 // Where the refinement API key lives: a secret store, never the settings file.
 class LLMKeyStore {
   public:
-    // The outcome of a write; converts to true on success. On failure `failureReason` says why
-    // in words the settings window can show (never containing the key).
-    struct WriteResult {
-        bool succeeded = false;
-        std::string failureReason;
-        explicit operator bool() const { return succeeded; }
-    };
+    // The outcome of a write. A failure says why in words the settings window can show (never
+    // containing the key).
+    using WriteResult = Result<void, std::string>;
 
     virtual ~LLMKeyStore() = default;
 

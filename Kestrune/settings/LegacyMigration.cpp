@@ -31,7 +31,7 @@ void migrateAPIKey(const LegacyMigration& migration, const DefaultsValue& value)
         if (written) return;
         log(LogLevel::warning, kLogCategory,
             "the API key stays in the settings file until a key store takes it: " +
-                written.failureReason);
+                written.error());
     }
     if (!migration.newDefaults->object(settings_keys::legacyLLMAPIKey)) {
         migration.newDefaults->set(settings_keys::legacyLLMAPIKey, *key);
@@ -63,11 +63,11 @@ void migrateDirectory(const LegacyMigration& migration) {
     if (!files.fileExists(migration.oldDirectory) || files.fileExists(migration.newDirectory)) {
         return;
     }
-    auto failure = files.createDirectories(migration.newDirectory.parent_path());
-    if (!failure) failure = files.moveItem(migration.oldDirectory, migration.newDirectory);
-    if (failure) {
+    auto done = files.createDirectories(migration.newDirectory.parent_path());
+    if (done) done = files.moveItem(migration.oldDirectory, migration.newDirectory);
+    if (!done) {
         log(LogLevel::error, kLogCategory,
-            "Murrelo: could not migrate data directory: " + *failure);
+            "Murrelo: could not migrate data directory: " + done.error());
     }
 }
 
@@ -79,18 +79,18 @@ LegacyMigration::FileManager LegacyMigration::FileManager::live() {
         std::error_code ec;
         return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
     };
-    files.createDirectories = [](const std::filesystem::path& path) -> std::optional<std::string> {
+    files.createDirectories = [](const std::filesystem::path& path) -> FileManager::Done {
         std::error_code ec;
         std::filesystem::create_directories(path, ec);
         if (ec) return "cannot create " + path.string() + ": " + ec.message();
-        return std::nullopt;
+        return {};
     };
     files.moveItem = [](const std::filesystem::path& from,
-                        const std::filesystem::path& to) -> std::optional<std::string> {
+                        const std::filesystem::path& to) -> FileManager::Done {
         std::error_code ec;
         std::filesystem::rename(from, to, ec);
         if (ec) return "cannot move " + from.string() + " to " + to.string() + ": " + ec.message();
-        return std::nullopt;
+        return {};
     };
     return files;
 }

@@ -4,9 +4,10 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
+
+#include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {
 
@@ -18,10 +19,10 @@ class UserDefaults;
 struct LegacyMigration {
     // The file operations the move of the data folder needs; each failure comes back as text.
     struct FileManager {
+        using Done = Result<void, std::string>;
         std::function<bool(const std::filesystem::path&)> fileExists;
-        std::function<std::optional<std::string>(const std::filesystem::path&)> createDirectories;
-        std::function<std::optional<std::string>(const std::filesystem::path& from,
-                                                 const std::filesystem::path& to)>
+        std::function<Done(const std::filesystem::path&)> createDirectories;
+        std::function<Done(const std::filesystem::path& from, const std::filesystem::path& to)>
             moveItem;
 
         static FileManager live();

@@ -49,7 +49,7 @@ std::string SettingsStore::loadAPIKey() {
     // where it is when that fails, so the next start tries again.
     if (auto legacy = defaults_->string(keys::legacyLLMAPIKey); legacy && !legacy->empty()) {
         const auto written = keyStore_->write(*legacy);
-        keyStoreFailure_.set(written ? std::nullopt : std::optional(written.failureReason));
+        keyStoreFailure_.set(written ? std::nullopt : std::optional(written.error()));
         if (written) defaults_->remove(keys::legacyLLMAPIKey);
         return *legacy;
     }
@@ -130,7 +130,7 @@ void SettingsStore::writeAPIKey(LLMKeyStore& store, std::string_view key) {
     // The key itself never goes to the database; a refused write is kept only as its reason.
     const auto written = store.write(key);
     const std::optional<std::string> failure =
-        written ? std::nullopt : std::optional(written.failureReason);
+        written ? std::nullopt : std::optional(written.error());
     if (failure != keyStoreFailure_.value()) {
         willChange_.notify();
         keyStoreFailure_.set(failure);

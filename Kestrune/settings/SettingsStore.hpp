@@ -10,8 +10,8 @@
 #include "Kestrune/hotkey/GlobalHotKey.hpp"
 #include "Kestrune/settings/LLMKeyStore.hpp"
 #include "Kestrune/settings/Models.hpp"
-#include "Kestrune/settings/Published.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
+#include "KestruneRemoteKit/Support/Published.hpp"
 
 namespace kestrune {
 

@@ -31,13 +31,13 @@ void ReconnectPlan::reset(Phase next) {
 
 std::vector<ReconnectPlan::Action> ReconnectPlan::backoff() {
     const auto step =
-        static_cast<std::size_t>(std::min(failures_, static_cast<int>(delays.size()) - 1));
+        static_cast<std::size_t>(std::min(failures_, static_cast<int>(kDelays.size()) - 1));
     ++failures_;
     // A source that strays outside 0…1 (or gives NaN) must not stretch or negate the pause.
     double r = random_ ? random_() : 0.5;
     r = std::isnan(r) ? 0.5 : std::clamp(r, 0.0, 1.0);
     phase_ = Phase::waiting;
-    return {Retry{delays[step] * (1 + jitter * (2 * r - 1))}};
+    return {Retry{kDelays[step] * (1 + kJitter * (2 * r - 1))}};
 }
 
 std::vector<ReconnectPlan::Action> ReconnectPlan::handle(Event event) {

@@ -43,9 +43,9 @@ class ReconnectPlan {
     using Action = std::variant<Retry, Connect, Disconnect>;
 
     // Pauses after the 1st, 2nd, … consecutive drop, in seconds; the last one repeats.
-    static constexpr std::array<double, 6> delays = {1, 2, 4, 8, 16, 30};
+    static constexpr std::array<double, 6> kDelays = {1, 2, 4, 8, 16, 30};
     // Each pause is spread by up to this fraction either way, so phones do not retry in step.
-    static constexpr double jitter = 0.2;
+    static constexpr double kJitter = 0.2;
 
     // `random` gives numbers in 0…1 (values outside are clamped); tests pass a fixed one.
     explicit ReconnectPlan(std::function<double()> random);

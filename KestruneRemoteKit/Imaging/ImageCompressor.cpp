@@ -23,7 +23,7 @@ std::pair<int, int> boundedSize(int width, int height, int target) {
 
 std::optional<PreparedImage> compressed(std::string_view source, const ImageHeader& header,
                                         int longestSide) {
-    const int target = std::min(longestSide, maxPixelSize);
+    const int target = std::min(longestSide, kMaxPixelSize);
     if (header.format == ImageFormat::jpeg) {
         // Anything the fast route does not take (CMYK, damage libjpeg rejects) goes the general
         // way.

@@ -27,14 +27,14 @@ struct PreparedImage {
 namespace ImageCompressor {
 
 // Longest side of a re-encoded picture: large enough for a phone screen, small enough to send fast.
-inline constexpr int maxPixelSize = 2048;
+inline constexpr int kMaxPixelSize = 2048;
 // Lossy quality of a re-encoding, on libjpeg's 1–100 scale (0.8 of the full range).
 inline constexpr int jpegQuality = 80;
 // Pictures with more pixels than this are always re-encoded: larger ones exhaust a phone's memory.
 inline constexpr std::int64_t macMaxPixels = 60'000'000;
 
 // Sends the bytes unchanged when allowed and possible, else re-encodes them as a JPEG whose longer
-// side is at most maxPixelSize. None when the bytes are not a picture or re-encoding fails.
+// side is at most kMaxPixelSize. None when the bytes are not a picture or re-encoding fails.
 std::optional<PreparedImage> prepare(std::string_view source, bool compress,
                                      std::int64_t pixelLimit = macMaxPixels);
 

@@ -12,7 +12,7 @@ InterfaceLanguage InterfaceLanguage::fromStored(const std::optional<std::string>
 
 InterfaceLanguage InterfaceLanguage::stored(
     const std::function<std::optional<std::string>(std::string_view key)>& read) {
-    return fromStored(read(defaultsKey));
+    return fromStored(read(kDefaultsKey));
 }
 
 std::string_view InterfaceLanguage::rawValue() const {
@@ -51,7 +51,7 @@ void InterfaceLanguage::apply() const {
 void InterfaceLanguage::select(
     const std::function<void(std::string_view key, const std::string& value)>& store,
     const std::function<void()>& announceChange) const {
-    store(defaultsKey, std::string(rawValue()));
+    store(kDefaultsKey, std::string(rawValue()));
     apply();
     announceChange();
 }

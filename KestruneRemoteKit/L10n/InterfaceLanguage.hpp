@@ -17,8 +17,9 @@ class InterfaceLanguage {
                                                      Case::english};
 
     // The user-defaults key of the choice, and the in-process signal sent after a choice.
-    static constexpr std::string_view defaultsKey = "interfaceLanguage";
-    static constexpr std::string_view didChangeNotification = "Kestrune.interfaceLanguageDidChange";
+    static constexpr std::string_view kDefaultsKey = "interfaceLanguage";
+    static constexpr std::string_view kDidChangeNotification =
+        "Kestrune.interfaceLanguageDidChange";
 
     constexpr InterfaceLanguage(Case value) : value_(value) {}
     constexpr Case value() const { return value_; }

@@ -112,7 +112,7 @@ std::string L10n::pick(const ResourceBundle& resources, std::string_view source)
             // the program's development language.
             preferences =
                 preferredLocalizations(mainLocalizations, environment_.preferredLanguages());
-            if (preferences.empty()) preferences = {std::string(appSourceLanguage)};
+            if (preferences.empty()) preferences = {std::string(kAppSourceLanguage)};
         } else {
             preferences = {std::string(source)};
         }
@@ -180,8 +180,8 @@ std::string L10n::tr(std::string_view key, std::string_view language) {
 
 std::string L10n::locale() {
     if (auto language = languageOverride()) return *language;
-    const auto kit = bundle(kitResources_, sourceLanguage);
-    const std::string candidate = kit.language.value_or(std::string(sourceLanguage));
+    const auto kit = bundle(kitResources_, kSourceLanguage);
+    const std::string candidate = kit.language.value_or(std::string(kSourceLanguage));
     const std::string current = environment_.currentLocale();
     const auto currentLanguage = languageCode(current);
     const auto candidateLanguage = languageCode(candidate);
@@ -222,7 +222,7 @@ fs::path L10n::buildTreeResourceFolder() {
 
 std::string kitLocalized(std::string_view chineseKey) {
     auto& l10n = L10n::shared();
-    return l10n.string(chineseKey, l10n.kitResources(), L10n::sourceLanguage);
+    return l10n.string(chineseKey, l10n.kitResources(), L10n::kSourceLanguage);
 }
 
 }  // namespace kestrune

@@ -66,9 +66,9 @@ class L10n {
     };
 
     // The development language of the kit's own table: its keys are Chinese texts.
-    static constexpr std::string_view sourceLanguage = "zh-Hans";
+    static constexpr std::string_view kSourceLanguage = "zh-Hans";
     // The application's keys are English texts.
-    static constexpr std::string_view appSourceLanguage = "en";
+    static constexpr std::string_view kAppSourceLanguage = "en";
 
     L10n(Environment environment, ResourceBundle kitResources);
     L10n(const L10n&) = delete;

@@ -10,15 +10,15 @@ const ResourceBundle& MacL10n::resources() {
 }
 
 LocalizedBundle MacL10n::bundle() {
-    return L10n::shared().bundle(resources(), L10n::appSourceLanguage);
+    return L10n::shared().bundle(resources(), L10n::kAppSourceLanguage);
 }
 
 std::string MacL10n::locale() {
-    return bundle().language.value_or(std::string(L10n::appSourceLanguage));
+    return bundle().language.value_or(std::string(L10n::kAppSourceLanguage));
 }
 
 std::string localized(std::string_view englishKey) {
-    return L10n::shared().string(englishKey, MacL10n::resources(), L10n::appSourceLanguage);
+    return L10n::shared().string(englishKey, MacL10n::resources(), L10n::kAppSourceLanguage);
 }
 
 std::string localizedFormat(std::string_view englishFormatKey,

@@ -178,7 +178,7 @@ PairingPayload::PairingPayload(std::string host, std::uint16_t port, std::string
       name(name ? sanitizedName(*name) : std::nullopt) {}
 
 std::string PairingPayload::encoded() const {
-    std::string link(linkPrefix);
+    std::string link(kLinkPrefix);
     link += "h=" + percentEncoded(host);
     link += "&p=" + std::to_string(port);
     link += "&f=" + percentEncoded(fingerprint);
@@ -190,8 +190,8 @@ std::string PairingPayload::encoded() const {
 Result<PairingPayload, PairingPayload::Failure> PairingPayload::decode(std::string_view link) {
     // Read as text, the way a scanned code arrives: ill-formed bytes become U+FFFD.
     const std::string text = detail::repairedUtf8(link);
-    if (!std::string_view(text).starts_with(linkPrefix)) return Failure::wrongScheme();
-    const LinkQuery query(std::string_view(text).substr(linkPrefix.size()));
+    if (!std::string_view(text).starts_with(kLinkPrefix)) return Failure::wrongScheme();
+    const LinkQuery query(std::string_view(text).substr(kLinkPrefix.size()));
 
     const auto host = query.nonEmpty("h");
     if (!host) return Failure::missingField("h");
@@ -248,7 +248,7 @@ std::optional<std::string> PairingPayload::sanitizedName(std::string_view name) 
     trimTrailingWhitespace(cleaned);
     if (cleaned.isEmpty()) return std::nullopt;
 
-    const int32_t end = endOfLeadingCharacters(cleaned, maxNameLength);
+    const int32_t end = endOfLeadingCharacters(cleaned, kMaxNameLength);
     if (end < cleaned.length()) {
         cleaned.truncate(end);
         // A cut can end on a space; trimming again keeps a cleaned name clean when it is cleaned

@@ -14,9 +14,9 @@ namespace kestrune {
 // (shown as a QR code): kestrune://pair?h=…&p=…&f=…&t=…&n=…
 struct PairingPayload {
     static constexpr std::string_view scheme = "kestrune";
-    static constexpr std::string_view linkPrefix = "kestrune://pair?";
+    static constexpr std::string_view kLinkPrefix = "kestrune://pair?";
     // Names are cut to this many characters (grapheme clusters) so they fit the phone's list.
-    static constexpr std::size_t maxNameLength = 40;
+    static constexpr std::size_t kMaxNameLength = 40;
 
     struct Failure {
         enum class Kind { missingField, wrongScheme, badHost, badPort, badFingerprint };
@@ -49,7 +49,7 @@ struct PairingPayload {
     // Host names and dotted IPv4 addresses: labels of ASCII letters, digits and inner hyphens.
     static bool isConnectableHost(std::string_view host);
 
-    // Without control and format characters, trimmed, at most maxNameLength characters; none
+    // Without control and format characters, trimmed, at most kMaxNameLength characters; none
     // when nothing is left.
     static std::optional<std::string> sanitizedName(std::string_view name);
 

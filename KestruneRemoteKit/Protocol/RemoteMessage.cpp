@@ -55,7 +55,7 @@ std::string_view rawValue(RemoteMessage::Modifier modifier) {
 }
 
 std::optional<RemoteMessage::Modifier> modifierFromRaw(std::string_view raw) {
-    for (RemoteMessage::Modifier modifier : RemoteMessage::allModifiers) {
+    for (RemoteMessage::Modifier modifier : RemoteMessage::kAllModifiers) {
         if (rawValue(modifier) == raw) return modifier;
     }
     return std::nullopt;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "KestruneRemoteKit/Support/Result.hpp"
+#include "KestruneRemoteKit/Support/VariantCases.hpp"
 
 namespace kestrune {
 
@@ -30,12 +31,12 @@ inline constexpr RemoteKey kAllRemoteKeys[] = {RemoteKey::returnKey, RemoteKey::
 std::string_view rawValue(RemoteKey key);
 std::optional<RemoteKey> remoteKeyFromRaw(std::string_view raw);
 
-struct RemoteMessage {
-    static constexpr int protocolVersion = 1;
+struct RemoteMessage : VariantCases<RemoteMessage> {
+    static constexpr int kProtocolVersion = 1;
 
     enum class Modifier { cmd, shift, option, control };
-    static constexpr Modifier allModifiers[] = {Modifier::cmd, Modifier::shift, Modifier::option,
-                                                Modifier::control};
+    static constexpr Modifier kAllModifiers[] = {Modifier::cmd, Modifier::shift, Modifier::option,
+                                                 Modifier::control};
 
     struct Text {
         std::string payload;
@@ -181,15 +182,6 @@ struct RemoteMessage {
     requires(!std::is_same_v<std::decay_t<Case>, RemoteMessage> &&
              std::is_constructible_v<Value, Case>) RemoteMessage(Case c)
         : value(std::move(c)) {}
-
-    template <typename Case>
-    bool is() const {
-        return std::holds_alternative<Case>(value);
-    }
-    template <typename Case>
-    const Case* as() const {
-        return std::get_if<Case>(&value);
-    }
 
     // The wire "type" string of this case ("text", "image_begin", …).
     std::string_view typeName() const;

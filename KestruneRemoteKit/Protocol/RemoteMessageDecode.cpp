@@ -268,7 +268,7 @@ Result<M, Failure> RemoteMessage::decode(std::string_view frame) {
 
     const auto* version = object.if_contains("v");
     const auto versionNumber = strictInt(version);
-    if (versionNumber != protocolVersion) return Failure::unsupportedVersion(versionNumber);
+    if (versionNumber != kProtocolVersion) return Failure::unsupportedVersion(versionNumber);
 
     const auto* type = object.if_contains("type");
     if (!type || !type->is_string()) return Failure::missingField("type");

@@ -181,7 +181,7 @@ Result<std::string, M::EncodingFailure> RemoteMessage::encoded() const {
     unsigned char arena[kInlineArenaBytes];
     json::monotonic_resource resource(arena, sizeof arena);
     ObjectWriter writer(&resource);
-    writer.integer("v", protocolVersion);
+    writer.integer("v", kProtocolVersion);
     writer.string("type", typeName());
     std::visit([&](const auto& c) { writeFields(writer, c); }, value);
     if (writer.failure()) return EncodingFailure{*writer.failure()};

@@ -130,14 +130,15 @@ std::optional<std::string> createOwnerOnlyFolders(const std::filesystem::path& d
     return createFolders(dir);
 }
 
-std::optional<std::string> writeFileAtomically(const std::filesystem::path& path,
-                                               std::string_view bytes, mode_t mode) {
+Result<void, std::string> writeFileAtomically(const std::filesystem::path& path,
+                                              std::string_view bytes, mode_t mode) {
     const auto dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    if (auto failure = createFolders(dir)) return failure;
+    if (auto failure = createFolders(dir)) return std::move(*failure);
     auto outcome = writeUnnamed(dir, path, bytes, mode);
     if (!outcome) outcome = writeNamed(dir, path, bytes, mode);
-    if (!*outcome) syncDirectory(dir);
-    return *outcome;
+    if (*outcome) return std::move(**outcome);
+    syncDirectory(dir);
+    return {};
 }
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& path) {

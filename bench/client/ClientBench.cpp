@@ -55,7 +55,7 @@ int main() {
     const std::filesystem::path folder = ::mkdtemp(pattern.data());
 
     TLSIdentityStore identities(folder / "tls");
-    if (identities.generate()) return std::fputs("could not make a certificate\n", stderr), 1;
+    if (!identities.generate()) return std::fputs("could not make a certificate\n", stderr), 1;
     const auto identity = identities.load();
     if (!identity) return std::fputs("could not load the certificate\n", stderr), 1;
 
@@ -84,9 +84,8 @@ int main() {
                 [](RemoteMessage, std::function<void(std::optional<RemoteError>)> done) {
                     done(std::nullopt);
                 },
-            .receiveImage =
-                [](Bytes, ImageFormat, bool,
-                   std::function<void(RemoteInputServer::ImageOutcome)> done) { done({}); },
+            .receiveImage = [](Bytes, ImageFormat, bool,
+                               std::function<void(ImageOutcome)> done) { done({}); },
             .advertiser = nullptr,
         });
     std::promise<RemoteInputServer::StartResult> started;

@@ -34,7 +34,7 @@ class ScratchFolder {
 };
 
 void fill(MacOutbox& outbox) {
-    for (std::size_t i = 0; i < MacOutbox::maxItems; ++i) {
+    for (std::size_t i = 0; i < MacOutbox::kMaxItems; ++i) {
         outbox.enqueue(MacOutbox::Content::text(std::string(2000, 'x')), {kPhone, kOtherPhone});
     }
 }

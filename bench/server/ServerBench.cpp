@@ -135,7 +135,7 @@ int main() {
         std::filesystem::temp_directory_path() / ("server-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(directory);
     TLSIdentityStore identityStore(directory);
-    if (identityStore.generate()) return 1;
+    if (!identityStore.generate()) return 1;
     auto identity = identityStore.load();
     if (!identity) return 1;
 

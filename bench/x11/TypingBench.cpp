@@ -25,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 // The lower bound the chunk pacing sets: one 10 ms pause between two chunks of 20 characters.
 double pacingFloorSeconds(std::size_t chunks) {
     return static_cast<double>(chunks - 1) *
-           std::chrono::duration<double>(DirectTextInjector::interval).count();
+           std::chrono::duration<double>(DirectTextInjector::kInterval).count();
 }
 
 std::string asciiText() {

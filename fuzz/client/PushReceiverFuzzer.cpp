@@ -27,11 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto step = receiver.receive(std::move(message).value());
 
         if (const auto& assembly = receiver.assembly()) {
-            if (assembly->size > PushReceiver::maxImageBytes) std::abort();
+            if (assembly->size > kMaxImageBytes) std::abort();
             if (static_cast<std::int64_t>(assembly->data.size()) > assembly->size) std::abort();
         }
         if (const auto* push = std::get_if<MacPush>(&step)) {
-            if (const auto* image = std::get_if<MacPush::Image>(&push->content)) {
+            if (const auto* image = push->content.as<MacPush::Image>()) {
                 if (static_cast<std::int64_t>(image->data.size()) != announced) std::abort();
             }
         }

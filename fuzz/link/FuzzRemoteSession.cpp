@@ -119,7 +119,7 @@ M chosenMessage(Cursor& in, InMemoryContext& context) {
         case 6: {
             const std::uint8_t sizeChoice = in.byte();
             std::int64_t size = sizeChoice % 64 + 1;
-            if (sizeChoice >= 0xf0) size = RemoteSession::kMaxImageBytes + (sizeChoice % 3) - 1;
+            if (sizeChoice >= 0xf0) size = kMaxImageBytes + (sizeChoice % 3) - 1;
             return M::ImageBegin{id(), kAllImageFormats[in.byte() % 3], size, in.byte() % 2 == 1};
         }
         case 7: {
@@ -183,7 +183,7 @@ void checkEffects(const Effects& effects, const State& before, bool wasSubscript
                   "push acknowledgements only on a subscription");
         }
         if (const auto* image = effect.as<Effect::ReceiveImage>()) {
-            check(image->data.size() <= static_cast<std::size_t>(RemoteSession::kMaxImageBytes),
+            check(image->data.size() <= static_cast<std::size_t>(kMaxImageBytes),
                   "a delivered picture is within the limit");
         }
         if (effect.is<Effect::RequestApproval>()) {
@@ -192,7 +192,7 @@ void checkEffects(const Effects& effects, const State& before, bool wasSubscript
         }
     }
     if (const auto& pending = session.pendingImage()) {
-        check(pending->size >= 1 && pending->size <= RemoteSession::kMaxImageBytes,
+        check(pending->size >= 1 && pending->size <= kMaxImageBytes,
               "a pending picture has an acceptable size");
         check(pending->data.size() <= static_cast<std::size_t>(pending->size),
               "a pending picture never exceeds its announced size");
@@ -240,8 +240,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const auto error = choice < std::size(kAllRemoteErrors)
                                        ? std::optional(kAllRemoteErrors[choice])
                                        : std::nullopt;
-                effects = session.executionFinished(error, in.byte() % 2 ? "saved.png" : "",
-                                                    std::nullopt);
+                effects = session.executionFinished(
+                    {error, in.byte() % 2 ? "saved.png" : "", std::nullopt});
                 break;
             }
             case 4:

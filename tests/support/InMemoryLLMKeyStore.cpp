@@ -3,9 +3,9 @@
 namespace kestrune {
 
 LLMKeyStore::WriteResult InMemoryLLMKeyStore::write(std::string_view newValue) {
-    if (failWrites) return {false, "writes are set to fail"};
+    if (failWrites) return std::string("writes are set to fail");
     value = newValue.empty() ? std::nullopt : std::optional<std::string>(newValue);
-    return {true, {}};
+    return {};
 }
 
 }  // namespace kestrune

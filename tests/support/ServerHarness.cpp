@@ -13,8 +13,8 @@ const TLSIdentityStore::Loaded& testIdentity() {
     static const auto loaded = [] {
         static TemporaryDirectory directory{"server-test"};
         TLSIdentityStore store(directory.path());
-        if (const auto error = store.generate()) {
-            ADD_FAILURE() << "cannot make a test identity: " << describe(*error);
+        if (const auto generated = store.generate(); !generated) {
+            ADD_FAILURE() << "cannot make a test identity: " << describe(generated.error());
             std::abort();
         }
         auto result = store.load();
@@ -72,7 +72,7 @@ ServerHarness::ServerHarness(Options options)
             },
         .receiveImage =
             [log, owner](Bytes data, ImageFormat, bool,
-                         std::function<void(RemoteInputServer::ImageOutcome)> completion) {
+                         std::function<void(ImageOutcome)> completion) {
                 log->record([&](OwnerLog& l) {
                     l.wrongThread |= !owner->isCurrent();
                     l.images.push_back(std::move(data));
@@ -80,20 +80,25 @@ ServerHarness::ServerHarness(Options options)
                 completion({std::nullopt, std::string("picture.jpeg"), std::string("Pictures")});
             },
         .advertiser = options_.advertiser,
+        .onStop =
+            [log](RemoteInputServer::StopReason reason) {
+                log->record([&](OwnerLog& l) { l.stops.push_back(reason); });
+            },
+        .onApprovalWithdrawn =
+            [log](Uuid id) {
+                log->record([&](OwnerLog& l) { l.withdrawnApprovals.push_back(id); });
+            },
+        .onPushAcknowledged =
+            [log](std::string id) {
+                log->record([&](OwnerLog& l) { l.pushAcknowledged.push_back(id); });
+            },
+        .onSecretRefused =
+            [log](std::string id) {
+                log->record([&](OwnerLog& l) { l.secretsRefused.push_back(id); });
+            },
     };
     server_ =
         std::make_unique<RemoteInputServer>(std::move(configuration), std::move(dependencies));
-    server_->setOnStop([log](RemoteInputServer::StopReason reason) {
-        log->record([&](OwnerLog& l) { l.stops.push_back(reason); });
-    });
-    server_->setOnApprovalWithdrawn(
-        [log](Uuid id) { log->record([&](OwnerLog& l) { l.withdrawnApprovals.push_back(id); }); });
-    server_->setOnPushAcknowledged([log](std::string id) {
-        log->record([&](OwnerLog& l) { l.pushAcknowledged.push_back(id); });
-    });
-    server_->setOnSecretRefused([log](std::string id) {
-        log->record([&](OwnerLog& l) { l.secretsRefused.push_back(id); });
-    });
     outbox_->setOnChange([server = server_.get()] { server->outboxDidChange(); });
 }
 

@@ -213,9 +213,9 @@ int pairCommand(const CommonOptions& options, const std::string& link,
     }
     const PhonePairing pairing{payload->host, payload->port, payload->fingerprint, secret.value(),
                                deviceName};
-    if (const auto error = pairing.save(options.pairingFile)) {
-        fail("paired, but the pairing could not be stored: " + *error + "\nRemove \"" + deviceName +
-             "\" from the paired phones on the computer, then pair again.");
+    if (const auto saved = pairing.save(options.pairingFile); !saved) {
+        fail("paired, but the pairing could not be stored: " + saved.error() + "\nRemove \"" +
+             deviceName + "\" from the paired phones on the computer, then pair again.");
         return kExitFailed;
     }
     std::cout << "Paired with " << payload->name.value_or(payload->host) << " as \"" << deviceName
@@ -291,7 +291,7 @@ int imageCommand(const CommonOptions& options, const std::filesystem::path& file
         fail(file.string() + " is not a picture this phone can read");
         return kExitFailed;
     }
-    if (prepared->data.size() > static_cast<std::size_t>(PushReceiver::maxImageBytes)) {
+    if (prepared->data.size() > static_cast<std::size_t>(kMaxImageBytes)) {
         fail(file.string() +
              " is larger than the 30 MiB a computer accepts; send it without --original");
         return kExitFailed;
@@ -329,22 +329,22 @@ int listenCommand(const CommonOptions& options, const std::filesystem::path& fol
     std::mutex output;
     SubscriptionClient::Deliver deliver = [&](const MacPush& push) {
         std::lock_guard guard(output);
-        if (const auto* text = std::get_if<MacPush::Text>(&push.content)) {
+        if (const auto* text = push.content.as<MacPush::Text>()) {
             std::cout << "text: " << text->text << std::endl;
             return true;
         }
-        if (const auto* secret = std::get_if<MacPush::Secret>(&push.content)) {
+        if (const auto* secret = push.content.as<MacPush::Secret>()) {
             if (!acceptSecrets) return false;
-            std::cout << "password: " << secret->payload << std::endl;
+            std::cout << "password: " << secret->secret << std::endl;
             return true;
         }
-        const auto& image = std::get<MacPush::Image>(push.content);
+        const auto& image = *push.content.as<MacPush::Image>();
         const auto path =
             folder / (safeFileStem(push.id) + "." + std::string(fileExtension(image.format)));
         const std::string_view bytes(reinterpret_cast<const char*>(image.data.data()),
                                      image.data.size());
-        if (const auto error = writeFileAtomically(path, bytes, kPictureFileMode)) {
-            fail("could not store a picture: " + *error);
+        if (const auto written = writeFileAtomically(path, bytes, kPictureFileMode); !written) {
+            fail("could not store a picture: " + written.error());
             return false;  // not acknowledged: the computer sends it again later
         }
         std::cout << "picture: " << path.string() << std::endl;

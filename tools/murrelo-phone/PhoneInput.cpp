@@ -1,6 +1,6 @@
 #include "PhoneInput.hpp"
 
-#include "KestruneRemoteKit/Protocol/MessageLimits.hpp"
+#include "KestruneRemoteKit/Protocol/WireLimits.hpp"
 
 namespace kestrune::phone {
 
@@ -19,9 +19,9 @@ std::optional<std::string> checkEncodedSize(const RemoteMessage& message, const 
     const auto encoded = message.encoded();
     if (!encoded) return std::string(what) + " cannot be sent: " + encoded.error().reason;
     const auto size = encoded.value().size();
-    if (size <= kMaxRemoteMessageBytes) return std::nullopt;
+    if (size <= kMaxComputerMessageBytes) return std::nullopt;
     return std::string(what) + " is too long: as a message it takes " + withThousands(size) +
-           " bytes, and the computer accepts at most " + withThousands(kMaxRemoteMessageBytes);
+           " bytes, and the computer accepts at most " + withThousands(kMaxComputerMessageBytes);
 }
 
 }  // namespace

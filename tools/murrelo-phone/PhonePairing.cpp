@@ -154,7 +154,7 @@ std::optional<std::string> PhonePairing::checkWritable(const std::filesystem::pa
     return std::nullopt;
 }
 
-std::optional<std::string> PhonePairing::save(const std::filesystem::path& path) const {
+Result<void, std::string> PhonePairing::save(const std::filesystem::path& path) const {
     json::object object;
     object["host"] = host;
     object["port"] = port;

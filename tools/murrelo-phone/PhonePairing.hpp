@@ -33,8 +33,8 @@ struct PhonePairing {
     // owner-only and a nameless file beside `path`. An error text naming the place otherwise.
     static std::optional<std::string> checkWritable(const std::filesystem::path& path);
 
-    // An error text on failure.
-    std::optional<std::string> save(const std::filesystem::path& path) const;
+    // A failure is an error text.
+    Result<void, std::string> save(const std::filesystem::path& path) const;
 };
 
 // `text` quoted for a POSIX shell, so that a printed command can be pasted as it stands.

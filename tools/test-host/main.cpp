@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
             },
         .receiveImage =
             [](Bytes data, ImageFormat format, bool save,
-               std::function<void(RemoteInputServer::ImageOutcome)> completion) {
+               std::function<void(ImageOutcome)> completion) {
                 json::object record;
                 record["type"] = "image";
                 record["format"] = std::string(rawValue(format));
@@ -136,13 +136,20 @@ int main(int argc, char** argv) {
                     std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
                 record["save"] = save;
                 say("command " + json::serialize(record));
-                RemoteInputServer::ImageOutcome outcome;
+                ImageOutcome outcome;
                 if (save) {
                     outcome.saved = "received." + std::string(rawValue(format));
                     outcome.savedIn = "Test Pictures";
                 }
                 completion(outcome);
             },
+        .onStop =
+            [](RemoteInputServer::StopReason reason) {
+                say("stopped " +
+                    (reason.message.empty() ? std::string("requested") : reason.message));
+            },
+        .onPushAcknowledged = [](std::string id) { say("acked " + id); },
+        .onSecretRefused = [](std::string id) { say("secret-refused " + id); },
     };
     auto made = app::PhoneLink::make(options, std::move(handlers), owner);
     if (!made) {
@@ -154,11 +161,6 @@ int main(int argc, char** argv) {
     RemoteInputServer& server = link->server();
     const auto& devices = link->devices();
     const auto& outbox = link->outbox();
-    server.setOnPushAcknowledged([](std::string id) { say("acked " + id); });
-    server.setOnSecretRefused([](std::string id) { say("secret-refused " + id); });
-    server.setOnStop([](RemoteInputServer::StopReason reason) {
-        say("stopped " + (reason.message.empty() ? std::string("requested") : reason.message));
-    });
 
     std::promise<RemoteInputServer::StartResult> started;
     server.start([&](RemoteInputServer::StartResult result) { started.set_value(result); });

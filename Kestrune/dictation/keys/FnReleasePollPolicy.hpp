@@ -19,7 +19,7 @@ struct KeyboardState {
 // Polls the trigger key while a recording is being prepared or runs, in case its release event is
 // lost (a grab by another client, a monitor restart).
 struct FnReleasePollPolicy {
-    static constexpr std::chrono::milliseconds pollInterval{80};
+    static constexpr std::chrono::milliseconds kPollInterval{80};
 
     static bool shouldContinuePolling(const FnRecordingGate& gate);
     static bool isTriggerKeyDown(const TriggerKey& key, const KeyboardState& state);

@@ -9,10 +9,10 @@ namespace kestrune::InputSourceController {
 
 namespace {
 
-constexpr std::array<std::string_view, 3> inputMethodLanguagePrefixes{"zh", "ja", "ko"};
-constexpr std::string_view inputMethodCategory = "inputmode";
-constexpr std::string_view inputMethodIdentifier = "inputmethod";
-constexpr std::array<std::string_view, 2> preferredLayouts{"com.apple.keylayout.ABC",
+constexpr std::array<std::string_view, 3> kInputMethodLanguagePrefixes{"zh", "ja", "ko"};
+constexpr std::string_view kInputMethodCategory = "inputmode";
+constexpr std::string_view kInputMethodIdentifier = "inputmethod";
+constexpr std::array<std::string_view, 2> kPreferredLayouts{"com.apple.keylayout.ABC",
                                                            "com.apple.keylayout.US"};
 
 std::string lowered(std::string_view text) {
@@ -29,15 +29,15 @@ bool isCJKInputSource(const std::optional<InputSourceDescription>& source) {
     if (source->languages) {
         for (const auto& language : *source->languages) {
             auto code = lowered(language);
-            for (auto prefix : inputMethodLanguagePrefixes) {
+            for (auto prefix : kInputMethodLanguagePrefixes) {
                 if (code.rfind(prefix, 0) == 0) return true;
             }
         }
     }
     auto category = lowered(source->category.value_or(""));
     auto identifier = lowered(source->identifier);
-    return category.find(inputMethodCategory) != std::string::npos ||
-           identifier.find(inputMethodIdentifier) != std::string::npos;
+    return category.find(kInputMethodCategory) != std::string::npos ||
+           identifier.find(kInputMethodIdentifier) != std::string::npos;
 }
 
 std::optional<InputSourceDescription> preferredASCIIInputSource(
@@ -45,7 +45,7 @@ std::optional<InputSourceDescription> preferredASCIIInputSource(
     const std::optional<std::vector<InputSourceDescription>>& selectable) {
     if (currentASCIICapable) return currentASCIICapable;
     if (!selectable) return std::nullopt;
-    for (auto wanted : preferredLayouts) {
+    for (auto wanted : kPreferredLayouts) {
         auto it = std::find_if(selectable->begin(), selectable->end(),
                                [&](const auto& source) { return source.identifier == wanted; });
         if (it != selectable->end()) return *it;

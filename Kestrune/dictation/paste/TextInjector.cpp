@@ -34,7 +34,7 @@ void writeAndPress(const std::shared_ptr<Paste>& paste) {
     state.pasteboard.writeText(std::move(paste->text), [paste] {
         auto& state = *paste->state;
         if (state.pressPasteShortcut) state.pressPasteShortcut();
-        state.main.postAfter(TextInjector::pasteWait, [paste] { finish(paste); });
+        state.main.postAfter(TextInjector::kPasteWait, [paste] { finish(paste); });
     });
 }
 
@@ -63,7 +63,7 @@ void TextInjector::inject(std::string text, std::function<void()> done) {
         if (sources.preferredASCII && sources.select) {
             if (auto ascii = sources.preferredASCII()) sources.select(*ascii);
         }
-        state.main.postAfter(TextInjector::layoutSwitchWait, [paste] { writeAndPress(paste); });
+        state.main.postAfter(TextInjector::kLayoutSwitchWait, [paste] { writeAndPress(paste); });
     });
 }
 

@@ -18,10 +18,10 @@ namespace kestrune {
 class TextInjector {
   public:
     // Time an input-method switch needs before the shortcut is pressed.
-    static constexpr std::chrono::milliseconds layoutSwitchWait{90};
+    static constexpr std::chrono::milliseconds kLayoutSwitchWait{90};
     // Time the target has to read the clipboard before it is restored (50 ms was enough for Qt
     // and GTK; restoring after 5 ms made them paste the old contents).
-    static constexpr std::chrono::milliseconds pasteWait{180};
+    static constexpr std::chrono::milliseconds kPasteWait{180};
 
     // Input-source switching, where the platform has it (none on Linux: the paste shortcut
     // passes through input methods there).

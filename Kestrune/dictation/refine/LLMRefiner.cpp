@@ -1,11 +1,13 @@
 #include "Kestrune/dictation/refine/LLMRefiner.hpp"
 
 #include <boost/json.hpp>
+#include <boost/url/parse.hpp>
 
 #include <algorithm>
 #include <cctype>
 
 #include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "KestruneRemoteKit/Protocol/Utf8.hpp"
 
 namespace kestrune {
 
@@ -44,112 +46,6 @@ LLMRequestError llmError(std::string_view englishText) {
     return {LLMRequestError::Kind::llm, localized(englishText)};
 }
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing beyond U+10FFFF.
-bool isValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        char32_t c = 0;
-        if (byte < 0x80) {
-            ++i;
-            continue;
-        } else if ((byte & 0xE0) == 0xC0) {
-            length = 2, c = byte & 0x1F;
-        } else if ((byte & 0xF0) == 0xE0) {
-            length = 3, c = byte & 0x0F;
-        } else if ((byte & 0xF8) == 0xF0) {
-            length = 4, c = byte & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            c = (c << 6) | (next & 0x3F);
-        }
-        constexpr char32_t kShortestForLength[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (c < kShortestForLength[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
-}
-
-// The parts of a URL reference (scheme, authority, path, query, fragment), each kept
-// percent-encoded as written.
-struct UrlComponents {
-    std::optional<std::string> scheme;
-    std::optional<std::string> authority;
-    std::string path;
-    std::optional<std::string> query;
-    std::optional<std::string> fragment;
-
-    std::string text() const {
-        std::string out;
-        if (scheme) out += *scheme + ":";
-        if (authority) out += "//" + *authority;
-        out += path;
-        if (query) out += "?" + *query;
-        if (fragment) out += "#" + *fragment;
-        return out;
-    }
-};
-
-bool isUrlCharacter(unsigned char c) {
-    return std::isalnum(c) ||
-           std::string_view("-._~:/?#[]@!$&'()*+,;=%").find(static_cast<char>(c)) !=
-               std::string_view::npos;
-}
-
-// Accepts what a strict URL parser accepts: only URL characters, every "%" followed by two hex
-// digits, a scheme of a letter then letters, digits, "+", "-" or ".".
-std::optional<UrlComponents> parseUrl(std::string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (!isUrlCharacter(c)) return std::nullopt;
-        if (c == '%' &&
-            (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
-             !std::isxdigit(static_cast<unsigned char>(text[i + 2])))) {
-            return std::nullopt;
-        }
-    }
-    // The generic split of a URL reference: scheme ":", "//" authority, path, "?" query,
-    // "#" fragment.
-    UrlComponents components;
-    std::string_view rest = text;
-    if (const auto colon = rest.find_first_of(":/?#");
-        colon != std::string_view::npos && colon > 0 && rest[colon] == ':') {
-        const auto scheme = rest.substr(0, colon);
-        if (!std::isalpha(static_cast<unsigned char>(scheme[0])) ||
-            !std::all_of(scheme.begin(), scheme.end(), [](unsigned char c) {
-                return std::isalnum(c) || c == '+' || c == '-' || c == '.';
-            })) {
-            return std::nullopt;
-        }
-        components.scheme = std::string(scheme);
-        rest.remove_prefix(colon + 1);
-    }
-    if (rest.starts_with("//")) {
-        rest.remove_prefix(2);
-        const auto end = std::min(rest.find_first_of("/?#"), rest.size());
-        components.authority = std::string(rest.substr(0, end));
-        rest.remove_prefix(end);
-    }
-    if (const auto hash = rest.find('#'); hash != std::string_view::npos) {
-        components.fragment = std::string(rest.substr(hash + 1));
-        rest = rest.substr(0, hash);
-    }
-    if (const auto question = rest.find('?'); question != std::string_view::npos) {
-        components.query = std::string(rest.substr(question + 1));
-        rest = rest.substr(0, question);
-    }
-    components.path = std::string(rest);
-    return components;
-}
-
 bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
     if (text.size() < suffix.size()) return false;
     return std::equal(suffix.begin(), suffix.end(), text.end() - suffix.size(),
@@ -157,57 +53,73 @@ bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
 }
 
 // Decoding, in the shape of the public chat-completions reply. A key that may be absent may also
-// be null; a key that is present with another kind of value is an error.
-class DecodeFailure {
-  public:
-    explicit DecodeFailure(std::string what) : what_(std::move(what)) {}
-    const std::string& what() const { return what_; }
+// be null; a key that is present with another kind of value is an error. Each failure is the
+// sentence shown as the decoding error.
+template <typename T>
+using Decoded = Result<T, std::string>;
 
-  private:
-    std::string what_;
-};
-
-const json::value& required(const json::object& object, std::string_view key,
-                            std::string_view where) {
+Decoded<const json::value*> required(const json::object& object, std::string_view key,
+                                     std::string_view where) {
     const auto* value = object.if_contains(key);
     if (!value || value->is_null()) {
-        throw DecodeFailure("The LLM response has no \"" + std::string(key) + "\" in " +
-                            std::string(where) + ".");
+        return "The LLM response has no \"" + std::string(key) + "\" in " + std::string(where) +
+               ".";
     }
-    return *value;
+    return value;
 }
 
-std::optional<std::string> optionalString(const json::object& object, std::string_view key,
-                                          std::string_view where) {
+Decoded<std::optional<std::string>> optionalString(const json::object& object, std::string_view key,
+                                                   std::string_view where) {
     const auto* value = object.if_contains(key);
-    if (!value || value->is_null()) return std::nullopt;
+    if (!value || value->is_null()) return std::optional<std::string>();
     if (!value->is_string()) {
-        throw DecodeFailure("The LLM response's \"" + std::string(key) + "\" in " +
-                            std::string(where) + " is not a string.");
+        return "The LLM response's \"" + std::string(key) + "\" in " + std::string(where) +
+               " is not a string.";
     }
-    return std::string(value->get_string());
+    return std::optional<std::string>(value->get_string());
 }
 
-const json::object& asObject(const json::value& value, std::string_view what) {
+Decoded<const json::object*> asObject(const json::value& value, std::string_view what) {
     if (!value.is_object()) {
-        throw DecodeFailure("The LLM response's " + std::string(what) + " is not an object.");
+        return "The LLM response's " + std::string(what) + " is not an object.";
     }
-    return value.get_object();
+    return &value.get_object();
 }
 
-LLMRefiner::ChatResponse::ContentValue decodeContent(const json::value& value) {
-    if (value.is_string()) return {std::string(value.get_string())};
+Decoded<LLMRefiner::ChatResponse::ContentValue> decodeContent(const json::value& value) {
+    using ContentValue = LLMRefiner::ChatResponse::ContentValue;
+    if (value.is_string()) return ContentValue{std::string(value.get_string())};
     if (!value.is_array()) {
-        throw DecodeFailure(
+        return std::string(
             "The LLM response's message content is neither a string nor a list of parts.");
     }
     std::vector<LLMRefiner::ChatResponse::ContentPart> parts;
     for (const auto& element : value.get_array()) {
-        const auto& part = asObject(element, "content part");
-        parts.push_back({optionalString(part, "type", "a content part"),
-                         optionalString(part, "text", "a content part")});
+        const auto part = asObject(element, "content part");
+        if (!part) return part.error();
+        auto type = optionalString(**part, "type", "a content part");
+        if (!type) return type.error();
+        auto text = optionalString(**part, "text", "a content part");
+        if (!text) return text.error();
+        parts.push_back({std::move(type).value(), std::move(text).value()});
     }
-    return {std::move(parts)};
+    return ContentValue{std::move(parts)};
+}
+
+Decoded<LLMRefiner::ChatResponse::Choice> decodeChoice(const json::value& element) {
+    const auto choice = asObject(element, "choice");
+    if (!choice) return choice.error();
+    const auto messageValue = required(**choice, "message", "a choice");
+    if (!messageValue) return messageValue.error();
+    const auto message = asObject(**messageValue, "message");
+    if (!message) return message.error();
+    auto role = optionalString(**message, "role", "a message");
+    if (!role) return role.error();
+    const auto contentValue = required(**message, "content", "a message");
+    if (!contentValue) return contentValue.error();
+    auto content = decodeContent(**contentValue);
+    if (!content) return content.error();
+    return LLMRefiner::ChatResponse::Choice{{std::move(role).value(), std::move(content).value()}};
 }
 
 }  // namespace
@@ -255,32 +167,45 @@ void LLMRefiner::performRequest(std::string userContent, std::string fallback,
                        {"Authorization", "Bearer " + configuration.apiKey}};
     request.body = encodeChatRequest(configuration.model, systemPrompt, userContent);
     request.timeout = timeout_;
-    client_->send(std::move(request),
-                  [completion = std::move(completion), fallback = std::move(fallback)](
-                      HttpOutcome outcome) { completion(interpretOutcome(outcome, fallback)); });
+    // The client answers on its own queue; the reading happens there, the completion on ours.
+    client_->send(std::move(request), [mainQueue = mainQueue_, completion = std::move(completion),
+                                       fallback = std::move(fallback)](HttpOutcome outcome) {
+        mainQueue->post(
+            [completion, outcome = interpretOutcome(outcome, fallback)] { completion(outcome); });
+    });
 }
 
 Result<std::string, KestruneError> LLMRefiner::chatCompletionsURL(std::string_view baseURL) {
     const auto trimmed = trimmedWhitespaceAndNewlines(baseURL);
     if (trimmed.empty()) return KestruneError::llmFailed(localized("API Base URL is empty."));
-    auto components = parseUrl(trimmed);
     const auto invalid = [] {
         return KestruneError::llmFailed(localized("API Base URL is invalid."));
     };
-    if (!components) return invalid();
+    // Any URL reference is taken apart (a missing scheme is left for the HTTP client to refuse),
+    // and every part but the path is kept as written.
+    const auto parsed = boost::urls::parse_uri_reference(trimmed);
+    if (!parsed) return invalid();
+    const auto& url = *parsed;
 
-    if (!endsWithIgnoringCase(components->path, kCompletionsPath)) {
-        if (!components->path.empty() && components->path.back() == '/') {
-            components->path.pop_back();
-        }
-        components->path += kCompletionsPath;
+    // Boost's views are copied by their bytes: each has several conversions to standard strings.
+    const auto text = [](const auto& view) { return std::string(view.data(), view.size()); };
+    std::string path = text(url.encoded_path());
+    if (!endsWithIgnoringCase(path, kCompletionsPath)) {
+        if (!path.empty() && path.back() == '/') path.pop_back();
+        path += kCompletionsPath;
     }
     // The forms a URL cannot take: a path not starting with "/" after an authority, or a path
     // starting with "//" without one (it would read as an authority).
-    const auto& path = components->path;
-    if (components->authority && !path.empty() && path.front() != '/') return invalid();
-    if (!components->authority && path.rfind("//", 0) == 0) return invalid();
-    return components->text();
+    if (url.has_authority() && !path.empty() && path.front() != '/') return invalid();
+    if (!url.has_authority() && path.starts_with("//")) return invalid();
+
+    std::string endpoint;
+    if (url.has_scheme()) endpoint += text(url.scheme()) + ":";
+    if (url.has_authority()) endpoint += "//" + text(url.encoded_authority());
+    endpoint += path;
+    if (url.has_query()) endpoint += "?" + text(url.encoded_query());
+    if (url.has_fragment()) endpoint += "#" + text(url.encoded_fragment());
+    return endpoint;
 }
 
 std::string LLMRefiner::refinementUserContent(const SpeechCaptureResult& result,
@@ -316,23 +241,20 @@ Result<LLMRefiner::ChatResponse, std::string> LLMRefiner::decodeChatResponse(
     std::error_code ec;
     const json::value root = json::parse(body, ec);
     if (ec) return "The LLM response is not valid JSON (" + ec.message() + ").";
-    try {
-        const auto& object = asObject(root, "body");
-        const auto& choices = required(object, "choices", "the body");
-        if (!choices.is_array())
-            throw DecodeFailure("The LLM response's \"choices\" is not a list.");
-        ChatResponse response;
-        for (const auto& element : choices.get_array()) {
-            const auto& choice = asObject(element, "choice");
-            const auto& message = asObject(required(choice, "message", "a choice"), "message");
-            response.choices.push_back(
-                {{optionalString(message, "role", "a message"),
-                  decodeContent(required(message, "content", "a message"))}});
-        }
-        return response;
-    } catch (const DecodeFailure& failure) {
-        return failure.what();
+    const auto object = asObject(root, "body");
+    if (!object) return object.error();
+    const auto choices = required(**object, "choices", "the body");
+    if (!choices) return choices.error();
+    if (!(*choices)->is_array()) {
+        return std::string("The LLM response's \"choices\" is not a list.");
     }
+    ChatResponse response;
+    for (const auto& element : (*choices)->get_array()) {
+        auto choice = decodeChoice(element);
+        if (!choice) return choice.error();
+        response.choices.push_back(std::move(choice).value());
+    }
+    return response;
 }
 
 LLMOutcome LLMRefiner::interpretOutcome(const HttpOutcome& outcome, std::string_view fallback) {
@@ -344,11 +266,11 @@ LLMOutcome LLMRefiner::interpretOutcome(const HttpOutcome& outcome, std::string_
     }
     const auto& response = outcome.value();
     if (response.statusCode < 200 || response.statusCode > 299) {
-        const std::string detail = isValidUtf8(response.body)
-                                       ? response.body
-                                       : "HTTP " + std::to_string(response.statusCode);
+        const std::string shown = detail::isValidUtf8(response.body)
+                                      ? response.body
+                                      : "HTTP " + std::to_string(response.statusCode);
         return LLMRequestError{LLMRequestError::Kind::llm,
-                               localizedFormat("LLM request failed: %s", {detail})};
+                               localizedFormat("LLM request failed: %s", {shown})};
     }
     auto decoded = decodeChatResponse(response.body);
     if (!decoded) return LLMRequestError{LLMRequestError::Kind::decoding, decoded.error()};

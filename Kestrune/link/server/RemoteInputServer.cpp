@@ -12,8 +12,9 @@
 #include "Kestrune/link/RemoteSession.hpp"
 #include "Kestrune/link/server/ConnectionLimits.hpp"
 #include "Kestrune/link/server/IdleStopTimer.hpp"
-#include "Kestrune/link/server/PortPlan.hpp"
+#include "Kestrune/link/server/OutboxPush.hpp"
 #include "Kestrune/link/server/RejectionLog.hpp"
+#include "Kestrune/link/server/ServerListener.hpp"
 #include "Kestrune/link/server/ServerTransport.hpp"
 #include "Kestrune/phone/outbox/MacOutbox.hpp"
 #include "KestruneRemoteKit/Protocol/MacFinder.hpp"
@@ -28,8 +29,6 @@ namespace {
 constexpr std::string_view kLogCategory = "RemoteInputServer";
 // "Policy violation": the server ends connections it no longer wants with this code.
 constexpr std::uint16_t kCloseCodePolicyViolation = 1008;
-// Pictures go to phones in slices that stay far below the message limit once in Base64.
-constexpr std::size_t kPushImageChunkBytes = 65'536;
 // What waiting starts are told when the server stops before the listener was ready.
 constexpr const char* kStoppedBeforeReady = "启动完成前已停止";
 
@@ -141,133 +140,41 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
 
     // ----- start and stop --------------------------------------------------------------------
 
-    void start(std::function<void(StartResult)> completion) {
-        if (!listener && pendingStarts.empty()) {
-            pendingStarts.push_back(std::move(completion));
-            launch(PortPlan::firstAttempt(lastPort, config.preferredPort));
-        } else if (port) {
-            toOwner([completion = std::move(completion), port = *port] { completion(port); });
-        } else {
-            pendingStarts.push_back(std::move(completion));
-        }
-    }
-
-    void launch(LaunchAttempt next) {
-        attempt = next;
-        const auto generation = ++listenerGeneration;
-        if (!tls) {
-            auto made = TlsServerContext::make(config.identity);
-            if (!made) return creationFailed(made.error());
-            tls = made.value();
-        }
-        ListenerOptions options;
-        options.loopbackOnly = config.loopbackOnly;
-        options.port = attempt.port;
-        auto opened = WebSocketListener::open(queue.context(), options, tls);
-        if (!opened) {
-            // A port in use shows up as the listener failing, as it would for a listener that
-            // could not come up later; the retry plan handles both.
-            queue.post([weak = weak_from_this(), generation, reason = opened.error()] {
-                if (auto self = weak.lock()) self->listenerFailed(generation, reason);
-            });
-            return;
-        }
-        listener = std::move(opened.value());
-        listener->acceptLoop(
-            [weak = weak_from_this(), generation](std::shared_ptr<WebSocketConnection> nw) {
-                auto self = weak.lock();
-                if (!self || generation != self->listenerGeneration) return nw->cancel();
-                self->accept(std::move(nw));
+    std::shared_ptr<ServerListener> makeListening() {
+        ServerListener::Dependencies listenerDeps{
+            queue,
+            deps.ownerQueue,
+            [this](std::shared_ptr<WebSocketConnection> nw) { accept(std::move(nw)); },
+            [this](std::uint16_t readyPort) {
+                idle.reset();
+                advertise(readyPort);
             },
-            [weak = weak_from_this(), generation](const std::string& reason) {
-                if (auto self = weak.lock()) self->listenerFailed(generation, reason);
-            });
-        queue.post([weak = weak_from_this(), generation] {
-            if (auto self = weak.lock()) self->listenerReady(generation);
-        });
-    }
-
-    void creationFailed(const std::string& reason) {
-        log(LogLevel::error, kLogCategory, "listener cannot be created: " + reason);
-        const auto step = PortPlan::afterCreationFailure(attempt);
-        if (step.next == PortPlan::Next::launchNow) return launch(step.attempt);
-        completeStarts(StartFailure{reason});
-    }
-
-    void listenerReady(std::uint64_t generation) {
-        if (generation != listenerGeneration || !listener) return;
-        const auto readyPort = listener->port();
-        if (readyPort == 0) return;
-        port = readyPort;
-        lastPort = readyPort;
-        log(LogLevel::info, kLogCategory, "listening on port " + std::to_string(readyPort));
-        idle.reset();
-        advertise(readyPort);
-        completeStarts(readyPort);
-    }
-
-    void listenerFailed(std::uint64_t generation, const std::string& reason) {
-        if (generation != listenerGeneration) return;
-        log(LogLevel::warning, kLogCategory, "listener failed: " + reason);
-        const auto step = PortPlan::afterListenerFailure(attempt, port.has_value());
-        switch (step.next) {
-            case PortPlan::Next::stopFailed:
-                return shutdown(StopReason::failed(reason));
-            case PortPlan::Next::completeStartsWithError:
-                return completeStarts(StartFailure{reason});
-            case PortPlan::Next::launchNow:
-                dropListener();
-                return launch(step.attempt);
-            case PortPlan::Next::launchAfterDelay:
-                dropListener();
-                queue.postAfter(config.portRetryDelay,
-                                [weak = weak_from_this(), next = step.attempt] {
-                                    auto self = weak.lock();
-                                    if (!self || self->pendingStarts.empty() || self->listener) {
-                                        return;
-                                    }
-                                    self->launch(next);
-                                });
-                return;
-        }
-    }
-
-    void dropListener() {
-        ++listenerGeneration;
-        if (listener) listener->cancel();
-        listener.reset();
-        withdrawAdvertisement();
-    }
-
-    void completeStarts(StartResult result) {
-        auto starts = std::exchange(pendingStarts, {});
-        for (auto& completion : starts) {
-            toOwner([completion = std::move(completion), result] { completion(result); });
-        }
+            [this] { withdrawAdvertisement(); },
+            [this](const std::string& reason) { shutdown(StopReason::failed(reason)); }};
+        return std::make_shared<ServerListener>(
+            ServerListener::Options{config.identity, config.loopbackOnly, config.preferredPort,
+                                    config.portRetryDelay},
+            std::move(listenerDeps));
     }
 
     void shutdown(const StopReason& reason) {
-        if (!listener && pendingStarts.empty()) return;
-        dropListener();
-        port.reset();
-        completeStarts(StartFailure{reason.kind == StopReason::Kind::failed ? reason.message
-                                                                            : kStoppedBeforeReady});
+        if (!listening->isActive()) return;
+        listening->close(StartFailure{
+            reason.kind == StopReason::Kind::failed ? reason.message : kStoppedBeforeReady});
         idle.cancel();
         tokens.invalidate();
         closeAll();
         rejections.flush();
         log(LogLevel::info, kLogCategory, "stopped");
-        if (onStop) toOwner([onStop = onStop, reason] { onStop(reason); });
+        if (deps.onStop) toOwner([callback = deps.onStop, reason] { callback(reason); });
     }
 
     // The owner is going away: everything ends without telling anyone.
     void teardown() {
-        pendingStarts.clear();
-        dropListener();
-        port.reset();
+        listening->close(std::nullopt);
         idle.cancel();
         tokens.invalidate();
-        onApprovalWithdrawn = nullptr;
+        deps.onApprovalWithdrawn = nullptr;
         closeAll();
         rejections.flush();  // what was counted still reaches the log
     }
@@ -317,8 +224,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         if (next.state == AdvertisementStatus::State::unavailable) {
             log(LogLevel::warning, kLogCategory, "the service is not advertised: " + next.reason);
         }
-        if (onAdvertisementStatus) {
-            toOwner([callback = onAdvertisementStatus, next] { callback(next); });
+        if (deps.onAdvertisementStatus) {
+            toOwner([callback = deps.onAdvertisementStatus, next] { callback(next); });
         }
     }
 
@@ -529,10 +436,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         auto* connection = find(order);
         // A connection closed meanwhile: the outcome has nowhere to go.
         if (!connection) return;
-        perform(order,
-                connection->session.executionFinished(outcome.error, std::move(outcome.saved),
-                                                      std::move(outcome.savedIn)),
-                nullptr);
+        perform(order, connection->session.executionFinished(std::move(outcome)), nullptr);
         if (resume) resume(*this);
     }
 
@@ -552,8 +456,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         if (!connection || !deps.outbox) return;
         const auto device = authorizedDevice(connection->session);
         if (!device) return;
-        if (deps.outbox->acknowledge(acknowledged.id, *device) && onPushAcknowledged) {
-            toOwner([callback = onPushAcknowledged, id = acknowledged.id] { callback(id); });
+        if (deps.outbox->acknowledge(acknowledged.id, *device) && deps.onPushAcknowledged) {
+            toOwner([callback = deps.onPushAcknowledged, id = acknowledged.id] { callback(id); });
         }
     }
 
@@ -574,53 +478,25 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         if (!connection || !deps.outbox) return;
         const auto device = authorizedDevice(connection->session);
         if (!device) return;
+        const auto readPicture = [&](std::string_view fileName) {
+            return readWholeFile(deps.outbox->directory() / fileName);
+        };
         for (const auto& item : deps.outbox->pending(*device)) {
             connection = find(order);
             if (!connection) return;
             if (connection->pushed.contains(item.id)) continue;
-            if (item.secret) {
-                pushSecret(*connection, *device, item);
-            } else if (item.text) {
-                connection->pushed.insert(item.id);
-                sendMessage(*connection,
-                            RemoteMessage::PushText{item.id, item.seq, *item.text, item.createdAt});
-            } else if (item.imageFormat && item.imageFile) {
-                pushImage(*connection, item);
+            auto push = OutboxPush::plan(item, connection->session.acceptsSecret(), readPicture);
+            if (push.refusedSecret) {
+                // This phone keeps no passwords: it counts as delivered so the item does not wait.
+                if (deps.outbox->acknowledge(item.id, *device) && deps.onSecretRefused) {
+                    toOwner([callback = deps.onSecretRefused, id = item.id] { callback(id); });
+                }
+                continue;
             }
+            if (push.messages.empty()) continue;
+            connection->pushed.insert(item.id);
+            for (const auto& message : push.messages) sendMessage(*connection, message);
         }
-    }
-
-    void pushSecret(Connection& connection, const Uuid& device, const MacOutbox::Item& item) {
-        if (!connection.session.acceptsSecret()) {
-            // This phone keeps no passwords: it counts as delivered so the item does not wait.
-            if (deps.outbox->acknowledge(item.id, device) && onSecretRefused) {
-                toOwner([callback = onSecretRefused, id = item.id] { callback(id); });
-            }
-            return;
-        }
-        connection.pushed.insert(item.id);
-        sendMessage(connection,
-                    RemoteMessage::PushSecret{item.id, item.seq, *item.secret, item.createdAt});
-    }
-
-    void pushImage(Connection& connection, const MacOutbox::Item& item) {
-        const auto format = imageFormatFromRaw(*item.imageFormat);
-        if (!format) return;
-        const auto bytes = readWholeFile(deps.outbox->directory() / *item.imageFile);
-        if (!bytes || bytes->empty()) return;
-        connection.pushed.insert(item.id);
-        sendMessage(connection,
-                    RemoteMessage::PushImageBegin{item.id, *format, std::int64_t(bytes->size()),
-                                                  item.seq, item.createdAt});
-        std::int64_t index = 0;
-        for (std::size_t offset = 0; offset < bytes->size(); offset += kPushImageChunkBytes) {
-            const auto end = std::min(bytes->size(), offset + kPushImageChunkBytes);
-            sendMessage(connection,
-                        RemoteMessage::PushImageChunk{item.id, index++,
-                                                      Bytes(bytes->begin() + std::ptrdiff_t(offset),
-                                                            bytes->begin() + std::ptrdiff_t(end))});
-        }
-        sendMessage(connection, RemoteMessage::PushImageEnd{item.id});
     }
 
     // ----- closing ---------------------------------------------------------------------------
@@ -630,8 +506,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         auto found = connections.find(order);
         if (found == connections.end()) return nullptr;
         Connection& connection = found->second;
-        if (connection.pendingApproval && onApprovalWithdrawn) {
-            toOwner([callback = onApprovalWithdrawn, id = *connection.pendingApproval] {
+        if (connection.pendingApproval && deps.onApprovalWithdrawn) {
+            toOwner([callback = deps.onApprovalWithdrawn, id = *connection.pendingApproval] {
                 callback(id);
             });
         }
@@ -706,20 +582,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     std::shared_ptr<QueueHandle> handle;
     std::shared_ptr<StatusBox> status;
 
-    std::function<void(StopReason)> onStop;
-    std::function<void(Uuid)> onApprovalWithdrawn;
-    std::function<void(std::string)> onPushAcknowledged;
-    std::function<void(std::string)> onSecretRefused;
-    std::function<void(AdvertisementStatus)> onAdvertisementStatus;
-
-    std::shared_ptr<TlsServerContext> tls;
-    std::unique_ptr<WebSocketListener> listener;
-    // Bumped whenever a listener is dropped, so events of an old one are recognised and ignored.
-    std::uint64_t listenerGeneration = 0;
-    LaunchAttempt attempt;
-    std::optional<std::uint16_t> port;
-    std::optional<std::uint16_t> lastPort;
-    std::vector<std::function<void(StartResult)>> pendingStarts;
+    std::shared_ptr<ServerListener> listening = makeListening();
     std::uint64_t sequence = 0;
     PairingTokenStore tokens;
     // Ordered by acceptance, so "every connection" walks oldest first.
@@ -736,7 +599,7 @@ std::optional<std::uint16_t> RemoteInputServer::preferredPortFromSetting(std::in
 }
 
 RemoteInputServer::RemoteInputServer(Configuration configuration, Dependencies dependencies)
-    : queue_(std::make_unique<SerialQueue>(queueLabel)),
+    : queue_(std::make_unique<SerialQueue>(kQueueLabel)),
       handle_(std::make_shared<QueueHandle>(queue_.get())),
       status_(std::make_shared<StatusBox>()) {
     auto devices = dependencies.devices;
@@ -768,38 +631,10 @@ void onQueue(const std::shared_ptr<RemoteInputServer::Impl>& impl, SerialQueue& 
 }
 }  // namespace
 
-void RemoteInputServer::setOnStop(std::function<void(StopReason)> onStop) {
-    onQueue(impl_, *queue_, [onStop = std::move(onStop)](Impl& self) { self.onStop = onStop; });
-}
-
-void RemoteInputServer::setOnApprovalWithdrawn(std::function<void(Uuid)> onApprovalWithdrawn) {
-    onQueue(impl_, *queue_, [callback = std::move(onApprovalWithdrawn)](Impl& self) {
-        self.onApprovalWithdrawn = callback;
-    });
-}
-
-void RemoteInputServer::setOnPushAcknowledged(std::function<void(std::string)> onPushAcknowledged) {
-    onQueue(impl_, *queue_, [callback = std::move(onPushAcknowledged)](Impl& self) {
-        self.onPushAcknowledged = callback;
-    });
-}
-
-void RemoteInputServer::setOnSecretRefused(std::function<void(std::string)> onSecretRefused) {
-    onQueue(impl_, *queue_, [callback = std::move(onSecretRefused)](Impl& self) {
-        self.onSecretRefused = callback;
-    });
-}
-
-void RemoteInputServer::setOnAdvertisementStatus(
-    std::function<void(AdvertisementStatus)> onStatus) {
-    onQueue(impl_, *queue_, [callback = std::move(onStatus)](Impl& self) {
-        self.onAdvertisementStatus = callback;
-    });
-}
-
 void RemoteInputServer::start(std::function<void(StartResult)> completion) {
-    onQueue(impl_, *queue_,
-            [completion = std::move(completion)](Impl& self) { self.start(completion); });
+    onQueue(impl_, *queue_, [completion = std::move(completion)](Impl& self) {
+        self.listening->start(completion);
+    });
 }
 
 void RemoteInputServer::stop() {
@@ -811,7 +646,7 @@ void RemoteInputServer::issuePairingToken(
     onQueue(impl_, *queue_, [countsAsActivity, completion = std::move(completion)](Impl& self) {
         if (countsAsActivity) self.idle.reset();
         std::optional<PairingToken> token;
-        if (self.listener) token = self.tokens.issue(self.now());
+        if (self.listening->hasListener()) token = self.tokens.issue(self.now());
         self.toOwner([completion, token] { completion(token); });
     });
 }
@@ -821,17 +656,20 @@ void RemoteInputServer::invalidatePairingToken() {
 }
 
 void RemoteInputServer::setIdleTimeout(std::optional<Duration> timeout) {
-    onQueue(impl_, *queue_,
-            [timeout](Impl& self) { self.idle.setIdleTimeout(timeout, self.port.has_value()); });
+    onQueue(impl_, *queue_, [timeout](Impl& self) {
+        self.idle.setIdleTimeout(timeout, self.listening->port().has_value());
+    });
 }
 
 void RemoteInputServer::setOpenedForSending(bool opened) {
-    onQueue(impl_, *queue_,
-            [opened](Impl& self) { self.idle.setOpenedForSending(opened, self.port.has_value()); });
+    onQueue(impl_, *queue_, [opened](Impl& self) {
+        self.idle.setOpenedForSending(opened, self.listening->port().has_value());
+    });
 }
 
 void RemoteInputServer::noteSend() {
-    onQueue(impl_, *queue_, [](Impl& self) { self.idle.noteSend(self.port.has_value()); });
+    onQueue(impl_, *queue_,
+            [](Impl& self) { self.idle.noteSend(self.listening->port().has_value()); });
 }
 
 void RemoteInputServer::outboxDidChange() {

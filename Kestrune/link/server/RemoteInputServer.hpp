@@ -10,6 +10,7 @@
 #include "Kestrune/link/Pairing.hpp"
 #include "Kestrune/link/server/ServiceAdvertiser.hpp"
 #include "Kestrune/link/tls/TLSIdentityStore.hpp"
+#include "KestruneRemoteKit/Protocol/ImageOutcome.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteError.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
@@ -83,12 +84,6 @@ class RemoteInputServer {
     };
     using StartResult = Result<std::uint16_t, StartFailure>;
 
-    struct ImageOutcome {
-        std::optional<RemoteError> error;
-        std::optional<std::string> saved;
-        std::optional<std::string> savedIn;
-    };
-
     // Each reply or completion must be called exactly once, from any thread.
     using Approve = std::function<void(PairingRequest, std::function<void(bool)> reply)>;
     using ExecuteCommand = std::function<void(
@@ -107,6 +102,16 @@ class RemoteInputServer {
         // Announces the service when a fingerprint is configured; may be empty.
         std::shared_ptr<ServiceAdvertiser> advertiser = nullptr;
         std::function<Date()> now = [] { return std::chrono::system_clock::now(); };
+
+        // Notices, all optional, on the owner's queue.
+        std::function<void(StopReason)> onStop = nullptr;
+        // A pairing request was withdrawn (its connection closed) before the user answered.
+        std::function<void(Uuid)> onApprovalWithdrawn = nullptr;
+        // A phone confirmed the outbox item with this identifier.
+        std::function<void(std::string)> onPushAcknowledged = nullptr;
+        // A password was not sent to a phone that keeps none; it counts as delivered there.
+        std::function<void(std::string)> onSecretRefused = nullptr;
+        std::function<void(AdvertisementStatus)> onAdvertisementStatus = nullptr;
     };
 
     // Sets the device store's removal callback, so that a removed phone's connections close.
@@ -115,13 +120,6 @@ class RemoteInputServer {
     ~RemoteInputServer();
     RemoteInputServer(const RemoteInputServer&) = delete;
     RemoteInputServer& operator=(const RemoteInputServer&) = delete;
-
-    // Callbacks, all optional; they run on the owner's queue.
-    void setOnStop(std::function<void(StopReason)> onStop);
-    void setOnApprovalWithdrawn(std::function<void(Uuid)> onApprovalWithdrawn);
-    void setOnPushAcknowledged(std::function<void(std::string)> onPushAcknowledged);
-    void setOnSecretRefused(std::function<void(std::string)> onSecretRefused);
-    void setOnAdvertisementStatus(std::function<void(AdvertisementStatus)> onStatus);
 
     // The completion (on the owner's queue) receives the listening port or why there is none.
     void start(std::function<void(StartResult)> completion);
@@ -148,7 +146,7 @@ class RemoteInputServer {
     // Whether the service is announced on the network, and if not, why. Safe from any thread.
     AdvertisementStatus advertisementStatus() const;
 
-    static constexpr const char* queueLabel = "Kestrune.RemoteInputServer";
+    static constexpr const char* kQueueLabel = "Kestrune.RemoteInputServer";
 
     struct Impl;
 

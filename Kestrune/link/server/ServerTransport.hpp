@@ -7,7 +7,7 @@
 #include <string>
 
 #include "Kestrune/link/tls/TLSIdentityStore.hpp"
-#include "KestruneRemoteKit/Protocol/MessageLimits.hpp"
+#include "KestruneRemoteKit/Protocol/WireLimits.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace boost::asio {
@@ -74,7 +74,7 @@ struct ListenerOptions {
     bool loopbackOnly = false;
     // None lets the system pick a free port.
     std::optional<std::uint16_t> port;
-    std::size_t maxMessageBytes = kMaxRemoteMessageBytes;
+    std::size_t maxMessageBytes = kMaxComputerMessageBytes;
     int keepAliveIdleSeconds = 30;
     int keepAliveIntervalSeconds = 10;
     int keepAliveProbes = 3;

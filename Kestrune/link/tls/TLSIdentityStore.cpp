@@ -122,9 +122,9 @@ TLSIdentityStore::TLSIdentityStore(std::filesystem::path directory)
     : directory_(std::move(directory)) {}
 
 Result<TLSIdentityStore::Loaded, Error> TLSIdentityStore::load() const {
-    auto certificateBytes = readFile(directory_ / certificateFileName);
+    auto certificateBytes = readFile(directory_ / kCertificateFileName);
     if (!certificateBytes) return certificateBytes.error();
-    auto keyBytes = readFile(directory_ / keyFileName);
+    auto keyBytes = readFile(directory_ / kKeyFileName);
     if (!keyBytes) return keyBytes.error();
 
     auto certificate = parseCertificate(certificateBytes.value());
@@ -139,7 +139,7 @@ Result<TLSIdentityStore::Loaded, Error> TLSIdentityStore::load() const {
                   sha256Hex(certificateBytes.value())};
 }
 
-std::optional<Error> TLSIdentityStore::generate() const {
+Result<void, Error> TLSIdentityStore::generate() const {
     std::error_code ec;
     // The folder holds the private key, and its parent the paired devices: owner-only.
     errno = 0;
@@ -149,10 +149,10 @@ std::optional<Error> TLSIdentityStore::generate() const {
             SystemError{{code, std::system_category()}, "cannot create " + directory_.string()});
     }
 
-    const auto keyPem = (directory_ / keyPemFileName).string();
-    const auto certificatePem = (directory_ / certificatePemFileName).string();
-    const auto keyDer = (directory_ / keyFileName).string();
-    const auto certificateDer = (directory_ / certificateFileName).string();
+    const auto keyPem = (directory_ / kKeyPemFileName).string();
+    const auto certificatePem = (directory_ / kCertificatePemFileName).string();
+    const auto keyDer = (directory_ / kKeyFileName).string();
+    const auto certificateDer = (directory_ / kCertificateFileName).string();
 
     auto failure =
         runOpenssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", kCertificateDays,
@@ -170,7 +170,8 @@ std::optional<Error> TLSIdentityStore::generate() const {
     // The PEM copy holds the key in the clear; it must not outlive this call, whatever happened.
     std::filesystem::remove(keyPem, ec);
     std::filesystem::remove(certificatePem, ec);
-    return failure;
+    if (failure) return std::move(*failure);
+    return {};
 }
 
 std::string describe(const TLSIdentityStore::Error& error) {

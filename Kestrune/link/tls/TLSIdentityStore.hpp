@@ -68,10 +68,10 @@ class TLSIdentityStore {
         std::string fingerprint;
     };
 
-    static constexpr const char* certificateFileName = "cert.der";
-    static constexpr const char* keyFileName = "key.der";
-    static constexpr const char* certificatePemFileName = "cert.pem";
-    static constexpr const char* keyPemFileName = "key.pem";
+    static constexpr const char* kCertificateFileName = "cert.der";
+    static constexpr const char* kKeyFileName = "key.der";
+    static constexpr const char* kCertificatePemFileName = "cert.pem";
+    static constexpr const char* kKeyPemFileName = "key.pem";
 
     explicit TLSIdentityStore(std::filesystem::path directory);
 
@@ -79,8 +79,8 @@ class TLSIdentityStore {
 
     Result<Loaded, Error> load() const;
 
-    // Makes a new key and certificate, replacing the old files. None on success.
-    std::optional<Error> generate() const;
+    // Makes a new key and certificate, replacing the old files.
+    Result<void, Error> generate() const;
 
   private:
     std::filesystem::path directory_;

@@ -74,7 +74,7 @@ Result<std::string, Refusal> checkedText(std::string text) {
         const std::int64_t count = characterCount(text);
         if (count > kMaxTextCharacters) return Refusal{Refusal::Kind::textTooLong, count};
     }
-    if (static_cast<std::int64_t>(text.size()) > kMaxTextBytes) {
+    if (static_cast<std::int64_t>(text.size()) > kMaxPushedTextBytes) {
         return Refusal{Refusal::Kind::textTooLarge, 0};
     }
     return text;

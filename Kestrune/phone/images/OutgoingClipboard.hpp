@@ -9,6 +9,7 @@
 
 #include "Kestrune/phone/outbox/MacOutbox.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
+#include "KestruneRemoteKit/Protocol/WireLimits.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {
@@ -32,10 +33,7 @@ inline constexpr std::string_view kConcealedValue = "secret";
 inline constexpr std::string_view kFileListType = "text/uri-list";
 // A phone's text field and history stay responsive up to this many characters …
 inline constexpr std::int64_t kMaxTextCharacters = 100'000;
-// … and a message of text stays well under the link's frame budget up to this many bytes.
-inline constexpr std::int64_t kMaxTextBytes = 4'194'304;
-// Largest picture a phone accepts, the same as the link's largest announced picture.
-inline constexpr std::int64_t kMaxImageBytes = 31'457'280;
+// (the byte bound is the link's, `kMaxPushedTextBytes`).
 
 struct Taken {
     struct Text {

@@ -14,8 +14,6 @@ namespace kestrune {
 
 namespace {
 
-using Outcome = ReceivedImageDelivery::Outcome;
-
 std::string_view view(const Bytes& bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
@@ -39,7 +37,7 @@ struct Arrival {
     std::int64_t epoch = 0;
     ReceivedImageDelivery::Done done;
 
-    void answer(Outcome outcome) {
+    void answer(ImageOutcome outcome) {
         if (!done) return;
         auto reply = std::move(done);
         done = nullptr;
@@ -197,7 +195,7 @@ struct ReceivedImageDelivery::State : std::enable_shared_from_this<State> {
     void prepare(const std::shared_ptr<Run>& run) {
         std::weak_ptr<State> weak = shared_from_this();
         services.workOn([weak, run, main = &main] {
-            auto prepared = ClipboardImage::prepare(view(run->data), maxPixels);
+            auto prepared = ClipboardImage::prepare(view(run->data), kMaxPixels);
             main->post([weak, run, prepared = std::move(prepared)]() mutable {
                 auto self = weak.lock();
                 if (!self || run->answered()) return;

@@ -10,6 +10,7 @@
 
 #include "Kestrune/phone/images/ClipboardImage.hpp"
 #include "Kestrune/phone/images/ImageSaveLocation.hpp"
+#include "KestruneRemoteKit/Protocol/ImageOutcome.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteError.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
@@ -24,14 +25,7 @@ class SerialPasteQueue;
 // main thread, owned by the phone connection controller.
 class ReceivedImageDelivery {
   public:
-    // What the phone is told: an error, or the saved file's name and its folder as shown.
-    struct Outcome {
-        std::optional<RemoteError> error;
-        std::optional<std::string> saved;
-        std::optional<std::string> savedIn;
-        bool operator==(const Outcome&) const = default;
-    };
-    using Done = std::function<void(Outcome)>;
+    using Done = std::function<void(ImageOutcome)>;
     // Runs work on some other thread; the work posts its own result back to the main queue.
     using Background = std::function<void(std::function<void()> work)>;
     // Puts a checked picture on the clipboard; `finished` (main thread) gets the failure, if any.
@@ -42,7 +36,7 @@ class ReceivedImageDelivery {
 
     // Pictures larger than this are refused: decoding them for the clipboard's bitmap would take
     // gigabytes of memory.
-    static constexpr std::int64_t maxPixels = 60'000'000;
+    static constexpr std::int64_t kMaxPixels = 60'000'000;
 
     struct Services {
         // The save settings, read on the main thread when a picture arrives.

@@ -72,7 +72,7 @@ MacOutbox::MacOutbox(fs::path directory, MainQueue& purgeQueue, Clock now)
 }
 
 void MacOutbox::load() {
-    if (auto state = readSmallFile(directory_ / stateFileName)) {
+    if (auto state = readSmallFile(directory_ / kStateFileName)) {
         if (auto lastSeq = decodeOutboxState(*state)) lastSeq_ = *lastSeq;
     }
 
@@ -84,7 +84,7 @@ void MacOutbox::load() {
     }
 
     for (const auto& name : names) {
-        if (!endsWithJson(name) || name == stateFileName) continue;
+        if (!endsWithJson(name) || name == kStateFileName) continue;
         const auto bytes = readSmallFile(directory_ / name);
         auto item = bytes ? decodeOutboxItem(*bytes) : std::nullopt;
         // The file must carry its own name, or removing the item would leave it behind; a picture
@@ -114,12 +114,12 @@ void MacOutbox::load() {
 }
 
 bool MacOutbox::isExpiredSecret(const Item& item, Date now) const {
-    return item.isSecret() && item.createdAt < now - secretLifetime;
+    return item.isSecret() && item.createdAt < now - kSecretLifetime;
 }
 
 void MacOutbox::purgeExpired(Date now) {
     std::erase_if(items_, [&](const Item& item) {
-        const bool expired = item.createdAt < now - itemLifetime || isExpiredSecret(item, now);
+        const bool expired = item.createdAt < now - kItemLifetime || isExpiredSecret(item, now);
         if (expired) deleteFiles(item);
         return expired;
     });
@@ -132,9 +132,10 @@ void MacOutbox::deleteFiles(const Item& item) const {
 
 void MacOutbox::rewrite(const Item& item) const {
     if (item.isSecret()) return;
-    if (auto failure =
-            writeFileAtomically(directory_ / outboxItemFileName(item.id), encodeOutboxItem(item))) {
-        log(LogLevel::warning, kLogCategory, "cannot rewrite item: " + *failure);
+    if (auto written =
+            writeFileAtomically(directory_ / outboxItemFileName(item.id), encodeOutboxItem(item));
+        !written) {
+        log(LogLevel::warning, kLogCategory, "cannot rewrite item: " + written.error());
     }
 }
 
@@ -162,18 +163,20 @@ Result<MacOutbox::Item, MacOutbox::EnqueueError> MacOutbox::enqueue(
             return EnqueueError(WriteError{description});
         };
 
-        if (auto* text = std::get_if<Content::Text>(&content.value)) {
+        if (auto* text = content.as<Content::Text>()) {
             item.text = std::move(text->text);
-        } else if (auto* secret = std::get_if<Content::Secret>(&content.value)) {
+        } else if (auto* secret = content.as<Content::Secret>()) {
             item.secret = std::move(secret->secret);
         } else {
-            auto& image = std::get<Content::Image>(content.value);
+            auto& image = *content.as<Content::Image>();
             item.imageFormat = std::string(rawValue(image.format));
             item.imageFile = outboxImageFileName(item.id, image.format);
             const auto path = directory_ / *item.imageFile;
             const std::string_view bytes(reinterpret_cast<const char*>(image.data.data()),
                                          image.data.size());
-            if (auto failure = writeFileAtomically(path, bytes)) return undo(*failure);
+            if (auto written = writeFileAtomically(path, bytes); !written) {
+                return undo(written.error());
+            }
             written.push_back(path);
         }
 
@@ -181,22 +184,23 @@ Result<MacOutbox::Item, MacOutbox::EnqueueError> MacOutbox::enqueue(
         item.createdAt = std::chrono::floor<std::chrono::microseconds>(now);
         item.pendingDevices = withoutDuplicates(devices);
 
-        if (auto failure =
-                writeFileAtomically(directory_ / stateFileName, encodeOutboxState(item.seq))) {
-            return undo(*failure);
+        if (auto written =
+                writeFileAtomically(directory_ / kStateFileName, encodeOutboxState(item.seq));
+            !written) {
+            return undo(written.error());
         }
         // The number is spent even if the item file fails below: it is on disk already.
         lastSeq_ = item.seq;
 
         if (!item.isSecret()) {
             const auto path = directory_ / outboxItemFileName(item.id);
-            if (auto failure = writeFileAtomically(path, encodeOutboxItem(item))) {
-                return undo(*failure);
+            if (auto written = writeFileAtomically(path, encodeOutboxItem(item)); !written) {
+                return undo(written.error());
             }
         }
 
         items_.push_back(item);
-        while (items_.size() > maxItems) {
+        while (items_.size() > kMaxItems) {
             deleteFiles(items_.front());
             items_.erase(items_.begin());
         }
@@ -205,7 +209,7 @@ Result<MacOutbox::Item, MacOutbox::EnqueueError> MacOutbox::enqueue(
     if (changed) changed();
 
     if (item.isSecret()) {
-        purgeQueue_.postAfter(secretPurgeDelay, [weak = weak_from_this()] {
+        purgeQueue_.postAfter(kSecretPurgeDelay, [weak = weak_from_this()] {
             if (auto outbox = weak.lock()) outbox->purgeExpiredSecrets();
         });
     }

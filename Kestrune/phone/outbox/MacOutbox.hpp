@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "KestruneRemoteKit/Protocol/PushContent.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
@@ -25,30 +26,7 @@ namespace kestrune {
 // pushes and acknowledges while the main thread enqueues.
 class MacOutbox : public std::enable_shared_from_this<MacOutbox> {
   public:
-    struct Content {
-        struct Text {
-            std::string text;
-            bool operator==(const Text&) const = default;
-        };
-        struct Image {
-            Bytes data;
-            ImageFormat format = ImageFormat::jpeg;
-            bool operator==(const Image&) const = default;
-        };
-        struct Secret {
-            std::string secret;
-            bool operator==(const Secret&) const = default;
-        };
-
-        static Content text(std::string text) { return {Text{std::move(text)}}; }
-        static Content image(Bytes data, ImageFormat format) {
-            return {Image{std::move(data), format}};
-        }
-        static Content secret(std::string secret) { return {Secret{std::move(secret)}}; }
-
-        std::variant<Text, Image, Secret> value;
-        bool operator==(const Content&) const = default;
-    };
+    using Content = PushContent;
 
     struct Item {
         // Upper-case UUID text.
@@ -79,16 +57,16 @@ class MacOutbox : public std::enable_shared_from_this<MacOutbox> {
     using Clock = std::function<Date()>;
 
     // The most items kept; sending more pushes out the oldest.
-    static constexpr std::size_t maxItems = 20;
+    static constexpr std::size_t kMaxItems = 20;
     // A phone away for a day no longer wants what was sent for the moment.
-    static constexpr std::chrono::seconds itemLifetime{86'400};
+    static constexpr std::chrono::seconds kItemLifetime{86'400};
     // A password on the clipboard is meant for now; it must not linger.
-    static constexpr std::chrono::seconds secretLifetime{600};
+    static constexpr std::chrono::seconds kSecretLifetime{600};
     // One second past the lifetime, so the timed purge always finds the password expired.
-    static constexpr std::chrono::seconds secretPurgeDelay =
-        secretLifetime + std::chrono::seconds{1};
+    static constexpr std::chrono::seconds kSecretPurgeDelay =
+        kSecretLifetime + std::chrono::seconds{1};
 
-    static constexpr const char* stateFileName = "state.json";
+    static constexpr const char* kStateFileName = "state.json";
 
     // Loads what an earlier run left in `directory` and drops what has expired. `purgeQueue` runs
     // the timed password purge and must outlive the outbox.

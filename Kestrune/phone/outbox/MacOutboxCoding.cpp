@@ -3,7 +3,8 @@
 #include <boost/json.hpp>
 
 #include <algorithm>
-#include <cmath>
+
+#include "KestruneRemoteKit/Support/SecondsSince1970.hpp"
 
 namespace kestrune {
 
@@ -11,9 +12,6 @@ namespace json = boost::json;
 
 namespace {
 
-// Creation times beyond this many seconds from 1970 do not fit the clock's nanosecond count, so
-// such a file cannot be one the outbox wrote.
-constexpr double kMaxAbsoluteSeconds = 9.0e9;
 // Deeper than an item ever is; stops a hostile file from costing parse time and stack.
 constexpr std::size_t kMaxJsonDepth = 8;
 
@@ -66,14 +64,12 @@ std::optional<std::vector<Uuid>> devicesOf(const json::value& value) {
     return devices;
 }
 
-double secondsSince1970(Date date) {
-    return std::chrono::duration<double>(date.time_since_epoch()).count();
-}
-
 // The outbox keeps times in whole microseconds, which a double of seconds carries exactly for any
 // date of this era, so a reloaded item equals the one that was written.
-Date dateFromSeconds(double seconds) {
-    return Date(std::chrono::microseconds(std::llround(seconds * 1e6)));
+std::optional<Date> dateFromSeconds(double seconds) {
+    const auto time = timeFromSecondsSince1970(seconds);
+    if (!time) return std::nullopt;
+    return std::chrono::round<std::chrono::microseconds>(*time);
 }
 
 bool isCanonicalId(std::string_view id) {
@@ -122,10 +118,9 @@ std::optional<MacOutbox::Item> decodeOutboxItem(std::string_view text) {
 
     const auto* createdAt = object.if_contains("createdAt");
     const auto seconds = createdAt ? numberOf(*createdAt) : std::nullopt;
-    if (!seconds || !std::isfinite(*seconds) || std::abs(*seconds) > kMaxAbsoluteSeconds) {
-        return std::nullopt;
-    }
-    item.createdAt = dateFromSeconds(*seconds);
+    const auto created = seconds ? dateFromSeconds(*seconds) : std::nullopt;
+    if (!created) return std::nullopt;
+    item.createdAt = *created;
 
     if (!optionalString(object, "text", item.text) ||
         !optionalString(object, "imageFormat", item.imageFormat) ||

@@ -64,7 +64,7 @@ struct DirectTextInjector::State : std::enable_shared_from_this<State> {
         post(job.chunks[job.next++]);
         if (job.next == job.chunks.size()) return finishFront(std::nullopt);
         std::weak_ptr<State> weak = shared_from_this();
-        queue.postAfter(interval, [weak] {
+        queue.postAfter(kInterval, [weak] {
             if (auto self = weak.lock()) self->step();
         });
     }
@@ -78,7 +78,7 @@ DirectTextInjector::DirectTextInjector(MainQueue& queue,
 DirectTextInjector::~DirectTextInjector() = default;
 
 DirectTextInjector::Prepared DirectTextInjector::prepare(std::string_view text) {
-    if (unicode::characterCount(text) > maxCharacters) return Failure::textTooLong;
+    if (unicode::characterCount(text) > kMaxCharacters) return Failure::textTooLong;
     auto sanitized = sanitize(text);
     if (sanitized.empty()) return Failure::empty;
     return sanitized;

@@ -26,11 +26,11 @@ class DirectTextInjector {
     using Ticket = std::int64_t;
 
     // Pause between chunks: receiving toolkits drop characters when events come faster.
-    static constexpr std::chrono::milliseconds interval{10};
+    static constexpr std::chrono::milliseconds kInterval{10};
     // Chunk size in UTF-16 code units.
-    static constexpr std::size_t maxChunkUTF16 = 20;
+    static constexpr std::size_t kMaxChunkUTF16 = 20;
     // Longest text accepted, in user-perceived characters.
-    static constexpr std::size_t maxCharacters = 4096;
+    static constexpr std::size_t kMaxCharacters = 4096;
 
     // `queue` is the injector's serial queue ("Kestrune.DirectTextInjector"); `post` types one
     // chunk and `pressKey` presses one key by its virtual key code, both on that queue.
@@ -47,7 +47,7 @@ class DirectTextInjector {
     // Splits at character boundaries into pieces of at most `maxUTF16` UTF-16 code units; a
     // longer single character forms a piece of its own.
     static std::vector<std::string> chunks(std::string_view text,
-                                           std::size_t maxUTF16 = maxChunkUTF16);
+                                           std::size_t maxUTF16 = kMaxChunkUTF16);
 
     // Types a prepared text. Without a ticket the generation current now is used. The completion
     // runs on the injector's queue, once.

@@ -29,8 +29,8 @@ RemoteError RemoteCommandExecutor::errorFor(DirectTextInjector::Failure failure)
 }
 
 std::optional<std::uint16_t> RemoteCommandExecutor::keyCode(std::string_view name) {
-    if (name == "RETURN") return returnKeyCode;
-    if (name == "TAB") return tabKeyCode;
+    if (name == "RETURN") return kReturnKeyCode;
+    if (name == "TAB") return kTabKeyCode;
     return std::nullopt;
 }
 
@@ -66,7 +66,7 @@ void RemoteCommandExecutor::execute(const RemoteMessage& message, Done done) {
 
 void RemoteCommandExecutor::executeSecret(const std::string& payload, bool enter, Done done) {
     if (!ops_.isTrusted()) return done(RemoteError::accessibilityMissing);
-    if (unicode::characterCount(payload) > maxSecretCharacters)
+    if (unicode::characterCount(payload) > kMaxSecretCharacters)
         return done(RemoteError::textTooLong);
     auto filtered = filterSecret(payload);
     if (filtered.empty()) return done(RemoteError::textEmpty);
@@ -81,7 +81,7 @@ void RemoteCommandExecutor::executeSecret(const std::string& payload, bool enter
                        [press, enter, done](std::optional<DirectTextInjector::Failure> failure) {
                            if (failure) return done(errorFor(*failure));
                            if (!enter) return done(std::nullopt);
-                           press(returnKeyCode, mapped(done));
+                           press(kReturnKeyCode, mapped(done));
                        });
     });
 }

@@ -32,10 +32,10 @@ class RemoteCommandExecutor {
     };
 
     // Virtual key codes of the keys a phone may press.
-    static constexpr std::uint16_t returnKeyCode = 36;
-    static constexpr std::uint16_t tabKeyCode = 48;
+    static constexpr std::uint16_t kReturnKeyCode = 36;
+    static constexpr std::uint16_t kTabKeyCode = 48;
     // Longest password accepted, in user-perceived characters.
-    static constexpr std::size_t maxSecretCharacters = 1024;
+    static constexpr std::size_t kMaxSecretCharacters = 1024;
 
     explicit RemoteCommandExecutor(Operations operations);
 

@@ -82,7 +82,7 @@ void SerialPasteQueue::enqueue(Work work, Done done) {
     auto& state = *state_;
     auto g = state.generation;
     auto& pending = state.pendingByGeneration[g];
-    if (pending >= maxPending) {
+    if (pending >= kMaxPending) {
         if (done) done(RemoteError::busy);
         return;
     }

@@ -24,7 +24,7 @@ class SerialPasteQueue {
     using Paste = std::function<void(const std::string& text, std::function<void()> finished)>;
 
     // Items queued or running per generation before new ones are refused with `busy`.
-    static constexpr int maxPending = 16;
+    static constexpr int kMaxPending = 16;
 
     SerialPasteQueue(MainQueue& main, Paste paste);
     ~SerialPasteQueue();

@@ -9,7 +9,7 @@
 namespace kestrune::unicode {
 
 namespace {
-constexpr char32_t replacementCharacter = 0xFFFD;
+constexpr char32_t kReplacementCharacter = 0xFFFD;
 }
 
 std::u32string decodeUtf8(std::string_view text) {
@@ -24,7 +24,7 @@ std::u32string decodeUtf8(std::string_view text) {
                              : (lead >> 3) == 0x1E ? 4
                                                    : 0;
         if (length == 0 || i + length > text.size()) {
-            out.push_back(replacementCharacter);
+            out.push_back(kReplacementCharacter);
             ++i;
             continue;
         }
@@ -41,7 +41,7 @@ std::u32string decodeUtf8(std::string_view text) {
         constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
         if (!valid || scalar < smallest[length] || scalar > 0x10FFFF ||
             (scalar >= 0xD800 && scalar <= 0xDFFF)) {
-            out.push_back(replacementCharacter);
+            out.push_back(kReplacementCharacter);
             ++i;
             continue;
         }

@@ -131,9 +131,10 @@ std::optional<DefaultsDictionary> UserDefaults::persistentDomain(std::string_vie
 
 void UserDefaults::setPersistentDomain(DefaultsDictionary values, std::string_view name) {
     if (name != domain_) {
-        if (auto failure = writeFileAtomically(fileOf(name), encodeDefaultsFile(values))) {
+        if (auto written = writeFileAtomically(fileOf(name), encodeDefaultsFile(values));
+            !written) {
             log(LogLevel::error, kLogCategory,
-                "could not save domain " + std::string(name) + ": " + *failure);
+                "could not save domain " + std::string(name) + ": " + written.error());
         }
         return;
     }
@@ -158,9 +159,10 @@ Subscription UserDefaults::observe(std::function<void(const std::string& key)> o
 }
 
 void UserDefaults::saveLocked(const std::string& encoded) const {
-    if (auto failure = writeFileAtomically(fileOf(domain_), encoded)) {
+    if (auto written = writeFileAtomically(fileOf(domain_), encoded); !written) {
         // The value stays in memory for this run; only its persistence failed.
-        log(LogLevel::error, kLogCategory, "could not save domain " + domain_ + ": " + *failure);
+        log(LogLevel::error, kLogCategory,
+            "could not save domain " + domain_ + ": " + written.error());
     }
 }
 

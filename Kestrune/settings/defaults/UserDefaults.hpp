@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "Kestrune/settings/Observers.hpp"
-#include "Kestrune/settings/Subscription.hpp"
+#include "KestruneRemoteKit/Support/Observers.hpp"
+#include "KestruneRemoteKit/Support/Subscription.hpp"
 #include "Kestrune/settings/defaults/DefaultsValue.hpp"
 
 namespace kestrune {

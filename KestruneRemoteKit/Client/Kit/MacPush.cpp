@@ -17,7 +17,7 @@ PushReceiver::Step PushReceiver::receive(RemoteMessage message) {
                        MacPush::Secret{std::move(secret->payload)}};
     }
     if (auto* begin = std::get_if<RemoteMessage::PushImageBegin>(&value)) {
-        if (begin->size > maxImageBytes) {
+        if (begin->size > kMaxImageBytes) {
             assembly_.reset();
         } else {
             assembly_ = Assembly{

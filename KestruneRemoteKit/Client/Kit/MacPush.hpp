@@ -5,26 +5,18 @@
 #include <string>
 #include <variant>
 
+#include "KestruneRemoteKit/Protocol/PushContent.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
+#include "KestruneRemoteKit/Protocol/WireLimits.hpp"
 
 namespace kestrune {
 
 // One item the computer pushed to this phone.
 struct MacPush {
-    struct Text {
-        std::string text;
-        bool operator==(const Text&) const = default;
-    };
-    struct Image {
-        Bytes data;
-        ImageFormat format = ImageFormat::jpeg;
-        bool operator==(const Image&) const = default;
-    };
-    struct Secret {
-        std::string payload;
-        bool operator==(const Secret&) const = default;
-    };
-    using Content = std::variant<Text, Image, Secret>;
+    using Content = PushContent;
+    using Text = PushContent::Text;
+    using Image = PushContent::Image;
+    using Secret = PushContent::Secret;
 
     std::string id;
     std::int64_t seq = 0;
@@ -38,9 +30,6 @@ struct MacPush {
 // reassembles pictures from their chunks, and notices a refusal. No input or output of its own.
 class PushReceiver {
   public:
-    // Largest picture accepted; a larger announced one is dropped (the computer refuses the same).
-    static constexpr std::int64_t maxImageBytes = 31'457'280;
-
     // A picture being received.
     struct Assembly {
         std::string id;

@@ -119,7 +119,7 @@ struct RemoteClient::Impl : std::enable_shared_from_this<Impl> {
         if (isClosed) return done(Failure::disconnected());
         if (!hasUrl) return done(Failure::unreachable(std::string(kitTextInvalidQRAddress)));
         auto opening = std::make_shared<Link>();
-        opening->socket = PinnedLink::make(io(), {host, port, fingerprint, kMaxMessageBytes});
+        opening->socket = PinnedLink::make(io(), {host, port, fingerprint, kMaxPhoneMessageBytes});
         opening->lastActivity = now();
         link = opening;
         auto self = shared_from_this();
@@ -284,12 +284,12 @@ struct RemoteClient::Impl : std::enable_shared_from_this<Impl> {
     // Sends chunk `index` and the ones after it, then the end.
     void sendChunks(std::shared_ptr<const Bytes> data, std::string id, std::int64_t index,
                     bool save, Completion<std::optional<SavedImage>> done) {
-        const std::size_t offset = static_cast<std::size_t>(index) * kChunkBytes;
+        const std::size_t offset = static_cast<std::size_t>(index) * kImageChunkBytes;
         if (offset >= data->size()) {
             const Duration endTimeout = save ? timing.approvalTimeout : timing.replyTimeout;
             return request(RemoteMessage::ImageEnd{id}, endTimeout, std::move(done));
         }
-        const std::size_t length = std::min(kChunkBytes, data->size() - offset);
+        const std::size_t length = std::min(kImageChunkBytes, data->size() - offset);
         RemoteMessage chunk = RemoteMessage::ImageChunk{
             id, index,
             Bytes(data->begin() + static_cast<std::ptrdiff_t>(offset),

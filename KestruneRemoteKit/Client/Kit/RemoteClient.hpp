@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
+#include "KestruneRemoteKit/Protocol/WireLimits.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
@@ -58,10 +59,6 @@ class RemoteClient {
     using Completion = std::function<void(Result<T, Failure>)>;
     using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
 
-    // Largest message read from the computer; its replies are small, pushes are never sent here.
-    static constexpr std::size_t kMaxMessageBytes = 16 * 1024 * 1024;
-    // Picture bytes per `imageChunk`: Base64 of it stays well under the computer's 256 KiB limit.
-    static constexpr std::size_t kChunkBytes = 65'536;
 
     // `now` measures link idleness (tests pass a manual clock).
     RemoteClient(std::string host, std::uint16_t port, std::string fingerprint, Timing timing,
@@ -84,7 +81,7 @@ class RemoteClient {
     void sendText(std::string text, Completion<Done> done);
     void sendKey(RemoteKey key, Completion<Done> done);
     void sendSecret(std::string payload, bool enter, Completion<Done> done);
-    // Sends the picture in chunks of kChunkBytes; gives where it was saved, if it was.
+    // Sends the picture in chunks of kImageChunkBytes; gives where it was saved, if it was.
     void sendImage(Bytes data, ImageFormat format, bool save,
                    Completion<std::optional<SavedImage>> done);
 

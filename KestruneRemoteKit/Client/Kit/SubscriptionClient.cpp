@@ -58,7 +58,7 @@ struct SubscriptionClient::Impl : std::enable_shared_from_this<Impl> {
         running = true;
         if (isClosed) return end(End::closed());
         if (!hasUrl) return end(End::unreachable());
-        link = PinnedLink::make(io, {host, port, fingerprint, kMaxMessageBytes});
+        link = PinnedLink::make(io, {host, port, fingerprint, kMaxPhoneMessageBytes});
         auto self = shared_from_this();
         // A plain pointer, for identity only: the link keeps this handler and must not keep itself.
         link->open(timing.connectTimeout, [self, opening = link.get()](

@@ -44,9 +44,6 @@ class SubscriptionClient {
         bool operator==(const End&) const = default;
     };
 
-    // Largest message read: a pushed picture chunk is far smaller, but the link must not refuse
-    // what a computer may legitimately send.
-    static constexpr std::size_t kMaxMessageBytes = 16 * 1024 * 1024;
     // Close codes: normal closure, and going away when the link timed out.
     static constexpr std::uint16_t kNormalClosure = 1000;
     static constexpr std::uint16_t kGoingAway = 1001;

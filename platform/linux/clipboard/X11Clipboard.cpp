@@ -3,20 +3,16 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <map>
-#include <mutex>
 #include <optional>
-#include <thread>
 
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "platform/linux/x11/X11Connection.hpp"
+#include "platform/linux/x11/X11EventLoop.hpp"
 
 namespace kestrune {
 
@@ -27,18 +23,18 @@ using Representation = PasteboardSnapshot::Representation;
 
 // How long one answer of the current owner may take before that target is skipped, and how long
 // a whole snapshot may take: an unresponsive owner must not hold up the paste for long.
-constexpr auto conversionLimit = std::chrono::milliseconds(1000);
-constexpr auto snapshotLimit = std::chrono::milliseconds(4000);
+constexpr auto kConversionLimit = std::chrono::milliseconds(1000);
+constexpr auto kSnapshotLimit = std::chrono::milliseconds(4000);
 // Bounds what a snapshot keeps in memory; larger data is skipped (and missing after the restore).
-constexpr std::size_t maxSnapshotBytes = 256u << 20;
+constexpr std::size_t kMaxSnapshotBytes = 256u << 20;
 // Data above this size is sent incrementally (INCR), well below the server's request limit.
-constexpr std::size_t incrementalChunk = 256u << 10;
+constexpr std::size_t kIncrementalChunk = 256u << 10;
 
 // Targets that describe the selection rather than hold its data: never saved, always answered
 // by us.
-constexpr const char* metaTargets[] = {"TARGETS",        "TIMESTAMP", "MULTIPLE",
-                                       "SAVE_TARGETS",   "DELETE",    "INSERT_SELECTION",
-                                       "INSERT_PROPERTY"};
+constexpr const char* kMetaTargets[] = {"TARGETS",        "TIMESTAMP", "MULTIPLE",
+                                        "SAVE_TARGETS",   "DELETE",    "INSERT_SELECTION",
+                                        "INSERT_PROPERTY"};
 
 // Bytes per unit as Xlib hands property data over: format 32 comes as C longs.
 std::size_t unitSize(int format) {
@@ -76,22 +72,19 @@ struct X11Clipboard::Owner {
         std::size_t offset = 0;
     };
 
-    std::unique_ptr<x11::Connection> connection;
+    // Used on the loop's thread only.
+    const x11::Connection* connection = nullptr;
     Display* display = nullptr;
     Window window = None;
     Atom clipboard = None, targets = None, timestamp = None, multiple = None, incr = None,
          utf8String = None, snapshotProperty = None, timeProperty = None;
-    int wakePipe[2] = {-1, -1};
 
-    std::mutex lock;
-    std::deque<std::function<void()>> commands;
-    bool stopping = false;
-    std::thread thread;
-
-    // Owned by the thread.
     std::optional<PasteboardSnapshot::Item> owned;
     Time ownedSince = CurrentTime;
     std::vector<Outgoing> outgoing;
+
+    // Last, so that its thread ends before the state it uses goes away.
+    x11::EventLoop loop{"clipboard"};
 
     Atom atom(const std::string& name) { return XInternAtom(display, name.c_str(), False); }
     std::string atomName(Atom a) {
@@ -101,53 +94,47 @@ struct X11Clipboard::Owner {
         return out;
     }
     bool isMeta(const std::string& name) {
-        return std::any_of(std::begin(metaTargets), std::end(metaTargets),
+        return std::any_of(std::begin(kMetaTargets), std::end(kMetaTargets),
                            [&](const char* meta) { return name == meta; });
     }
 
     bool start() {
-        connection = x11::Connection::open("clipboard");
-        if (!connection) return false;
-        display = connection->display();
-        window = XCreateSimpleWindow(display, connection->root(), 0, 0, 1, 1, 0, 0, 0);
-        XSelectInput(display, window, PropertyChangeMask);
-        clipboard = atom("CLIPBOARD");
-        targets = atom("TARGETS");
-        timestamp = atom("TIMESTAMP");
-        multiple = atom("MULTIPLE");
-        incr = atom("INCR");
-        utf8String = atom("UTF8_STRING");
-        snapshotProperty = atom("_MURRELO_CLIPBOARD_SNAPSHOT");
-        timeProperty = atom("_MURRELO_CLIPBOARD_TIME");
-        XFlush(display);
-        if (pipe(wakePipe) != 0) return false;
-        thread = std::thread([this] { run(); });
+        if (!loop.isOpen()) return false;
+        loop.call([this](Display* loopDisplay) {
+            connection = &loop.connection();
+            display = loopDisplay;
+            window = XCreateSimpleWindow(display, connection->root(), 0, 0, 1, 1, 0, 0, 0);
+            XSelectInput(display, window, PropertyChangeMask);
+            clipboard = atom("CLIPBOARD");
+            targets = atom("TARGETS");
+            timestamp = atom("TIMESTAMP");
+            multiple = atom("MULTIPLE");
+            incr = atom("INCR");
+            utf8String = atom("UTF8_STRING");
+            snapshotProperty = atom("_MURRELO_CLIPBOARD_SNAPSHOT");
+            timeProperty = atom("_MURRELO_CLIPBOARD_TIME");
+            XFlush(display);
+            return true;
+        });
+        loop.setEventHandler([this](Display*, XEvent& event) { handle(event); });
         return true;
     }
 
+    // Gives up the clipboard and the window; the loop's thread ends with the owner.
     void stop() {
-        if (!thread.joinable()) return;
-        {
-            std::lock_guard guard(lock);
-            stopping = true;
-        }
-        wake();
-        thread.join();
-        close(wakePipe[0]);
-        close(wakePipe[1]);
+        loop.call([this](Display*) {
+            if (connection->isBroken()) return false;
+            if (owned) XSetSelectionOwner(display, clipboard, None, CurrentTime);
+            XDestroyWindow(display, window);
+            XFlush(display);
+            return true;
+        });
     }
 
-    void wake() {
-        char byte = 1;
-        [[maybe_unused]] auto written = write(wakePipe[1], &byte, 1);
-    }
-
+    // Runs `command` on the loop's thread. After a lost server commands still run (and complete
+    // empty), so no paste waits forever for its clipboard.
     void submit(std::function<void()> command) {
-        {
-            std::lock_guard guard(lock);
-            commands.push_back(std::move(command));
-        }
-        wake();
+        loop.post([command = std::move(command)](Display*) { command(); });
     }
 
     // Waits for the connection until `deadline`; false when the time is up. New commands wait
@@ -158,36 +145,6 @@ struct X11Clipboard::Owner {
         if (left.count() <= 0) return false;
         pollfd fd{ConnectionNumber(display), POLLIN, 0};
         return poll(&fd, 1, static_cast<int>(left.count())) > 0;
-    }
-
-    void run() {
-        while (true) {
-            std::deque<std::function<void()>> ready;
-            {
-                std::lock_guard guard(lock);
-                if (stopping) break;
-                ready.swap(commands);
-            }
-            // After a lost server commands still run (and complete empty), so no paste waits
-            // forever for its clipboard.
-            for (auto& command : ready) command();
-            while (!connection->isBroken() && XPending(display) > 0) {
-                XEvent event;
-                XNextEvent(display, &event);
-                handle(event);
-            }
-            pollfd fds[2] = {{connection->isBroken() ? -1 : ConnectionNumber(display), POLLIN, 0},
-                             {wakePipe[0], POLLIN, 0}};
-            poll(fds, 2, -1);
-            if (fds[1].revents & POLLIN) {
-                char drain[64];
-                [[maybe_unused]] auto n = read(wakePipe[0], drain, sizeof drain);
-            }
-        }
-        if (connection->isBroken()) return;
-        if (owned) XSetSelectionOwner(display, clipboard, None, CurrentTime);
-        XDestroyWindow(display, window);
-        XFlush(display);
     }
 
     // Serves other clients while waiting for an event that `matches`; false on time-out.
@@ -236,7 +193,7 @@ struct X11Clipboard::Owner {
             return e.type == PropertyNotify && e.xproperty.window == window &&
                    e.xproperty.atom == timeProperty;
         };
-        if (waitFor(matches, found, Clock::now() + conversionLimit)) return found.xproperty.time;
+        if (waitFor(matches, found, Clock::now() + kConversionLimit)) return found.xproperty.time;
         return CurrentTime;
     }
 
@@ -263,7 +220,7 @@ struct X11Clipboard::Owner {
                 out.data.insert(out.data.end(), data, data + size);
                 XFree(data);
             }
-            if (out.data.size() > maxSnapshotBytes) return std::nullopt;
+            if (out.data.size() > kMaxSnapshotBytes) return std::nullopt;
             // Offsets count 32-bit units of the data as the server holds it.
             offset += static_cast<long>(count * static_cast<unsigned long>(format) / 32);
             if (after == 0) break;
@@ -273,7 +230,7 @@ struct X11Clipboard::Owner {
     }
 
     std::optional<Representation> convert(Atom target, Clock::time_point snapshotDeadline) {
-        auto deadline = std::min(Clock::now() + conversionLimit, snapshotDeadline);
+        auto deadline = std::min(Clock::now() + kConversionLimit, snapshotDeadline);
         XDeleteProperty(display, window, snapshotProperty);
         XConvertSelection(display, clipboard, target, snapshotProperty, window, CurrentTime);
         XEvent found;
@@ -307,7 +264,7 @@ struct X11Clipboard::Owner {
         while (true) {
             XEvent found;
             // Each piece gets its own time limit: a large picture arrives in many pieces.
-            if (!waitFor(newValue, found, std::max(deadline, Clock::now() + conversionLimit))) {
+            if (!waitFor(newValue, found, std::max(deadline, Clock::now() + kConversionLimit))) {
                 return std::nullopt;
             }
             auto piece = readProperty();
@@ -316,7 +273,7 @@ struct X11Clipboard::Owner {
             whole.encoding = piece->encoding;
             whole.unitBits = piece->unitBits;
             whole.data.insert(whole.data.end(), piece->data.begin(), piece->data.end());
-            if (whole.data.size() > maxSnapshotBytes) return std::nullopt;
+            if (whole.data.size() > kMaxSnapshotBytes) return std::nullopt;
             XFlush(display);
         }
     }
@@ -329,7 +286,7 @@ struct X11Clipboard::Owner {
             return result;
         }
         if (XGetSelectionOwner(display, clipboard) == None) return result;
-        auto deadline = Clock::now() + snapshotLimit;
+        auto deadline = Clock::now() + kSnapshotLimit;
         PasteboardSnapshot::Item item;
         std::vector<Atom> offered;
         if (auto list = convert(targets, deadline); list && list->unitBits == 32) {
@@ -350,7 +307,7 @@ struct X11Clipboard::Owner {
             auto representation = convert(target, deadline);
             if (!representation) continue;
             total += representation->data.size();
-            if (total > maxSnapshotBytes) break;
+            if (total > kMaxSnapshotBytes) break;
             representation->type = name;
             item.push_back(std::move(*representation));
         }
@@ -435,7 +392,7 @@ struct X11Clipboard::Owner {
             return;
         }
         Atom type = atom(it->encoding);
-        if (it->data.size() > incrementalChunk) {
+        if (it->data.size() > kIncrementalChunk) {
             XSelectInput(display, request.requestor, PropertyChangeMask);
             long size = static_cast<long>(it->data.size());
             XChangeProperty(display, request.requestor, property, incr, 32, PropModeReplace,
@@ -456,7 +413,7 @@ struct X11Clipboard::Owner {
         if (it == outgoing.end()) return;
         x11::ErrorTrap trap(display);
         std::size_t unit = unitSize(it->format);
-        std::size_t size = std::min(incrementalChunk / unit * unit, it->data.size() - it->offset);
+        std::size_t size = std::min(kIncrementalChunk / unit * unit, it->data.size() - it->offset);
         XChangeProperty(display, it->requestor, it->property, it->type, it->format, PropModeReplace,
                         it->data.data() + it->offset, static_cast<int>(size / unit));
         it->offset += size;

@@ -2,11 +2,11 @@
 
 #include <libsecret/secret.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 
 #include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "KestruneRemoteKit/Protocol/Utf8.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 
 namespace kestrune {
@@ -64,18 +64,6 @@ std::string failureReason(const GError* error) {
     return reason;
 }
 
-// GLib's check stops at NUL bytes, which are valid UTF-8, so each run between them is checked.
-bool isUtf8(const gchar* bytes, gsize length) {
-    const gchar* const end = bytes + length;
-    for (const gchar* run = bytes;;) {
-        const auto* nul = static_cast<const gchar*>(std::memchr(run, 0, end - run));
-        const gchar* const runEnd = nul ? nul : end;
-        if (!g_utf8_validate(run, runEnd - run, nullptr)) return false;
-        if (!nul) return true;
-        run = nul + 1;
-    }
-}
-
 }  // namespace
 
 std::optional<std::string> KeychainLLMKeyStore::read() {
@@ -91,8 +79,9 @@ std::optional<std::string> KeychainLLMKeyStore::read() {
     if (!value) return std::nullopt;
     gsize length = 0;
     const gchar* bytes = secret_value_get(value.get(), &length);
-    if (!isUtf8(bytes, length)) return std::nullopt;
-    return std::string(bytes, length);
+    std::string key(bytes, length);
+    if (!detail::isValidUtf8(key)) return std::nullopt;
+    return key;
 }
 
 LLMKeyStore::WriteResult KeychainLLMKeyStore::write(std::string_view value) {
@@ -112,10 +101,10 @@ LLMKeyStore::WriteResult KeychainLLMKeyStore::write(std::string_view value) {
                                           account_.c_str(), nullptr);
     }
     ErrorPtr error(rawError);
-    if (!error) return {true, {}};
+    if (!error) return {};
     log(LogLevel::warning, kLogCategory,
         std::string("cannot write the API key: ") + error->message);
-    return {false, failureReason(error.get())};
+    return failureReason(error.get());
 }
 
 }  // namespace kestrune

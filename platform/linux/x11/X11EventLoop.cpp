@@ -35,6 +35,11 @@ void EventLoop::setEventHandler(std::function<void(Display*, XEvent&)> handler) 
     });
 }
 
+void EventLoop::post(std::function<void(Display*)> work) {
+    if (!isOpen()) return;
+    submit([this, work = std::move(work)] { work(connection_->display()); });
+}
+
 void EventLoop::submit(std::function<void()> work) {
     {
         std::lock_guard guard(lock_);

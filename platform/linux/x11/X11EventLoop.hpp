@@ -14,8 +14,8 @@
 namespace kestrune::x11 {
 
 // A private X connection with its own thread that waits for events and for work handed to it.
-// The monitor and the shortcut service each run one, so that their grabs and event selections
-// never mix with the application's own connection.
+// The monitor, the shortcut service and the clipboard each run one, so that their grabs, event
+// selections and selection ownership never mix with the application's own connection.
 class EventLoop {
   public:
     // `purpose` names the service in log lines.
@@ -27,10 +27,17 @@ class EventLoop {
     // False when there is no display; every call then does nothing.
     bool isOpen() const { return connection_ != nullptr; }
 
-    // Receives every event, on the loop's thread.
+    // The connection, for work on the loop's thread (whether it broke, its root window).
+    const Connection& connection() const { return *connection_; }
+
+    // Receives every event, on the loop's thread. Not from the loop's own thread.
     void setEventHandler(std::function<void(Display*, XEvent&)> handler);
 
-    // Runs `work` on the loop's thread with its display and waits for the result.
+    // Runs `work` on the loop's thread with its display, later, without waiting for it.
+    void post(std::function<void(Display*)> work);
+
+    // Runs `work` on the loop's thread with its display and waits for the result. Not from the
+    // loop's own thread.
     template <typename Work>
     auto call(Work work) -> decltype(work(static_cast<Display*>(nullptr))) {
         using Value = decltype(work(static_cast<Display*>(nullptr)));

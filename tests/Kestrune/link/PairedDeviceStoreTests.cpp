@@ -224,7 +224,7 @@ TEST_F(PairedDeviceStoreTest, FailedSavesChangeNothingExceptTheConnectionTime) {
     const auto refused = store.registerDevice("Other", kStart);
     ASSERT_FALSE(refused.ok());
     EXPECT_FALSE(refused.error().message.empty());
-    EXPECT_TRUE(store.remove(registration.device.id).has_value());
+    EXPECT_FALSE(store.remove(registration.device.id));
     EXPECT_EQ(store.devices(), std::vector{registration.device});
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(removals, 0);
@@ -252,7 +252,7 @@ TEST_F(PairedDeviceStoreTest, RemoveSavesThenTellsRemovalBeforeChange) {
     store.setOnRemove([&](const Uuid& id) { calls.push_back("remove " + id.uuidString()); });
     store.setOnChange([&] { calls.push_back("change"); });
 
-    EXPECT_FALSE(store.remove(gone.id));
+    EXPECT_TRUE(store.remove(gone.id));
     EXPECT_EQ(store.devices(), std::vector{kept});
     EXPECT_EQ(decodePairedDevices(readText(path)), std::vector{kept});
     EXPECT_EQ(calls, (std::vector<std::string>{"remove " + gone.id.uuidString(), "change"}));
@@ -261,7 +261,7 @@ TEST_F(PairedDeviceStoreTest, RemoveSavesThenTellsRemovalBeforeChange) {
     calls.clear();
     fs::remove(path);
     const Uuid unknown = *Uuid::random();
-    EXPECT_FALSE(store.remove(unknown));
+    EXPECT_TRUE(store.remove(unknown));
     EXPECT_EQ(decodePairedDevices(readText(path)), std::vector{kept});
     EXPECT_EQ(calls, (std::vector<std::string>{"remove " + unknown.uuidString(), "change"}));
 }
@@ -283,7 +283,7 @@ TEST_F(PairedDeviceStoreTest, CallbacksRunOutsideTheLockOnTheChangingThread) {
 
     const auto registration = store.registerDevice("Pixel", kStart).value();
     ASSERT_TRUE(store.authenticate(registration.secret, kStart + 1s));
-    ASSERT_FALSE(store.remove(registration.device.id));
+    ASSERT_TRUE(store.remove(registration.device.id));
 
     EXPECT_EQ(seenCounts, (std::vector<std::size_t>{1, 1, 0}));
     EXPECT_FALSE(containedDuringRemove);
@@ -308,7 +308,7 @@ TEST_F(PairedDeviceStoreTest, ConcurrentChangesFromTwoThreadsLoseNothing) {
             ASSERT_TRUE(store.authenticate(veteran.secret, kStart + std::chrono::seconds(i)));
             EXPECT_GE(store.devices().size(), 1u);
         }
-        ASSERT_FALSE(store.remove(leaving.device.id));
+        ASSERT_TRUE(store.remove(leaving.device.id));
     });
     server.join();
     settings.join();

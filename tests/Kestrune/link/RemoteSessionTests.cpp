@@ -232,16 +232,14 @@ TEST_F(RemoteSessionTest, RemovedDeviceIsToldAtItsNextFrame) {
 
 TEST_F(RemoteSessionTest, AnnouncedSizeLimit) {
     RemoteSession session = authorizedSession();
-    EXPECT_EQ(session.receive(
-                  frame(M::ImageBegin{"a", ImageFormat::jpeg, RemoteSession::kMaxImageBytes, true}),
-                  context),
+    EXPECT_EQ(session.receive(frame(M::ImageBegin{"a", ImageFormat::jpeg, kMaxImageBytes, true}),
+                              context),
               Effects{ackOk()});
     ASSERT_TRUE(session.pendingImage());
-    EXPECT_EQ(session.pendingImage()->size, RemoteSession::kMaxImageBytes);
+    EXPECT_EQ(session.pendingImage()->size, kMaxImageBytes);
 
-    EXPECT_EQ(session.receive(frame(M::ImageBegin{"b", ImageFormat::jpeg,
-                                                  RemoteSession::kMaxImageBytes + 1, true}),
-                              context),
+    EXPECT_EQ(session.receive(
+                  frame(M::ImageBegin{"b", ImageFormat::jpeg, kMaxImageBytes + 1, true}), context),
               Effects{ackError(RemoteError::imageTooLarge)});
     // The refused announcement also drops the picture that was in progress.
     EXPECT_FALSE(session.pendingImage());
@@ -349,7 +347,7 @@ TEST_F(RemoteSessionTest, EveryErrorOutcomeIsAnAckThatClosesExactlyWhenTheCodeSa
     for (const RemoteError error : kAllRemoteErrors) {
         SCOPED_TRACE(std::string(rawValue(error)));
         RemoteSession session = authorizedSession();
-        EXPECT_EQ(session.executionFinished(error, "file.png", "Downloads"), refusal(error));
+        EXPECT_EQ(session.executionFinished({error, "file.png", "Downloads"}), refusal(error));
         EXPECT_EQ(session.state().is<State::Closed>(), closesConnection(error));
     }
 }
@@ -357,23 +355,25 @@ TEST_F(RemoteSessionTest, EveryErrorOutcomeIsAnAckThatClosesExactlyWhenTheCodeSa
 TEST_F(RemoteSessionTest, SuccessfulOutcomeCarriesWhereThePictureWasSaved) {
     RemoteSession session = authorizedSession();
     const Effects saved{Effect::Send{M::Ack{true, {}, "photo.jpg", "Pictures"}}};
-    EXPECT_EQ(session.executionFinished(std::nullopt, "photo.jpg", "Pictures"), saved);
-    EXPECT_EQ(session.executionFinished(std::nullopt), Effects{ackOk()});
+    EXPECT_EQ(session.executionFinished({std::nullopt, "photo.jpg", "Pictures"}), saved);
+    EXPECT_EQ(session.executionFinished({}), Effects{ackOk()});
 }
 
 TEST_F(RemoteSessionTest, InternalOutcomeEndsEverything) {
     RemoteSession session = authorizedSession();
-    EXPECT_EQ(session.executionFinished(RemoteError::internal), refusal(RemoteError::internal));
+    EXPECT_EQ(session.executionFinished({RemoteError::internal, std::nullopt, std::nullopt}),
+              refusal(RemoteError::internal));
     EXPECT_TRUE(session.receive(frame(M::Text{"x"}), context).empty());
-    EXPECT_TRUE(session.executionFinished(std::nullopt).empty());
+    EXPECT_TRUE(session.executionFinished({}).empty());
     EXPECT_TRUE(session.resolveApproval(true, context).empty());
 }
 
 TEST_F(RemoteSessionTest, OutcomesOutsideAuthorizedAreIgnored) {
     RemoteSession fresh;
-    EXPECT_TRUE(fresh.executionFinished(std::nullopt).empty());
+    EXPECT_TRUE(fresh.executionFinished({}).empty());
     RemoteSession waiting = awaitingApprovalSession();
-    EXPECT_TRUE(waiting.executionFinished(RemoteError::internal).empty());
+    EXPECT_TRUE(
+        waiting.executionFinished({RemoteError::internal, std::nullopt, std::nullopt}).empty());
     EXPECT_EQ(waiting.state(), State{State::AwaitingApproval{"Pixel"}});
 }
 
@@ -384,7 +384,7 @@ TEST_F(RemoteSessionTest, OwnerCloseSilencesTheSession) {
     EXPECT_EQ(session.state(), State{State::Closed{}});
     EXPECT_FALSE(session.pendingImage());
     EXPECT_TRUE(session.receive(frame(M::ImageChunk{"a", 0, {1}}), context).empty());
-    EXPECT_TRUE(session.executionFinished(RemoteError::busy).empty());
+    EXPECT_TRUE(session.executionFinished({RemoteError::busy, std::nullopt, std::nullopt}).empty());
 }
 
 }  // namespace

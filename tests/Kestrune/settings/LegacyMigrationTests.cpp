@@ -57,11 +57,11 @@ class LegacyMigrationTest : public ::testing::Test {
     }
 
     void writeOldDomain(std::string_view json) {
-        ASSERT_FALSE(writeFileAtomically(
+        ASSERT_TRUE(writeFileAtomically(
             config / (std::string(LegacyMigration::kOldDomainName) + ".json"), json));
     }
     void makeOldCertificate() {
-        ASSERT_FALSE(writeFileAtomically(data / "Kestrune/Remote/cert.der", "DER"));
+        ASSERT_TRUE(writeFileAtomically(data / "Kestrune/Remote/cert.der", "DER"));
     }
     std::string newFileText() const {
         return readWholeFile(config / (std::string(kNewDomain) + ".json")).value_or("");
@@ -137,8 +137,8 @@ TEST_F(LegacyMigrationTest, TheDataFolderMovesOnlyWhenTheNewOneIsMissing) {
     second.oldDefaults = second.newDefaults = fresh;
     second.oldDirectory = other / "Kestrune";
     second.newDirectory = other / "Murrelo";
-    ASSERT_FALSE(writeFileAtomically(other / "Kestrune/Remote/cert.der", "OLD"));
-    ASSERT_FALSE(writeFileAtomically(other / "Murrelo/Remote/cert.der", "NEW"));
+    ASSERT_TRUE(writeFileAtomically(other / "Kestrune/Remote/cert.der", "OLD"));
+    ASSERT_TRUE(writeFileAtomically(other / "Murrelo/Remote/cert.der", "NEW"));
     EXPECT_TRUE(second.runIfNeeded());
     EXPECT_EQ(readWholeFile(other / "Murrelo/Remote/cert.der"), "NEW");
     EXPECT_EQ(readWholeFile(other / "Kestrune/Remote/cert.der"), "OLD");
@@ -147,8 +147,9 @@ TEST_F(LegacyMigrationTest, TheDataFolderMovesOnlyWhenTheNewOneIsMissing) {
 TEST_F(LegacyMigrationTest, AFailedMoveIsLoggedAndIgnored) {
     makeOldCertificate();
     writeOldDomain(R"({"interfaceLanguage": "en"})");
-    migration.fileManager.moveItem = [](const auto&, const auto&) -> std::optional<std::string> {
-        return "disk on fire";
+    migration.fileManager.moveItem = [](const auto&,
+                                        const auto&) -> LegacyMigration::FileManager::Done {
+        return std::string("disk on fire");
     };
     EXPECT_TRUE(migration.runIfNeeded());
     EXPECT_EQ(defaults->string("interfaceLanguage"), "en");
@@ -161,14 +162,13 @@ TEST_F(LegacyMigrationTest, AFailedMoveIsLoggedAndIgnored) {
     auto failingCreate = migration;
     failingCreate.newDefaults = failingCreate.oldDefaults =
         std::make_shared<UserDefaults>(root / "other", std::string(kNewDomain));
-    failingCreate.fileManager.createDirectories = [](const auto&) -> std::optional<std::string> {
-        return "read-only";
-    };
+    failingCreate.fileManager.createDirectories =
+        [](const auto&) -> LegacyMigration::FileManager::Done { return std::string("read-only"); };
     bool moved = false;
     failingCreate.fileManager.moveItem = [&](const auto&,
-                                             const auto&) -> std::optional<std::string> {
+                                             const auto&) -> LegacyMigration::FileManager::Done {
         moved = true;
-        return std::nullopt;
+        return {};
     };
     EXPECT_TRUE(failingCreate.runIfNeeded());
     EXPECT_FALSE(moved) << "no move into a parent that could not be made";

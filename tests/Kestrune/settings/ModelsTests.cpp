@@ -80,7 +80,7 @@ TEST(InMemoryLLMKeyStore, StoresEmptyAsNoneAndRefusesWhenToldTo) {
     store.failWrites = true;
     const auto refused = store.write("new");
     EXPECT_FALSE(refused);
-    EXPECT_FALSE(refused.failureReason.empty());
+    EXPECT_FALSE(refused.error().empty());
     EXPECT_EQ(store.read(), "kept");
 }
 

@@ -25,7 +25,7 @@ class SettingsStoreTest : public ::testing::Test {
     std::unique_ptr<SettingsStore> makeStore() {
         return std::make_unique<SettingsStore>(defaults(), keyStore, transcriptionKeyStore, queue);
     }
-    void writeFile(std::string_view json) { ASSERT_FALSE(writeFileAtomically(file(), json)); }
+    void writeFile(std::string_view json) { ASSERT_TRUE(writeFileAtomically(file(), json)); }
     std::filesystem::path file() const { return dir / (std::string(kDomain) + ".json"); }
     std::string fileText() const { return readWholeFile(file()).value_or(""); }
     // What a later start would read.

@@ -145,7 +145,7 @@ TEST(RemoteMessageEnums, RawValuesMapBothWays) {
         EXPECT_EQ(imageFormatFromRaw(rawValue(format)), format);
     }
     for (RemoteKey key : kAllRemoteKeys) EXPECT_EQ(remoteKeyFromRaw(rawValue(key)), key);
-    for (M::Modifier modifier : M::allModifiers) {
+    for (M::Modifier modifier : M::kAllModifiers) {
         EXPECT_EQ(modifierFromRaw(rawValue(modifier)), modifier);
     }
     EXPECT_EQ(rawValue(RemoteKey::returnKey), "RETURN");

@@ -92,7 +92,7 @@ TEST(FnReleasePollPolicy, PollsOnlyWhilePressedAndPreparingOrRecording) {
     EXPECT_TRUE(FnReleasePollPolicy::shouldContinuePolling(gate));
     gate.release();
     EXPECT_FALSE(FnReleasePollPolicy::shouldContinuePolling(gate));
-    EXPECT_EQ(FnReleasePollPolicy::pollInterval, std::chrono::milliseconds(80));
+    EXPECT_EQ(FnReleasePollPolicy::kPollInterval, std::chrono::milliseconds(80));
 }
 
 TEST(FnReleasePollPolicy, ReadsKeyStateOrModifierFlags) {

@@ -195,6 +195,27 @@ TEST_F(LLMRefinerExchange, SendsTheDocumentedRequestAndReturnsTheTrimmedAnswer) 
               "Alternative transcripts:\n1. hello world");
 }
 
+TEST_F(LLMRefinerExchange, AnswersReachTheMainQueueWhicheverQueueTheClientAnswersOn) {
+    // The client of the application answers on its own thread, not on the refiner's main queue.
+    SerialQueue httpQueue{"Kestrune.tests.http"};
+    auto ownClient = std::make_shared<CurlHttpClient>(httpQueue);
+    LLMRefiner separate(ownClient, mainQueue, kShortTimeout);
+    const auto viaSeparate = [&](const LLMConfiguration& c) {
+        return await([&](const LLMRefiner&, LLMCompletion done) {
+            separate.refine({"x", {}}, AppLanguage::english, c, std::move(done));
+        });
+    };
+
+    server.answerNext(ScriptedAnswer::json(200, answer("fine")));
+    EXPECT_EQ(viaSeparate(configuration()).value(), "fine");
+    EXPECT_TRUE(onMainQueue);
+
+    onMainQueue = false;
+    server.answerNext(ScriptedAnswer::closeEarly());
+    EXPECT_EQ(viaSeparate(configuration()).error().kind, LLMRequestError::Kind::transport);
+    EXPECT_TRUE(onMainQueue);
+}
+
 TEST_F(LLMRefinerExchange, PartsAreJoinedAndEmptyAnswersFallBackToTheTranscript) {
     server.answerNext(ScriptedAnswer::json(
         200, R"({"choices":[{"message":{"content":[{"type":"text","text":"Hello"},

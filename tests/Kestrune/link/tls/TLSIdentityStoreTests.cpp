@@ -92,8 +92,8 @@ std::optional<std::error_code> systemCodeOf(const TLSIdentityStore::Error& error
 class TLSIdentityStoreTest : public ::testing::Test {
   protected:
     TLSIdentityStore::Loaded generateAndLoad() {
-        auto failure = store.generate();
-        EXPECT_FALSE(failure.has_value()) << describe(*failure);
+        const auto generated = store.generate();
+        EXPECT_TRUE(generated) << describe(generated.error());
         auto loaded = store.load();
         EXPECT_TRUE(loaded.ok()) << describe(loaded.error());
         return std::move(loaded).value();
@@ -227,14 +227,15 @@ TEST_F(TLSIdentityStoreTest, FailedOpensslRunNamesStepStatusAndToolOutput) {
     // openssl cannot write its key where a folder stands, so the very first step fails.
     fs::create_directories(storeFile("key.pem"));
 
-    auto failure = store.generate();
-    ASSERT_TRUE(failure.has_value());
-    const auto kind = failureOf(*failure);
-    ASSERT_TRUE(kind.has_value()) << describe(*failure);
+    const auto generated = store.generate();
+    ASSERT_FALSE(generated);
+    const auto& failure = generated.error();
+    const auto kind = failureOf(failure);
+    ASSERT_TRUE(kind.has_value()) << describe(failure);
     EXPECT_EQ(kind->kind, Failure::Kind::opensslFailed);
     EXPECT_THAT(kind->message, StartsWith("openssl req exited with status 1: "));
     EXPECT_GT(kind->message.size(), std::string("openssl req exited with status 1: ").size());
-    EXPECT_EQ(describe(*failure), kind->message);
+    EXPECT_EQ(describe(failure), kind->message);
 
     // Nothing half-made is left: no PEM output and no certificate.
     EXPECT_FALSE(fs::exists(storeFile("key.pem")));
@@ -249,10 +250,11 @@ TEST_F(TLSIdentityStoreTest, ToolOutputThatIsNotUtf8IsRepairedInTheMessage) {
     const TLSIdentityStore oddStore(directory.path() / "odd\xE2\x82-\xFF-name");
     fs::create_directories(oddStore.directory() / "key.pem");
 
-    auto failure = oddStore.generate();
-    ASSERT_TRUE(failure.has_value());
-    const auto kind = failureOf(*failure);
-    ASSERT_TRUE(kind.has_value()) << describe(*failure);
+    const auto generated = oddStore.generate();
+    ASSERT_FALSE(generated);
+    const auto& failure = generated.error();
+    const auto kind = failureOf(failure);
+    ASSERT_TRUE(kind.has_value()) << describe(failure);
     EXPECT_TRUE(detail::isValidUtf8(kind->message));
     // Each ill-formed piece becomes one replacement character, as text decoding does.
     EXPECT_THAT(kind->message, HasSubstr("odd\xEF\xBF\xBD-\xEF\xBF\xBD-name"));
@@ -262,10 +264,11 @@ TEST_F(TLSIdentityStoreTest, GenerationFailingAtTheLastStepIsRepairedByTheNextOn
     // The certificate cannot be written where a folder stands: the key step has already run.
     fs::create_directories(storeFile("cert.der"));
 
-    auto failure = store.generate();
-    ASSERT_TRUE(failure.has_value());
-    ASSERT_TRUE(failureOf(*failure).has_value()) << describe(*failure);
-    EXPECT_THAT(failureOf(*failure)->message, StartsWith("openssl x509 exited with status 1: "));
+    const auto generated = store.generate();
+    ASSERT_FALSE(generated);
+    const auto& failure = generated.error();
+    ASSERT_TRUE(failureOf(failure).has_value()) << describe(failure);
+    EXPECT_THAT(failureOf(failure)->message, StartsWith("openssl x509 exited with status 1: "));
     EXPECT_FALSE(fs::exists(storeFile("key.pem")));
     EXPECT_FALSE(fs::exists(storeFile("cert.pem")));
     ASSERT_TRUE(fs::exists(storeFile("key.der")));
@@ -279,9 +282,10 @@ TEST_F(TLSIdentityStoreTest, GenerationFailingAtTheLastStepIsRepairedByTheNextOn
 
 TEST_F(TLSIdentityStoreTest, UnmakeableDirectoryIsAFileSystemError) {
     writeFile(directory.path() / "Murrelo", "a file where the folder should be");
-    auto failure = store.generate();
-    ASSERT_TRUE(failure.has_value());
-    EXPECT_TRUE(systemCodeOf(*failure).has_value()) << describe(*failure);
+    const auto generated = store.generate();
+    ASSERT_FALSE(generated);
+    const auto& failure = generated.error();
+    EXPECT_TRUE(systemCodeOf(failure).has_value()) << describe(failure);
 }
 
 }  // namespace

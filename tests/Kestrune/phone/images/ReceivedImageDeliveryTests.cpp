@@ -21,7 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TemporaryDirectory;
 using Answer = FinderFrontFolder::Answer;
-using Outcome = ReceivedImageDelivery::Outcome;
+using Outcome = ImageOutcome;
 using testing::makeImage;
 using testing::Pattern;
 
@@ -288,7 +288,7 @@ TEST_F(Delivery, PasteQueueGenerationChangeCancelsTheDelivery) {
 
 TEST_F(Delivery, FullPasteQueueRefusesWithBusy) {
     std::vector<std::optional<RemoteError>> texts;
-    for (int i = 0; i < SerialPasteQueue::maxPending; ++i) {
+    for (int i = 0; i < SerialPasteQueue::kMaxPending; ++i) {
         pasteQueue_.enqueue("text", [&texts](std::optional<RemoteError> e) { texts.push_back(e); });
     }
     auto outcome = receive(png_, true);

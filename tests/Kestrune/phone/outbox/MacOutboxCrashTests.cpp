@@ -84,7 +84,7 @@ TEST_F(MacOutboxCrashTest, KilledWriterLeavesOnlyWholeItems) {
         }
         // No temporary file, no orphan picture, nothing but whole items and the state.
         EXPECT_EQ(fileNames(dir()), expectedFiles);
-        EXPECT_LE(items.size(), MacOutbox::maxItems);
+        EXPECT_LE(items.size(), MacOutbox::kMaxItems);
         EXPECT_GE(outbox->lastSeq(), previousLastSeq + itemsBeforeKill);
         EXPECT_GE(outbox->lastSeq(), previousSeq);
         previousLastSeq = outbox->lastSeq();

@@ -259,7 +259,7 @@ TEST_F(MacOutboxTest, ConcurrentProducersAndAcknowledgersKeepOrderAndCap) {
     for (auto& thread : threads) thread.join();
 
     EXPECT_EQ(outbox->lastSeq(), 2 * (kPerThread + kPerThread / 2));
-    EXPECT_LE(outbox->count(), MacOutbox::maxItems);
+    EXPECT_LE(outbox->count(), MacOutbox::kMaxItems);
     for (const auto& phone : {kPhoneA, kPhoneB}) {
         const auto left = seqs(outbox->pending(phone));
         EXPECT_TRUE(std::is_sorted(left.begin(), left.end()));

@@ -84,9 +84,9 @@ TEST(PushReceiverPictures, BrokenChunkRulesDropThePicture) {
 
 TEST(PushReceiverPictures, SizeLimitAndReplacement) {
     Picture picture;
-    picture.begin(PushReceiver::maxImageBytes);
+    picture.begin(kMaxImageBytes);
     EXPECT_TRUE(picture.receiver.assembly().has_value());
-    picture.begin(PushReceiver::maxImageBytes + 1);
+    picture.begin(kMaxImageBytes + 1);
     EXPECT_FALSE(picture.receiver.assembly().has_value());
 
     // A new announcement replaces a picture half received.

@@ -33,7 +33,7 @@ struct Phone {
         return [this](const MacPush& push) {
             std::lock_guard guard(lock);
             delivered.push_back(push);
-            const auto* text = std::get_if<MacPush::Text>(&push.content);
+            const auto* text = push.content.as<MacPush::Text>();
             return !(text && text->text == "refuse");
         };
     }

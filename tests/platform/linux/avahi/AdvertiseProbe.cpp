@@ -21,8 +21,8 @@ int main(int argc, char** argv) {
     }
     const std::filesystem::path directory = argv[1];
     TLSIdentityStore store(directory / "identity");
-    if (const auto error = store.generate()) {
-        std::cerr << "identity: " << describe(*error) << "\n";
+    if (const auto generated = store.generate(); !generated) {
+        std::cerr << "identity: " << describe(generated.error()) << "\n";
         return 1;
     }
     auto loaded = store.load();
@@ -43,16 +43,16 @@ int main(int argc, char** argv) {
                         .approve = {},
                         .executeCommand = {},
                         .receiveImage = {},
-                        .advertiser = std::make_shared<AvahiServiceAdvertiser>()});
-    server.setOnAdvertisementStatus([&](AdvertisementStatus status) {
-        if (status.state != AdvertisementStatus::State::advertising &&
-            status.state != AdvertisementStatus::State::unavailable) {
-            return;
-        }
-        std::lock_guard lock(mutex);
-        if (!final) final = status;
-        changed.notify_all();
-    });
+                        .advertiser = std::make_shared<AvahiServiceAdvertiser>(),
+                        .onAdvertisementStatus = [&](AdvertisementStatus status) {
+                            if (status.state != AdvertisementStatus::State::advertising &&
+                                status.state != AdvertisementStatus::State::unavailable) {
+                                return;
+                            }
+                            std::lock_guard lock(mutex);
+                            if (!final) final = status;
+                            changed.notify_all();
+                        }});
     server.start([](RemoteInputServer::StartResult result) {
         if (!result) std::cerr << "start failed: " << result.error().description() << "\n";
     });

@@ -39,7 +39,7 @@ TEST_F(ImageCommit, OtherApplicationsGetTheReceivedBytesAndTheTiff) {
           std::pair{makeImage(800, 600, ".png", Pattern::noise), std::string("image/png")},
           std::pair{makeImage(320, 240, ".jpg", Pattern::noise), std::string("image/jpeg")}}) {
         SCOPED_TRACE(type + " of " + std::to_string(bytes.size()) + " bytes");
-        const auto picture = ClipboardImage::prepare(bytes, ReceivedImageDelivery::maxPixels);
+        const auto picture = ClipboardImage::prepare(bytes, ReceivedImageDelivery::kMaxPixels);
         ASSERT_TRUE(picture);
         EXPECT_EQ(side.commit(*picture), std::nullopt);
         EXPECT_TRUE(offers(type));

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
         if (result) {
             std::puts("ok");
         } else {
-            std::printf("failed: %s\n", result.failureReason.c_str());
+            std::printf("failed: %s\n", result.error().c_str());
         }
         return 0;
     }

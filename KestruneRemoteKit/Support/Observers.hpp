@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "Kestrune/settings/Subscription.hpp"
+#include "KestruneRemoteKit/Support/Subscription.hpp"
 
 namespace kestrune {
 

@@ -3,11 +3,13 @@
 #include <functional>
 #include <utility>
 
-#include "Kestrune/settings/Observers.hpp"
+#include "KestruneRemoteKit/Support/Observers.hpp"
 
 namespace kestrune {
 
 // A value that others watch: subscribing yields the current value at once, then every new one.
+// The owner keeps it as a member and hands out only a const reference, so only the owner sets it;
+// observers run on the owner's queue, inside `set`.
 template <typename T>
 class Published {
   public:
@@ -20,9 +22,6 @@ class Published {
         return observers_.add(std::move(observer));
     }
 
-  private:
-    friend class SettingsStore;
-
     void set(T newValue) {
         value_ = std::move(newValue);
         // A copy, so an observer that assigns again does not change what later ones see.
@@ -30,6 +29,7 @@ class Published {
         observers_.notify(current);
     }
 
+  private:
     T value_;
     mutable Observers<T> observers_;
 };
