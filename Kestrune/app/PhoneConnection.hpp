@@ -9,7 +9,7 @@
 
 #include "Kestrune/phone/controller/ConnectionWindows.hpp"
 #include "Kestrune/phone/controller/LocalAddress.hpp"
-#include "Kestrune/settings/Subscription.hpp"
+#include "KestruneRemoteKit/Support/Subscription.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 
 namespace kestrune {

@@ -19,7 +19,7 @@
 #include "Kestrune/phone/typing/DirectTextInjector.hpp"
 #include "Kestrune/phone/typing/RemoteCommandExecutor.hpp"
 #include "Kestrune/phone/typing/SerialPasteQueue.hpp"
-#include "Kestrune/settings/Subscription.hpp"
+#include "KestruneRemoteKit/Support/Subscription.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 
 namespace kestrune {

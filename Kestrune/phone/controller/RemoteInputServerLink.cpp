@@ -39,7 +39,7 @@ Result<TLSIdentityStore::Loaded, std::string> loadOrMakeIdentity(
     TLSIdentityStore store(directory);
     auto loaded = store.load();
     if (loaded) return std::move(loaded).value();
-    if (auto failure = store.generate()) return describe(*failure);
+    if (auto generated = store.generate(); !generated) return describe(generated.error());
     loaded = store.load();
     if (!loaded) return describe(loaded.error());
     return std::move(loaded).value();
@@ -69,13 +69,13 @@ MakePhoneLinkServer remoteInputServerMaker(MainQueue& main,
                     .executeCommand = setup.executeCommand,
                     .receiveImage = setup.receiveImage,
                     .advertiser = advertiser,
+                    .onStop = setup.onStop,
+                    .onApprovalWithdrawn = setup.onApprovalWithdrawn,
+                    .onPushAcknowledged = setup.onPushAcknowledged,
+                    .onSecretRefused = setup.onSecretRefused,
                 };
                 auto link = std::make_unique<RemoteInputServerLink>(
                     setup.configure(loaded.identity, loaded.fingerprint), std::move(dependencies));
-                link->server().setOnStop(setup.onStop);
-                link->server().setOnApprovalWithdrawn(setup.onApprovalWithdrawn);
-                link->server().setOnPushAcknowledged(setup.onPushAcknowledged);
-                link->server().setOnSecretRefused(setup.onSecretRefused);
                 done(MadePhoneLinkServer{std::move(link), loaded.fingerprint});
             });
             loader.reset();
