@@ -15,7 +15,7 @@ import time
 import unittest
 import zlib
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wire"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "test-host"))
 from testhost import TestHost  # noqa: E402
 
 PHONE = os.environ.get("MURRELO_PHONE", "murrelo-phone")
