@@ -1,11 +1,13 @@
 // Direct typing into a Qt receiver under a real X server: how long until every character has
 // arrived, and whether the text arrived exactly. Run under scripts/with-test-services.
+// `--short`: an eighth of the text, for a quick run that shows the program still works.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "Kestrune/phone/typing/DirectTextInjector.hpp"
@@ -24,23 +26,24 @@ double pacingFloorSeconds(std::size_t chunks) {
            std::chrono::duration<double>(DirectTextInjector::interval).count();
 }
 
-std::string asciiText() {
+std::string asciiText(std::size_t length) {
     std::string text;
-    for (std::size_t i = 0; text.size() < 4096; ++i)
+    for (std::size_t i = 0; text.size() < length; ++i)
         text.push_back(static_cast<char>('!' + i % 94));
     return text;
 }
 
-std::string cjkEmojiText() {
+std::string cjkEmojiText(int count) {
     const char* pieces[] = {"漢", "字", "か", "な", "한",       "국",
                             "어", "中", "文", "😀",  "👍🏽", "❤️"};
     std::string text;
-    for (int i = 0; i < 1000; ++i) text += pieces[(i * 7) % 12];
+    for (int i = 0; i < count; ++i) text += pieces[(i * 7) % 12];
     return text;
 }
 
 // How fast the receiver takes in characters at all: every chunk posted at once, no pauses.
-void measureReceiverAlone(const std::string& text, testing::ReceiverProcess& receiver) {
+void measureReceiverAlone(const char* name, const std::string& text,
+                          testing::ReceiverProcess& receiver) {
     auto queue = std::make_unique<SerialQueue>("Kestrune.DirectTextInjector");
     x11::DirectTyping backend(*queue);
     receiver.ask("clear");
@@ -52,7 +55,7 @@ void measureReceiverAlone(const std::string& text, testing::ReceiverProcess& rec
     while ((seen = receiver.text()) != text && Clock::now() - start < std::chrono::seconds(120)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    std::printf("%-22s without pauses: arrived %.3f s  %s\n", "4096 ASCII",
+    std::printf("%-22s without pauses: arrived %.3f s  %s\n", name,
                 std::chrono::duration<double>(Clock::now() - start).count(),
                 seen == text ? "exact" : "NOT EXACT");
     queue.reset();
@@ -87,7 +90,10 @@ void measure(const char* name, const std::string& text, testing::ReceiverProcess
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const bool isShort = argc > 1 && std::string_view(argv[1]) == "--short";
+    const std::size_t asciiLength = isShort ? 512 : 4096;
+    const int cjkCount = isShort ? 125 : 1000;
     if (std::getenv("DISPLAY") == nullptr) {
         std::fprintf(stderr, "needs an X display: run under scripts/with-test-services\n");
         return 1;
@@ -102,8 +108,10 @@ int main() {
     // The receiving toolkit shares the machine's cores: its load decides how far arrival lags.
     double load[1] = {0};
     if (getloadavg(load, 1) == 1) std::printf("load average %.2f\n", load[0]);
-    measure("4096 ASCII", asciiText(), *receiver);
-    measure("1000 CJK and emoji", cjkEmojiText(), *receiver);
-    measureReceiverAlone(asciiText(), *receiver);
+    const std::string asciiName = std::to_string(asciiLength) + " ASCII";
+    const std::string cjkName = std::to_string(cjkCount) + " CJK and emoji";
+    measure(asciiName.c_str(), asciiText(asciiLength), *receiver);
+    measure(cjkName.c_str(), cjkEmojiText(cjkCount), *receiver);
+    measureReceiverAlone(asciiName.c_str(), asciiText(asciiLength), *receiver);
     return 0;
 }
