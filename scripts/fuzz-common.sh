@@ -3,8 +3,25 @@
 
 fuzz_build() {  # BUILD_DIR
   CC=clang-14 CXX=clang++-14 cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DMURRELO_FUZZ=ON -DMURRELO_BENCH=OFF >/dev/null
+    -DMURRELO_FUZZ=ON -DMURRELO_BENCH=OFF -DMURRELO_WERROR=ON \
+    $(command -v ccache >/dev/null && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache) \
+    >/dev/null
   cmake --build "$1" -j "$(nproc)" --target fuzzers
+}
+
+# Fails, naming them, when a target the build defines (a dependency of `fuzzers`) is not found
+# where the runs look for targets: one renamed or moved would otherwise drop out of fuzzing unseen.
+fuzz_check_targets() {  # BUILD_DIR
+  local defined found missing
+  inputs() { ninja -C "$1" -t query "$2" | awk '/^  input:/ { on = 1; next } /^  [a-z]/ { on = 0 } on { print $1 }'; }
+  defined=$(inputs "$1" "$(inputs "$1" fuzzers | head -n 1)" | awk '!/\/CMakeFiles\//' | xargs -r -n 1 basename | sort)
+  found=$(fuzz_targets "$1" | xargs -r -n 1 basename | sort)
+  missing=$(comm -23 <(echo "$defined") <(echo "$found") | tr '\n' ' ')
+  if [ -z "$defined" ] || [ -n "$missing" ]; then
+    echo "FUZZ FAILURE: found $(grep -c . <<<"$found") of the $(grep -c . <<<"$defined") fuzz targets the build defines;" \
+      "missing: ${missing:-(the build defines none)}"
+    return 1
+  fi
 }
 
 fuzz_targets() {  # BUILD_DIR

@@ -2,7 +2,8 @@
 // of the same file, and measures each one's peak memory in a child process of its own. On a shared
 // machine single timings swing widely, so preparation and floor run in alternating trials, each
 // trial's ratio comes from two runs made back to back, and the medians are reported, with the CPU
-// time too (preparation uses two threads, the floor one).
+// time too (preparation uses two threads, the floor one). `--short`: one trial of one round each,
+// for a quick run that shows the program still works.
 #include <cstddef>
 #include <cstdio>
 // jpeglib.h needs size_t and FILE declared before it.
@@ -160,11 +161,13 @@ int main(int argc, char** argv) {
         const char* name;
         int width, height, rounds;
     };
+    const bool isShort = argc == 2 && std::string_view(argv[1]) == "--short";
     // Trials alternate preparation and floor; an odd count gives a plain median.
-    constexpr int kTrials = 7;
+    const int trials = isShort ? 1 : 7;
     std::printf("%-8s %10s %11s %9s %7s %11s %10s %12s %10s\n", "picture", "bytes", "prepare ms",
                 "floor ms", "ratio", "prepare cpu", "floor cpu", "prepare MiB", "floor MiB");
-    for (const Case& c : {Case{"12 MP", 4000, 3000, 3}, Case{"64 MP", 8000, 8000, 1}}) {
+    for (Case c : {Case{"12 MP", 4000, 3000, 3}, Case{"64 MP", 8000, 8000, 1}}) {
+        if (isShort) c.rounds = 1;
         const std::string jpeg = makePhoto(c.width, c.height);
         char file[] = "/tmp/murrelo-prepare-bench.XXXXXX";
         const int fd = mkstemp(file);
@@ -174,7 +177,7 @@ int main(int argc, char** argv) {
         // The idle child shows the program's own size, so peaks show what the work itself adds.
         const Measure idle = inChild(argv[0], "idle", file, 1);
         std::vector<double> prepareMs, floorMs, ratios, prepareCpu, floorCpu, prepareMiB, floorMiB;
-        for (int trial = 0; trial < kTrials; ++trial) {
+        for (int trial = 0; trial < trials; ++trial) {
             const Measure prepare = inChild(argv[0], "prepare", file, c.rounds);
             const Measure floor = inChild(argv[0], "floor", file, c.rounds);
             if (prepare.millis < 0 || floor.millis < 0) return 1;

@@ -34,13 +34,22 @@ cat >"$work/config/murrelo-phone/pairing.json" <<JSON
 JSON
 chmod 600 "$work/config/murrelo-phone/pairing.json"
 
-found=''
-for _ in 1 2 3; do
-  XDG_CONFIG_HOME="$work/config" "$phone" discover --seconds 2 >"$work/discover.out" 2>"$work/discover.err" || true
-  grep -q "^Paired Computer	" "$work/discover.out" && { found=yes; break; }
+# The daemon may still be settling its announcements when the first browse ends, so a browse
+# that finds nothing is tried again; any other failure of discover fails the test at once.
+for attempt in 1 2 3; do
+  status=0
+  XDG_CONFIG_HOME="$work/config" "$phone" discover --seconds 2 >"$work/discover.out" 2>"$work/discover.err" \
+    || status=$?
+  [ "$status" -eq 0 ] && break
+  if ! grep -q "the paired computer was not found" "$work/discover.err"; then
+    cat "$work/discover.out" "$work/discover.err"
+    echo "discover failed with status $status"; exit 1
+  fi
+  echo "attempt $attempt: nothing found yet"
 done
 cat "$work/discover.out" "$work/discover.err"
-[ -n "$found" ] || { echo "the paired computer was not reported"; exit 1; }
+[ "$status" -eq 0 ] || { echo "the paired computer was not reported"; exit 1; }
+grep -q "^Paired Computer	" "$work/discover.out" || { echo "the paired computer was not named"; exit 1; }
 if grep -q "Other Computer" "$work/discover.out"; then echo "a computer with another fingerprint was reported"; exit 1; fi
 grep -q "	52000	(paired at 192.0.2.7:52000)" "$work/discover.out" || { echo "moved address not noted"; exit 1; }
 echo "discover reported only the paired computer"
