@@ -97,6 +97,7 @@ ServerHarness::ServerHarness(Options options)
                 log->record([&](OwnerLog& l) { l.secretsRefused.push_back(id); });
             },
     };
+    if (options_.now) dependencies.now = options_.now;
     server_ =
         std::make_unique<RemoteInputServer>(std::move(configuration), std::move(dependencies));
     outbox_->setOnChange([server = server_.get()] { server->outboxDidChange(); });

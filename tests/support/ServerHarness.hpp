@@ -68,6 +68,8 @@ class ServerHarness {
         std::optional<std::uint16_t> preferredPort = std::nullopt;
         std::function<void(RemoteInputServer::Configuration&)> configure = nullptr;
         std::shared_ptr<ServiceAdvertiser> advertiser = nullptr;
+        // The server's clock (pairing codes expire by it); the system clock when empty.
+        std::function<Date()> now = nullptr;
     };
 
     ServerHarness();

@@ -226,13 +226,10 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
             self->deps.executor.execute(command, std::move(done));
         };
         setup.receiveImage = [weak](Bytes data, ImageFormat, bool save,
-                                    std::function<void(RemoteInputServer::ImageOutcome)> done) {
+                                    std::function<void(ImageOutcome)> done) {
             auto self = weak.lock();
             if (!self) return done({RemoteError::internal, std::nullopt, std::nullopt});
-            self->imageDelivery->receiveImage(
-                std::move(data), save, [done](ReceivedImageDelivery::Outcome outcome) {
-                    done({outcome.error, std::move(outcome.saved), std::move(outcome.savedIn)});
-                });
+            self->imageDelivery->receiveImage(std::move(data), save, std::move(done));
         };
         setup.onStop = [weak](RemoteInputServer::StopReason reason) {
             if (auto self = weak.lock()) self->serverDidStop(reason);
@@ -411,7 +408,7 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
             self->deps.background(
                 [weak, &main = self->main, taken = std::move(taken).value(), sendOriginal] {
                     auto prepared = OutgoingClipboard::prepare(taken, sendOriginal,
-                                                               OutgoingClipboard::kMaxImageBytes);
+                                                               kMaxImageBytes);
                     main.post([weak, prepared = std::move(prepared)] {
                         if (auto self = weak.lock()) self->enqueueForPhone(prepared);
                     });
@@ -487,7 +484,7 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
     }
 
     std::optional<std::string> removeDevice(const Uuid& id) {
-        if (auto failure = devices->remove(id)) return failure->message;
+        if (auto removed = devices->remove(id); !removed) return removed.error().message;
         cancelPendingText();
         outbox->removeDevice(id);
         return std::nullopt;

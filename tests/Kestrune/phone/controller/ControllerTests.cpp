@@ -380,10 +380,10 @@ TEST_F(Controller, ReceivedPicturesAreSavedAndCancelledWithTheConnection) {
     h.controller().turnOn(false);
     h.serverStarts(4800);
     const std::string png = testing::makeImage(32, 24, ".png", testing::Pattern::noise);
-    std::vector<RemoteInputServer::ImageOutcome> outcomes;
+    std::vector<ImageOutcome> outcomes;
     auto receive = [&] {
         h.setup->receiveImage(Bytes(png.begin(), png.end()), ImageFormat::jpeg, true,
-                              [&](RemoteInputServer::ImageOutcome outcome) {
+                              [&](ImageOutcome outcome) {
                                   outcomes.push_back(std::move(outcome));
                               });
     };
@@ -441,11 +441,11 @@ TEST_F(Controller, TeardownWithPromptAndPictureInFlight) {
     bool replied = false;
     h.setup->approve({Uuid::random().value(), "Phone", "192.168.1.40"},
                      [&](bool) { replied = true; });
-    std::vector<RemoteInputServer::ImageOutcome> pictures;
+    std::vector<ImageOutcome> pictures;
     const std::string png = testing::makeImage(32, 24, ".png", testing::Pattern::noise);
     h.setup->receiveImage(
         Bytes(png.begin(), png.end()), ImageFormat::png, true,
-        [&](RemoteInputServer::ImageOutcome outcome) { pictures.push_back(std::move(outcome)); });
+        [&](ImageOutcome outcome) { pictures.push_back(std::move(outcome)); });
     h.main.runUntilIdle();
     ASSERT_FALSE(h.threads.tasks.empty()) << "the picture is being worked on";
     const auto setup = *h.setup;
@@ -468,7 +468,7 @@ TEST_F(Controller, TeardownWithPromptAndPictureInFlight) {
     EXPECT_EQ(command, RemoteError::internal);
     setup.receiveImage(
         Bytes(png.begin(), png.end()), ImageFormat::png, false,
-        [&](RemoteInputServer::ImageOutcome outcome) { pictures.push_back(std::move(outcome)); });
+        [&](ImageOutcome outcome) { pictures.push_back(std::move(outcome)); });
     ASSERT_EQ(pictures.size(), 2u);
     EXPECT_EQ(pictures[1].error, RemoteError::internal);
     setup.onStop(Stop::requested());
