@@ -49,7 +49,7 @@ std::string cjkEmojiText(int count) {
 std::string manyIdeographsText() {
     std::string text;
     for (int i = 0; i < 1000; ++i) {
-        testing::appendUtf8(text, static_cast<char32_t>(0x4E00 + (i * 7) % 300));
+        unicode::appendUtf8(text, static_cast<char32_t>(0x4E00 + (i * 7) % 300));
     }
     return text;
 }

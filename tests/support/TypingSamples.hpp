@@ -2,27 +2,11 @@
 
 #include <string>
 
+#include "Kestrune/phone/typing/UnicodeText.hpp"
+
 // Texts that typing into a real receiver must deliver exactly. Shared by the typing tests and the
 // typing benchmark.
 namespace kestrune::testing {
-
-inline void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
 
 inline const std::string cjkSample = "中文输入测试，日本語のテキスト、한국어 텍스트。";
 
@@ -35,7 +19,7 @@ inline const std::string emojiSample =
 // different characters one after another.
 inline std::string distinctIdeographsSample() {
     std::string text;
-    for (char32_t c = 0x4E00; c < 0x4E00 + 150; ++c) appendUtf8(text, c);
+    for (char32_t c = 0x4E00; c < 0x4E00 + 150; ++c) unicode::appendUtf8(text, c);
     return text;
 }
 
@@ -48,8 +32,8 @@ inline std::string mixedCjkLatinSample() {
         if (i > 0) text += ' ';
         text += words[i % 8];
         text += ' ';
-        appendUtf8(text, static_cast<char32_t>(0x5E00 + 2 * i));
-        appendUtf8(text, static_cast<char32_t>(0x5E00 + 2 * i + 1));
+        unicode::appendUtf8(text, static_cast<char32_t>(0x5E00 + 2 * i));
+        unicode::appendUtf8(text, static_cast<char32_t>(0x5E00 + 2 * i + 1));
         text += ',';
     }
     return text;
