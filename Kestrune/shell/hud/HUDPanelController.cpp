@@ -26,6 +26,7 @@
 #include "KestruneRemoteKit/Support/Log.hpp"
 
 // Last: Xlib's macros (Bool, Status, None) break Qt's headers.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 namespace kestrune {
@@ -55,15 +56,41 @@ QEasingCurve curve(QEasingCurve::EasingFunction function) {
     return easing;
 }
 
+Atom atom(Display* display, const char* name) {
+    return XInternAtom(display, name, False);
+}
+
 // Whether a compositing manager owns the screen's _NET_WM_CM_Sn selection: only then are the
 // translucent parts of a window blended with what lies below it.
-bool compositorRunning() {
+Display* x11Display() {
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    Display* display = x11 != nullptr ? x11->display() : nullptr;
+    return x11 != nullptr ? x11->display() : nullptr;
+}
+
+bool compositorRunning() {
+    Display* display = x11Display();
     if (display == nullptr) return false;
     const std::string selection = "_NET_WM_CM_S" + std::to_string(DefaultScreen(display));
-    const Atom atom = XInternAtom(display, selection.c_str(), False);
-    return XGetSelectionOwner(display, atom) != None;
+    return XGetSelectionOwner(display, atom(display, selection.c_str())) != None;
+}
+
+// Tells window managers, before the window is mapped, that this is a notification (utility for
+// those that do not know the type) and belongs in no task bar or pager. Qt names only the types
+// of its own flags and keeps other _NET_WM_STATE entries when it writes its own.
+void describeAsNotification(WId window) {
+    Display* display = x11Display();
+    if (display == nullptr) return;
+    const Atom types[] = {atom(display, "_NET_WM_WINDOW_TYPE_NOTIFICATION"),
+                          atom(display, "_NET_WM_WINDOW_TYPE_UTILITY")};
+    XChangeProperty(display, static_cast<Window>(window), atom(display, "_NET_WM_WINDOW_TYPE"),
+                    XA_ATOM, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(types),
+                    2);
+    const Atom states[] = {atom(display, "_NET_WM_STATE_SKIP_TASKBAR"),
+                           atom(display, "_NET_WM_STATE_SKIP_PAGER"),
+                           atom(display, "_NET_WM_STATE_ABOVE")};
+    XChangeProperty(display, static_cast<Window>(window), atom(display, "_NET_WM_STATE"), XA_ATOM,
+                    32, PropModeReplace, reinterpret_cast<const unsigned char*>(states), 3);
+    XFlush(display);
 }
 
 QPainterPath roundedOutline(const QRectF& rect) {
@@ -192,7 +219,6 @@ HUDPanelController::HUDPanelController() : panel_(std::make_unique<Panel>()) {
     // us. It takes no focus and the X server sends clicks to the window below.
     panel_->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                            Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
-    panel_->setAttribute(Qt::WA_X11NetWmWindowTypeNotification);
     panel_->setAttribute(Qt::WA_ShowWithoutActivating);
     panel_->setAttribute(Qt::WA_X11DoNotAcceptFocus);
     // An ARGB window, so a compositing manager can blend the rounded corners and the background.
@@ -200,7 +226,6 @@ HUDPanelController::HUDPanelController() : panel_(std::make_unique<Panel>()) {
     panel_->setWindowTitle(QStringLiteral("Murrelo"));
     panel_->setAccessibleName(QString::fromStdString(localized("Dictation status")));
     panel_->resize(HUDPanelLayout::kMinimumPanelWidth, HUDPanelLayout::kPanelHeight);
-
     background_ = new Background;
     auto* fill = new QHBoxLayout(panel_.get());
     fill->setContentsMargins(0, 0, 0, 0);
@@ -277,6 +302,7 @@ void HUDPanelController::show(const std::string& text) {
     panel_->setRoundedMask(!translucent_);
     panel_->setGeometry(frame);
     panel_->setWindowOpacity(0);
+    if (!panel_->isVisible()) describeAsNotification(panel_->winId());
     panel_->show();
     panel_->raise();
     animateIn();
