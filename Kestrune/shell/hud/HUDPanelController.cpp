@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPropertyAnimation>
@@ -38,10 +39,11 @@ namespace {
 
 // The label: the platform's interface font at 15 pixels, medium weight.
 constexpr int kTextPixels = 15;
-// The background: near-black, translucent enough to show the desktop's colour through it but
-// dark enough that white text stays legible over a white page. Without a compositing manager the
-// same colour drawn opaque.
-const QColor kTranslucentFill(24, 24, 27, 214);
+// The background: near-black, a little lighter at the top, translucent enough to show the
+// desktop's colour through it but dark enough that white text stays legible over a white page.
+// Without a compositing manager one opaque colour between the two.
+const QColor kTranslucentTop(44, 44, 50, 200);
+const QColor kTranslucentBottom(22, 22, 26, 220);
 const QColor kOpaqueFill(36, 36, 40);
 // A hairline of white at 8 % separates the panel from dark windows behind it.
 const QColor kBorder(255, 255, 255, 20);
@@ -149,7 +151,14 @@ class HUDPanelController::Background final : public QWidget {
         // Half a pixel in, so the one-pixel border falls on whole pixels.
         const QRectF outline = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
         painter.setPen(QPen(kBorder, 1));
-        painter.setBrush(translucent_ ? kTranslucentFill : kOpaqueFill);
+        if (translucent_) {
+            QLinearGradient fill(0, 0, 0, height());
+            fill.setColorAt(0, kTranslucentTop);
+            fill.setColorAt(1, kTranslucentBottom);
+            painter.setBrush(fill);
+        } else {
+            painter.setBrush(kOpaqueFill);
+        }
         painter.drawPath(roundedOutline(outline));
     }
 

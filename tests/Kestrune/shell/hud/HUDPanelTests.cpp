@@ -423,7 +423,8 @@ TEST_F(HUDPanel, CompositingGivesATranslucentPanelAndNoneAnOpaqueRoundedShape) {
     movePointer(640, 300);
     pumpFor(300ms);
     const QString transcript = "Let\u2019s meet at the caf\u00e9 on Thursday at ten";
-    const QRect area((kLeftWidth - 760) / 2, kLeftHeight - 56 - 56 - 70, 760, 56 + 140);
+    // The panel with some of the desktop around it, down to the monitor's bottom edge.
+    const QRect area((kLeftWidth - 760) / 2, kLeftHeight - 56 - 56 - 70, 760, 56 + 56 + 70);
     const QImage desktop = grabScreen(area);
 
     // Where the panel's corner is cut away the desktop shows; inside, the panel's colour.
@@ -453,7 +454,7 @@ TEST_F(HUDPanel, CompositingGivesATranslucentPanelAndNoneAnOpaqueRoundedShape) {
     const bool started = pumpUntil([&] { return compositorOwnsTheScreen(display_); });
     if (started) {
         panel_->show(transcript.toStdString());
-        for (double level : {0.2, 0.7, 0.9, 0.6, 0.8}) panel_->updateLevel(level);
+        for (double level : {0.3, 0.9, 1.0, 0.8, 0.95, 0.7}) panel_->updateLevel(level);
         pumpFor(kSettle);
         EXPECT_TRUE(panel_->isTranslucent());
         XShapeQueryExtents(display_, panelWindow, &shaped, &unused, &unused, &size, &size,
