@@ -32,8 +32,8 @@ struct HUDPanelLayout {
     static constexpr int kTextLeading = 14;
     static constexpr int kTextTrailing = 20;
     // Everything but the label: 16 + 44 + 14 + 20.
-    static constexpr int kFixedWidth = kWaveformLeading + kWaveformWidth + kTextLeading +
-                                       kTextTrailing;
+    static constexpr int kFixedWidth =
+        kWaveformLeading + kWaveformWidth + kTextLeading + kTextTrailing;
     static constexpr int kMaximumPanelWidth = kMaximumTextWidth + kFixedWidth;
     // Room added to the measured text so glyphs that overhang their advance are not clipped.
     static constexpr int kTextSlack = 4;

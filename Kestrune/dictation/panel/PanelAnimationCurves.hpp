@@ -32,7 +32,8 @@ struct PanelAnimation {
     static constexpr double kAppearFromScale = 0.86;
     static constexpr SpringCurve kAppearSpring{
         .damping = 17, .stiffness = 180, .mass = 1, .initialVelocity = 6};
-    // Long enough for the spring to settle within a few thousandths.
+    // The spring is cut here, past its overshoot, with the scale within 1 % of its end; the
+    // last step to 1.0 is under two pixels on the widest panel.
     static constexpr double kAppearDuration = 0.35;
     static constexpr double kFadeInDuration = 0.18;
     // Disappearing: the background shrinks a little while the panel fades out.

@@ -1,5 +1,6 @@
 #include "Kestrune/shell/hud/HUDPanelController.hpp"
 
+#include <QtGui/qguiapplication_platform.h>
 #include <QApplication>
 #include <QCursor>
 #include <QEasingCurve>
@@ -16,7 +17,6 @@
 #include <QScreen>
 #include <QVariantAnimation>
 #include <QWidget>
-#include <QtGui/qguiapplication_platform.h>
 
 #include <vector>
 
@@ -85,8 +85,7 @@ void describeAsNotification(WId window) {
     const Atom types[] = {atom(display, "_NET_WM_WINDOW_TYPE_NOTIFICATION"),
                           atom(display, "_NET_WM_WINDOW_TYPE_UTILITY")};
     XChangeProperty(display, static_cast<Window>(window), atom(display, "_NET_WM_WINDOW_TYPE"),
-                    XA_ATOM, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(types),
-                    2);
+                    XA_ATOM, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(types), 2);
     const Atom states[] = {atom(display, "_NET_WM_STATE_SKIP_TASKBAR"),
                            atom(display, "_NET_WM_STATE_SKIP_PAGER"),
                            atom(display, "_NET_WM_STATE_ABOVE")};
@@ -330,11 +329,11 @@ void HUDPanelController::hide() {
         scaleAnimation_->setDuration(milliseconds(PanelAnimation::kFadeOutDuration));
         scaleAnimation_->setEasingCurve(curve(&PanelAnimation::easeInEaseOut));
         scaleAnimation_->disconnect();
-        QObject::connect(scaleAnimation_, &QVariantAnimation::valueChanged, panel_.get(),
-                         [this](const QVariant& value) {
-                             scale_->setScale(1 - (1 - PanelAnimation::kDisappearToScale) *
-                                                      value.toDouble());
-                         });
+        QObject::connect(
+            scaleAnimation_, &QVariantAnimation::valueChanged, panel_.get(),
+            [this](const QVariant& value) {
+                scale_->setScale(1 - (1 - PanelAnimation::kDisappearToScale) * value.toDouble());
+            });
         scaleAnimation_->start();
     }
     fade_->stop();
@@ -361,7 +360,8 @@ QRect HUDPanelController::frameForCurrentScreen(const QString& text) const {
     const auto chosen = HUDPanelLayout::screenFor(pointer.x(), pointer.y(), areas, primary);
     if (!chosen) return {};
     const QRect available = screens[static_cast<qsizetype>(*chosen)]->availableGeometry();
-    const int width = HUDPanelLayout::panelWidth(QFontMetricsF(label_->font()).horizontalAdvance(text));
+    const int width =
+        HUDPanelLayout::panelWidth(QFontMetricsF(label_->font()).horizontalAdvance(text));
     const auto frame = HUDPanelLayout::frameOnScreen(
         {available.x(), available.y(), available.width(), available.height()}, width);
     return {frame.x, frame.y, frame.width, frame.height};

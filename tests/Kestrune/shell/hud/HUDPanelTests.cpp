@@ -40,8 +40,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/Xrandr.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xrandr.h>
 #include <X11/extensions/shape.h>
 
 extern char** environ;
@@ -100,10 +100,10 @@ class TwoMonitorServer final : public ::testing::Environment {
     void SetUp() override {
         int pipeFds[2];
         ASSERT_EQ(::pipe(pipeFds), 0);
-        pid_ = spawn({"Xvfb", "-displayfd", std::to_string(pipeFds[1]), "-screen", "0",
-                      std::to_string(kLeftWidth + kRightWidth) + "x" + std::to_string(kLeftHeight) +
-                          "x24",
-                      "-nolisten", "tcp", "-noreset"});
+        pid_ = spawn(
+            {"Xvfb", "-displayfd", std::to_string(pipeFds[1]), "-screen", "0",
+             std::to_string(kLeftWidth + kRightWidth) + "x" + std::to_string(kLeftHeight) + "x24",
+             "-nolisten", "tcp", "-noreset"});
         ::close(pipeFds[1]);
         ASSERT_GT(pid_, 0) << "Xvfb does not start";
         std::string number;
@@ -207,8 +207,7 @@ class HUDPanel : public ::testing::Test {
 
     bool mapped() {
         XWindowAttributes attributes;
-        XGetWindowAttributes(display_, static_cast<Window>(panel_->window()->winId()),
-                             &attributes);
+        XGetWindowAttributes(display_, static_cast<Window>(panel_->window()->winId()), &attributes);
         return attributes.map_state == IsViewable;
     }
 
@@ -457,8 +456,8 @@ TEST_F(HUDPanel, CompositingGivesATranslucentPanelAndNoneAnOpaqueRoundedShape) {
         for (double level : {0.3, 0.9, 1.0, 0.8, 0.95, 0.7}) panel_->updateLevel(level);
         pumpFor(kSettle);
         EXPECT_TRUE(panel_->isTranslucent());
-        XShapeQueryExtents(display_, panelWindow, &shaped, &unused, &unused, &size, &size,
-                           &unused, &unused, &unused, &size, &size);
+        XShapeQueryExtents(display_, panelWindow, &shaped, &unused, &unused, &size, &size, &unused,
+                           &unused, &unused, &size, &size);
         EXPECT_FALSE(shaped);
         const QImage shot = grabScreen(area);
         const QColor blended = checkCornersAndInside(shot);
