@@ -1,6 +1,5 @@
 #include "Kestrune/shell/hud/HUDPanelController.hpp"
 
-#include <QtGui/qguiapplication_platform.h>
 #include <QApplication>
 #include <QCursor>
 #include <QEasingCurve>
@@ -25,10 +24,7 @@
 #include "Kestrune/shell/hud/WaveformView.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
-
-// Last: Xlib's macros (Bool, Status, None) break Qt's headers.
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
+#include "platform/linux/qt/X11WindowRoles.hpp"
 
 namespace kestrune {
 
@@ -56,42 +52,6 @@ QEasingCurve curve(QEasingCurve::EasingFunction function) {
     QEasingCurve easing;
     easing.setCustomType(function);
     return easing;
-}
-
-Atom atom(Display* display, const char* name) {
-    return XInternAtom(display, name, False);
-}
-
-// Whether a compositing manager owns the screen's _NET_WM_CM_Sn selection: only then are the
-// translucent parts of a window blended with what lies below it.
-Display* x11Display() {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 != nullptr ? x11->display() : nullptr;
-}
-
-bool compositorRunning() {
-    Display* display = x11Display();
-    if (display == nullptr) return false;
-    const std::string selection = "_NET_WM_CM_S" + std::to_string(DefaultScreen(display));
-    return XGetSelectionOwner(display, atom(display, selection.c_str())) != None;
-}
-
-// Tells window managers, before the window is mapped, that this is a notification (utility for
-// those that do not know the type) and belongs in no task bar or pager. Qt names only the types
-// of its own flags and keeps other _NET_WM_STATE entries when it writes its own.
-void describeAsNotification(WId window) {
-    Display* display = x11Display();
-    if (display == nullptr) return;
-    const Atom types[] = {atom(display, "_NET_WM_WINDOW_TYPE_NOTIFICATION"),
-                          atom(display, "_NET_WM_WINDOW_TYPE_UTILITY")};
-    XChangeProperty(display, static_cast<Window>(window), atom(display, "_NET_WM_WINDOW_TYPE"),
-                    XA_ATOM, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(types), 2);
-    const Atom states[] = {atom(display, "_NET_WM_STATE_SKIP_TASKBAR"),
-                           atom(display, "_NET_WM_STATE_SKIP_PAGER"),
-                           atom(display, "_NET_WM_STATE_ABOVE")};
-    XChangeProperty(display, static_cast<Window>(window), atom(display, "_NET_WM_STATE"), XA_ATOM,
-                    32, PropModeReplace, reinterpret_cast<const unsigned char*>(states), 3);
-    XFlush(display);
 }
 
 QPainterPath roundedOutline(const QRectF& rect) {
@@ -305,7 +265,7 @@ void HUDPanelController::show(const std::string& text) {
     fade_->stop();
     scaleAnimation_->stop();
     resize_->stop();
-    translucent_ = compositorRunning();
+    translucent_ = compositingManagerRunning();
     background_->setTranslucent(translucent_);
     panel_->setRoundedMask(!translucent_);
     panel_->setGeometry(frame);
