@@ -194,6 +194,7 @@ HUDPanelController::HUDPanelController() : panel_(std::make_unique<Panel>()) {
     panel_->setWindowTitle(QStringLiteral("Murrelo"));
     panel_->setAccessibleName(QString::fromStdString(localized("Dictation status")));
     panel_->resize(HUDPanelLayout::kMinimumPanelWidth, HUDPanelLayout::kPanelHeight);
+
     background_ = new Background;
     auto* fill = new QHBoxLayout(panel_.get());
     fill->setContentsMargins(0, 0, 0, 0);
