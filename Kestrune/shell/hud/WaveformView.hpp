@@ -20,6 +20,10 @@ class WaveformView final : public QWidget {
     // Places the bars for the current level with fresh shimmer; also run on every resize.
     void layoutBars();
 
+    // Restarts the shimmer's random sequence from `seed`, so that a screenshot comes out the same
+    // every time.
+    void setShimmerSeed(std::uint32_t seed) { shimmer_ = hud::ShimmerSource(seed); }
+
     double displayedLevel() const { return displayedLevel_; }
     // Where the bars are heading (the end of the running glide).
     const hud::WaveformBars::Frames& targetBars() const { return to_; }

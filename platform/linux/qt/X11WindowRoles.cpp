@@ -38,11 +38,16 @@ void describeAsNotification(WId window) {
                           atom(display, "_NET_WM_WINDOW_TYPE_UTILITY")};
     XChangeProperty(display, static_cast<Window>(window), atom(display, "_NET_WM_WINDOW_TYPE"),
                     XA_ATOM, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(types), 2);
-    const Atom states[] = {atom(display, "_NET_WM_STATE_SKIP_TASKBAR"),
-                           atom(display, "_NET_WM_STATE_SKIP_PAGER"),
-                           atom(display, "_NET_WM_STATE_ABOVE")};
+    const Atom states[] = {
+        atom(display, "_NET_WM_STATE_SKIP_TASKBAR"), atom(display, "_NET_WM_STATE_SKIP_PAGER"),
+        atom(display, "_NET_WM_STATE_ABOVE"), atom(display, "_NET_WM_STATE_STICKY")};
     XChangeProperty(display, static_cast<Window>(window), atom(display, "_NET_WM_STATE"), XA_ATOM,
-                    32, PropModeReplace, reinterpret_cast<const unsigned char*>(states), 3);
+                    32, PropModeReplace, reinterpret_cast<const unsigned char*>(states), 4);
+    // On every workspace, like the pointer it follows.
+    const long allDesktops = 0xFFFFFFFF;
+    XChangeProperty(display, static_cast<Window>(window), atom(display, "_NET_WM_DESKTOP"),
+                    XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&allDesktops), 1);
     XFlush(display);
 }
 

@@ -12,7 +12,8 @@ namespace kestrune {
 bool compositingManagerRunning();
 
 // Tells window managers, before `window` is mapped, that it is a notification (a utility window
-// for those that do not know that type), kept above others and out of task bars and pagers. Qt
+// for those that do not know that type), kept above others, on every workspace and out of task
+// bars and pagers. Qt
 // writes only the types of its own flags and keeps other _NET_WM_STATE entries when it adds its
 // own.
 void describeAsNotification(WId window);

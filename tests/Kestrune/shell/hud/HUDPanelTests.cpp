@@ -228,6 +228,8 @@ TEST_F(HUDPanel, WidthFollowsTheTextAndLongTextIsCutShortAtItsEnd) {
     movePointer(200, 200);
     const QFontMetricsF metrics(label()->font());
     EXPECT_EQ(label()->font().pixelSize(), 15);
+    EXPECT_EQ(panel_->window()->accessibleName(), "Dictation status");
+    EXPECT_EQ(panel_->waveformView()->accessibleName(), "Microphone level");
 
     panel_->show("");
     pumpFor(kSettle);
@@ -325,7 +327,8 @@ TEST_F(HUDPanel, LeavesTheFocusAndTheClicksToTheWindowBelow) {
     ASSERT_FALSE(types.empty());
     EXPECT_EQ(types.front(), "_NET_WM_WINDOW_TYPE_NOTIFICATION");
     const auto states = atomNames(display_, panelWindow, "_NET_WM_STATE");
-    for (const char* state : {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR"}) {
+    for (const char* state :
+         {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_STICKY"}) {
         EXPECT_NE(std::find(states.begin(), states.end(), state), states.end()) << state;
     }
     int rectangles = -1;
@@ -458,6 +461,7 @@ TEST_F(HUDPanel, CompositingGivesATranslucentPanelAndNoneAnOpaqueRoundedShape) {
     ASSERT_GT(compositor, 0);
     const bool started = pumpUntil([&] { return compositorOwnsTheScreen(display_); });
     if (started) {
+        panel_->waveformView()->setShimmerSeed(2026);
         panel_->show(transcript.toStdString());
         for (double level : {0.3, 0.9, 1.0, 0.8, 0.95, 0.7}) panel_->updateLevel(level);
         pumpFor(kSettle);
