@@ -254,6 +254,8 @@ TEST_F(HUDPanel, WidthFollowsTheTextAndLongTextIsCutShortAtItsEnd) {
     QString paragraph;
     while (metrics.horizontalAdvance(paragraph) < 1500) paragraph += sentence + ", and ";
     panel_->show(paragraph.toStdString());
+    EXPECT_DOUBLE_EQ(panel_->window()->windowOpacity(), 1.0)
+        << "a visible panel does not appear again";
     EXPECT_TRUE(settlesAt([&] { return frame().width() == HUDPanelLayout::kMaximumPanelWidth; }));
     const QString shown = panel_->shownText();
     ASSERT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
