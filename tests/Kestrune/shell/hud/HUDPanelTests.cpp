@@ -21,7 +21,7 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,8 +44,6 @@
 #include <X11/extensions/Xrandr.h>
 #include <X11/extensions/shape.h>
 
-extern char** environ;
-
 namespace kestrune {
 namespace {
 
@@ -60,12 +58,20 @@ constexpr int kRightHeight = 768;
 // Long enough for every animation of the panel (0.35 s at most) on a loaded machine.
 constexpr auto kSettle = 800ms;
 
+// Starts a helper (the X server, the compositing manager) that ends with this process, even when
+// a failed test aborts it.
 pid_t spawn(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(127);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
     return pid;
 }
 
