@@ -202,6 +202,9 @@ PermissionCoordinator::Dependencies Services::speechPermissions() {
         [this] { return impl_->speechEngines.serves(impl_->settings.selectedLanguage().value()); },
         [] { return PulseAudioCapture::inputAvailable(); }};
 }
+std::function<bool()> Services::accessibilityCheck() const {
+    return [] { return x11::isTrusted(); };
+}
 FinderFrontFolder::SerialAsker& Services::fileManager() {
     return impl_->fileManager;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "Kestrune/dictation/speech/PermissionCoordinator.hpp"
@@ -70,6 +71,9 @@ class Services {
     SpeechEngineSelector& speechEngines();
     SpeechRecognizerService& speech();
     PermissionCoordinator::Dependencies speechPermissions();
+
+    // Whether this session lets us watch keys and type: a display with XTest and XInput 2.
+    std::function<bool()> accessibilityCheck() const;
 
     // Which folder the file manager's front window shows (a blocking question; thread-safe).
     FinderFrontFolder::SerialAsker& fileManager();
