@@ -136,12 +136,12 @@ function(murrelo_check_layers)
   endforeach()
 endfunction()
 
-# murrelo_add_test(name SOURCES ... LIBS ... [LABELS ...] [ENVIRONMENT ...] [RESOURCE_LOCK lock])
+# murrelo_add_test(name SOURCES ... LIBS ... [LABELS ...] [ENVIRONMENT ...] [RESOURCE_LOCK lock ...])
 # One GoogleTest executable; every test case becomes its own CTest test. Tests sharing a
 # RESOURCE_LOCK (e.g. "x11display": focus, keymap and clipboard of the one test X server) never
 # run at the same time.
 function(murrelo_add_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT;RESOURCE_LOCK" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock_main murrelo_test_support
                                         murrelo_warnings)
@@ -153,6 +153,20 @@ function(murrelo_add_test name)
   # Only properties that have a value: an empty one would vanish from the list and shift the
   # name/value pairs (a test without labels got the label "ENVIRONMENT").
   set(_properties TIMEOUT ${ARG_TIMEOUT})
+  # Test discovery cannot carry a property with several values through to the tests it makes, so
+  # a program that needs several locks (the display and the audio server) runs as one test.
+  list(LENGTH ARG_RESOURCE_LOCK _locks)
+  if(_locks GREATER 1)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+                         RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+    foreach(_property LABELS ENVIRONMENT)
+      if(ARG_${_property})
+        set_tests_properties(${name} PROPERTIES ${_property} "${ARG_${_property}}")
+      endif()
+    endforeach()
+    return()
+  endif()
   foreach(_property LABELS ENVIRONMENT RESOURCE_LOCK)
     if(ARG_${_property})
       list(APPEND _properties ${_property} "${ARG_${_property}}")
