@@ -84,6 +84,8 @@ void AppCoordinator::stop() {
     cancelTriggerReleasePolling();
     deps_.triggerKeys.stop();
     controlHeld_ = false;
+    // A hold still being confirmed must not start a recording after the stop.
+    holdPolicy_.endHold();
     // A recording cut off here must not be typed later, and must not keep the gate busy: a later
     // start would otherwise find every press refused.
     if (const auto attempt = recordingGate_.activeAttempt()) {

@@ -468,10 +468,19 @@ TEST_F(Dictation, LateAnswersAfterStopChangeNothingAndDictationWorksAfterARestar
     EXPECT_EQ(captureLog->started, 1);
     EXPECT_EQ(coordinator->state().value(), State::idle);
 
+    // A hold still being confirmed when the stop comes.
     coordinator->start(true);
+    coordinator->updateTriggerKey(kRightAlt);
     keys.press();
-    queue.runUntilIdle();
-    ASSERT_EQ(coordinator->state().value(), State::recording);
+    queue.advance(100ms);
+    coordinator->stop();
+    queue.advance(1s);
+    EXPECT_EQ(captureLog->started, 1);
+    EXPECT_EQ(coordinator->state().value(), State::idle);
+    keys.keyDown = false;
+
+    coordinator->start(true);
+    holdUntilRecording();
     keys.release();
     finalResult("after restart");
     queue.advance(1s);
