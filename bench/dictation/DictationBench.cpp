@@ -28,6 +28,7 @@
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "platform/linux/x11/OwnInjection.hpp"
 #include "platform/linux/x11/TriggerKeyMonitor.hpp"
 #include "tests/support/DictationFakes.hpp"
 #include "tests/support/ReceiverProcess.hpp"
@@ -150,8 +151,14 @@ class Bench {
                  std::vector<double>& detect, std::vector<double>& recognize,
                  std::vector<double>& arrive, std::vector<double>& restore, std::string& typed) {
         receiver.ask("clear");
+        // Our key press comes through XTest like the paste's own keys, which the monitor ignores
+        // for a short while after each paste; a user's keyboard is never taken for ours.
+        std::this_thread::sleep_for(x11::OwnInjection::deliveryAllowance * 2);
         testing::fakeKey(kRightAltKeycode, true);
-        if (!waitFor(State::recording)) return false;
+        if (!waitFor(State::recording)) {
+            std::fprintf(stderr, "no recording began\n");
+            return false;
+        }
         testing::play(wav);
         // The test source hands the last sound on about a quarter of a second later.
         std::this_thread::sleep_for(400ms);
@@ -179,7 +186,12 @@ class Bench {
                 break;
             }
         }
-        if (arrived == Clock::time_point{} || !waitFor(State::idle)) return false;
+        if (arrived == Clock::time_point{}) {
+            std::fprintf(stderr, "expected \"%s\", the receiver has \"%s\"\n", expected.c_str(),
+                         receiver.text().c_str());
+            return false;
+        }
+        if (!waitFor(State::idle)) return false;
         typed = expected;
         detect.push_back(ms(marks_.get("stopping") - released));
         recognize.push_back(ms(marks_.get("transcript") - marks_.get("stopping")));
@@ -225,7 +237,7 @@ class Bench {
 
 void printSeries(const char* what, std::vector<double> values) {
     std::sort(values.begin(), values.end());
-    std::printf("  %-44s median %6.0f ms   worst %6.0f ms\n", what, values[values.size() / 2],
+    std::printf("  %-44s median %7.1f ms   worst %7.1f ms\n", what, values[values.size() / 2],
                 values.back());
 }
 
