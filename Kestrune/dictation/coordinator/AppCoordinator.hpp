@@ -87,8 +87,9 @@ class AppCoordinator {
 
     // The control surface (D-Bus, a window manager's key binding): the trigger key's press and
     // release without a key. A control press needs no hold confirmation, and while it holds the
-    // release poll counts the key as down. A second press before the release, or a release
-    // without a press, does nothing. Toggle presses when no control press holds, else releases.
+    // release poll counts the key as down and the key's own events are ignored. A second press
+    // before the release, or a release without a press, does nothing. Toggle presses when no
+    // control press holds, else releases.
     void pressFromControl();
     void releaseFromControl();
     void toggleFromControl();
