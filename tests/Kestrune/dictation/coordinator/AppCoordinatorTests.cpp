@@ -417,6 +417,11 @@ TEST_F(Dictation, TheControlSurfaceHoldsWithoutAKeyAndALostReleaseIsFoundByPolli
     EXPECT_EQ(coordinator->state().value(), State::recording);
     queue.advance(2s);
     EXPECT_EQ(coordinator->state().value(), State::recording);
+    // The key's own press and release meanwhile belong to no recording of theirs.
+    keys.press();
+    keys.release();
+    queue.advance(1s);
+    EXPECT_EQ(coordinator->state().value(), State::recording);
     coordinator->pressFromControl();
     coordinator->releaseFromControl();
     EXPECT_EQ(coordinator->state().value(), State::stopping);
