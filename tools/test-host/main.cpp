@@ -7,6 +7,9 @@
 //   out: command {json}                    each command or picture received (passwords hashed)
 //   out: acked ID | secret-refused ID | queued ID | devices N | stopped REASON
 //   in:  token | push-text TEXT | push-secret TEXT | push-image FILE | devices | quit
+//
+// With --quiet the "command" lines are left out: benchmarks measure the link, and the application
+// writes nothing per command either.
 
 #include <charconv>
 #include <future>
@@ -31,10 +34,11 @@ using namespace kestrune;
 namespace json = boost::json;
 
 constexpr const char* kUsage =
-    R"(usage: murrelo-test-host --state DIR [--port P] [--deny] [--subscription-deadline-ms N]
+    R"(usage: murrelo-test-host --state DIR [--port P] [--deny] [--subscription-deadline-ms N] [--quiet]
 
 Runs the phone-link server on 127.0.0.1 with its state (certificate, paired phones, outbox) in DIR.
 --deny declines pairing requests; a text "fail:CODE" is answered with that error code.
+--quiet prints no "command" line per command or picture (for benchmarks).
 )";
 
 std::mutex outputLock;
@@ -82,6 +86,7 @@ int main(int argc, char** argv) {
     std::optional<std::filesystem::path> state;
     std::optional<std::uint16_t> port;
     bool deny = false;
+    bool quiet = false;
     Duration subscriptionDeadline = std::chrono::seconds(30);
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -94,6 +99,8 @@ int main(int argc, char** argv) {
             port = static_cast<std::uint16_t>(*value);
         } else if (argument == "--deny") {
             deny = true;
+        } else if (argument == "--quiet") {
+            quiet = true;
         } else if (argument == "--subscription-deadline-ms" && hasValue) {
             const auto value = number(argv[++i]);
             if (!value || *value <= 0) return std::cerr << kUsage, 2;
@@ -121,13 +128,20 @@ int main(int argc, char** argv) {
                 reply(!deny);
             },
         .executeCommand =
-            [](RemoteMessage command, std::function<void(std::optional<RemoteError>)> completion) {
-                say("command " + describeCommand(command));
+            [quiet](RemoteMessage command,
+                    std::function<void(std::optional<RemoteError>)> completion) {
+                if (!quiet) say("command " + describeCommand(command));
                 completion(scriptedOutcome(command));
             },
         .receiveImage =
-            [](Bytes data, ImageFormat format, bool save,
-               std::function<void(ImageOutcome)> completion) {
+            [quiet](Bytes data, ImageFormat format, bool save,
+                    std::function<void(ImageOutcome)> completion) {
+                ImageOutcome outcome;
+                if (save) {
+                    outcome.saved = "received." + std::string(rawValue(format));
+                    outcome.savedIn = "Test Pictures";
+                }
+                if (quiet) return completion(outcome);
                 json::object record;
                 record["type"] = "image";
                 record["format"] = std::string(rawValue(format));
@@ -136,11 +150,6 @@ int main(int argc, char** argv) {
                     std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
                 record["save"] = save;
                 say("command " + json::serialize(record));
-                ImageOutcome outcome;
-                if (save) {
-                    outcome.saved = "received." + std::string(rawValue(format));
-                    outcome.savedIn = "Test Pictures";
-                }
                 completion(outcome);
             },
         .onStop =
