@@ -6,6 +6,7 @@
 #include <openssl/ssl.h>
 #include <sys/socket.h>
 
+#include <boost/asio/buffered_read_stream.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl.hpp>
@@ -63,6 +64,35 @@ bool isDescriptorShortage(const boost::system::error_code& error) {
            error == asio::error::no_memory || error.value() == ENFILE;
 }
 
+// The TLS layer asks its socket for one record at a time (at most 17 KiB); a picture chunk's
+// message is six records, so without this each record cost its own receive and its own wait. One
+// receive of up to this many bytes takes every record that has arrived, and the TLS layer then
+// reads them from memory. Twice a chunk's message: the next one may already be arriving.
+constexpr std::size_t kReadAheadBytes = 192 * 1024;
+
+struct AcceptedSocket {
+    asio::io_context& io;
+    tcp::socket socket;
+};
+
+// The accepted socket with a read-ahead buffer under TLS. Writes go straight through.
+class ReadAheadSocket : public asio::buffered_read_stream<tcp::socket> {
+  public:
+    // The buffer makes its own socket on the context; the accepted one then takes its place.
+    explicit ReadAheadSocket(AcceptedSocket accepted)
+        : asio::buffered_read_stream<tcp::socket>(accepted.io, kReadAheadBytes) {
+        next_layer() = std::move(accepted.socket);
+    }
+};
+
+// Beast's closing handshake ends by tearing the transport down; for this one that is the socket's
+// own teardown (what is still buffered after a close frame is of no interest). Found by
+// argument-dependent lookup.
+template <class TeardownHandler>
+void async_teardown(beast::role_type role, ReadAheadSocket& socket, TeardownHandler&& handler) {
+    websocket::async_teardown(role, socket.next_layer(), std::forward<TeardownHandler>(handler));
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -97,9 +127,9 @@ namespace {
 
 class BeastConnection final : public WebSocketConnection {
   public:
-    BeastConnection(tcp::socket socket, std::shared_ptr<TlsServerContext> tls,
+    BeastConnection(asio::io_context& io, tcp::socket socket, std::shared_ptr<TlsServerContext> tls,
                     std::size_t maxMessageBytes)
-        : tls_(std::move(tls)), ws_(std::move(socket), tls_->impl().context) {
+        : tls_(std::move(tls)), ws_(AcceptedSocket{io, std::move(socket)}, tls_->impl().context) {
         boost::system::error_code error;
         const auto remote = beast::get_lowest_layer(ws_).remote_endpoint(error);
         if (!error) peerHost_ = remote.address().to_string();
@@ -290,7 +320,7 @@ class BeastConnection final : public WebSocketConnection {
 
     std::shared_ptr<TlsServerContext> tls_;
     // Beast's wrapper writes a frame's header and payload as one TLS record, not two.
-    websocket::stream<beast::ssl_stream<tcp::socket>> ws_;
+    websocket::stream<beast::ssl_stream<ReadAheadSocket>> ws_;
     State state_ = State::preparing;
     StateHandler onState_;
     ReceiveHandler pendingReceive_;
@@ -340,7 +370,7 @@ struct WebSocketListener::Impl : std::enable_shared_from_this<WebSocketListener:
         }
         configureAcceptedSocket(socket, options);
         auto connection =
-            std::make_shared<BeastConnection>(std::move(socket), tls, options.maxMessageBytes);
+            std::make_shared<BeastConnection>(io, std::move(socket), tls, options.maxMessageBytes);
         if (onAccept) onAccept(std::move(connection));
         acceptOne();
     }

@@ -11,6 +11,7 @@
 #include <boost/beast/websocket/ssl.hpp>
 
 #include "KestruneRemoteKit/Protocol/Utf8.hpp"
+#include "KestruneRemoteKit/Protocol/WireLimits.hpp"
 #include "KestruneRemoteKit/Support/Crypto.hpp"
 
 namespace kestrune::linkdetail {
@@ -22,7 +23,12 @@ using boost::system::error_code;
 
 namespace {
 
-constexpr std::size_t kWriteBufferBytes = 64 * 1024;
+// A client masks what it sends through this buffer. A picture chunk's message (64 KiB as base64
+// in JSON, about 88 KB) fits whole, so it is masked and handed to TLS in one write: one frame,
+// written as full TLS records, rather than two writes with a short record between them.
+constexpr std::size_t kWriteBufferBytes = 128 * 1024;
+static_assert((kImageChunkBytes + 2) / 3 * 4 + 1024 < kWriteBufferBytes,
+              "a picture chunk's message must fit the write buffer whole");
 
 std::string lowerCased(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -72,9 +78,8 @@ PinnedLink::PinnedLink(asio::io_context& io, Endpoint endpoint)
     // is per connection.
     ws_.next_layer().set_verify_mode(asio::ssl::verify_peer);
     ws_.read_message_max(endpoint_.maxMessageBytes);
+    // One message, one frame.
     ws_.auto_fragment(false);
-    // A client masks what it sends, through this buffer: one picture chunk's message in a few
-    // writes instead of twenty-odd.
     ws_.write_buffer_bytes(kWriteBufferBytes);
 }
 
