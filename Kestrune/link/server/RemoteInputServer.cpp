@@ -31,11 +31,12 @@ constexpr std::string_view kLogCategory = "RemoteInputServer";
 constexpr std::uint16_t kCloseCodePolicyViolation = 1008;
 // What waiting starts are told when the server stops before the listener was ready.
 constexpr const char* kStoppedBeforeReady = "启动完成前已停止";
-// How long the server's thread waits, awake, for the owner's answer to a command before going
-// back to the poller. An owner that answers at once (most commands: typing is queued, not waited
-// for) answers within a few microseconds of being woken; catching that answer awake saves the
-// network thread a sleep and a wake-up per command, which is most of a small round trip's cost.
-// A slower owner costs this much waiting and nothing else.
+// How long the server's thread waits, awake, for the owner's answer to a command or picture
+// before going back to the poller. An owner that answers at once (a refusal, a command it only
+// queues, a picture it only records) answers within microseconds of being woken; catching that
+// answer awake spares the network thread a sleep and a wake-up, which is most of the cost of a
+// small round trip. An owner that takes longer (typing, saving) costs this much waiting, once
+// per command, and nothing else.
 constexpr auto kOwnerAnswerWait = std::chrono::microseconds(50);
 
 using Effect = RemoteSession::Effect;

@@ -66,9 +66,10 @@ bool isDescriptorShortage(const boost::system::error_code& error) {
 
 // The TLS layer asks its socket for one record at a time (at most 17 KiB); a picture chunk's
 // message is six records, so without this each record cost its own receive and its own wait. One
-// receive of up to this many bytes takes every record that has arrived, and the TLS layer then
-// reads them from memory. Twice a chunk's message: the next one may already be arriving.
-constexpr std::size_t kReadAheadBytes = 192 * 1024;
+// receive of up to this many bytes takes every record that has arrived (a whole chunk's message,
+// about 88 KB, and the start of the next), and the TLS layer then reads them from memory. Each
+// connection holds this much from its acceptance; connections are few and short-lived when refused.
+constexpr std::size_t kReadAheadBytes = 128 * 1024;
 
 struct AcceptedSocket {
     asio::io_context& io;

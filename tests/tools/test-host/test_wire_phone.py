@@ -162,5 +162,26 @@ class Subscription(WireTestCase):
         self.assertEqual(s.request(phone.text("not here"))["error"], "bad_message")
 
 
+class QuietHost(WireTestCase):
+    """--quiet, as the benchmarks run the host: the same answers, no line per command."""
+
+    def setUp(self):
+        self.state = tempfile.TemporaryDirectory()
+        self.host = TestHost(self.state.name, "--quiet")
+        self.phones = []
+
+    def test_commands_and_pictures_are_answered_without_command_lines(self):
+        p, _ = self.paired_secret()
+        self.assertEqual(p.request(phone.text("hello")), {"v": 1, "type": "ack", "ok": True})
+        busy = p.request(phone.text("fail:busy"))
+        self.assertEqual((busy["ok"], busy["error"]), (False, "busy"))
+        self.assertEqual(p.send_image(PNG, "png", save=True)["saved"], "received.png")
+        # Every answer above came after its command line would have been written; a line written
+        # after them (here, the answer to "devices") shows everything before it has been read.
+        self.host.tell("devices")
+        self.assertEqual(self.host.expect("devices"), "1")
+        self.assertEqual(self.host.seen("command"), [])
+
+
 if __name__ == "__main__":
     unittest.main()

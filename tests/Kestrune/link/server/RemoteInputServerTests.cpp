@@ -299,6 +299,55 @@ TEST(RemoteInputServer, APictureArrivesWholeAndItsAckNamesTheSavedFile) {
     });
 }
 
+// A phone that sends without waiting for answers: while the first command is held, the rest pile
+// up unread, and the server's next receive takes several of them at once. Each is still answered,
+// in order, including those already read into memory when no further byte comes from the phone
+// to wake the server for them; the picture in between arrives whole.
+TEST(RemoteInputServer, MessagesSentInOneBurstAreAnsweredInOrder) {
+    ServerHarness harness(ServerHarness::Options{.holdCommands = true});
+    ASSERT_NE(harness.start(), 0);
+    const auto [id, secret] = harness.pairDevice();
+    auto phone = authorizedPhone(harness, secret);
+    ASSERT_TRUE(phone);
+
+    const Bytes picture = patternBytes(3 * 65'536 + 100);
+    ASSERT_TRUE(phone->send(RemoteMessage::Text{"one"}));
+    ASSERT_TRUE(phone->send(RemoteMessage::Text{"two"}));
+    ASSERT_TRUE(phone->send(RemoteMessage::ImageBegin{"burst", ImageFormat::jpeg,
+                                                      std::int64_t(picture.size()), false}));
+    std::int64_t chunks = 0;
+    for (std::size_t offset = 0; offset < picture.size(); offset += 65'536) {
+        const auto end = std::min(picture.size(), offset + 65'536);
+        ASSERT_TRUE(phone->send(RemoteMessage::ImageChunk{
+            "burst", chunks++,
+            Bytes(picture.begin() + long(offset), picture.begin() + long(end))}));
+    }
+    ASSERT_TRUE(phone->send(RemoteMessage::ImageEnd{"burst"}));
+    ASSERT_TRUE(phone->send(RemoteMessage::Text{"three"}));
+
+    for (std::size_t held = 1; held <= 2; ++held) {
+        ASSERT_TRUE(harness.log().waitFor([&](OwnerLog& l) { return l.commands.size() == held; }));
+        harness.finishHeldCommand();
+        EXPECT_TRUE(isAckOk(phone->receive())) << "text " << held;
+    }
+    // The picture's beginning, its chunks and its end, each answered without a held command.
+    for (std::int64_t answer = 0; answer < chunks + 2; ++answer) {
+        EXPECT_TRUE(isAckOk(phone->receive())) << "picture answer " << answer;
+    }
+    ASSERT_TRUE(harness.log().waitFor([](OwnerLog& l) { return l.commands.size() == 3; }));
+    harness.finishHeldCommand();
+    EXPECT_TRUE(isAckOk(phone->receive()));
+
+    harness.log().record([&](OwnerLog& l) {
+        EXPECT_EQ(l.commands[0], RemoteMessage(RemoteMessage::Text{"one"}));
+        EXPECT_EQ(l.commands[1], RemoteMessage(RemoteMessage::Text{"two"}));
+        EXPECT_EQ(l.commands[2], RemoteMessage(RemoteMessage::Text{"three"}));
+        ASSERT_EQ(l.images.size(), 1u);
+        EXPECT_EQ(l.images[0], picture);
+        EXPECT_FALSE(l.wrongThread);
+    });
+}
+
 TEST(RemoteInputServer, SubscriptionGetsPendingItemsAndAcknowledgementsClearThem) {
     ServerHarness harness;
     ASSERT_NE(harness.start(), 0);
