@@ -160,11 +160,6 @@ Effects RemoteSession::receiveAuthorized(const RemoteMessage& message, const Uui
             return refusal(RemoteError::imageTooLarge);
         }
         pendingImage_ = PendingImage{begin->id, begin->format, begin->size, begin->save, {}, 0};
-        // Room for the whole picture at once (its pages are touched only as chunks arrive): a
-        // buffer grown by doubling would leave its smaller predecessors in the allocator, about
-        // as much again as the picture.
-        pendingImage_->data.reserve(
-            static_cast<std::size_t>(std::max<std::int64_t>(begin->size, 0)));
         return {ackOk()};
     }
     if (const auto* chunk = message.as<RemoteMessage::ImageChunk>())
