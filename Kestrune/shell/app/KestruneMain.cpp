@@ -25,9 +25,7 @@
 #include "KestruneRemoteKit/L10n/L10nCheck.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "platform/linux/qt/QtMainQueue.hpp"
-
-// Last: Xlib's macros (Bool, Status, None) break Qt's headers.
-#include <X11/Xlib.h>
+#include "platform/linux/x11/X11Typist.hpp"
 
 namespace {
 
@@ -52,15 +50,6 @@ std::string usage() {
            "                  phone on|off|toggle|pair|status   (pair prints the pairing link)\n"
            "                  dictation press|release|toggle\n"
            "                  settings | welcome | quit\n";
-}
-
-// Typing and the shortcuts go through X11; Qt would otherwise abort with its own message, or pick
-// Wayland and leave typing broken without a word.
-bool haveXDisplay() {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) return false;
-    XCloseDisplay(display);
-    return true;
 }
 
 std::string noDisplaySentence() {
@@ -100,7 +89,9 @@ void quitOnSignals(QApplication& application) {
 }
 
 int runApplication(int argc, char** argv) {
-    if (!haveXDisplay()) {
+    // Typing and the shortcuts go through X11; Qt would otherwise abort with its own message, or
+    // pick Wayland and leave typing broken without a word.
+    if (!x11::displayAvailable()) {
         std::cerr << noDisplaySentence() << "\n";
         return 1;
     }

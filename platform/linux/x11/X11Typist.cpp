@@ -356,4 +356,11 @@ bool isTrusted() {
     return XIQueryVersion(display, &xiMajor, &xiMinor) == Success && xiMajor >= 2;
 }
 
+bool displayAvailable() {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return false;
+    XCloseDisplay(display);
+    return true;
+}
+
 }  // namespace kestrune::x11

@@ -54,4 +54,7 @@ class Typist {
 // watching the trigger key need. False without a display.
 bool isTrusted();
 
+// Whether an X display can be opened now. Quiet: the caller tells the user why not.
+bool displayAvailable();
+
 }  // namespace kestrune::x11
