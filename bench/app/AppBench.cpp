@@ -158,10 +158,15 @@ int main(int argc, char** argv) {
             return 1;
         }
         startTimes.push_back(desktop.lines("item").front().first - started);
+        std::printf("  start %d: %.3f s\n", run + 1, startTimes.back());
         const bool last = run + 1 == starts;
         if (!last) {
-            ctl(environment, folder.path(), {"quit"});
-            instance.process.wait(30s);
+            const int quit = ctl(environment, folder.path(), {"quit"});
+            const auto status = instance.process.wait(30s);
+            if (quit != 0 || !status) {
+                std::cerr << "app_bench: the instance did not quit\n" << instance.process.errors();
+                return 1;
+            }
             continue;
         }
 
