@@ -28,6 +28,9 @@ class ChildProcess {
     ChildProcess(std::vector<std::string> argv, const Environment& environment,
                  const std::filesystem::path& outputFolder, const std::string& name)
         : out_(outputFolder / (name + ".out")), err_(outputFolder / (name + ".err")) {
+        // Emptied before the program starts, so a reader never sees an earlier run's output.
+        const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         pid_ = ::fork();
         if (pid_ == 0) {
             for (const auto& [key, value] : environment) {
@@ -37,8 +40,6 @@ class ChildProcess {
                     ::unsetenv(key.c_str());
                 }
             }
-            const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             ::dup2(out, STDOUT_FILENO);
             ::dup2(err, STDERR_FILENO);
             const int devNull = ::open("/dev/null", O_RDONLY);
@@ -49,6 +50,8 @@ class ChildProcess {
             ::execvp(args[0], args.data());
             ::_exit(127);
         }
+        ::close(out);
+        ::close(err);
     }
     ~ChildProcess() { stop(); }
     ChildProcess(const ChildProcess&) = delete;
