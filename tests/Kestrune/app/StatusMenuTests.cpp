@@ -52,29 +52,6 @@ class StatusMenu : public ::testing::Test {
     void TearDown() override { L10n::shared().setLanguageOverride(std::nullopt); }
 };
 
-TEST_F(StatusMenu, EmptyOutboxWithTheConnectionOff) {
-    StatusMenuState state;
-    state.selectedLanguage = AppLanguage::japanese;
-    const std::vector<std::string> expected = {
-        "Send Clipboard to Phone",
-        "-",
-        "Speech Language",
-        "  English",
-        "  简体中文",
-        "  繁體中文",
-        "  [x] 日本語",
-        "  한국어",
-        "Phone Connection",
-        "-",
-        "Settings…\tCtrl+,",
-        "About Murrelo",
-        "Quit Murrelo\tCtrl+q",
-    };
-    EXPECT_EQ(describe(fillStatusMenu(state)), expected);
-    EXPECT_EQ(statusIconLook(state.phoneState),
-              (StatusIconLook{StatusIconLook::Symbol::microphone, "Murrelo"}));
-}
-
 TEST_F(StatusMenu, WaitingItemsFollowTheConnectionState) {
     StatusMenuState state;
     state.waitingCount = 3;
@@ -118,28 +95,6 @@ TEST_F(StatusMenu, ShortcutShownOnlyForASingleCharacterKey) {
     EXPECT_EQ(items[0].keyEquivalent, "");
 }
 
-TEST_F(StatusMenu, LanguageItemsCarryTheirRawValueAndUpdatesAreNeverOffered) {
-    StatusMenuState state;
-    const auto items = fillStatusMenu(state);
-    std::vector<std::string> arguments;
-    for (const auto& item : items) {
-        EXPECT_NE(item.command, StatusMenuCommand::checkForUpdates);
-        for (const auto& child : item.children) arguments.push_back(child.argument);
-    }
-    EXPECT_EQ(arguments, (std::vector<std::string>{"en-US", "zh-CN", "zh-TW", "ja-JP", "ko-KR"}));
-}
-
-TEST_F(StatusMenu, SimplifiedChineseTitles) {
-    L10n::shared().setLanguageOverride("zh-Hans");
-    StatusMenuState state;
-    state.waitingCount = 1;
-    const auto lines = describe(fillStatusMenu(state));
-    EXPECT_EQ(lines[1], localized("Send Clipboard to Phone"));
-    EXPECT_NE(lines[1], "Send Clipboard to Phone");
-    EXPECT_EQ(lines.back(), localized("Quit Murrelo") + "\tCtrl+q");
-    EXPECT_NE(lines.back(), "Quit Murrelo\tCtrl+q");
-}
-
 // What the tray shows over time: the tool tip or notification text, "" once cleared.
 struct FeedbackRecorder {
     std::vector<std::pair<Duration, std::string>> shown;
@@ -174,19 +129,9 @@ TEST(StatusFeedbackTiming, ANewerTextGetsItsOwnFullShowTime) {
     EXPECT_EQ(main.pendingCount(), 0u);
 }
 
-TEST(ControlCommands, EveryCommandLineFormAndTheUsageForTheRest) {
-    const auto request = [](std::vector<std::string> words) {
-        const auto parsed = parseControlCommand(words);
-        EXPECT_TRUE(parsed.ok()) << words[0];
-        return parsed.ok() ? parsed.value() : ControlRequest{};
-    };
-    using K = ControlRequest::Kind;
-    EXPECT_EQ(request({"phone", "on"}), (ControlRequest{K::setProperty, "PhoneConnection", true}));
-    EXPECT_EQ(request({"phone", "off"}),
-              (ControlRequest{K::setProperty, "PhoneConnection", false}));
-    EXPECT_EQ(request({"phone", "status"}).kind, K::getProperty);
-    EXPECT_EQ(request({"dictation", "press"}).member, "DictationPress");
-    EXPECT_EQ(request({"send-clipboard"}).member, "SendClipboardToPhone");
+// The running instance's answers to each command are checked with the program itself; here, what
+// is not a command.
+TEST(ControlCommands, AnythingButACommandGivesTheUsage) {
     for (const auto& wrong : std::vector<std::vector<std::string>>{
              {}, {"phone"}, {"phone", "on", "now"}, {"Phone", "on"}, {"dictation"}, {"help"}}) {
         const auto parsed = parseControlCommand(wrong);
