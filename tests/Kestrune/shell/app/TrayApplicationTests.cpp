@@ -27,6 +27,7 @@
 
 // Last: Xlib's macros (Bool, Status, None) break Qt's headers.
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 namespace kestrune {
@@ -263,6 +264,43 @@ TEST_F(TrayApplication, AShortcutHeldByAnotherApplicationIsReported) {
     // The stored setting stays, and the menu shows the shortcut beside its item.
     EXPECT_TRUE(delegate_->settings().sendToPhoneHotKey().value().has_value());
     EXPECT_EQ(openMenu(*delegate_)[0], "Send Clipboard to Phone\tCtrl+Alt+K");
+    XCloseDisplay(other);
+}
+
+TEST_F(TrayApplication, ShortcutSendsTheClipboardAndIsLetGoWhileARecordingRuns) {
+    delegate_->settings().setSendToPhoneHotKey(
+        GlobalHotKey(40, GlobalHotKey::command | GlobalHotKey::option));
+    // Registered, then the menu rebuilt with it.
+    ASSERT_TRUE(pumpUntil(
+        [&] { return openMenu(*delegate_)[0] == "Send Clipboard to Phone\tCtrl+Alt+K"; }, 30s));
+
+    // Ctrl+Alt+K pressed as a user would: the clipboard goes to Phone Connection, which says
+    // that the (test session's) clipboard is empty.
+    Display* other = XOpenDisplay(nullptr);
+    ASSERT_NE(other, nullptr);
+    const KeyCode control = XKeysymToKeycode(other, XK_Control_L);
+    const KeyCode alt = XKeysymToKeycode(other, XK_Alt_L);
+    const KeyCode k = XKeysymToKeycode(other, XK_k);
+    for (KeyCode key : {control, alt, k}) XTestFakeKeyEvent(other, key, True, CurrentTime);
+    for (KeyCode key : {k, alt, control}) XTestFakeKeyEvent(other, key, False, CurrentTime);
+    XSync(other, False);
+    ASSERT_TRUE(pumpUntil([&] { return !standIn_->lines("notify").empty(); }, 30s))
+        << standIn_->output();
+    EXPECT_EQ(standIn_->lines("notify")[0].second,
+              "notify 1 0 4000 Murrelo|The clipboard is empty");
+
+    // While the settings window records a shortcut, ours is let go: another client can take it,
+    // and taking ours back afterwards fails and says so.
+    delegate_->setHotKeyRecording(true);
+    pumpUntil([] { return false; }, 500ms);
+    XGrabKey(other, k, ControlMask | Mod1Mask, DefaultRootWindow(other), True, GrabModeAsync,
+             GrabModeAsync);
+    XSync(other, False);
+    delegate_->setHotKeyRecording(false);
+    ASSERT_TRUE(pumpUntil([&] { return standIn_->lines("notify").size() == 2; }, 30s))
+        << standIn_->output();
+    EXPECT_EQ(standIn_->lines("notify")[1].second,
+              "notify 1 1 4000 Murrelo|Couldn’t register this shortcut.");
     XCloseDisplay(other);
 }
 
