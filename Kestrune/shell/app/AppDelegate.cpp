@@ -464,8 +464,9 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
     std::unique_ptr<GlobalHotKeyCenter> sendHotKey;
     std::unique_ptr<app::StatusFeedback> feedback;
     std::unique_ptr<DesktopNotifier> notifier;
-    std::unique_ptr<QSystemTrayIcon> statusItem;
+    // The icon goes before its menu: it refers to the menu until it is gone.
     std::unique_ptr<QMenu> menu;
+    std::unique_ptr<QSystemTrayIcon> statusItem;
     QPointer<QMessageBox> about;
     app::StatusIconLook look;
     Observers<> languageChanged;
