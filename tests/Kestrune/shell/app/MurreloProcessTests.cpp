@@ -194,10 +194,15 @@ TEST_F(MurreloProgram, RunningInstanceAnswersEveryControlCommandAndASecondStart)
     if (std::system("unshare --net true 2>/dev/null") != 0) {
         GTEST_SKIP() << "needs to make a network namespace (root)";
     }
+    // The earlier edition's settings are imported at a normal start (never by the self-check).
+    std::ofstream(config() / "zz.pellam.kestrune.json") << "{\n  \"remoteInputPort\": 52111\n}\n";
     DesktopStandIn desktop(folder_.path(), {"watcher", "notifications"});
     ASSERT_TRUE(desktop.ready()) << desktop.output();
     auto instance = startInstance();
     ASSERT_TRUE(waitForInstance()) << instance->errors();
+    const std::string imported = fileText(config() / "zz.holvanis.murrelo.json");
+    EXPECT_NE(imported.find("\"remoteInputPort\": 52111"), std::string::npos) << imported;
+    EXPECT_NE(imported.find("\"migratedFromKestrune\": true"), std::string::npos) << imported;
     EXPECT_TRUE(desktop.waitForOutput("item ", kLimit)) << "no tray icon: " << desktop.output();
 
     // A second start asks the first to open its settings and ends.
