@@ -283,14 +283,14 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
         auto fresh = std::make_unique<QMenu>();
         fill(*fresh, app::fillStatusMenu(menuState()));
         QObject::connect(fresh.get(), &QMenu::aboutToShow, fresh.get(),
-                         weakly([](Impl& self) { self.refillOpenMenu(); }));
+                         weakly([](Impl& self) { self.menuNeedsUpdate(); }));
         statusItem->setContextMenu(fresh.get());
         // The old menu may be the one whose action is running now.
         if (menu) menu.release()->deleteLater();
         menu = std::move(fresh);
     }
 
-    void refillOpenMenu() {
+    void menuNeedsUpdate() {
         if (!menu) return;
         menu->clear();
         fill(*menu, app::fillStatusMenu(menuState()));
