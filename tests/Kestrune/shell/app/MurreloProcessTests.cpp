@@ -11,9 +11,11 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/ChildProcess.hpp"
+#include "tests/support/CommandOutput.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune {
@@ -184,6 +186,38 @@ TEST_F(MurreloProgram, EveryControlCommandWithNoInstanceRunning) {
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(result.err, "Murrelo is not running: start it with “murrelo” first.\n");
     }
+}
+
+// Without a StatusNotifierItem host, the icon docks into an XEmbed tray (trayer's panel).
+TEST_F(MurreloProgram, TheIconDocksIntoAnXEmbedTray) {
+    if (std::getenv("DISPLAY") == nullptr || std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
+        GTEST_SKIP()
+            << "needs an X display and a session bus: run under scripts/with-test-services";
+    }
+    if (std::system("command -v trayer >/dev/null && command -v xwininfo >/dev/null") != 0) {
+        GTEST_SKIP() << "needs trayer and xwininfo";
+    }
+    const auto windowTreeHas = [](const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + kLimit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (testing::commandOutput("xwininfo -root -tree").find(text) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(100ms);
+        }
+        return false;
+    };
+    ChildProcess tray({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                       "--height", "32", "--SetDockType", "true", "--transparent", "false"},
+                      environment_, folder_.path(), "trayer");
+    ASSERT_TRUE(windowTreeHas("(\"panel\" \"trayer\")")) << tray.errors();
+    auto instance = startInstance();
+    ASSERT_TRUE(waitForInstance()) << instance->errors();
+    // The icon's window, of the program's class (Qt's other windows have none), docked.
+    EXPECT_TRUE(windowTreeHas("\"Murrelo\": (\"murrelo\" \"murrelo\")"))
+        << testing::commandOutput("xwininfo -root -tree");
+    EXPECT_EQ(ctl({"quit"}).status, 0);
+    EXPECT_EQ(instance->wait(kLimit), 0) << instance->errors();
 }
 
 TEST_F(MurreloProgram, RunningInstanceAnswersEveryControlCommandAndASecondStart) {
