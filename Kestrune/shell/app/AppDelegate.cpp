@@ -12,13 +12,16 @@
 #include <chrono>
 #include <vector>
 
+#include "Kestrune/app/Dictation.hpp"
 #include "Kestrune/app/PhoneConnection.hpp"
 #include "Kestrune/app/Services.hpp"
 #include "Kestrune/app/StatusFeedback.hpp"
 #include "Kestrune/app/StatusMenu.hpp"
+#include "Kestrune/dictation/coordinator/AppCoordinator.hpp"
 #include "Kestrune/phone/controller/RemoteInputController.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "Kestrune/settings/defaults/UserDefaults.hpp"
+#include "Kestrune/shell/hud/HUDPanelController.hpp"
 #include "Kestrune/shell/pairing/PairingWindowController.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
@@ -71,7 +74,6 @@ QKeySequence keySequence(const app::StatusMenuItem& item) {
 ControlHandlers::Outcome notAvailable(std::string_view englishSentence) {
     return ControlHandlers::Outcome(localized(englishSentence));
 }
-constexpr std::string_view kNoDictation = "Dictation is not available in this build of Murrelo.";
 constexpr std::string_view kNoSettingsWindow =
     "The settings window is not available in this build of Murrelo.";
 constexpr std::string_view kNoWelcomeWindow =
@@ -143,6 +145,8 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
         };
         phone = std::make_unique<app::PhoneConnection>(*services, main, std::move(windows),
                                                        options.phone);
+        panel = std::make_unique<HUDPanelController>();
+        dictation = std::make_unique<app::Dictation>(*services, main, *panel);
         hotKeyService = std::make_unique<x11::HotKeyService>(main);
         sendHotKey = std::make_unique<GlobalHotKeyCenter>(
             weakly([](Impl& self) { self.controller().sendClipboardToPhone(); }), nullptr,
@@ -197,7 +201,9 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
                     }
                 });
             });
-        // 5.–6. No welcome window and no dictation in this build yet: nothing waits for them.
+        // 5.–6. The push-to-talk key is watched from now on. No welcome window in this build
+        //    explains the permissions, so the coordinator gives its own notice when needed.
+        dictation->coordinator().start(/*promptForAccessibility=*/true);
         // 7. Phone Connection's state draws the icon; its send feedback is flashed.
         controller().setOnStatusChange(weakly([](Impl& self, const RemoteInputController::State&) {
             self.updateIcon();
@@ -214,7 +220,8 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
 
     void willTerminate() {
         // 1. No settings window with pending edits in this build.
-        // 2. No dictation coordinator in this build.
+        // 2. No key watching and no recording from here on; nothing more is typed.
+        dictation->coordinator().stop();
         // 3. Phone Connection settles: a start in progress is told to stop once up; a running
         //    server stops. The stored intent stays, so the next launch restores it.
         controller().turnOff(/*recordIntent=*/false);
@@ -369,6 +376,16 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
         }
     }
 
+    // The control surface's push-to-talk: the trigger key's press and release without a key.
+    std::function<ControlHandlers::Outcome()> dictationControl(void (AppCoordinator::*action)()) {
+        return [weak = weak_from_this(), action] {
+            auto self = weak.lock();
+            if (!self) return ControlHandlers::Outcome(localized("Murrelo is quitting."));
+            (self->dictation->coordinator().*action)();
+            return ControlHandlers::Outcome();
+        };
+    }
+
     // ----- windows -----
 
     ControlHandlers::Outcome openSettingsWindow() {
@@ -460,6 +477,9 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
     Options options;
     std::unique_ptr<app::Services> services;
     std::unique_ptr<app::PhoneConnection> phone;
+    // The coordinator goes before the panel it draws on, both before the services.
+    std::unique_ptr<HUDPanelController> panel;
+    std::unique_ptr<app::Dictation> dictation;
     std::unique_ptr<x11::HotKeyService> hotKeyService;
     std::unique_ptr<GlobalHotKeyCenter> sendHotKey;
     std::unique_ptr<app::StatusFeedback> feedback;
@@ -533,6 +553,9 @@ RemoteInputController& AppDelegate::phoneConnection() {
 SettingsStore& AppDelegate::settings() {
     return impl_->settings();
 }
+AppCoordinator& AppDelegate::dictation() {
+    return impl_->dictation->coordinator();
+}
 
 ControlHandlers AppDelegate::controlHandlers() {
     const std::weak_ptr<Impl> weak = impl_;
@@ -566,9 +589,9 @@ ControlHandlers AppDelegate::controlHandlers() {
                 if (auto self = weak.lock()) return self->showPairing(std::move(reply));
                 reply(ControlHandlers::LinkFailure{localized("Murrelo is quitting.")});
             },
-        .dictationPress = [] { return notAvailable(kNoDictation); },
-        .dictationRelease = [] { return notAvailable(kNoDictation); },
-        .toggleDictation = [] { return notAvailable(kNoDictation); },
+        .dictationPress = impl_->dictationControl(&AppCoordinator::pressFromControl),
+        .dictationRelease = impl_->dictationControl(&AppCoordinator::releaseFromControl),
+        .toggleDictation = impl_->dictationControl(&AppCoordinator::toggleFromControl),
         .openSettings =
             [weak, gone] {
                 auto self = weak.lock();

@@ -15,10 +15,12 @@ class QSystemTrayIcon;
 
 namespace kestrune {
 
+class AppCoordinator;
 class RemoteInputController;
 class SettingsStore;
 
-// The tray application: owns the settings, Phone Connection, the Send-to-Phone shortcut and the
+// The tray application: owns the settings, Phone Connection, dictation with its recording panel,
+// the Send-to-Phone shortcut and the
 // status icon with its menu for the whole run, wires them together at launch and settles them at
 // quit. Every callback it hands out holds it weakly and does nothing once it is gone.
 // GUI thread only; `main` is the Qt event loop's queue.
@@ -56,6 +58,7 @@ class AppDelegate {
     QMenu* statusMenu() const;
     RemoteInputController& phoneConnection();
     SettingsStore& settings();
+    AppCoordinator& dictation();
 
     struct Impl;
 

@@ -1,6 +1,7 @@
 // The tray application's delegate through its real parts on the test X server: the status icon on
 // a stand-in tray host, its menu, Phone Connection turning on, the language switch, the feedback
-// over a stand-in notification server, a shortcut another application holds, the quit order.
+// over a stand-in notification server, the shortcut, push-to-talk over the control interface and
+// the quit order.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <thread>
 
+#include "Kestrune/dictation/coordinator/AppCoordinator.hpp"
 #include "Kestrune/phone/controller/RemoteInputController.hpp"
 #include "Kestrune/phone/outbox/MacOutbox.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
@@ -303,6 +305,27 @@ TEST_F(TrayApplication, ShortcutSendsTheClipboardAndIsLetGoWhileARecordingRuns) 
     EXPECT_EQ(standIn_->lines("notify")[1].second,
               "notify 1 1 4000 Murrelo|Couldn’t register this shortcut.");
     XCloseDisplay(other);
+}
+
+// A window manager's key binding drives push-to-talk over the control interface: the press
+// starts a recording from the test audio server (silence), the release ends it with nothing typed.
+TEST_F(TrayApplication, ControlPressAndReleaseRecordLikeTheTriggerKey) {
+    delegate_->settings().setSelectedLanguage(AppLanguage::english);
+    auto control = delegate_->controlHandlers();
+    const auto phase = [&] { return delegate_->dictation().state().value(); };
+    ASSERT_EQ(phase(), AppCoordinator::State::idle);
+    ASSERT_TRUE(control.dictationPress().ok());
+    ASSERT_TRUE(pumpUntil([&] { return phase() == AppCoordinator::State::recording; }))
+        << "the recording did not start";
+    ASSERT_TRUE(control.dictationRelease().ok());
+    ASSERT_TRUE(pumpUntil([&] { return phase() == AppCoordinator::State::idle; }))
+        << "the recording did not end";
+
+    // Toggle twice: the same recording from one key.
+    ASSERT_TRUE(control.toggleDictation().ok());
+    ASSERT_TRUE(pumpUntil([&] { return phase() == AppCoordinator::State::recording; }));
+    ASSERT_TRUE(control.toggleDictation().ok());
+    ASSERT_TRUE(pumpUntil([&] { return phase() == AppCoordinator::State::idle; }));
 }
 
 TEST_F(TrayApplication, QuitStopsTheConnectionButKeepsTheIntentForTheNextLaunch) {
