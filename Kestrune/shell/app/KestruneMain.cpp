@@ -32,8 +32,7 @@ namespace {
 using namespace kestrune;
 
 constexpr std::string_view kLogCategory = "murrelo";
-// The program's identifier: its bus name, its desktop file's name, its settings' domain. The
-// one-time import of the earlier edition's settings belongs to this identifier only.
+// The program's identifier, which its desktop file is named after (and its bus name).
 constexpr std::string_view kIdentifier = "zz.holvanis.murrelo";
 
 std::string usage() {
