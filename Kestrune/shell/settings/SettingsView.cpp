@@ -295,6 +295,7 @@ void SettingsView::fillPhoneList() {
         font.setPixelSize(settings_style::kBodyPixels);
         none->setFont(font);
         listLayout->addWidget(none);
+        none->show();
         return;
     }
     std::optional<int> screenHeight;
@@ -325,8 +326,10 @@ void SettingsView::fillPhoneList() {
         rowLayout->addWidget(remove);
         rowsColumn->addWidget(row);
     }
+    // Shown now, not when the layout would show them later: the window is fitted right away.
     if (!rowsLayout.scrolls) {
         listLayout->addWidget(rows);
+        rows->show();
         return;
     }
     auto* scroll = new QScrollArea;
@@ -338,6 +341,7 @@ void SettingsView::fillPhoneList() {
     scroll->setFixedHeight(rowsLayout.height);
     scroll->setWidget(rows);
     listLayout->addWidget(scroll);
+    scroll->show();
 }
 
 QWidget* SettingsView::phoneOptions() {

@@ -86,6 +86,7 @@ class SettingsWindowController::Impl {
         tabs = new QActionGroup(toolbar);
         tabs->setExclusive(true);
         stack = new QStackedWidget;
+        stack->setObjectName("settingsPanes");
         for (auto pane : kAllSettingsPanes) {
             auto* action = toolbar->addAction(paneIcon(pane), QString());
             action->setCheckable(true);

@@ -1,0 +1,523 @@
+// The settings window on the test X server: panes, sizes, drafts written to the real Secret
+// Service, the key recorders and the live language switch, and screenshots of every pane.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <unistd.h>
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+#include "Kestrune/phone/settings/PhoneSettingsModel.hpp"
+#include "Kestrune/settings/SettingsStore.hpp"
+#include "Kestrune/settings/defaults/UserDefaults.hpp"
+#include "Kestrune/settings/ui/InterfaceLanguageSignal.hpp"
+#include "Kestrune/shell/settings/SettingsWindowController.hpp"
+#include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "platform/linux/qt/QtMainQueue.hpp"
+#include "platform/linux/secret/KeychainLLMKeyStore.hpp"
+#include "platform/linux/x11/HotKeyService.hpp"
+#include "tests/Kestrune/shell/settings/SettingsWindowTestSupport.hpp"
+#include "tests/support/CommandOutput.hpp"
+#include "tests/support/ReceiverProcess.hpp"
+#include "tests/support/TemporaryDirectory.hpp"
+
+namespace kestrune {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::find;
+using testing::pumpFor;
+using testing::pumpUntil;
+
+// X keycodes of the US layout of the test X server.
+constexpr int kKeycodeA = 38;
+constexpr int kKeycodeV = 55;
+constexpr int kKeycodeK = 45;
+constexpr int kKeycodeF5 = 71;
+constexpr int kKeycodeControl = 37;
+constexpr int kKeycodeAlt = 64;
+
+PairedDevice phone(int index) {
+    Uuid::Bytes bytes{};
+    bytes.fill(static_cast<std::uint8_t>(index + 1));
+    const auto now = std::chrono::system_clock::now();
+    return PairedDevice{Uuid(bytes), "Phone " + std::to_string(index),
+                        std::string(58, '0') + "4f2a9c", now - std::chrono::hours(24),
+                        now - std::chrono::minutes(index)};
+}
+
+// A key press as the X server reports it: the keycode and the modifiers held.
+void press(QWidget* target, int xKeycode, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent event(QEvent::KeyPress, 0, modifiers, static_cast<quint32>(xKeycode), 0, 0);
+    QApplication::sendEvent(target, &event);
+}
+
+class SettingsWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
+        testing::settingsApplication();
+        L10n::shared().setLanguageOverride("en");
+        store_ = std::make_unique<SettingsStore>(defaults_, keys_, transcriptionKeys_, main_);
+        phone_ = std::make_unique<PhoneSettingsModel>(
+            defaults_,
+            PhoneSettingsModel::Operations{
+                .loadDevices = [this] { return devices_; },
+                .turnOn = [](bool) {},
+                .forget = [](const Uuid&) { return std::optional<std::string>(); },
+                .idleTimeoutChanged = [] {},
+                .confirm = [](const std::string&, const std::string&, std::function<void(bool)>) {},
+                .alert = [](const std::string&, const std::string&) {},
+                .pickFolder = [](const std::filesystem::path&,
+                                 std::function<void(std::optional<std::filesystem::path>)>) {},
+                .primeFileManagerAccess = [] {},
+            });
+    }
+
+    void TearDown() override {
+        controller_.reset();
+        if (keys_) {
+            (void)keys_->write("");
+            (void)transcriptionKeys_->write("");
+        }
+        L10n::shared().setLanguageOverride(std::nullopt);
+    }
+
+    SettingsWindowController& open(bool reduceMotion = true) {
+        controller_ =
+            std::make_unique<SettingsWindowController>(SettingsWindowController::Dependencies{
+                .settings = *store_,
+                .defaults = defaults_,
+                .phone = *phone_,
+                .launchAtLogin = {.isOn = [this] { return launchAtLogin_; },
+                                  .setOn = [this](bool on) -> Result<void, std::string> {
+                                      launchAtLogin_ = on;
+                                      return {};
+                                  },
+                                  .isAvailable = [] { return true; },
+                                  .note = [] { return std::string(); },
+                                  .refresh = [] {}},
+                .testRefinement =
+                    [this](const LLMConfiguration& configuration,
+                           std::function<void(Result<void, std::string>)> done) {
+                        tested_.push_back(configuration);
+                        pendingTest_ = std::move(done);
+                    },
+                .testTranscription = {},
+                .onTriggerKeyChange =
+                    [this](TriggerKey key) {
+                        triggerKeys_.push_back(key);
+                        store_->setTriggerKey(key);
+                    },
+                .onShowWelcome = [this] { ++welcomes_; },
+                .onHotKeyRecording = [this](bool on) { hotKeyRecording_.push_back(on); },
+                .reduceMotion = [reduceMotion] { return reduceMotion; },
+                .folderDisplayName = {},
+                .availableScreenHeight = {},
+            });
+        controller_->show();
+        EXPECT_TRUE(pumpUntil([&] { return controller_->window()->isVisible(); }, 10s));
+        return *controller_;
+    }
+
+    QWidget* window() const { return controller_->window(); }
+    QWidget* pane() const {
+        return find<QStackedWidget>(window(), "settingsPanes")->currentWidget();
+    }
+    QAction* tab(SettingsPane pane) const {
+        return find<QToolBar>(window(), "settingsTabs")->actions().at(static_cast<int>(pane) + 1);
+    }
+
+    testing::TemporaryDirectory dir_{"murrelo-settings-window"};
+    std::shared_ptr<UserDefaults> defaults_ =
+        std::make_shared<UserDefaults>(dir_.path(), "zz.holvanis.murrelo");
+    std::shared_ptr<KeychainLLMKeyStore> keys_ =
+        std::make_shared<KeychainLLMKeyStore>("settings-window-test-" + std::to_string(::getpid()));
+    std::shared_ptr<KeychainLLMKeyStore> transcriptionKeys_ = std::make_shared<KeychainLLMKeyStore>(
+        "settings-window-test-transcription-" + std::to_string(::getpid()));
+    QtMainQueue main_;
+    std::unique_ptr<SettingsStore> store_;
+    std::vector<PairedDevice> devices_;
+    std::unique_ptr<PhoneSettingsModel> phone_;
+    std::unique_ptr<SettingsWindowController> controller_;
+    bool launchAtLogin_ = false;
+    std::vector<LLMConfiguration> tested_;
+    std::function<void(Result<void, std::string>)> pendingTest_;
+    std::vector<TriggerKey> triggerKeys_;
+    std::vector<bool> hotKeyRecording_;
+    int welcomes_ = 0;
+};
+
+TEST_F(SettingsWindowTest, OpensTheRememberedPaneFittedToItsHeightAndHidesOnEscape) {
+    auto& controller = open();
+    EXPECT_EQ(controller.currentPane(), SettingsPane::general) << "nothing stored: General";
+    EXPECT_EQ(window()->windowTitle(), "General");
+    EXPECT_EQ(window()->width(), 560);
+    const int generalHeight = window()->height();
+    EXPECT_EQ(find<QGroupBox>(pane(), "") != nullptr, true);
+    EXPECT_EQ(pane()->findChildren<QGroupBox*>().size(), 3) << "no Updates box on this platform";
+
+    const int top = window()->geometry().top();
+    tab(SettingsPane::phone)->trigger();
+    pumpFor(100ms);
+    EXPECT_EQ(controller.currentPane(), SettingsPane::phone);
+    EXPECT_EQ(window()->windowTitle(), "Phone Connection");
+    EXPECT_EQ(defaults_->string(kSettingsLastPaneKey), "phone");
+    EXPECT_GT(window()->height(), generalHeight);
+    EXPECT_EQ(window()->width(), 560);
+    EXPECT_EQ(window()->geometry().top(), top) << "the top edge stays";
+    // Exactly the pane's height: nothing cut off, nothing spare.
+    for (auto* box : pane()->findChildren<QGroupBox*>()) {
+        EXPECT_LE(box->mapTo(window(), QPoint(0, box->height())).y(), window()->height());
+    }
+
+    // Escape closes; the same window comes back.
+    QWidget* first = window();
+    testing::giveFocus(window());
+    testing::fakeKey(9, true);
+    testing::fakeKey(9, false);
+    EXPECT_TRUE(pumpUntil([&] { return !window()->isVisible(); }, 10s));
+    controller.show();
+    EXPECT_EQ(window(), first);
+    EXPECT_TRUE(window()->isVisible());
+
+    // The next start opens the pane stored last.
+    controller_.reset();
+    auto& again = open();
+    EXPECT_EQ(again.currentPane(), SettingsPane::phone);
+    EXPECT_EQ(window()->windowTitle(), "Phone Connection");
+
+    // Animated resizing ends at the same fitted height.
+    controller_.reset();
+    open(false);
+    const int phoneHeight = window()->height();
+    tab(SettingsPane::general)->trigger();
+    EXPECT_TRUE(pumpUntil([&] { return window()->height() == generalHeight; }, 10s));
+    tab(SettingsPane::phone)->trigger();
+    EXPECT_TRUE(pumpUntil([&] { return window()->height() == phoneHeight; }, 10s));
+}
+
+TEST_F(SettingsWindowTest, SevenPhonesAreListedPlainlyAndEightScroll) {
+    ASSERT_EQ(QGuiApplication::primaryScreen()->availableGeometry().height(), 800)
+        << "the test X server's screen";
+    for (int i = 0; i < 7; ++i) devices_.push_back(phone(i));
+    phone_->reload();
+    defaults_->set(kSettingsLastPaneKey, std::string("phone"));
+    open();
+    EXPECT_EQ(find<QScrollArea>(pane(), "phoneScroll"), nullptr);
+    auto* list = find<QWidget>(pane(), "phoneList");
+    EXPECT_EQ(list->findChildren<QPushButton*>().size(), 7);
+    EXPECT_EQ(list->sizeHint().height(), 7 * 32);
+    const auto labels = list->findChildren<QLabel*>();
+    ASSERT_FALSE(labels.empty());
+    EXPECT_EQ(labels.front()->text(), "Phone 0 · …4f2a9c · just now");
+    const int sevenHeight = window()->height();
+
+    devices_.push_back(phone(7));
+    phone_->reload();
+    pumpFor(50ms);
+    auto* scroll = find<QScrollArea>(pane(), "phoneScroll");
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_EQ(scroll->height(), 240);
+    EXPECT_EQ(window()->height(), sevenHeight + 240 - 224) << "refitted to the list";
+
+    devices_.clear();
+    phone_->reload();
+    pumpFor(50ms);
+    EXPECT_NE(find<QLabel>(pane(), "noPairedPhones"), nullptr);
+    EXPECT_EQ(find<QLabel>(pane(), "noPairedPhones")->text(), "No paired phones");
+}
+
+TEST_F(SettingsWindowTest, TypedDraftsReachTheSecretServiceOnClosingAndOnSwitchingTabs) {
+    defaults_->set(kSettingsLastPaneKey, std::string("llm"));
+    open();
+    auto* apiKey = find<QLineEdit>(pane(), "llmAPIKey");
+    ASSERT_NE(apiKey, nullptr);
+    apiKey->setFocus();
+    for (const char* text : {"s", "k", "-", "1"}) {
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromLatin1(text));
+        QApplication::sendEvent(apiKey, &key);
+    }
+    EXPECT_EQ(apiKey->text(), "sk-1");
+    EXPECT_EQ(store_->llmAPIKey().value(), "") << "typing alone stores nothing";
+
+    // "Test" sends what is typed and stores nothing.
+    find<QPushButton>(pane(), "testRefinement")->click();
+    ASSERT_EQ(tested_.size(), 1u);
+    EXPECT_EQ(tested_[0].apiKey, "sk-1");
+    EXPECT_TRUE(tested_[0].isEnabled);
+    EXPECT_EQ(keys_->read().value_or(""), "");
+    EXPECT_EQ(find<QLabel>(pane(), "llmStatus")->text(), "Testing…");
+    EXPECT_FALSE(find<QPushButton>(pane(), "testRefinement")->isEnabled());
+    pendingTest_({});
+    EXPECT_EQ(find<QLabel>(pane(), "llmStatus")->text(), "Success. The LLM endpoint responded.");
+    EXPECT_EQ(keys_->read().value_or(""), "");
+
+    window()->close();
+    EXPECT_EQ(store_->llmAPIKey().value(), "sk-1");
+    EXPECT_EQ(KeychainLLMKeyStore("settings-window-test-" + std::to_string(::getpid())).read(),
+              "sk-1")
+        << "in the Secret Service itself";
+
+    controller_->show();
+    auto* model = find<QLineEdit>(pane(), "llmModel");
+    model->setFocus();
+    model->selectAll();
+    for (const char* text : {"m", "2"}) {
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromLatin1(text));
+        QApplication::sendEvent(model, &key);
+    }
+    tab(SettingsPane::general)->trigger();
+    EXPECT_EQ(store_->llmModel().value(), "m2");
+    EXPECT_EQ(defaults_->string("llmModel"), "m2");
+
+    // Two spaces as the base URL with refinement on: the line says what is missing (in a window
+    // without a test result, which the line would show first).
+    controller_.reset();
+    defaults_->set(kSettingsLastPaneKey, std::string("llm"));
+    open();
+    find<QCheckBox>(pane(), "llmEnabled")->setChecked(true);
+    EXPECT_EQ(find<QLabel>(pane(), "llmStatus")->text(), "");
+    auto* baseURL = find<QLineEdit>(pane(), "llmBaseURL");
+    baseURL->setFocus();
+    baseURL->selectAll();
+    for (int i = 0; i < 2; ++i) {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+        QApplication::sendEvent(baseURL, &key);
+    }
+    EXPECT_EQ(find<QLabel>(pane(), "llmStatus")->text(),
+              "Nothing is refined until the API Base URL is filled in.");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(baseURL, &enter);
+    EXPECT_EQ(store_->llmBaseURL().value(), "  ") << "Return commits the field as typed";
+    EXPECT_EQ(find<QLabel>(pane(), "llmStatus")->text(),
+              "Nothing is refined until the API Base URL is filled in.");
+}
+
+TEST_F(SettingsWindowTest, RecordersRefuseWhatTheyMustAndBindTheRest) {
+    defaults_->set(kSettingsLastPaneKey, std::string("speech"));
+    open();
+    auto* recorder = find<QWidget>(pane(), "triggerKeyRecorder");
+    auto* record = find<QPushButton>(recorder, "recordTriggerKey");
+    record->click();
+    EXPECT_EQ(record->text(), "Cancel");
+    EXPECT_EQ(find<QLabel>(recorder, "triggerKeyDisplay")->text(), "Press a key…");
+    press(recorder, kKeycodeA);
+    EXPECT_EQ(find<QLabel>(recorder, "triggerKeyHint")->text(),
+              "A is needed for typing — pick a spare key.");
+    EXPECT_TRUE(triggerKeys_.empty());
+    // Escape cancels the recording, not the window.
+    press(recorder, 9);
+    EXPECT_EQ(record->text(), "Record a Key");
+    EXPECT_TRUE(window()->isVisible());
+    record->click();
+    press(recorder, kKeycodeF5);
+    ASSERT_EQ(triggerKeys_.size(), 1u);
+    EXPECT_EQ(triggerKeys_[0], TriggerKey::dedicatedKey(96));
+    EXPECT_EQ(find<QLabel>(recorder, "triggerKeyHint")->text(), "Bound to F5.");
+    auto* picker = find<QComboBox>(pane(), "triggerKeyPicker");
+    EXPECT_EQ(picker->currentText(), "F5 (custom)") << "the picker follows the stored key";
+
+    // The Send-to-Phone shortcut, with the live shortcut really registered on the X server.
+    x11::HotKeyService system(main_);
+    int fired = 0;
+    GlobalHotKeyCenter center([&] { ++fired; }, {}, &system);
+    auto registering = store_->sendToPhoneHotKey().subscribe(
+        [&](const std::optional<GlobalHotKey>& hotKey) { center.setHotKey(hotKey); });
+    hotKeyRecording_.clear();
+    controller_.reset();
+    defaults_->set(kSettingsLastPaneKey, std::string("phone"));
+    open();
+    auto* hotKeys = find<QWidget>(pane(), "hotKeyRecorder");
+    find<QPushButton>(hotKeys, "recordHotKey")->click();
+    EXPECT_EQ(hotKeyRecording_, std::vector<bool>{true});
+    press(hotKeys, kKeycodeV, Qt::ControlModifier);
+    EXPECT_EQ(find<QLabel>(hotKeys, "hotKeyCaption")->text(),
+              QString::fromStdString(GlobalHotKey::message(GlobalHotKey::Refusal::commonShortcut)));
+    EXPECT_EQ(find<QPushButton>(hotKeys, "recordHotKey")->text(), "Cancel") << "still recording";
+    press(hotKeys, kKeycodeK, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(store_->sendToPhoneHotKey().value(),
+              GlobalHotKey(40, GlobalHotKey::command | GlobalHotKey::option));
+    EXPECT_EQ(find<QLabel>(hotKeys, "hotKeyCaption")->text(), "Set to Ctrl+Alt+K.");
+    EXPECT_EQ(find<QLabel>(hotKeys, "hotKeyDisplay")->text(), "Ctrl+Alt+K");
+    EXPECT_EQ(hotKeyRecording_, (std::vector<bool>{true, false}));
+
+    // The live shortcut works, but not while a new one is being recorded.
+    auto suspending = [&](bool on) {
+        if (on) {
+            center.suspend();
+        } else {
+            center.resume();
+        }
+    };
+    const auto pressCtrlAltK = [] {
+        testing::fakeKey(kKeycodeControl, true);
+        testing::fakeKey(kKeycodeAlt, true);
+        testing::fakeKey(kKeycodeK, true);
+        testing::fakeKey(kKeycodeK, false);
+        testing::fakeKey(kKeycodeAlt, false);
+        testing::fakeKey(kKeycodeControl, false);
+    };
+    ASSERT_TRUE(center.isRegistered());
+    pumpFor(200ms);  // Qt's release of the keyboard reaches the X server
+    pressCtrlAltK();
+    ASSERT_TRUE(pumpUntil([&] { return fired == 1; }, 30s)) << "the registered shortcut fires";
+    suspending(true);
+    EXPECT_FALSE(center.isRegistered());
+    pressCtrlAltK();
+    pumpFor(500ms);
+    EXPECT_EQ(fired, 1) << "a suspended shortcut does not fire";
+    suspending(false);
+    EXPECT_TRUE(center.isRegistered());
+
+    // Clear removes the shortcut.
+    find<QPushButton>(hotKeys, "clearHotKey")->click();
+    EXPECT_EQ(store_->sendToPhoneHotKey().value(), std::nullopt);
+    EXPECT_EQ(find<QLabel>(hotKeys, "hotKeyDisplay")->text(), "Not set");
+    EXPECT_FALSE(find<QPushButton>(hotKeys, "clearHotKey")->isVisible());
+}
+
+TEST_F(SettingsWindowTest, ChoosingALanguageRelabelsEveryOpenWindow) {
+    open();
+    int otherWindow = 0;
+    auto observing = InterfaceLanguageSignal::observe([&] { ++otherWindow; });
+    auto* language = find<QComboBox>(pane(), "interfaceLanguage");
+    ASSERT_NE(language, nullptr);
+    const int chinese = language->findData("zh-Hans");
+    ASSERT_GE(chinese, 0);
+    language->setCurrentIndex(chinese);
+    emit language->activated(chinese);
+    ASSERT_TRUE(pumpUntil([&] { return otherWindow == 1; }, 10s));
+    EXPECT_EQ(defaults_->string("interfaceLanguage"), "zh-Hans");
+    EXPECT_EQ(window()->windowTitle(), "通用");
+    EXPECT_EQ(tab(SettingsPane::phone)->text(), "手机连接");
+    EXPECT_EQ(find<QPushButton>(pane(), "showWelcome")->text(),
+              QString::fromStdString(localized("Show Welcome Window…")));
+    EXPECT_NE(find<QPushButton>(pane(), "showWelcome")->text(), "Show Welcome Window…");
+    find<QPushButton>(pane(), "showWelcome")->click();
+    EXPECT_EQ(welcomes_, 1);
+
+    language = find<QComboBox>(pane(), "interfaceLanguage");
+    const int english = language->findData("en");
+    emit language->activated(english);
+    ASSERT_TRUE(pumpUntil([&] { return otherWindow == 2; }, 10s));
+    EXPECT_EQ(window()->windowTitle(), "General");
+}
+
+// Every control names itself to assistive technology, and the keyboard walks the controls top
+// to bottom, left to right.
+TEST_F(SettingsWindowTest, ControlsHaveNamesAndTabOrderFollowsTheLayout) {
+    devices_ = {phone(0), phone(1)};
+    phone_->reload();
+    open();
+    for (auto shown : kAllSettingsPanes) {
+        controller_->showPane(shown);
+        pumpFor(50ms);
+        std::vector<QWidget*> controls;
+        for (auto* widget : pane()->findChildren<QWidget*>()) {
+            if (!widget->isVisibleTo(window()) || widget->focusPolicy() == Qt::NoFocus) continue;
+            if (!qobject_cast<QAbstractButton*>(widget) && !qobject_cast<QComboBox*>(widget) &&
+                !qobject_cast<QLineEdit*>(widget))
+                continue;
+            controls.push_back(widget);
+            auto* accessible = QAccessible::queryAccessibleInterface(widget);
+            ASSERT_NE(accessible, nullptr);
+            EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty())
+                << rawValue(shown) << ": " << widget->metaObject()->className() << " "
+                << widget->objectName().toStdString();
+        }
+        ASSERT_FALSE(controls.empty());
+        // Follow the focus chain from the first control through every control of the pane.
+        std::vector<QPoint> order;
+        QWidget* at = controls.front();
+        for (std::size_t seen = 0; seen < controls.size() * 4 && order.size() < controls.size();
+             ++seen) {
+            if (std::find(controls.begin(), controls.end(), at) != controls.end())
+                order.push_back(at->mapTo(window(), at->rect().center()));
+            at = at->nextInFocusChain();
+        }
+        ASSERT_EQ(order.size(), controls.size()) << rawValue(shown);
+        for (std::size_t i = 1; i < order.size(); ++i) {
+            const bool sameRow = std::abs(order[i].y() - order[i - 1].y()) < 8;
+            EXPECT_TRUE(sameRow ? order[i].x() > order[i - 1].x() : order[i].y() > order[i - 1].y())
+                << rawValue(shown) << ": control " << i << " comes before one above or left of it";
+        }
+    }
+}
+
+// The same through AT-SPI, as a screen reader meets the window: every shown control of every
+// pane has a name.
+TEST_F(SettingsWindowTest, AScreenReaderFindsANameForEveryControl) {
+    if (std::system("/usr/bin/python3 -c 'import gi' 2>/dev/null") != 0)
+        GTEST_SKIP() << "needs python3-gi";
+    devices_ = {phone(0)};
+    phone_->reload();
+    open();
+    const std::string script =
+        std::string(MURRELO_SOURCE_DIR) + "/tests/Kestrune/shell/settings/accessible_names.py";
+    for (auto shown : kAllSettingsPanes) {
+        controller_->showPane(shown);
+        pumpFor(200ms);
+        const std::string command = "/usr/bin/python3 " + script + " '" +
+                                    QApplication::applicationName().toStdString() + "' '" +
+                                    window()->windowTitle().toStdString() + "' 2>&1";
+        // The bridge answers from this thread's event loop, so the question runs beside it.
+        std::string output;
+        std::atomic<bool> done = false;
+        std::thread asking([&] {
+            output = testing::commandOutput(command);
+            done = true;
+        });
+        const bool answered = pumpUntil([&] { return done.load(); }, 120s);
+        asking.join();
+        ASSERT_TRUE(answered);
+        EXPECT_NE(output.find("checked "), std::string::npos) << output;
+        EXPECT_EQ(output.find("checked 0\n"), std::string::npos) << output;
+        EXPECT_EQ(output.find("unnamed"), std::string::npos) << rawValue(shown) << ":\n" << output;
+    }
+}
+
+// Every pane in both languages, as the documentation shows them.
+TEST_F(SettingsWindowTest, ScreenshotsOfEveryPaneInBothLanguages) {
+    devices_ = {phone(0), phone(3)};
+    devices_[1].name = "Ana’s phone";
+    devices_[1].lastConnectedAt = std::chrono::system_clock::now() - std::chrono::hours(3);
+    phone_->reload();
+    store_->setSendToPhoneHotKey(GlobalHotKey(40, GlobalHotKey::command | GlobalHotKey::option));
+    store_->setLLMEnabled(true);
+    const char* docs = std::getenv("MURRELO_SCREENSHOT_DIR");
+    for (const char* language : {"en", "zh-Hans"}) {
+        L10n::shared().setLanguageOverride(language);
+        controller_.reset();
+        open();
+        for (auto shown : kAllSettingsPanes) {
+            controller_->showPane(shown);
+            pumpFor(300ms);
+            const QPixmap shot = window()->grab();
+            EXPECT_EQ(shot.width(), 560);
+            EXPECT_EQ(shot.height(), window()->height());
+            const std::string name =
+                std::string("settings-") + std::string(rawValue(shown)) + "-" + language + ".png";
+            EXPECT_TRUE(shot.save(QString::fromStdString((dir_.path() / name).string())));
+            if (docs) shot.save(QString::fromStdString(std::string(docs) + "/" + name));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrune
