@@ -1,5 +1,6 @@
 #include "Kestrune/shell/settings/SettingsView.hpp"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -71,7 +72,6 @@ void showStatus(QLabel* label, const std::string& text, bool success) {
         palette.setColor(QPalette::WindowText, QColor(0x1a, 0x7f, 0x37));
         label->setPalette(palette);
     }
-    label->setVisible(!text.empty());
 }
 
 std::string engineTitle(SpeechEnginePreference preference) {
@@ -146,8 +146,12 @@ QWidget* SettingsView::section(SettingsSection shown) {
             content = welcome();
             break;
     }
-    // The box's title font is for the title only; its content keeps the window's font.
-    content->setFont(QWidget::font());
+    // The box's title font is for the title only. Children inherit every font attribute their
+    // own font does not set, so the content's weight and size are set explicitly.
+    QFont normal = QApplication::font();
+    normal.setWeight(QFont::Normal);
+    normal.setPixelSize(settings_style::kValuePixels);
+    content->setFont(normal);
     auto* layout = new QVBoxLayout(box);
     layout->addWidget(content);
     return box;

@@ -125,7 +125,11 @@ class SettingsWindowTest : public ::testing::Test {
                         store_->setTriggerKey(key);
                     },
                 .onShowWelcome = [this] { ++welcomes_; },
-                .onHotKeyRecording = [this](bool on) { hotKeyRecording_.push_back(on); },
+                .onHotKeyRecording =
+                [this](bool on) {
+                    hotKeyRecording_.push_back(on);
+                    if (suspendHotKey_) suspendHotKey_(on);
+                },
                 .reduceMotion = [reduceMotion] { return reduceMotion; },
                 .folderDisplayName = {},
                 .availableScreenHeight = {},
@@ -160,6 +164,8 @@ class SettingsWindowTest : public ::testing::Test {
     std::function<void(Result<void, std::string>)> pendingTest_;
     std::vector<TriggerKey> triggerKeys_;
     std::vector<bool> hotKeyRecording_;
+    // What the application does with the live shortcut while one is recorded.
+    std::function<void(bool)> suspendHotKey_;
     int welcomes_ = 0;
 };
 
@@ -357,8 +363,9 @@ TEST_F(SettingsWindowTest, RecordersRefuseWhatTheyMustAndBindTheRest) {
     EXPECT_EQ(find<QLabel>(hotKeys, "hotKeyDisplay")->text(), "Ctrl+Alt+K");
     EXPECT_EQ(hotKeyRecording_, (std::vector<bool>{true, false}));
 
-    // The live shortcut works, but not while a new one is being recorded.
-    auto suspending = [&](bool on) {
+    // The live shortcut works, but not while a new one is being recorded: pressed then, it is
+    // recorded instead.
+    suspendHotKey_ = [&](bool on) {
         if (on) {
             center.suspend();
         } else {
@@ -377,12 +384,21 @@ TEST_F(SettingsWindowTest, RecordersRefuseWhatTheyMustAndBindTheRest) {
     pumpFor(200ms);  // Qt's release of the keyboard reaches the X server
     pressCtrlAltK();
     ASSERT_TRUE(pumpUntil([&] { return fired == 1; }, 30s)) << "the registered shortcut fires";
-    suspending(true);
+
+    ASSERT_TRUE(testing::giveFocus(window()));
+    find<QPushButton>(hotKeys, "recordHotKey")->click();
+    EXPECT_TRUE(center.isSuspended());
     EXPECT_FALSE(center.isRegistered());
+    pumpFor(200ms);  // Qt's keyboard grab reaches the X server
     pressCtrlAltK();
-    pumpFor(500ms);
-    EXPECT_EQ(fired, 1) << "a suspended shortcut does not fire";
-    suspending(false);
+    ASSERT_TRUE(pumpUntil(
+        [&] { return find<QPushButton>(hotKeys, "recordHotKey")->text() == "Record Shortcut"; },
+        30s))
+        << "the press reached the recorder";
+    EXPECT_EQ(find<QLabel>(hotKeys, "hotKeyCaption")->text(), "Set to Ctrl+Alt+K.");
+    pumpFor(300ms);
+    EXPECT_EQ(fired, 1) << "the live shortcut did not fire while recording";
+    EXPECT_FALSE(center.isSuspended());
     EXPECT_TRUE(center.isRegistered());
 
     // Clear removes the shortcut.
