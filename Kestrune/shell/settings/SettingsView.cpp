@@ -231,26 +231,37 @@ QWidget* SettingsView::launchAtLogin() {
     auto* content = new QWidget;
     auto* layout = new QVBoxLayout(content);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* toggle = checkBox(localized("Launch at Login"), login.isOn && login.isOn());
-    toggle->setObjectName("launchAtLogin");
-    toggle->setEnabled(login.isAvailable && login.isAvailable());
-    auto* note = caption(login.note ? login.note() : std::string());
-    note->setObjectName("launchAtLoginNote");
-    note->setVisible(!note->text().isEmpty());
-    connect(toggle, &QCheckBox::toggled, this, [&login, toggle, note](bool on) {
-        std::string text;
+    launchAtLogin_ = checkBox(localized("Launch at Login"), false);
+    launchAtLogin_->setObjectName("launchAtLogin");
+    launchAtLoginNote_ = caption(std::string());
+    launchAtLoginNote_->setObjectName("launchAtLoginNote");
+    connect(launchAtLogin_, &QCheckBox::toggled, this, [this, &login](bool on) {
+        std::string failure;
         if (login.setOn) {
-            if (auto changed = login.setOn(on); !changed) text = changed.error();
+            if (auto changed = login.setOn(on); !changed) failure = changed.error();
         }
-        if (text.empty() && login.note) text = login.note();
-        const QSignalBlocker blocker(toggle);
-        toggle->setChecked(login.isOn && login.isOn());
-        note->setText(qt(text));
-        note->setVisible(!text.empty());
+        refreshLaunchAtLogin();
+        if (!failure.empty()) {
+            launchAtLoginNote_->setText(qt(failure));
+            launchAtLoginNote_->setVisible(true);
+        }
     });
-    layout->addWidget(toggle);
-    layout->addWidget(note);
+    layout->addWidget(launchAtLogin_);
+    layout->addWidget(launchAtLoginNote_);
+    refreshLaunchAtLogin();
     return content;
+}
+
+void SettingsView::refreshLaunchAtLogin() {
+    if (!launchAtLogin_) return;
+    const auto& login = context_.dependencies.launchAtLogin;
+    const QSignalBlocker blocker(launchAtLogin_);
+    launchAtLogin_->setChecked(login.isOn && login.isOn());
+    launchAtLogin_->setEnabled(login.isAvailable && login.isAvailable());
+    const std::string note = login.note ? login.note() : std::string();
+    launchAtLoginNote_->setText(qt(note));
+    launchAtLoginNote_->setVisible(!note.empty());
+    if (context_.contentChanged && isVisible()) context_.contentChanged();
 }
 
 QWidget* SettingsView::pairedPhones() {

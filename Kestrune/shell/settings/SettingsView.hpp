@@ -9,6 +9,7 @@
 #include "Kestrune/shell/settings/SettingsWindowController.hpp"
 #include "KestruneRemoteKit/Support/Subscription.hpp"
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -36,6 +37,8 @@ class SettingsView final : public QWidget {
     SettingsPane pane() const { return pane_; }
     // The height the pane needs at `width`.
     int fittingHeight(int width) const;
+    // Shows the launch-at-login state as the model reads it now, without an old failure.
+    void refreshLaunchAtLogin();
 
   private:
     QWidget* section(SettingsSection section);
@@ -64,6 +67,8 @@ class SettingsView final : public QWidget {
     QVBoxLayout* column_;
     std::vector<Subscription> subscriptions_;
 
+    QCheckBox* launchAtLogin_ = nullptr;
+    QLabel* launchAtLoginNote_ = nullptr;
     QWidget* phoneList_ = nullptr;
     QLabel* folderName_ = nullptr;
     QLabel* llmStatus_ = nullptr;

@@ -109,6 +109,21 @@ class SettingsWindowController::Impl {
 
         auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window.get());
         QObject::connect(escape, &QShortcut::activated, window.get(), [this] { window->close(); });
+        // The keyboard reaches the tabs too: Ctrl+Tab and Ctrl+Shift+Tab go round them.
+        auto* next = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), window.get());
+        QObject::connect(next, &QShortcut::activated, window.get(), [this] { step(1); });
+        // With Shift, X reports the Tab key as ISO_Left_Tab (Backtab); either spelling is taken.
+        auto* previous = new QShortcut(window.get());
+        previous->setKeys({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)});
+        QObject::connect(previous, &QShortcut::activated, window.get(), [this] { step(-1); });
+        // Coming back to the application may find launch at login changed elsewhere.
+        QObject::connect(qApp, &QGuiApplication::applicationStateChanged, window.get(),
+                         [this](Qt::ApplicationState state) {
+                             if (state != Qt::ApplicationActive) return;
+                             if (deps.launchAtLogin.refresh) deps.launchAtLogin.refresh();
+                             for (auto* view : views) view->refreshLaunchAtLogin();
+                         });
 
         const auto stored = deps.defaults->string(kSettingsLastPaneKey);
         const auto pane = stored ? settingsPaneFromRawValue(*stored) : std::nullopt;
@@ -142,11 +157,19 @@ class SettingsWindowController::Impl {
             action->setToolTip(action->text());
             action->setIcon(paneIcon(pane));
         }
-        // Tool buttons take their accessible name from the action's text.
+        // Tool buttons take their accessible name from the action's text; Tab reaches them.
         for (auto* action : actions) {
-            if (auto* button = toolbar->widgetForAction(action))
+            if (auto* button = toolbar->widgetForAction(action)) {
                 button->setAccessibleName(action->text());
+                button->setFocusPolicy(Qt::StrongFocus);
+            }
         }
+    }
+
+    void step(int by) {
+        const int count = static_cast<int>(kAllSettingsPanes.size());
+        const int index = (static_cast<int>(current) + by + count) % count;
+        select(kAllSettingsPanes[static_cast<std::size_t>(index)], true);
     }
 
     bool animated() const {

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QPointer>
-#include <thread>
 
 #include "Kestrune/dictation/refine/LLMRefiner.hpp"
 #include "Kestrune/dictation/speech/TranscriptionConnectionTest.hpp"
@@ -11,6 +10,7 @@
 #include "Kestrune/phone/controller/RemoteInputController.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "platform/linux/qt/NonModalPrompt.hpp"
 
 namespace kestrune::settings_wiring {
@@ -62,11 +62,12 @@ PhoneSettingsModel::Operations phoneOperations(RemoteInputController& controller
                 dialog->raise();
                 dialog->activateWindow();
             },
+        // The asker blocks its caller, so the question waits on a queue of its own; the answer
+        // is not needed, only the file manager's first question to the user.
         .primeFileManagerAccess =
-            [fileManager] {
+            [fileManager, queue = std::make_shared<SerialQueue>("Kestrune.FileManagerPriming")] {
                 if (!fileManager) return;
-                // The asker blocks its caller; a thread of its own keeps the window responsive.
-                std::thread([fileManager] { fileManager->ask(kPrimingTimeout); }).detach();
+                queue->post([fileManager] { fileManager->ask(kPrimingTimeout); });
             },
     };
 }

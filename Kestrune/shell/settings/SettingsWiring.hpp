@@ -21,7 +21,8 @@ namespace settings_wiring {
 
 // The phone model's operations over Phone Connection: the controller's device removal (which
 // drops the phone's connection at once), Qt prompts, the folder chooser (folders only, new ones
-// allowed) and the file manager's first question in the background. `fileManager` may be null.
+// allowed) and the file manager's first question in the background. `fileManager` may be null;
+// it and `controller` outlive the operations.
 PhoneSettingsModel::Operations phoneOperations(RemoteInputController& controller,
                                                FinderFrontFolder::SerialAsker* fileManager);
 // Every change of the paired phones reloads the model's list (the controller reports on the GUI

@@ -51,6 +51,8 @@ constexpr int kKeycodeK = 45;
 constexpr int kKeycodeF5 = 71;
 constexpr int kKeycodeControl = 37;
 constexpr int kKeycodeAlt = 64;
+constexpr int kKeycodeShift = 50;
+constexpr int kKeycodeTab = 23;
 
 PairedDevice phone(int index) {
     Uuid::Bytes bytes{};
@@ -106,19 +108,25 @@ class SettingsWindowTest : public ::testing::Test {
                 .phone = *phone_,
                 .launchAtLogin = {.isOn = [this] { return launchAtLogin_; },
                                   .setOn = [this](bool on) -> Result<void, std::string> {
+                                      if (launchAtLoginFailure_) return *launchAtLoginFailure_;
                                       launchAtLogin_ = on;
                                       return {};
                                   },
                                   .isAvailable = [] { return true; },
-                                  .note = [] { return std::string(); },
-                                  .refresh = [] {}},
+                                  .note = [this] { return launchAtLoginNote_; },
+                                  .refresh = [this] { ++launchAtLoginRefreshes_; }},
                 .testRefinement =
                     [this](const LLMConfiguration& configuration,
                            std::function<void(Result<void, std::string>)> done) {
                         tested_.push_back(configuration);
                         pendingTest_ = std::move(done);
                     },
-                .testTranscription = {},
+                .testTranscription =
+                    [this](const OnlineTranscriptionConfiguration& configuration,
+                           std::function<void(Result<void, std::string>)> done) {
+                        transcriptionTested_.push_back(configuration);
+                        done(std::string("The service answered 401"));
+                    },
                 .onTriggerKeyChange =
                     [this](TriggerKey key) {
                         triggerKeys_.push_back(key);
@@ -126,10 +134,10 @@ class SettingsWindowTest : public ::testing::Test {
                     },
                 .onShowWelcome = [this] { ++welcomes_; },
                 .onHotKeyRecording =
-                [this](bool on) {
-                    hotKeyRecording_.push_back(on);
-                    if (suspendHotKey_) suspendHotKey_(on);
-                },
+                    [this](bool on) {
+                        hotKeyRecording_.push_back(on);
+                        if (suspendHotKey_) suspendHotKey_(on);
+                    },
                 .reduceMotion = [reduceMotion] { return reduceMotion; },
                 .folderDisplayName = {},
                 .availableScreenHeight = {},
@@ -160,6 +168,10 @@ class SettingsWindowTest : public ::testing::Test {
     std::unique_ptr<PhoneSettingsModel> phone_;
     std::unique_ptr<SettingsWindowController> controller_;
     bool launchAtLogin_ = false;
+    std::optional<std::string> launchAtLoginFailure_;
+    std::string launchAtLoginNote_;
+    int launchAtLoginRefreshes_ = 0;
+    std::vector<OnlineTranscriptionConfiguration> transcriptionTested_;
     std::vector<LLMConfiguration> tested_;
     std::function<void(Result<void, std::string>)> pendingTest_;
     std::vector<TriggerKey> triggerKeys_;
@@ -291,6 +303,29 @@ TEST_F(SettingsWindowTest, TypedDraftsReachTheSecretServiceOnClosingAndOnSwitchi
     tab(SettingsPane::general)->trigger();
     EXPECT_EQ(store_->llmModel().value(), "m2");
     EXPECT_EQ(defaults_->string("llmModel"), "m2");
+
+    // The transcription form follows the same rules, with its own key in the Secret Service.
+    tab(SettingsPane::speech)->trigger();
+    auto* speechKey = pane()->findChildren<QLineEdit*>().at(1);
+    ASSERT_EQ(speechKey->placeholderText(), "sk-...");
+    speechKey->setFocus();
+    for (const char* text : {"s", "k", "-", "2"}) {
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromLatin1(text));
+        QApplication::sendEvent(speechKey, &key);
+    }
+    find<QPushButton>(pane(), "testTranscription")->click();
+    ASSERT_EQ(transcriptionTested_.size(), 1u);
+    EXPECT_EQ(transcriptionTested_[0].apiKey, "sk-2");
+    EXPECT_EQ(transcriptionTested_[0].model, "whisper-1");
+    EXPECT_EQ(find<QLabel>(pane(), "transcriptionStatus")->text(), "The service answered 401");
+    EXPECT_EQ(store_->transcriptionAPIKey().value(), "") << "the test stores nothing";
+    tab(SettingsPane::phone)->trigger();
+    EXPECT_EQ(store_->transcriptionAPIKey().value(), "sk-2");
+    EXPECT_EQ(
+        KeychainLLMKeyStore("settings-window-test-transcription-" + std::to_string(::getpid()))
+            .read(),
+        "sk-2");
+    EXPECT_EQ(keys_->read(), "sk-1") << "the refinement key is untouched";
 
     // Two spaces as the base URL with refinement on: the line says what is missing (in a window
     // without a test result, which the line would show first).
@@ -476,11 +511,55 @@ TEST_F(SettingsWindowTest, ControlsHaveNamesAndTabOrderFollowsTheLayout) {
     }
 }
 
+TEST_F(SettingsWindowTest, TheKeyboardAloneGoesRoundTheTabs) {
+    open();
+    ASSERT_TRUE(testing::giveFocus(window()));
+    const auto ctrlTab = [](bool shift) {
+        testing::fakeKey(kKeycodeControl, true);
+        if (shift) testing::fakeKey(kKeycodeShift, true);
+        testing::fakeKey(kKeycodeTab, true);
+        testing::fakeKey(kKeycodeTab, false);
+        if (shift) testing::fakeKey(kKeycodeShift, false);
+        testing::fakeKey(kKeycodeControl, false);
+    };
+    ctrlTab(false);
+    EXPECT_TRUE(pumpUntil([&] { return controller_->currentPane() == SettingsPane::speech; }, 10s));
+    ctrlTab(true);
+    ctrlTab(true);
+    EXPECT_TRUE(pumpUntil([&] { return controller_->currentPane() == SettingsPane::llm; }, 10s));
+    EXPECT_EQ(defaults_->string(kSettingsLastPaneKey), "llm");
+    // The tabs themselves take the focus, so Space on one opens it.
+    auto* button =
+        find<QToolBar>(window(), "settingsTabs")->widgetForAction(tab(SettingsPane::phone));
+    EXPECT_NE(button->focusPolicy() & Qt::TabFocus, 0);
+}
+
+TEST_F(SettingsWindowTest, LaunchAtLoginShowsTheModelAndWhyAChangeFailed) {
+    launchAtLoginNote_ = "Not available here — Launch at Login works only from the installed app.";
+    open();
+    auto* toggle = find<QCheckBox>(pane(), "launchAtLogin");
+    auto* note = find<QLabel>(pane(), "launchAtLoginNote");
+    EXPECT_EQ(note->text().toStdString(), launchAtLoginNote_);
+    EXPECT_GE(launchAtLoginRefreshes_, 1) << "read again when the window is shown";
+    launchAtLoginNote_.clear();
+    toggle->click();
+    EXPECT_TRUE(launchAtLogin_);
+    EXPECT_TRUE(toggle->isChecked());
+    EXPECT_FALSE(note->isVisibleTo(window()));
+
+    launchAtLoginFailure_ = "The autostart folder is read-only";
+    toggle->click();
+    EXPECT_TRUE(toggle->isChecked()) << "the switch shows what is true, not what was asked";
+    EXPECT_EQ(note->text(), "The autostart folder is read-only");
+    launchAtLoginFailure_.reset();
+}
+
 // The same through AT-SPI, as a screen reader meets the window: every shown control of every
 // pane has a name.
 TEST_F(SettingsWindowTest, AScreenReaderFindsANameForEveryControl) {
-    if (std::system("/usr/bin/python3 -c 'import gi' 2>/dev/null") != 0)
-        GTEST_SKIP() << "needs python3-gi";
+    if (std::system("/usr/bin/python3 -c \"import gi; gi.require_version('Atspi', '2.0')\" "
+                    "2>/dev/null") != 0)
+        GTEST_SKIP() << "needs python3-gi and gir1.2-atspi-2.0 (scripts/install-deps)";
     devices_ = {phone(0)};
     phone_->reload();
     open();
