@@ -38,6 +38,29 @@ using settings_style::qt;
 namespace {
 
 constexpr int kMargin = 16;
+
+// The widgets that take focus from Tab, in the order their layouts place them.
+void collectFocusable(QLayout* layout, std::vector<QWidget*>& found);
+
+void collectFocusable(QWidget* widget, std::vector<QWidget*>& found) {
+    if (widget->focusPolicy() & Qt::TabFocus) found.push_back(widget);
+    if (auto* scroll = qobject_cast<QScrollArea*>(widget)) {
+        if (scroll->widget()) collectFocusable(scroll->widget(), found);
+        return;
+    }
+    if (widget->layout()) collectFocusable(widget->layout(), found);
+}
+
+void collectFocusable(QLayout* layout, std::vector<QWidget*>& found) {
+    for (int i = 0; i < layout->count(); ++i) {
+        auto* item = layout->itemAt(i);
+        if (auto* widget = item->widget()) {
+            collectFocusable(widget, found);
+        } else if (auto* inner = item->layout()) {
+            collectFocusable(inner, found);
+        }
+    }
+}
 constexpr int kSectionSpacing = 12;
 constexpr std::string_view kPasteKey = "remoteInputUsePaste";
 constexpr std::string_view kOriginalImagesKey = "remoteSendOriginalImagesToPhone";
@@ -95,9 +118,16 @@ SettingsView::SettingsView(SettingsPane pane, SettingsViewContext context, QWidg
     column_->setSpacing(kSectionSpacing);
     for (auto shown : sections(pane)) column_->addWidget(section(shown));
     column_->addStretch(1);
+    restoreTabOrder();
 }
 
 SettingsView::~SettingsView() = default;
+
+void SettingsView::restoreTabOrder() {
+    std::vector<QWidget*> order;
+    collectFocusable(layout(), order);
+    for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+}
 
 int SettingsView::fittingHeight(int width) const {
     auto* layout = this->layout();
@@ -284,6 +314,7 @@ QWidget* SettingsView::pairedPhones() {
     fillPhoneList();
     subscriptions_.push_back(phone.observeChanges([this] {
         fillPhoneList();
+        restoreTabOrder();
         if (folderName_) {
             const auto& deps = context_.dependencies;
             const auto folder = deps.phone.imageSaveFolder();
@@ -436,6 +467,10 @@ QWidget* SettingsView::sendToPhone() {
         .onRecordingChange = deps.onHotKeyRecording,
     });
     recorder->setObjectName("hotKeyRecorder");
+    subscriptions_.push_back(deps.settings.sendToPhoneHotKey().subscribe(
+        [recorder = QPointer(recorder)](const std::optional<GlobalHotKey>&) {
+            if (recorder) recorder->refresh();
+        }));
     return recorder;
 }
 

@@ -57,6 +57,9 @@ class SettingsView final : public QWidget {
     // A drafted text field of `form`, committed on Return and on leaving it.
     QLineEdit* draftField(SettingsControls::DraftForm& form, LLMField field,
                           const std::string& placeholder, const std::function<void()>& edited);
+    // Tab goes through the controls in the order they are laid out, also after the phone list
+    // was rebuilt (new widgets would otherwise come last).
+    void restoreTabOrder();
     void updateLLMStatus();
     void testRefinement();
     void updateTranscriptionStatus();
