@@ -221,10 +221,9 @@ class SettingsWindowController::Impl {
         animation->start(QAbstractAnimation::DeleteWhenStopped);
     }
 
+    // The drafts live here, so the rebuilt fields show what was typed, still uncommitted.
     void reload() {
         if (!window) return;
-        llmDrafts.commitAll();
-        transcriptionDrafts.commitAll();
         labelTabs();
         buildPanes();
         showCurrent(false);

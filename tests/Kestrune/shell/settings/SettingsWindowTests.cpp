@@ -468,6 +468,19 @@ TEST_F(SettingsWindowTest, ChoosingALanguageRelabelsEveryOpenWindow) {
     emit language->activated(english);
     ASSERT_TRUE(pumpUntil([&] { return otherWindow == 2; }, 10s));
     EXPECT_EQ(window()->windowTitle(), "General");
+
+    // A language change from elsewhere rebuilds the panes; nothing typed is lost (the field
+    // going away with the focus in it commits it).
+    controller_->showPane(SettingsPane::llm);
+    auto* model = find<QLineEdit>(pane(), "llmModel");
+    model->setFocus();
+    QKeyEvent typed(QEvent::KeyPress, 0, Qt::NoModifier, "x");
+    QApplication::sendEvent(model, &typed);
+    L10n::shared().setLanguageOverride("zh-Hans");
+    InterfaceLanguageSignal::announce();
+    EXPECT_EQ(window()->windowTitle(), "LLM 优化");
+    EXPECT_EQ(find<QLineEdit>(pane(), "llmModel")->text(), "gpt-4.1-minix");
+    EXPECT_EQ(store_->llmModel().value(), "gpt-4.1-minix");
 }
 
 // Every control names itself to assistive technology, and the keyboard walks the controls top
