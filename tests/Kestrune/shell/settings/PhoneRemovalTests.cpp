@@ -20,8 +20,8 @@
 #include "Kestrune/phone/settings/PhoneSettingsModel.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "Kestrune/settings/defaults/UserDefaults.hpp"
+#include "Kestrune/shell/settings/ApplicationSettings.hpp"
 #include "Kestrune/shell/settings/SettingsWindowController.hpp"
-#include "Kestrune/shell/settings/SettingsWiring.hpp"
 #include "KestruneRemoteKit/Client/Kit/RemoteClient.hpp"
 #include "KestruneRemoteKit/Client/Kit/SubscriptionClient.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
@@ -69,31 +69,19 @@ class PhoneRemoval : public ::testing::Test {
         ASSERT_TRUE(registration.ok());
         secret_ = registration.value().secret;
 
-        phone_ = std::make_unique<PhoneSettingsModel>(
-            services_->defaults(), settings_wiring::phoneOperations(*controller_, nullptr));
-        settings_wiring::followDevices(*controller_, *phone_);
         services_->defaults()->set(kSettingsLastPaneKey, std::string("phone"));
-        window_ = std::make_unique<SettingsWindowController>(SettingsWindowController::Dependencies{
-            .settings = services_->settings(),
-            .defaults = services_->defaults(),
-            .phone = *phone_,
-            .launchAtLogin = {},
-            .testRefinement = {},
-            .testTranscription = {},
-            .onTriggerKeyChange = {},
-            .onShowWelcome = {},
-            .onHotKeyRecording = {},
-            .reduceMotion = [] { return true; },
-            .folderDisplayName = settings_wiring::folderDisplayName,
-            .availableScreenHeight = {},
-        });
+        settings_ = std::make_unique<ApplicationSettings>(
+            *services_, *controller_, main_,
+            ApplicationSettings::Callbacks{.onTriggerKeyChange = {},
+                                           .onShowWelcome = {},
+                                           .onHotKeyRecording = {},
+                                           .launchAtLogin = {}});
+        window_ = &settings_->window();
         window_->show();
     }
 
     void TearDown() override {
-        window_.reset();
-        if (controller_) controller_->setOnDevicesChange({});
-        phone_.reset();
+        settings_.reset();
         connection_.reset();
         services_.reset();
         L10n::shared().setLanguageOverride(std::nullopt);
@@ -132,8 +120,8 @@ class PhoneRemoval : public ::testing::Test {
     std::unique_ptr<app::Services> services_;
     std::unique_ptr<app::PhoneConnection> connection_;
     RemoteInputController* controller_ = nullptr;
-    std::unique_ptr<PhoneSettingsModel> phone_;
-    std::unique_ptr<SettingsWindowController> window_;
+    std::unique_ptr<ApplicationSettings> settings_;
+    SettingsWindowController* window_ = nullptr;
     std::string secret_;
 };
 
@@ -217,7 +205,7 @@ TEST_F(PhoneRemoval, ARemovalThatCannotBeSavedSaysSoAndKeepsThePhone) {
     EXPECT_EQ(failure->box()->windowTitle(), "Could not remove “Kit Phone”");
     EXPECT_FALSE(failure->box()->informativeText().isEmpty());
     EXPECT_EQ(controller_->devices()->devices().size(), 1u);
-    EXPECT_EQ(phone_->devices().value().size(), 1u);
+    EXPECT_EQ(settings_->phoneModel().devices().value().size(), 1u);
     EXPECT_EQ(find<QLabel>(pane(), "noPairedPhones"), nullptr) << "the list is unchanged";
     failure->dismiss();
 }
