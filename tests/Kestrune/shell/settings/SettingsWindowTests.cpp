@@ -51,6 +51,7 @@ constexpr int kKeycodeK = 45;
 constexpr int kKeycodeF5 = 71;
 constexpr int kKeycodeControl = 37;
 constexpr int kKeycodeAlt = 64;
+constexpr int kKeycodeRightAlt = 108;
 constexpr int kKeycodeShift = 50;
 constexpr int kKeycodeTab = 23;
 
@@ -373,6 +374,18 @@ TEST_F(SettingsWindowTest, RecordersRefuseWhatTheyMustAndBindTheRest) {
     EXPECT_EQ(find<QLabel>(recorder, "triggerKeyHint")->text(), "Bound to F5.");
     auto* picker = find<QComboBox>(pane(), "triggerKeyPicker");
     EXPECT_EQ(picker->currentText(), "F5 (custom)") << "the picker follows the stored key";
+
+    // A real key press from the X server: Right Alt's keycode comes back as the catalog's key.
+    ASSERT_TRUE(testing::giveFocus(window()));
+    record->click();
+    pumpFor(200ms);  // the keyboard grab reaches the X server
+    testing::fakeKey(kKeycodeRightAlt, true);
+    testing::fakeKey(kKeycodeRightAlt, false);
+    ASSERT_TRUE(pumpUntil([&] { return triggerKeys_.size() == 2; }, 30s));
+    EXPECT_EQ(triggerKeys_[1], TriggerKey::modifier(61));
+    EXPECT_EQ(find<QLabel>(recorder, "triggerKeyHint")->text(), "Bound to Right Alt.");
+    EXPECT_EQ(picker->currentText(), "Right Alt");
+    pumpFor(200ms);  // the grab's release reaches the X server
 
     // The Send-to-Phone shortcut, with the live shortcut really registered on the X server.
     x11::HotKeyService system(main_);
