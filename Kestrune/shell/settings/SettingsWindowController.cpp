@@ -6,6 +6,8 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QKeySequence>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QStyle>
@@ -13,6 +15,7 @@
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 #include <QWidget>
+#include <algorithm>
 #include <vector>
 
 #include "Kestrune/settings/SettingsStore.hpp"
@@ -145,7 +148,14 @@ class SettingsWindowController::Impl {
                                                     .transcriptionDrafts = transcriptionDrafts,
                                                     .contentChanged = [this] { fit(animated()); },
                                                 });
-            stack->addWidget(view);
+            // The window is as high as the pane unless the screen is lower; then it scrolls.
+            auto* scroll = new QScrollArea;
+            scroll->setFrameShape(QFrame::NoFrame);
+            scroll->setWidgetResizable(true);
+            scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            scroll->setFocusPolicy(Qt::NoFocus);
+            scroll->setWidget(view);
+            stack->addWidget(scroll);
             views.push_back(view);
         }
     }
@@ -196,7 +206,16 @@ class SettingsWindowController::Impl {
 
     int fittingHeight() const {
         const auto* view = views[static_cast<std::size_t>(current)];
-        return toolbar->sizeHint().height() + view->fittingHeight(settings_style::kWindowWidth);
+        const int fitting =
+            toolbar->sizeHint().height() + view->fittingHeight(settings_style::kWindowWidth);
+        std::optional<int> screenHeight;
+        if (deps.availableScreenHeight) {
+            screenHeight = deps.availableScreenHeight();
+        } else if (auto* screen = window->screen()) {
+            screenHeight = screen->availableGeometry().height();
+        }
+        // A pane taller than the screen would leave its lower part out of reach.
+        return screenHeight ? std::min(fitting, *screenHeight) : fitting;
     }
 
     // Width fixed, height the pane's; a top-level window keeps its top-left corner on resizing,

@@ -21,7 +21,8 @@ class SettingsStore;
 class UserDefaults;
 
 // The settings window: a tab per pane on a toolbar, each pane a column of titled boxes, 560 pixels
-// wide and as high as the pane, its top edge kept when the height changes. It remembers the last
+// wide and as high as the pane (no higher than the screen: the pane then scrolls), its top edge
+// kept when the height changes. It remembers the last
 // pane, closes on Escape, is hidden on close and shown again by `show`, and relabels itself when
 // the interface language changes. The text fields of the refinement and transcription forms keep
 // drafts that are written on Return, on leaving the field, on a tab change, on closing and on

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QToolBar>
 #include <QToolButton>
@@ -141,7 +142,7 @@ class SettingsWindowTest : public ::testing::Test {
                     },
                 .reduceMotion = [reduceMotion] { return reduceMotion; },
                 .folderDisplayName = {},
-                .availableScreenHeight = {},
+                .availableScreenHeight = screenHeight_,
             });
         controller_->show();
         EXPECT_TRUE(pumpUntil([&] { return controller_->window()->isVisible(); }, 10s));
@@ -180,6 +181,8 @@ class SettingsWindowTest : public ::testing::Test {
     // What the application does with the live shortcut while one is recorded.
     std::function<void(bool)> suspendHotKey_;
     int welcomes_ = 0;
+    // Empty: the test X server's screen.
+    std::function<std::optional<int>()> screenHeight_;
 };
 
 TEST_F(SettingsWindowTest, OpensTheRememberedPaneFittedToItsHeightAndHidesOnEscape) {
@@ -260,6 +263,25 @@ TEST_F(SettingsWindowTest, SevenPhonesAreListedPlainlyAndEightScroll) {
     pumpFor(50ms);
     EXPECT_NE(find<QLabel>(pane(), "noPairedPhones"), nullptr);
     EXPECT_EQ(find<QLabel>(pane(), "noPairedPhones")->text(), "No paired phones");
+}
+
+// On a low screen the phone list's limit is lower, and a pane still taller than the screen
+// scrolls inside a window no higher than the screen.
+TEST_F(SettingsWindowTest, APaneTallerThanTheScreenScrollsInsideIt) {
+    screenHeight_ = [] { return std::optional<int>(500); };
+    for (int i = 0; i < 5; ++i) devices_.push_back(phone(i));
+    phone_->reload();
+    defaults_->set(kSettingsLastPaneKey, std::string("phone"));
+    open();
+    auto* list = find<QScrollArea>(pane(), "phoneScroll");
+    ASSERT_NE(list, nullptr) << "5 rows need 160 pixels, more than 30 % of 500";
+    EXPECT_EQ(list->height(), 150);
+    EXPECT_EQ(window()->height(), 500);
+    auto* paneScroll = qobject_cast<QScrollArea*>(pane());
+    ASSERT_NE(paneScroll, nullptr);
+    EXPECT_GT(paneScroll->verticalScrollBar()->maximum(), 0) << "the rest is reached by scrolling";
+    tab(SettingsPane::general)->trigger();
+    EXPECT_LT(window()->height(), 500) << "a short pane is not stretched";
 }
 
 TEST_F(SettingsWindowTest, TypedDraftsReachTheSecretServiceOnClosingAndOnSwitchingTabs) {
