@@ -65,6 +65,12 @@ TEST_F(RecordingTest, ShortcutRecorderSuspendsTheShortcutRefusesCommonOnesAndSet
     EXPECT_EQ(recording.caption(), GlobalHotKey::message(GlobalHotKey::Refusal::commonShortcut));
     EXPECT_TRUE(changes.empty());
 
+    // Alt+K alone: neither Ctrl nor Super.
+    recording.handleKey(40, GlobalHotKey::option);
+    EXPECT_TRUE(recording.isRecording());
+    EXPECT_EQ(recording.caption(),
+              GlobalHotKey::message(GlobalHotKey::Refusal::needsCommandOrControl));
+
     // Ctrl+Alt+K: set, stopped, the shortcut resumes.
     recording.handleKey(40, GlobalHotKey::command | GlobalHotKey::option);
     ASSERT_EQ(changes.size(), 1u);
