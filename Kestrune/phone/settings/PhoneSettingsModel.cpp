@@ -8,8 +8,6 @@
 namespace kestrune {
 
 namespace {
-constexpr std::string_view kIdleTimeoutEnabledKey = "remoteInputIdleTimeoutEnabled";
-
 std::vector<PairedDevice> newestFirst(std::vector<PairedDevice> devices) {
     // Stable, so phones last seen at the same moment keep the store's order.
     std::stable_sort(devices.begin(), devices.end(), [](const auto& a, const auto& b) {

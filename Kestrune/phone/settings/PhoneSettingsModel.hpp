@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Kestrune/link/PairedDeviceStore.hpp"
@@ -24,6 +25,10 @@ class PhoneSettingsModel {
   public:
     // "Turn off after 30 minutes without activity".
     static constexpr int kIdleTimeoutMinutes = 30;
+    // The settings keys of the three option switches.
+    static constexpr std::string_view kUsePasteKey = "remoteInputUsePaste";
+    static constexpr std::string_view kSendOriginalImagesKey = "remoteSendOriginalImagesToPhone";
+    static constexpr std::string_view kIdleTimeoutEnabledKey = "remoteInputIdleTimeoutEnabled";
 
     struct Operations {
         std::function<std::vector<PairedDevice>()> loadDevices;

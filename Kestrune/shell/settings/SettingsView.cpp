@@ -38,6 +38,9 @@ using settings_style::qt;
 namespace {
 
 constexpr int kMargin = 16;
+constexpr int kSectionSpacing = 12;
+constexpr std::string_view kPasteKey = PhoneSettingsModel::kUsePasteKey;
+constexpr std::string_view kOriginalImagesKey = PhoneSettingsModel::kSendOriginalImagesKey;
 
 // The widgets that take focus from Tab, in the order their layouts place them.
 void collectFocusable(QLayout* layout, std::vector<QWidget*>& found);
@@ -61,9 +64,6 @@ void collectFocusable(QLayout* layout, std::vector<QWidget*>& found) {
         }
     }
 }
-constexpr int kSectionSpacing = 12;
-constexpr std::string_view kPasteKey = "remoteInputUsePaste";
-constexpr std::string_view kOriginalImagesKey = "remoteSendOriginalImagesToPhone";
 
 QLabel* caption(const std::string& text) {
     auto* label = new QLabel(qt(text));
@@ -384,6 +384,8 @@ void SettingsView::fillPhoneList() {
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tab goes to the rows' buttons, and the list scrolls to the focused one.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFixedHeight(rowsLayout.height);
     scroll->setWidget(rows);
     listLayout->addWidget(scroll);
