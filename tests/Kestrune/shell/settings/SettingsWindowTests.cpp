@@ -218,8 +218,9 @@ TEST_F(SettingsWindowTest, OpensTheRememberedPaneFittedToItsHeightAndHidesOnEsca
     EXPECT_EQ(window(), first);
     EXPECT_TRUE(window()->isVisible());
 
-    // The next start opens the pane stored last.
+    // The next start, reading the settings file afresh, opens the pane stored last.
     controller_.reset();
+    defaults_ = std::make_shared<UserDefaults>(dir_.path(), "zz.holvanis.murrelo");
     auto& again = open();
     EXPECT_EQ(again.currentPane(), SettingsPane::phone);
     EXPECT_EQ(window()->windowTitle(), "Phone Connection");
