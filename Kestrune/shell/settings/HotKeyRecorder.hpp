@@ -28,7 +28,6 @@ class HotKeyRecorder final : public QWidget {
 
     void start();
     void stop();
-    bool isRecording() const { return recording_->isRecording(); }
     void refresh();
 
   protected:

@@ -27,7 +27,6 @@ class TriggerKeyRecorder final : public QWidget {
 
     void start();
     void stop();
-    bool isRecording() const { return recording_.isRecording(); }
     // Shows the current key and message again (after the key or the language changed).
     void refresh();
 
