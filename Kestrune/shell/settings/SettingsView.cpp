@@ -112,7 +112,7 @@ std::string engineTitle(SpeechEnginePreference preference) {
 }  // namespace
 
 SettingsView::SettingsView(SettingsPane pane, SettingsViewContext context, QWidget* parent)
-    : QWidget(parent), pane_(pane), context_(std::move(context)) {
+    : QWidget(parent), context_(std::move(context)) {
     column_ = new QVBoxLayout(this);
     column_->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
     column_->setSpacing(kSectionSpacing);

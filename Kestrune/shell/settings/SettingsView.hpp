@@ -34,7 +34,6 @@ class SettingsView final : public QWidget {
     SettingsView(SettingsPane pane, SettingsViewContext context, QWidget* parent = nullptr);
     ~SettingsView() override;
 
-    SettingsPane pane() const { return pane_; }
     // The height the pane needs at `width`.
     int fittingHeight(int width) const;
     // Shows the launch-at-login state as the model reads it now, without an old failure.
@@ -65,7 +64,6 @@ class SettingsView final : public QWidget {
     void updateTranscriptionStatus();
     void testTranscription();
 
-    SettingsPane pane_;
     SettingsViewContext context_;
     QVBoxLayout* column_;
     std::vector<Subscription> subscriptions_;
