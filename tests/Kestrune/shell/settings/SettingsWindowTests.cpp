@@ -28,6 +28,7 @@
 #include "Kestrune/settings/defaults/UserDefaults.hpp"
 #include "Kestrune/settings/ui/InterfaceLanguageSignal.hpp"
 #include "Kestrune/shell/settings/SettingsWindowController.hpp"
+#include "Kestrune/shell/settings/SettingsWiring.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "platform/linux/qt/QtMainQueue.hpp"
 #include "platform/linux/secret/KeychainLLMKeyStore.hpp"
@@ -606,6 +607,41 @@ TEST_F(SettingsWindowTest, LaunchAtLoginShowsTheModelAndWhyAChangeFailed) {
     EXPECT_TRUE(toggle->isChecked()) << "the switch shows what is true, not what was asked";
     EXPECT_EQ(note->text(), "The autostart folder is read-only");
     launchAtLoginFailure_.reset();
+}
+
+// The launch-at-login model's contract as the switch reads it: a refused change is a failure,
+// kept until the next change or refresh.
+TEST(LaunchAtLoginControls, ReportTheModelsFailureAndReadItAgain) {
+    struct LoginModel {
+        bool on = false;
+        bool refuse = false;
+        std::optional<std::string> lastFailure;
+        bool isOn() const { return on; }
+        bool isSwitchEnabled() const { return true; }
+        std::optional<std::string> note() const { return lastFailure; }
+        const std::optional<std::string>& failure() const { return lastFailure; }
+        void set(bool wanted) {
+            lastFailure.reset();
+            if (refuse) {
+                lastFailure = "refused";
+            } else {
+                on = wanted;
+            }
+        }
+        void refresh() { lastFailure.reset(); }
+    } model;
+    auto controls = settings_wiring::launchAtLoginControls(model);
+    EXPECT_TRUE(controls.setOn(true).ok());
+    EXPECT_TRUE(controls.isOn());
+    EXPECT_EQ(controls.note(), "");
+    model.refuse = true;
+    const auto refused = controls.setOn(false);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error(), "refused");
+    EXPECT_TRUE(controls.isOn());
+    EXPECT_EQ(controls.note(), "refused");
+    controls.refresh();
+    EXPECT_EQ(controls.note(), "");
 }
 
 // The same through AT-SPI, as a screen reader meets the window: every shown control of every
