@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -32,6 +33,8 @@ class PhoneLinkServer {
     virtual void issuePairingToken(bool countsAsActivity,
                                    std::function<void(std::optional<PairingToken>)> completion) = 0;
     virtual void invalidatePairingToken() = 0;
+    // None: phones stay connected however long they are idle.
+    virtual void setIdleTimeout(std::optional<std::chrono::seconds> timeout) = 0;
 };
 
 // Everything the controller hands over when its server is made.

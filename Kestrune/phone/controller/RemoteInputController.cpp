@@ -407,8 +407,7 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
                 self->deps.defaults->boolean(kSendOriginalImagesKey).value_or(false);
             self->deps.background(
                 [weak, &main = self->main, taken = std::move(taken).value(), sendOriginal] {
-                    auto prepared = OutgoingClipboard::prepare(taken, sendOriginal,
-                                                               kMaxImageBytes);
+                    auto prepared = OutgoingClipboard::prepare(taken, sendOriginal, kMaxImageBytes);
                     main.post([weak, prepared = std::move(prepared)] {
                         if (auto self = weak.lock()) self->enqueueForPhone(prepared);
                     });
@@ -546,6 +545,12 @@ void RemoteInputController::clearOutbox() {
 void RemoteInputController::cancelPendingText() {
     impl_->cancelPendingText();
 }
+void RemoteInputController::idleTimeoutChanged() {
+    if (!impl_->server) return;
+    const bool enabled = impl_->deps.defaults->boolean(kIdleTimeoutEnabledKey).value_or(false);
+    impl_->server->setIdleTimeout(enabled ? std::optional(kIdleTimeout) : std::nullopt);
+}
+
 std::optional<std::string> RemoteInputController::removeDevice(const Uuid& id) {
     return impl_->removeDevice(id);
 }

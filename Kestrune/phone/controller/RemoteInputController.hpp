@@ -19,8 +19,8 @@
 #include "Kestrune/phone/typing/DirectTextInjector.hpp"
 #include "Kestrune/phone/typing/RemoteCommandExecutor.hpp"
 #include "Kestrune/phone/typing/SerialPasteQueue.hpp"
-#include "KestruneRemoteKit/Support/Subscription.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
+#include "KestruneRemoteKit/Support/Subscription.hpp"
 
 namespace kestrune {
 
@@ -119,6 +119,9 @@ class RemoteInputController {
     void cancelPendingText();
     // A phone removed in the settings: forgotten, its pending work cancelled, its items dropped.
     [[nodiscard]] std::optional<std::string> removeDevice(const Uuid& id);
+
+    // The idle option changed in the settings: a running server follows it at once.
+    void idleTimeoutChanged();
 
     // ----- what the menu and the settings show -----
     const State& state() const;

@@ -26,6 +26,9 @@ class RemoteInputServerLink final : public PhoneLinkServer {
         server_.issuePairingToken(countsAsActivity, std::move(completion));
     }
     void invalidatePairingToken() override { server_.invalidatePairingToken(); }
+    void setIdleTimeout(std::optional<std::chrono::seconds> timeout) override {
+        server_.setIdleTimeout(timeout);
+    }
 
     RemoteInputServer& server() { return server_; }
 

@@ -9,6 +9,7 @@
 
 #include "Kestrune/dictation/speech/OnlineSpeechEngine.hpp"
 #include "Kestrune/dictation/speech/SpeechRecognizerService.hpp"
+#include "Kestrune/dictation/speech/TranscriptionConnectionTest.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
@@ -197,6 +198,56 @@ TEST(OnlineSpeechRequest, TheEndpointIsAppendedOnce) {
               "https://h.example/v1/audio/transcriptions");
     EXPECT_EQ(OnlineSpeechEngine::transcriptionsURL("https://h.example/v1/audio/transcriptions"),
               "https://h.example/v1/audio/transcriptions");
+}
+
+}  // namespace
+}  // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+// The settings window's "Test": one second of silence, with the values as typed.
+TEST(TranscriptionConnectionTest, SendsASecondOfSilenceAndReportsTheAnswer) {
+    L10n::shared().setLanguageOverride("en");
+    SerialQueue queue{"Kestrune.test.transcription-test"};
+    auto client = std::make_shared<CurlHttpClient>(queue);
+    testing::LocalChatServer server;
+    const auto run = [&](OnlineTranscriptionConfiguration configuration) {
+        std::promise<Result<void, std::string>> answered;
+        queue.post([&] {
+            testTranscriptionConnection(
+                client, queue, configuration, "en-US",
+                [&](Result<void, std::string> outcome) { answered.set_value(std::move(outcome)); });
+        });
+        auto future = answered.get_future();
+        EXPECT_EQ(future.wait_for(60s), std::future_status::ready);
+        return future.get();
+    };
+
+    server.answerNext(testing::ScriptedAnswer::json(200, R"({"text":""})"));
+    EXPECT_TRUE(run({server.baseURL(), "sk-typed", "whisper-typed"}).ok());
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].target, "/v1/audio/transcriptions");
+    EXPECT_EQ(requests[0].headers["authorization"], "Bearer sk-typed");
+    const auto parts = formParts(requests[0].headers["content-type"], requests[0].body);
+    ASSERT_EQ(parts.count("file"), 1u);
+    const auto& wav = parts.at("file");
+    EXPECT_EQ(readLittleEndian(wav, 24, 4), 16000u);
+    EXPECT_EQ(readLittleEndian(wav, 40, 4), 32000u) << "one second of 16-bit samples";
+    EXPECT_EQ(wav.substr(44), std::string(32000, '\0')) << "silence";
+    EXPECT_EQ(parts.at("model"), "whisper-typed");
+
+    server.answerNext(testing::ScriptedAnswer::json(401, R"({"error":{"message":"bad key"}})"));
+    const auto refused = run({server.baseURL(), "sk-wrong", "whisper-1"});
+    ASSERT_FALSE(refused.ok());
+    EXPECT_FALSE(refused.error().empty());
+
+    // Nothing to send to: refused at once, without a request.
+    const auto incomplete = run({server.baseURL(), "", "whisper-1"});
+    EXPECT_FALSE(incomplete.ok());
+    EXPECT_EQ(server.requests().size(), 2u);
+    L10n::shared().setLanguageOverride(std::nullopt);
 }
 
 }  // namespace

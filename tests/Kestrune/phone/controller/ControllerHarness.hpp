@@ -39,6 +39,10 @@ struct ScriptedServer final : PhoneLinkServer {
         log->tokenRequests.emplace_back(countsAsActivity, std::move(completion));
     }
     void invalidatePairingToken() override { log->calls.push_back("invalidatePairingToken"); }
+    void setIdleTimeout(std::optional<std::chrono::seconds> timeout) override {
+        log->calls.push_back(timeout ? "setIdleTimeout " + std::to_string(timeout->count())
+                                     : "setIdleTimeout none");
+    }
 
     std::shared_ptr<Log> log;
 };

@@ -6,6 +6,7 @@
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
 #include "tests/support/TestImages.hpp"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace kestrune {
@@ -48,6 +49,23 @@ TEST_F(Controller, SendingWithTheConnectionOffOpensItOnlyUntilDelivered) {
     EXPECT_TRUE(h.alerts.empty());
     h.main.advance(10s);
     EXPECT_EQ(h.feedback.size(), 1u) << "no not-connected line after the acknowledgement";
+}
+
+// The idle option changed in the settings reaches a running server at once, and nothing when
+// there is no server.
+TEST_F(Controller, IdleOptionChangesReachTheRunningServer) {
+    h.controller().idleTimeoutChanged();
+    h.controller().turnOn(false);
+    h.serverStarts(4000);
+    h.defaults->set(RemoteInputController::kIdleTimeoutEnabledKey, true);
+    h.controller().idleTimeoutChanged();
+    EXPECT_EQ(h.server->calls.back(), "setIdleTimeout 1800");
+    h.defaults->set(RemoteInputController::kIdleTimeoutEnabledKey, false);
+    h.controller().idleTimeoutChanged();
+    EXPECT_EQ(h.server->calls.back(), "setIdleTimeout none");
+    EXPECT_EQ(std::count_if(h.server->calls.begin(), h.server->calls.end(),
+                            [](const auto& call) { return call.starts_with("setIdleTimeout"); }),
+              2);
 }
 
 TEST_F(Controller, ItemSentWhileStoppingBringsTheConnectionBack) {
@@ -382,10 +400,9 @@ TEST_F(Controller, ReceivedPicturesAreSavedAndCancelledWithTheConnection) {
     const std::string png = testing::makeImage(32, 24, ".png", testing::Pattern::noise);
     std::vector<ImageOutcome> outcomes;
     auto receive = [&] {
-        h.setup->receiveImage(Bytes(png.begin(), png.end()), ImageFormat::jpeg, true,
-                              [&](ImageOutcome outcome) {
-                                  outcomes.push_back(std::move(outcome));
-                              });
+        h.setup->receiveImage(
+            Bytes(png.begin(), png.end()), ImageFormat::jpeg, true,
+            [&](ImageOutcome outcome) { outcomes.push_back(std::move(outcome)); });
     };
     receive();
     h.settle();
@@ -443,9 +460,8 @@ TEST_F(Controller, TeardownWithPromptAndPictureInFlight) {
                      [&](bool) { replied = true; });
     std::vector<ImageOutcome> pictures;
     const std::string png = testing::makeImage(32, 24, ".png", testing::Pattern::noise);
-    h.setup->receiveImage(
-        Bytes(png.begin(), png.end()), ImageFormat::png, true,
-        [&](ImageOutcome outcome) { pictures.push_back(std::move(outcome)); });
+    h.setup->receiveImage(Bytes(png.begin(), png.end()), ImageFormat::png, true,
+                          [&](ImageOutcome outcome) { pictures.push_back(std::move(outcome)); });
     h.main.runUntilIdle();
     ASSERT_FALSE(h.threads.tasks.empty()) << "the picture is being worked on";
     const auto setup = *h.setup;
@@ -466,9 +482,8 @@ TEST_F(Controller, TeardownWithPromptAndPictureInFlight) {
     setup.executeCommand(RemoteMessage::Text{"late"},
                          [&](std::optional<RemoteError> error) { command = error; });
     EXPECT_EQ(command, RemoteError::internal);
-    setup.receiveImage(
-        Bytes(png.begin(), png.end()), ImageFormat::png, false,
-        [&](ImageOutcome outcome) { pictures.push_back(std::move(outcome)); });
+    setup.receiveImage(Bytes(png.begin(), png.end()), ImageFormat::png, false,
+                       [&](ImageOutcome outcome) { pictures.push_back(std::move(outcome)); });
     ASSERT_EQ(pictures.size(), 2u);
     EXPECT_EQ(pictures[1].error, RemoteError::internal);
     setup.onStop(Stop::requested());
