@@ -48,11 +48,21 @@ std::string unescapedValue(std::string_view value) {
             continue;
         }
         switch (value[++i]) {
-            case 's': plain += ' '; break;
-            case 'n': plain += '\n'; break;
-            case 't': plain += '\t'; break;
-            case 'r': plain += '\r'; break;
-            default: plain += value[i]; break;
+            case 's':
+                plain += ' ';
+                break;
+            case 'n':
+                plain += '\n';
+                break;
+            case 't':
+                plain += '\t';
+                break;
+            case 'r':
+                plain += '\r';
+                break;
+            default:
+                plain += value[i];
+                break;
         }
     }
     return plain;

@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "Kestrune/settings/login/LaunchAtLoginModel.hpp"
@@ -62,9 +62,9 @@ TEST(Autostart, SwitchingOnWritesTheEntryThatReadsBackAsEnabledAndOffRemovesIt) 
     ASSERT_TRUE(fs::is_regular_file(installation.entry));
     const auto written = readWholeFile(installation.entry);
     ASSERT_TRUE(written);
-    EXPECT_NE(written->find("Exec=" + (installation.root / "usr" / "bin" / "murrelo").string() +
-                            "\n"),
-              std::string::npos)
+    EXPECT_NE(
+        written->find("Exec=" + (installation.root / "usr" / "bin" / "murrelo").string() + "\n"),
+        std::string::npos)
         << *written;
     EXPECT_EQ(fs::status(installation.entry).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
@@ -159,8 +159,8 @@ std::string noteAfterSwitchingOnInReadOnlyFolder(const Installation& installatio
         LaunchAtLoginModel model(xdg_autostart::makeLoginItem(installation.locations));
         model.set(true);
         const std::string note = model.note().value_or("(no note)");
-        const bool wrote = ::write(pipeEnds[1], note.data(), note.size()) ==
-                           static_cast<ssize_t>(note.size());
+        const bool wrote =
+            ::write(pipeEnds[1], note.data(), note.size()) == static_cast<ssize_t>(note.size());
         ::_exit(wrote ? 0 : 3);
     }
     ::close(pipeEnds[1]);
@@ -178,8 +178,8 @@ TEST(Autostart, AReadOnlyAutostartFolderGivesTheSystemsErrorAsTheNote) {
     Installation installation;
     fs::create_directories(installation.locations.autostartFolder);
     // Reachable by the unprivileged child, writable by nobody.
-    fs::permissions(installation.root.path(), fs::perms::owner_all | fs::perms::group_exec |
-                                                  fs::perms::others_exec);
+    fs::permissions(installation.root.path(),
+                    fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     fs::permissions(installation.locations.autostartFolder,
                     fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                         fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
@@ -195,7 +195,6 @@ TEST(Autostart, AReadOnlyAutostartFolderGivesTheSystemsErrorAsTheNote) {
         << note;
     EXPECT_NE(note.find(std::strerror(EACCES)), std::string::npos) << note;
     EXPECT_FALSE(fs::exists(installation.entry));
-
 }
 
 }  // namespace
