@@ -60,6 +60,10 @@ bool WelcomeWindowController::shouldShowAtLaunch(const UserDefaults& defaults) {
     return WelcomeModel::shouldShowOnLaunch(defaults);
 }
 
+bool WelcomeWindowController::shouldShowAtLaunch(const SettingsStore& settings) {
+    return WelcomeModel::shouldShowOnLaunch(*settings.defaults());
+}
+
 void WelcomeWindowController::show() {
     const bool wasVisible = isVisible();
     if (!window_) {

@@ -54,6 +54,7 @@ class WelcomeWindowController {
     // True exactly for a configuration that never closed the window and has no push-to-talk key
     // stored (after the import of the earlier edition's settings, it has one).
     static bool shouldShowAtLaunch(const UserDefaults& defaults);
+    static bool shouldShowAtLaunch(const SettingsStore& settings);
 
     void show();
     void close();

@@ -161,6 +161,7 @@ class WelcomeWindow : public ::testing::Test {
 TEST_F(WelcomeWindow, AFreshConfigurationShowsItOnceAndEscapeClosesItForGood) {
     EXPECT_TRUE(WelcomeWindowController::shouldShowAtLaunch(*defaults));
     makeController();
+    EXPECT_TRUE(WelcomeWindowController::shouldShowAtLaunch(*settings));
     controller->show();
     giveFocus(controller->window());
     EXPECT_EQ(controller->window()->width(), WelcomeView::kWidth);
