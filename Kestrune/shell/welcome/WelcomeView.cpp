@@ -166,7 +166,8 @@ WelcomeView::WelcomeView(Dependencies dependencies, QWidget* parent) : QWidget(p
     transcript_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // Read-only: selectable for copying, but not a stop on the keyboard's way through the window.
     transcript_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    transcript_->setAccessibleName(ui("Try It"));
+    // Its name is what it shows (the dictated text or the placeholder); the step says what it is.
+    transcript_->setAccessibleDescription(ui("Try It"));
     step2->addWidget(transcript_);
 
     // Step 3: the phone apps' page as a QR code.

@@ -10,9 +10,12 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <map>
+#include <sstream>
 #include <thread>
 
 #include "Kestrune/settings/LegacyMigration.hpp"
@@ -263,6 +266,60 @@ TEST_F(WelcomeWindow, TheKeyboardAloneReachesEveryNamedControlInReadingOrder) {
     pressKey(XK_space);
     ASSERT_TRUE(pumpUntil([&] { return !controller->isVisible(); }));
     EXPECT_EQ(defaults->boolean("welcomeShown"), true);
+}
+
+// What a screen reader finds through AT-SPI, asked from another process while this one answers.
+TEST_F(WelcomeWindow, AScreenReaderFindsEveryControlByName) {
+    makeController();
+    controller->show();
+    giveFocus(controller->window());
+    std::atomic<bool> listed{false};
+    std::string listing;
+    std::thread reader([&] {
+        listing = testing::commandOutput("/usr/bin/python3 " MURRELO_SOURCE_DIR
+                                         "/tests/Kestrune/shell/welcome/list_accessibles.py "
+                                         "welcome-window-tests 2>&1");
+        listed = true;
+    });
+    const bool finished = pumpUntil([&] { return listed.load(); }, 60s);
+    reader.join();
+    ASSERT_TRUE(finished);
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>> byRole;
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);) {
+        const auto tab = line.find('\t');
+        const auto secondTab = line.find('\t', tab + 1);
+        if (tab == std::string::npos || secondTab == std::string::npos) continue;
+        byRole[line.substr(0, tab)].emplace_back(line.substr(tab + 1, secondTab - tab - 1),
+                                                 line.substr(secondTab + 1));
+    }
+    ASSERT_FALSE(byRole.empty()) << listing;
+    const auto& buttons = byRole["push button"];
+    for (const char* name : {"Check Again", "Done"}) {
+        EXPECT_NE(std::find_if(buttons.begin(), buttons.end(),
+                               [&](const auto& button) { return button.first == name; }),
+                  buttons.end())
+            << name << " in:\n"
+            << listing;
+    }
+    for (const auto& [name, labels] : buttons) EXPECT_FALSE(name.empty()) << listing;
+    // The dictation box is read out with what it shows.
+    const auto& labels = byRole["label"];
+    EXPECT_NE(std::find_if(
+                  labels.begin(), labels.end(),
+                  [](const auto& label) { return label.first == "Your words will appear here."; }),
+              labels.end())
+        << listing;
+    const auto& combos = byRole["combo box"];
+    ASSERT_EQ(combos.size(), 1u) << listing;
+    EXPECT_EQ(combos.front().second, "Push-to-Talk Key") << listing;
+    const auto& images = byRole["image"];
+    EXPECT_NE(std::find_if(images.begin(), images.end(),
+                           [](const auto& label) {
+                               return label.first == "QR code of the Murrelo website";
+                           }),
+              images.end())
+        << listing;
 }
 
 TEST_F(WelcomeWindow, TypingIsCheckedEverySecondAndCheckAgainExplainsAWaylandSession) {
