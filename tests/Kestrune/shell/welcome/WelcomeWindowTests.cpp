@@ -220,6 +220,12 @@ TEST_F(WelcomeWindow, ADictationWhileItIsOpenLandsInItsBoxUntilItCloses) {
 
     controller->show();
     EXPECT_EQ(view().transcriptLabel()->text(), "Your words will appear here.");
+    ASSERT_TRUE(finalTextOverride);
+
+    // Dropped while open (the application quitting): dictation must not call into a window that
+    // is gone.
+    controller.reset();
+    EXPECT_FALSE(finalTextOverride);
 }
 
 TEST_F(WelcomeWindow, TheKeyboardAloneReachesEveryNamedControlInReadingOrder) {
