@@ -2,9 +2,9 @@
 # check-install.sh prefix CMAKE BUILD_DIR HAS_MURRELO   installs into a temporary prefix and runs
 #                                           the programs from there (and from the prefix moved)
 # check-install.sh package CPACK BUILD_DIR HAS_MURRELO  makes the .deb, lists it, runs lintian
-# HAS_MURRELO is 1 when the build has the tray application.
+# HAS_MURRELO is 1 when the build has the tray application, DESKTOP 1 when it has the desktop layers.
 set -euo pipefail
-mode=$1 tool=$2 build=$3 has_murrelo=$4
+mode=$1 tool=$2 build=$3 has_murrelo=$4 desktop=$5
 work=$(mktemp -d /tmp/murrelo-install-test.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -13,12 +13,15 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 # What every installation holds, relative to its prefix; murrelo itself when this build has it.
 expected=(
   bin/murrelo-phone
-  share/applications/zz.holvanis.murrelo.desktop
-  share/icons/hicolor/scalable/apps/zz.holvanis.murrelo.svg
   share/murrelo/l10n/app/en.po share/murrelo/l10n/app/zh-Hans.po
   share/murrelo/l10n/kit/en.po share/murrelo/l10n/kit/zh-Hans.po
-  share/man/man1/murrelo-phone.1.gz share/man/man1/murrelo.1.gz
+  share/man/man1/murrelo-phone.1.gz
   share/doc/murrelo/copyright share/doc/murrelo/changelog.gz
+)
+[ "$desktop" = 1 ] && expected+=(
+  share/applications/zz.holvanis.murrelo.desktop
+  share/icons/hicolor/scalable/apps/zz.holvanis.murrelo.svg
+  share/man/man1/murrelo.1.gz
 )
 [ "$has_murrelo" = 1 ] && expected+=(bin/murrelo)
 
@@ -48,7 +51,9 @@ prefix)
   for file in "${expected[@]}"; do
     [ -f "$prefix/$file" ] || fail "not installed: $file"
   done
-  for page in murrelo murrelo-phone; do
+  pages=(murrelo-phone)
+  [ "$desktop" = 1 ] && pages+=(murrelo)
+  for page in "${pages[@]}"; do
     zcat "$prefix/share/man/man1/$page.1.gz" | grep -q "^\.TH ${page^^} 1" || fail "man page $page"
   done
   usage=$("$prefix/bin/murrelo-phone" --help) || fail "murrelo-phone --help exited with $?"
