@@ -149,6 +149,7 @@ void WelcomeWindowController::makeView() {
 }
 
 void WelcomeWindowController::applyLayout() {
+    if (!view_) return;
     // The content's height at its fixed width; the top edge stays where it was.
     const int width = WelcomeView::kWidth;
     QLayout* layout = view_->layout();
@@ -164,7 +165,9 @@ void WelcomeWindowController::windowClosed() {
     poll_->stop();
     model_.windowClosed();
     if (dependencies_.setFinalTextOverride) dependencies_.setFinalTextOverride({});
-    if (dependencies_.onClose) dependencies_.onClose();
+    // Once the close event is over: the owner may drop this controller, and with it the window
+    // whose event is being handled. Dropped with the window if that happens first.
+    if (dependencies_.onClose) QTimer::singleShot(0, window_.get(), dependencies_.onClose);
 }
 
 }  // namespace kestrune

@@ -20,8 +20,8 @@ class WelcomeView;
 // The welcome window: made on first show and reused; shown centred and raised. While it is open,
 // final dictation texts go into its box instead of being typed; typing's availability is asked
 // again every second. Closing it (the close button, "Done" or Escape) records "welcomeShown" and
-// gives dictation back. After a language switch the content is made again in the new language.
-// GUI thread only.
+// gives dictation back. The owner calls retranslate() after each interface language change
+// ("Kestrune.interfaceLanguageDidChange"). GUI thread only.
 class WelcomeWindowController {
   public:
     // A final text's receiver, as the dictation coordinator's setFinalTextOverride takes it.
@@ -39,7 +39,7 @@ class WelcomeWindowController {
         // After the key was stored in the settings: tells the coordinator
         // (AppCoordinator::updateTriggerKey).
         std::function<void(TriggerKey)> onTriggerKeyChange;
-        // After the window closed (e.g. to drop this controller).
+        // After the window closed, from the event loop (so it may drop this controller).
         std::function<void()> onClose;
     };
 
