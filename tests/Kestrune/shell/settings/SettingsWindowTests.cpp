@@ -26,6 +26,7 @@
 #include "Kestrune/phone/settings/PhoneSettingsModel.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "Kestrune/settings/defaults/UserDefaults.hpp"
+#include "Kestrune/settings/login/LaunchAtLoginModel.hpp"
 #include "Kestrune/settings/ui/InterfaceLanguageSignal.hpp"
 #include "Kestrune/shell/settings/SettingsWindowController.hpp"
 #include "Kestrune/shell/settings/SettingsWiring.hpp"
@@ -609,37 +610,36 @@ TEST_F(SettingsWindowTest, LaunchAtLoginShowsTheModelAndWhyAChangeFailed) {
     launchAtLoginFailure_.reset();
 }
 
-// The launch-at-login model's contract as the switch reads it: a refused change is a failure,
-// kept until the next change or refresh.
+// The switch over the real launch-at-login model: a refused change is reported and the switch
+// shows what is true; coming back reads it again without the old failure.
 TEST(LaunchAtLoginControls, ReportTheModelsFailureAndReadItAgain) {
-    struct LoginModel {
-        bool on = false;
-        bool refuse = false;
-        std::optional<std::string> lastFailure;
-        bool isOn() const { return on; }
-        bool isSwitchEnabled() const { return true; }
-        std::optional<std::string> note() const { return lastFailure; }
-        const std::optional<std::string>& failure() const { return lastFailure; }
-        void set(bool wanted) {
-            lastFailure.reset();
-            if (refuse) {
-                lastFailure = "refused";
-            } else {
-                on = wanted;
-            }
-        }
-        void refresh() { lastFailure.reset(); }
-    } model;
+    LoginItemStatus status = LoginItemStatus::notRegistered;
+    bool refuse = false;
+    LaunchAtLoginModel model(LoginItem{
+        .isAppBundle = true,
+        .readStatus = [&] { return status; },
+        .registerItem = [&]() -> Result<void, std::string> {
+            if (refuse) return std::string("refused");
+            status = LoginItemStatus::enabled;
+            return {};
+        },
+        .unregisterItem = [&]() -> Result<void, std::string> {
+            if (refuse) return std::string("refused");
+            status = LoginItemStatus::notRegistered;
+            return {};
+        },
+    });
     auto controls = settings_wiring::launchAtLoginControls(model);
+    EXPECT_TRUE(controls.isAvailable());
     EXPECT_TRUE(controls.setOn(true).ok());
     EXPECT_TRUE(controls.isOn());
     EXPECT_EQ(controls.note(), "");
-    model.refuse = true;
+    refuse = true;
     const auto refused = controls.setOn(false);
     ASSERT_FALSE(refused.ok());
-    EXPECT_EQ(refused.error(), "refused");
+    EXPECT_NE(refused.error().find("refused"), std::string::npos);
     EXPECT_TRUE(controls.isOn());
-    EXPECT_EQ(controls.note(), "refused");
+    EXPECT_NE(controls.note().find("refused"), std::string::npos);
     controls.refresh();
     EXPECT_EQ(controls.note(), "");
 }
