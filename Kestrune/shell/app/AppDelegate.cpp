@@ -21,11 +21,11 @@
 #include "Kestrune/phone/controller/RemoteInputController.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "Kestrune/settings/defaults/UserDefaults.hpp"
+#include "Kestrune/settings/ui/InterfaceLanguageSignal.hpp"
 #include "Kestrune/shell/hud/HUDPanelController.hpp"
 #include "Kestrune/shell/pairing/PairingWindowController.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
-#include "KestruneRemoteKit/Support/Observers.hpp"
 #include "platform/linux/qt/ComputerName.hpp"
 #include "platform/linux/qt/DesktopNotifier.hpp"
 #include "platform/linux/qt/NonModalPrompt.hpp"
@@ -137,9 +137,8 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
                 });
             },
             .observeLanguageChange =
-                [weak = weak_from_this()](std::function<void()> observer) {
-                    auto self = weak.lock();
-                    return self ? self->languageChanged.add(std::move(observer)) : Subscription();
+                [](std::function<void()> observer) {
+                    return InterfaceLanguageSignal::observe(std::move(observer));
                 },
             .computerName = [] { return computerName(); },
         };
@@ -180,7 +179,7 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
         }).apply();
         // 2. Language changes redraw the menu and the icon.
         languageSubscription =
-            languageChanged.add(weakly([](Impl& self) { self.refreshLanguage(); }));
+            InterfaceLanguageSignal::observe(weakly([](Impl& self) { self.refreshLanguage(); }));
         // 3. The status item.
         configureStatusItem();
         // 4. The settings the menu and the shortcut follow.
@@ -489,7 +488,6 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
     std::unique_ptr<QSystemTrayIcon> statusItem;
     QPointer<QMessageBox> about;
     app::StatusIconLook look;
-    Observers<> languageChanged;
     Subscription languageSubscription;
     Subscription menuSubscription;
     Subscription hotKeySubscription;
@@ -536,7 +534,7 @@ void AppDelegate::selectInterfaceLanguage(InterfaceLanguage language) {
     const auto defaults = impl_->services->defaults();
     language.select(
         [&](std::string_view key, const std::string& value) { defaults->set(key, value); },
-        [this] { impl_->languageChanged.notify(); });
+        [] { InterfaceLanguageSignal::announce(); });
 }
 void AppDelegate::showAbout() {
     impl_->showAbout();
