@@ -24,12 +24,14 @@
 #include "Kestrune/settings/ui/InterfaceLanguageSignal.hpp"
 #include "Kestrune/shell/hud/HUDPanelController.hpp"
 #include "Kestrune/shell/pairing/PairingWindowController.hpp"
+#include "Kestrune/shell/welcome/WelcomeWindowController.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "platform/linux/qt/ComputerName.hpp"
 #include "platform/linux/qt/DesktopNotifier.hpp"
 #include "platform/linux/qt/NonModalPrompt.hpp"
 #include "platform/linux/x11/HotKeyService.hpp"
+#include "platform/linux/x11/X11Typist.hpp"
 
 namespace kestrune {
 
@@ -76,8 +78,6 @@ ControlHandlers::Outcome notAvailable(std::string_view englishSentence) {
 }
 constexpr std::string_view kNoSettingsWindow =
     "The settings window is not available in this build of Murrelo.";
-constexpr std::string_view kNoWelcomeWindow =
-    "The welcome window is not available in this build of Murrelo.";
 
 // Whether Phone Connection is on or on its way there: a start that was told to stop once up
 // counts as off, as the user sees it.
@@ -200,9 +200,10 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
                     }
                 });
             });
-        // 5.–6. The push-to-talk key is watched from now on. No welcome window in this build
-        //    explains the permissions, so the coordinator gives its own notice when needed.
-        dictation->coordinator().start(/*promptForAccessibility=*/true);
+        // 5.–6. The push-to-talk key is watched from now on; when the welcome window shows, it
+        //    explains the permissions itself, so the coordinator gives no notice of its own.
+        const bool showWelcome = WelcomeWindowController::shouldShowAtLaunch(settings());
+        dictation->coordinator().start(/*promptForAccessibility=*/!showWelcome);
         // 7. Phone Connection's state draws the icon; its send feedback is flashed.
         controller().setOnStatusChange(weakly([](Impl& self, const RemoteInputController::State&) {
             self.updateIcon();
@@ -214,7 +215,8 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
         // 8. Back on if it was on when the application last ran.
         controller().restoreIfEnabled();
         // 9. No updater on this platform.
-        // 10. The welcome window is not part of this build yet.
+        // 10. A first run opens the welcome window.
+        if (showWelcome) showWelcomeWindow();
     }
 
     void willTerminate() {
@@ -392,6 +394,27 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
         return notAvailable(kNoSettingsWindow);
     }
 
+    // Made on each first show, dropped when it closes.
+    void showWelcomeWindow() {
+        if (!welcome) {
+            welcome =
+                std::make_unique<WelcomeWindowController>(WelcomeWindowController::Dependencies{
+                    .settings = settings(),
+                    .isTrusted = [] { return x11::isTrusted(); },
+                    .isWaylandOnly = {},
+                    .setFinalTextOverride =
+                        weakly([](Impl& self, WelcomeWindowController::FinalTextReceiver receiver) {
+                            self.dictation->coordinator().setFinalTextOverride(std::move(receiver));
+                        }),
+                    .onTriggerKeyChange = weakly([](Impl& self, TriggerKey key) {
+                        self.dictation->coordinator().updateTriggerKey(key);
+                    }),
+                    .onClose = weakly([](Impl& self) { self.welcome.reset(); }),
+                });
+        }
+        welcome->show();
+    }
+
     void showAbout() {
         if (!about) {
             about = new QMessageBox(QMessageBox::Information, localized("About Murrelo").c_str(),
@@ -479,6 +502,7 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
     // The coordinator goes before the panel it draws on, both before the services.
     std::unique_ptr<HUDPanelController> panel;
     std::unique_ptr<app::Dictation> dictation;
+    std::unique_ptr<WelcomeWindowController> welcome;
     std::unique_ptr<x11::HotKeyService> hotKeyService;
     std::unique_ptr<GlobalHotKeyCenter> sendHotKey;
     std::unique_ptr<app::StatusFeedback> feedback;
@@ -595,7 +619,13 @@ ControlHandlers AppDelegate::controlHandlers() {
                 auto self = weak.lock();
                 return self ? self->openSettingsWindow() : gone();
             },
-        .showWelcome = [] { return notAvailable(kNoWelcomeWindow); },
+        .showWelcome =
+            [weak, gone] {
+                auto self = weak.lock();
+                if (!self) return gone();
+                self->showWelcomeWindow();
+                return ControlHandlers::Outcome();
+            },
         .quit = [] { QApplication::quit(); },
     };
 }

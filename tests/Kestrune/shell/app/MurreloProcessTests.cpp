@@ -49,6 +49,18 @@ std::vector<std::string> linesOf(const std::string& text) {
     return lines;
 }
 
+// Polls the X server's window tree until `text` appears in it.
+bool windowTreeHas(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (testing::commandOutput("xwininfo -root -tree").find(text) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    return false;
+}
+
 struct Finished {
     int status = -1;
     std::string out;
@@ -199,16 +211,6 @@ TEST_F(MurreloProgram, TheIconDocksIntoAnXEmbedTrayAndSigtermQuits) {
     if (std::system("command -v trayer >/dev/null && command -v xwininfo >/dev/null") != 0) {
         GTEST_SKIP() << "needs trayer and xwininfo";
     }
-    const auto windowTreeHas = [](const std::string& text) {
-        const auto deadline = std::chrono::steady_clock::now() + kLimit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (testing::commandOutput("xwininfo -root -tree").find(text) != std::string::npos) {
-                return true;
-            }
-            std::this_thread::sleep_for(100ms);
-        }
-        return false;
-    };
     ChildProcess tray({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
                        "--height", "32", "--SetDockType", "true", "--transparent", "false"},
                       environment_, folder_.path(), "trayer");
@@ -288,8 +290,9 @@ TEST_F(MurreloProgram, RunningInstanceAnswersEveryControlCommandAndASecondStart)
     EXPECT_EQ(settings.status, 1);
     EXPECT_EQ(settings.err, "The settings window is not available in this build of Murrelo.\n");
     const auto welcome = ctl({"welcome"});
-    EXPECT_EQ(welcome.status, 1);
-    EXPECT_EQ(welcome.err, "The welcome window is not available in this build of Murrelo.\n");
+    EXPECT_EQ(welcome.status, 0) << welcome.err;
+    // (The imported settings hold a push-to-talk key, so it did not open by itself at launch.)
+    EXPECT_TRUE(windowTreeHas("\"Welcome to Murrelo\"")) << "no welcome window";
 
     const auto quit = ctl({"quit"});
     EXPECT_EQ(quit.status, 0) << quit.err;
