@@ -21,12 +21,16 @@
 #include "Kestrune/phone/controller/RemoteInputController.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "Kestrune/settings/defaults/UserDefaults.hpp"
+#include "Kestrune/settings/login/LaunchAtLoginModel.hpp"
 #include "Kestrune/settings/ui/InterfaceLanguageSignal.hpp"
 #include "Kestrune/shell/hud/HUDPanelController.hpp"
 #include "Kestrune/shell/pairing/PairingWindowController.hpp"
+#include "Kestrune/shell/settings/ApplicationSettings.hpp"
+#include "Kestrune/shell/settings/SettingsWiring.hpp"
 #include "Kestrune/shell/welcome/WelcomeWindowController.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
+#include "platform/linux/autostart/XdgAutostart.hpp"
 #include "platform/linux/qt/ComputerName.hpp"
 #include "platform/linux/qt/DesktopNotifier.hpp"
 #include "platform/linux/qt/NonModalPrompt.hpp"
@@ -71,13 +75,6 @@ QKeySequence keySequence(const app::StatusMenuItem& item) {
     if (item.keyModifiers & GlobalHotKey::control) text += "Meta+";
     return QKeySequence(text + q(item.keyEquivalent).toUpper(), QKeySequence::PortableText);
 }
-
-// Parts that are not wired into this build yet answer so, never with success.
-ControlHandlers::Outcome notAvailable(std::string_view englishSentence) {
-    return ControlHandlers::Outcome(localized(englishSentence));
-}
-constexpr std::string_view kNoSettingsWindow =
-    "The settings window is not available in this build of Murrelo.";
 
 // Whether Phone Connection is on or on its way there: a start that was told to stop once up
 // counts as off, as the user sees it.
@@ -220,7 +217,8 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
     }
 
     void willTerminate() {
-        // 1. No settings window with pending edits in this build.
+        // 1. Text typed into the settings window but not yet committed is kept.
+        if (settingsWindow) settingsWindow->window().commitDrafts();
         // 2. No key watching and no recording from here on; nothing more is typed.
         dictation->coordinator().stop();
         // 3. Phone Connection settles: a start in progress is told to stop once up; a running
@@ -339,7 +337,7 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
     void refreshLanguage() {
         rebuildMenu();
         updateIcon();
-        // No settings or welcome window in this build to reload.
+        // The settings and welcome windows follow the same signal by themselves.
     }
 
     // ----- feedback -----
@@ -389,9 +387,26 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
 
     // ----- windows -----
 
+    // Made on first use and kept, so that its pane and drafts survive closing it.
     ControlHandlers::Outcome openSettingsWindow() {
         log(LogLevel::info, kLogCategory, "settings window requested");
-        return notAvailable(kNoSettingsWindow);
+        if (!settingsWindow) {
+            launchAtLogin = std::make_unique<LaunchAtLoginModel>(
+                xdg_autostart::makeLoginItem(xdg_autostart::currentLocations()));
+            settingsWindow = std::make_unique<ApplicationSettings>(
+                *services, controller(), main,
+                ApplicationSettings::Callbacks{
+                    .onTriggerKeyChange = weakly([](Impl& self, TriggerKey key) {
+                        self.dictation->coordinator().updateTriggerKey(key);
+                    }),
+                    .onShowWelcome = weakly([](Impl& self) { self.showWelcomeWindow(); }),
+                    .onHotKeyRecording = weakly(
+                        [](Impl& self, bool recording) { self.setHotKeyRecording(recording); }),
+                    .launchAtLogin = settings_wiring::launchAtLoginControls(*launchAtLogin),
+                });
+        }
+        settingsWindow->window().show();
+        return ControlHandlers::Outcome();
     }
 
     // Made on each first show, dropped when it closes.
@@ -503,6 +518,9 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
     std::unique_ptr<HUDPanelController> panel;
     std::unique_ptr<app::Dictation> dictation;
     std::unique_ptr<WelcomeWindowController> welcome;
+    // The window goes before the model of its launch-at-login switch.
+    std::unique_ptr<LaunchAtLoginModel> launchAtLogin;
+    std::unique_ptr<ApplicationSettings> settingsWindow;
     std::unique_ptr<x11::HotKeyService> hotKeyService;
     std::unique_ptr<GlobalHotKeyCenter> sendHotKey;
     std::unique_ptr<app::StatusFeedback> feedback;
