@@ -114,7 +114,7 @@ EntryKeys readEntryKeys(std::string_view contents) {
         const std::string_view key = trimmed(line.substr(0, equals));
         const std::string value = unescapedValue(trimmed(line.substr(equals + 1)));
         if (key == "Exec") keys.exec = value;
-        // "Hidden" is the specification's way to delete an entry; GNOME's own switch in its
+        // "Hidden" is how the desktop-entry standard deletes an entry; GNOME's own switch in its
         // startup applications tool turns the entry off without deleting it.
         if (key == "Hidden" && value == "true") keys.hidden = true;
         if (key == "X-GNOME-Autostart-enabled" && value == "false") keys.hidden = true;
