@@ -29,11 +29,12 @@ std::uint64_t hotKeyModifiers(Qt::KeyboardModifiers modifiers) {
 }  // namespace
 
 HotKeyRecorder::HotKeyRecorder(Dependencies dependencies, QWidget* parent)
-    : QWidget(parent), dependencies_(std::move(dependencies)) {
-    recording_ = std::make_unique<HotKeyRecording>(HotKeyRecording::Dependencies{
-        .onRecordingChange = dependencies_.onRecordingChange,
-        .onChange = dependencies_.onChange,
-    });
+    : QWidget(parent),
+      dependencies_(std::move(dependencies)),
+      recording_(HotKeyRecording::Dependencies{
+          .onRecordingChange = dependencies_.onRecordingChange,
+          .onChange = dependencies_.onChange,
+      }) {
     display_ = new QLabel;
     display_->setObjectName("hotKeyDisplay");
     button_ = new QPushButton;
@@ -55,55 +56,55 @@ HotKeyRecorder::HotKeyRecorder(Dependencies dependencies, QWidget* parent)
     column->addWidget(caption_);
 
     connect(button_, &QPushButton::clicked, this, [this] {
-        if (recording_->isRecording()) {
+        if (recording_.isRecording()) {
             stop();
         } else {
             start();
         }
     });
     connect(clear_, &QPushButton::clicked, this, [this] {
-        recording_->clear();
+        recording_.clear();
         refresh();
     });
     refresh();
 }
 
 HotKeyRecorder::~HotKeyRecorder() {
-    if (recording_->isRecording()) {
+    if (recording_.isRecording()) {
         releaseKeyboard();
-        recording_->stop();
+        recording_.stop();
     }
 }
 
 void HotKeyRecorder::start() {
-    if (recording_->isRecording()) return;
-    recording_->start();
+    if (recording_.isRecording()) return;
+    recording_.start();
     grabKeyboard();
     refresh();
 }
 
 void HotKeyRecorder::stop() {
-    if (!recording_->isRecording()) return;
+    if (!recording_.isRecording()) return;
     releaseKeyboard();
-    recording_->stop();
+    recording_.stop();
     refresh();
 }
 
 void HotKeyRecorder::refresh() {
     const auto current = dependencies_.current();
-    display_->setText(qt(recording_->display(current)));
-    settings_style::makeValue(display_, recording_->isRecording());
+    display_->setText(qt(recording_.display(current)));
+    settings_style::makeValue(display_, recording_.isRecording());
     display_->setAccessibleName(qt(localized("Send Clipboard to Phone")));
-    button_->setText(qt(recording_->buttonTitle()));
+    button_->setText(qt(recording_.buttonTitle()));
     button_->setAccessibleName(button_->text());
     clear_->setText(qt(localized("Clear")));
     clear_->setAccessibleName(clear_->text());
-    clear_->setVisible(recording_->offersClear(current));
-    caption_->setText(qt(recording_->caption()));
+    clear_->setVisible(recording_.offersClear(current));
+    caption_->setText(qt(recording_.caption()));
 }
 
 bool HotKeyRecorder::event(QEvent* event) {
-    if (event->type() == QEvent::ShortcutOverride && recording_->isRecording()) {
+    if (event->type() == QEvent::ShortcutOverride && recording_.isRecording()) {
         event->accept();
         return true;
     }
@@ -111,7 +112,7 @@ bool HotKeyRecorder::event(QEvent* event) {
 }
 
 void HotKeyRecorder::keyPressEvent(QKeyEvent* event) {
-    if (!recording_->isRecording()) {
+    if (!recording_.isRecording()) {
         QWidget::keyPressEvent(event);
         return;
     }
@@ -124,9 +125,8 @@ void HotKeyRecorder::keyPressEvent(QKeyEvent* event) {
         key && key->role == KeyCatalog::Role::modifier) {
         return;
     }
-    recording_->handleKey(static_cast<std::uint16_t>(*keyCode),
-                          hotKeyModifiers(event->modifiers()));
-    if (!recording_->isRecording()) releaseKeyboard();
+    recording_.handleKey(static_cast<std::uint16_t>(*keyCode), hotKeyModifiers(event->modifiers()));
+    if (!recording_.isRecording()) releaseKeyboard();
     refresh();
 }
 

@@ -37,7 +37,7 @@ class HotKeyRecorder final : public QWidget {
 
   private:
     Dependencies dependencies_;
-    std::unique_ptr<HotKeyRecording> recording_;
+    HotKeyRecording recording_;
     QLabel* display_;
     QPushButton* button_;
     QPushButton* clear_;
