@@ -27,7 +27,7 @@
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "platform/linux/qt/NonModalPrompt.hpp"
 #include "platform/linux/qt/QtMainQueue.hpp"
-#include "tests/Kestrune/shell/settings/SettingsWindowTestSupport.hpp"
+#include "tests/support/SettingsWindowTestSupport.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune {

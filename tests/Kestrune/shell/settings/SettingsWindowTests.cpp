@@ -34,9 +34,9 @@
 #include "platform/linux/qt/QtMainQueue.hpp"
 #include "platform/linux/secret/KeychainLLMKeyStore.hpp"
 #include "platform/linux/x11/HotKeyService.hpp"
-#include "tests/Kestrune/shell/settings/SettingsWindowTestSupport.hpp"
 #include "tests/support/CommandOutput.hpp"
 #include "tests/support/ReceiverProcess.hpp"
+#include "tests/support/SettingsWindowTestSupport.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune {

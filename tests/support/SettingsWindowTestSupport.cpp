@@ -1,4 +1,4 @@
-#include "tests/Kestrune/shell/settings/SettingsWindowTestSupport.hpp"
+#include "tests/support/SettingsWindowTestSupport.hpp"
 
 // Last: Xlib's macros (Bool, Status, None) break Qt's headers.
 #include <X11/Xlib.h>
