@@ -1,5 +1,7 @@
 #include "bench/support/ProcessFigures.hpp"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -36,6 +38,10 @@ std::uint64_t contextSwitches(pid_t pid) {
         total += switchesOf(task.path());
     }
     return total;
+}
+
+std::uint64_t contextSwitchesWith(pid_t peer) {
+    return contextSwitches(::getpid()) + contextSwitches(peer);
 }
 
 std::map<std::string, std::uint64_t> contextSwitchesPerThread(pid_t pid) {

@@ -13,6 +13,9 @@ namespace murrelo::bench {
 // hand-off between threads or processes.
 std::uint64_t contextSwitches(pid_t pid);
 
+// The same of this process and of `peer` together: both sides of a round trip.
+std::uint64_t contextSwitchesWith(pid_t peer);
+
 // The same count for each thread of process `pid`, keyed by "TID name" (name from comm).
 std::map<std::string, std::uint64_t> contextSwitchesPerThread(pid_t pid);
 
