@@ -12,13 +12,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <numeric>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/support/ProcessFigures.hpp"
 #include "tests/support/ChildProcess.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
@@ -38,29 +38,6 @@ std::string fileText(const fs::path& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-// A "Name:  value" line of /proc/PID/status (or a task's), as a number.
-long statusField(const fs::path& status, const std::string& name) {
-    std::istringstream in(fileText(status));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(name + ":", 0) == 0) return std::atol(line.c_str() + name.size() + 1);
-    }
-    return -1;
-}
-
-// Context switches of each thread (voluntary + involuntary): every wake-up is one.
-std::map<std::string, long> switchesPerThread(pid_t pid) {
-    std::map<std::string, long> counts;
-    std::error_code ec;
-    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
-        const std::string name = fileText(task.path() / "comm");
-        const long total = statusField(task.path() / "status", "voluntary_ctxt_switches") +
-                           statusField(task.path() / "status", "nonvoluntary_ctxt_switches");
-        counts[task.path().filename().string() + " " + name.substr(0, name.find('\n'))] = total;
-    }
-    return counts;
 }
 
 // The descendant that runs murrelo (unshare and sh exec into it, so it is usually the child).
@@ -92,15 +69,15 @@ int ctl(const ChildProcess::Environment& environment, const fs::path& folder,
 }
 
 void printWakeUps(const std::string& label, pid_t pid, std::chrono::seconds period) {
-    const auto before = switchesPerThread(pid);
+    const auto before = murrelo::bench::contextSwitchesPerThread(pid);
     std::this_thread::sleep_for(period);
-    const auto after = switchesPerThread(pid);
+    const auto after = murrelo::bench::contextSwitchesPerThread(pid);
     double busiest = 0;
     std::string busiestName;
     long total = 0;
     for (const auto& [thread, count] : after) {
         const auto found = before.find(thread);
-        const long delta = count - (found == before.end() ? 0 : found->second);
+        const long delta = static_cast<long>(count - (found == before.end() ? 0 : found->second));
         total += delta;
         const double rate = static_cast<double>(delta) / static_cast<double>(period.count());
         if (rate > busiest) {
@@ -113,7 +90,7 @@ void printWakeUps(const std::string& label, pid_t pid, std::chrono::seconds peri
                 busiestName.c_str());
     for (const auto& [thread, count] : after) {
         const auto found = before.find(thread);
-        const long delta = count - (found == before.end() ? 0 : found->second);
+        const long delta = static_cast<long>(count - (found == before.end() ? 0 : found->second));
         if (delta > 0) std::printf("    %-32s %ld\n", thread.c_str(), delta);
     }
 }
@@ -183,7 +160,7 @@ int main(int argc, char** argv) {
             *std::min_element(startTimes.begin(), startTimes.end()), starts);
         std::printf("idle resident memory after %lld s: %.1f MiB (goal <= 80 MiB)\n",
                     static_cast<long long>(settle.count()),
-                    statusField("/proc/" + std::to_string(pid) + "/status", "VmRSS") / 1024.0);
+                    static_cast<double>(murrelo::bench::residentBytes(pid)) / (1024.0 * 1024.0));
         printWakeUps("Phone Connection off", pid, idle);
         if (ctl(environment, folder.path(), {"phone", "on"}) != 0) {
             std::cerr << "app_bench: Phone Connection did not turn on\n";
@@ -203,7 +180,7 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(2s);
         printWakeUps("Phone Connection on", pid, idle);
         std::printf("resident memory with Phone Connection on: %.1f MiB\n",
-                    statusField("/proc/" + std::to_string(pid) + "/status", "VmRSS") / 1024.0);
+                    static_cast<double>(murrelo::bench::residentBytes(pid)) / (1024.0 * 1024.0));
         ctl(environment, folder.path(), {"quit"});
         instance.process.wait(30s);
     }

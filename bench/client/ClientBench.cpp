@@ -5,8 +5,6 @@
 // context switches of both processes per request and the server's peak resident memory.
 // The last line, "RESULT key=value …", is read by bench/anchors/side-by-side.
 // `--short`: a tenth of the texts, for a quick run that shows the program still works.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -52,10 +50,6 @@ void sendTexts(RemoteClient& client, int remaining, std::promise<bool>& finished
     });
 }
 
-std::uint64_t switchesOfBoth(pid_t server) {
-    return contextSwitches(::getpid()) + contextSwitches(server);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,11 +68,12 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < picture.size(); ++i)
         picture[i] = static_cast<std::uint8_t>(i * 2654435761u >> 24);
     const auto pictureStart = Clock::now();
-    const auto pictureSwitchesStart = switchesOfBoth(host->pid());
+    const auto pictureSwitchesStart = contextSwitchesWith(host->pid());
     const auto sent = await<std::optional<RemoteClient::SavedImage>>(
         [&](auto done) { client.sendImage(picture, ImageFormat::jpeg, false, done); });
     const double pictureSeconds = seconds(Clock::now() - pictureStart);
-    const double chunkSwitches = double(switchesOfBoth(host->pid()) - pictureSwitchesStart) / 480.0;
+    const double chunkSwitches =
+        double(contextSwitchesWith(host->pid()) - pictureSwitchesStart) / 480.0;
     if (!sent) return std::fputs("picture upload failed\n", stderr), 1;
     const double peakMiB = double(peakResidentBytes(host->pid())) / (1024.0 * 1024.0);
     std::printf(
@@ -88,12 +83,12 @@ int main(int argc, char** argv) {
 
     std::promise<bool> finished;
     const auto textStart = Clock::now();
-    const auto textSwitchesStart = switchesOfBoth(host->pid());
+    const auto textSwitchesStart = contextSwitchesWith(host->pid());
     sendTexts(client, textRoundTrips, finished);
     if (!finished.get_future().get()) return std::fputs("a text failed\n", stderr), 1;
     const double textSeconds = seconds(Clock::now() - textStart);
     const double textSwitches =
-        double(switchesOfBoth(host->pid()) - textSwitchesStart) / textRoundTrips;
+        double(contextSwitchesWith(host->pid()) - textSwitchesStart) / textRoundTrips;
     const double perSecond = textRoundTrips / textSeconds;
     std::printf("text round trips: %d in %.3f s, %.0f per second; %.2f context switches each\n",
                 textRoundTrips, textSeconds, perSecond, textSwitches);

@@ -6,8 +6,6 @@
 // sleep and woken: the hand-offs a round trip costs) and the server's peak resident memory.
 // The last line, "RESULT key=value …", is read by bench/anchors/side-by-side.
 // `--short`: a tenth of the round trips, for a quick run that shows the program still works.
-#include <unistd.h>
-
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -90,11 +88,6 @@ double seconds(Clock::duration elapsed) {
     return std::chrono::duration<double>(elapsed).count();
 }
 
-// Context switches of this phone and of the server together.
-std::uint64_t switchesOfBoth(pid_t server) {
-    return contextSwitches(::getpid()) + contextSwitches(server);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -110,14 +103,14 @@ int main(int argc, char** argv) {
     }
 
     const auto textStart = Clock::now();
-    const auto textSwitchesStart = switchesOfBoth(host->pid());
+    const auto textSwitchesStart = contextSwitchesWith(host->pid());
     for (int i = 0; i < roundTrips; ++i) {
         phone.send(RemoteMessage::Text{"hello from the phone"});
         phone.expectOk();
     }
     const double textSeconds = seconds(Clock::now() - textStart);
     const double textSwitches =
-        double(switchesOfBoth(host->pid()) - textSwitchesStart) / roundTrips;
+        double(contextSwitchesWith(host->pid()) - textSwitchesStart) / roundTrips;
     const double perSecond = roundTrips / textSeconds;
     std::printf("text round trips: %d in %.3f s = %.0f per second; %.2f context switches each\n",
                 roundTrips, textSeconds, perSecond, textSwitches);
@@ -125,7 +118,7 @@ int main(int argc, char** argv) {
     Bytes chunk(kChunkBytes);
     for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = std::uint8_t(i * 7);
     const auto pictureStart = Clock::now();
-    const auto pictureSwitchesStart = switchesOfBoth(host->pid());
+    const auto pictureSwitchesStart = contextSwitchesWith(host->pid());
     phone.send(
         RemoteMessage::ImageBegin{"bench", ImageFormat::jpeg, std::int64_t(kPictureBytes), false});
     phone.expectOk();
@@ -136,7 +129,8 @@ int main(int argc, char** argv) {
     phone.send(RemoteMessage::ImageEnd{"bench"});
     phone.expectOk();
     const double pictureSeconds = seconds(Clock::now() - pictureStart);
-    const double chunkSwitches = double(switchesOfBoth(host->pid()) - pictureSwitchesStart) / 480.0;
+    const double chunkSwitches =
+        double(contextSwitchesWith(host->pid()) - pictureSwitchesStart) / 480.0;
     const double mib = double(kPictureBytes) / (1024.0 * 1024.0);
     const double peakMiB = double(peakResidentBytes(host->pid())) / (1024.0 * 1024.0);
     std::printf(

@@ -8,9 +8,8 @@
 #include "Kestrune/dictation/coordinator/RecordingPanel.hpp"
 #include "Kestrune/dictation/keys/KeyCatalog.hpp"
 #include "Kestrune/dictation/keys/TriggerKeySource.hpp"
-#include "Kestrune/dictation/paste/Pasteboard.hpp"
 #include "Kestrune/http/HttpClient.hpp"
-#include "KestruneRemoteKit/Support/MainQueue.hpp"
+#include "tests/support/PasteboardFakes.hpp"
 
 namespace kestrune::testing {
 
@@ -73,32 +72,6 @@ class FakeTriggerKeySource final : public TriggerKeySource {
     bool running = false;
     bool keyDown = false;
     int starts = 0;
-};
-
-// A clipboard that answers on the main queue and logs what was done to it.
-class RecordingPasteboard final : public Pasteboard {
-  public:
-    explicit RecordingPasteboard(MainQueue& main) : main_(main) {}
-    void takeSnapshot(std::function<void(PasteboardSnapshot)> done) override {
-        log.push_back("snapshot");
-        main_.post([done, saved = contents] { done(saved); });
-    }
-    void writeText(std::string text, std::function<void()> done) override {
-        log.push_back("write " + text);
-        contents = {{{{"UTF8_STRING", "UTF8_STRING", 8, {text.begin(), text.end()}}}}};
-        main_.post(done);
-    }
-    void restore(PasteboardSnapshot snapshot, std::function<void()> done) override {
-        log.push_back("restore");
-        contents = std::move(snapshot);
-        main_.post(done);
-    }
-
-    PasteboardSnapshot contents;
-    std::vector<std::string> log;
-
-  private:
-    MainQueue& main_;
 };
 
 // An HTTP transport whose answers the test gives, one pending exchange at a time.

@@ -5,42 +5,18 @@
 
 #include "Kestrune/dictation/paste/TextInjector.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
+#include "tests/support/PasteboardFakes.hpp"
 
 namespace kestrune {
 namespace {
 
 using namespace std::chrono_literals;
 
-// A clipboard that answers on the main queue and logs what happened, in order.
-class RecordingPasteboard : public Pasteboard {
-  public:
-    RecordingPasteboard(ManualMainQueue& main, std::vector<std::string>& log)
-        : main_(main), log_(log) {}
-    void takeSnapshot(std::function<void(PasteboardSnapshot)> done) override {
-        log_.push_back("snapshot");
-        main_.post([done, c = contents] { done(c); });
-    }
-    void writeText(std::string text, std::function<void()> done) override {
-        log_.push_back("write " + text);
-        contents = {{{{"UTF8_STRING", "UTF8_STRING", 8, {text.begin(), text.end()}}}}};
-        main_.post(done);
-    }
-    void restore(PasteboardSnapshot snapshot, std::function<void()> done) override {
-        log_.push_back("restore");
-        contents = std::move(snapshot);
-        main_.post(done);
-    }
-    PasteboardSnapshot contents;
-
-  private:
-    ManualMainQueue& main_;
-    std::vector<std::string>& log_;
-};
-
 struct Harness {
     ManualMainQueue main;
-    std::vector<std::string> log;
-    RecordingPasteboard pasteboard{main, log};
+    testing::RecordingPasteboard pasteboard{main};
+    // The clipboard's log, with the input-source changes and the shortcut in between, in order.
+    std::vector<std::string>& log = pasteboard.log;
     std::optional<InputSourceDescription> current;
     TextInjector::InputSources sources{
         [this] { return current; },
