@@ -9,6 +9,7 @@
 #include "Kestrune/link/PairedDeviceStore.hpp"
 #include "Kestrune/phone/controller/RemoteInputController.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
+#include "Kestrune/settings/login/LaunchAtLoginModel.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "platform/linux/qt/NonModalPrompt.hpp"
@@ -107,6 +108,20 @@ std::string folderDisplayName(const std::filesystem::path& folder) {
     if (!name.empty()) return name;
     const auto parent = folder.parent_path().filename().string();
     return parent.empty() ? folder.string() : parent;
+}
+
+SettingsWindowController::LaunchAtLogin launchAtLoginControls(LaunchAtLoginModel& model) {
+    return SettingsWindowController::LaunchAtLogin{
+        .isOn = [&model] { return model.isOn(); },
+        .setOn = [&model](bool on) -> Result<void, std::string> {
+            model.set(on);
+            if (const auto& failure = model.failure()) return *failure;
+            return {};
+        },
+        .isAvailable = [&model] { return model.isSwitchEnabled(); },
+        .note = [&model] { return model.note().value_or(std::string()); },
+        .refresh = [&model] { model.refresh(); },
+    };
 }
 
 }  // namespace kestrune::settings_wiring

@@ -12,6 +12,7 @@
 namespace kestrune {
 
 class HttpClient;
+class LaunchAtLoginModel;
 class LLMRefiner;
 class RemoteInputController;
 class SettingsStore;
@@ -38,22 +39,8 @@ SettingsWindowController::TestTranscription transcriptionTest(std::shared_ptr<Ht
 // The name a file manager shows for a folder: its own name, or the path for the root.
 std::string folderDisplayName(const std::filesystem::path& folder);
 
-// The launch-at-login switch over the model of the login item (`LaunchAtLoginModel`: isOn,
-// isSwitchEnabled, note, set, failure, refresh), which outlives the window.
-template <typename Model>
-SettingsWindowController::LaunchAtLogin launchAtLoginControls(Model& model) {
-    return SettingsWindowController::LaunchAtLogin{
-        .isOn = [&model] { return model.isOn(); },
-        .setOn = [&model](bool on) -> Result<void, std::string> {
-            model.set(on);
-            if (const auto& failure = model.failure()) return *failure;
-            return {};
-        },
-        .isAvailable = [&model] { return model.isSwitchEnabled(); },
-        .note = [&model] { return model.note().value_or(std::string()); },
-        .refresh = [&model] { model.refresh(); },
-    };
-}
+// The launch-at-login switch over the login item's model, which outlives the window.
+SettingsWindowController::LaunchAtLogin launchAtLoginControls(LaunchAtLoginModel& model);
 
 }  // namespace settings_wiring
 }  // namespace kestrune
