@@ -1,6 +1,5 @@
 #include "Kestrune/shell/pairing/PairingWindowController.hpp"
 
-#include <QCloseEvent>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImage>
@@ -10,6 +9,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include "Kestrune/shell/common/ClosingWindow.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "platform/linux/qrcode/PairingQRCode.hpp"
 
@@ -35,18 +35,7 @@ QPalette secondaryPalette(QPalette palette) {
 
 }  // namespace
 
-class PairingWindowController::Window final : public QWidget {
-  public:
-    std::function<void()> onClose;
-
-  protected:
-    void closeEvent(QCloseEvent* event) override {
-        event->accept();
-        if (onClose) onClose();
-    }
-};
-
-PairingWindowController::PairingWindowController() : window_(std::make_unique<Window>()) {
+PairingWindowController::PairingWindowController() : window_(std::make_unique<ClosingWindow>()) {
     window_->setWindowTitle(QString::fromStdString(localized("Pair a Phone")));
     window_->setFixedSize(kWidth, kHeight);
 

@@ -11,6 +11,8 @@ class QWidget;
 
 namespace kestrune {
 
+class ClosingWindow;
+
 // The "Pair a Phone" window: a heading, what to do, the pairing link as a QR code and the
 // address it points at. The phone connection controller decides what it shows and when the code
 // is renewed; closing the window is reported so the code can be withdrawn. Closing hides the
@@ -37,10 +39,8 @@ class PairingWindowController final : public PairingWindow {
     // The link whose code is on screen now; empty before the first one.
     const std::string& shownLink() const { return shownLink_; }
 
-    class Window;
-
   private:
-    std::unique_ptr<Window> window_;
+    std::unique_ptr<ClosingWindow> window_;
     QLabel* code_ = nullptr;
     QLabel* address_ = nullptr;
     std::string shownLink_;

@@ -1,7 +1,6 @@
 #include "Kestrune/shell/welcome/WelcomeWindowController.hpp"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShortcut>
@@ -11,6 +10,7 @@
 #include <cstdlib>
 
 #include "Kestrune/settings/SettingsStore.hpp"
+#include "Kestrune/shell/common/ClosingWindow.hpp"
 #include "Kestrune/shell/common/TriggerKeyPicker.hpp"
 #include "Kestrune/shell/welcome/WelcomeView.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
@@ -26,17 +26,6 @@ bool waylandWithoutX() {
 }
 
 }  // namespace
-
-class WelcomeWindowController::Window final : public QWidget {
-  public:
-    std::function<void()> onClose;
-
-  protected:
-    void closeEvent(QCloseEvent* event) override {
-        event->accept();
-        if (onClose) onClose();
-    }
-};
 
 WelcomeWindowController::WelcomeWindowController(Dependencies dependencies)
     : dependencies_(std::move(dependencies)),
@@ -67,7 +56,7 @@ bool WelcomeWindowController::shouldShowAtLaunch(const SettingsStore& settings) 
 void WelcomeWindowController::show() {
     const bool wasVisible = isVisible();
     if (!window_) {
-        window_ = std::make_unique<Window>();
+        window_ = std::make_unique<ClosingWindow>();
         window_->onClose = [this] { windowClosed(); };
         // Titled and closable only: no minimise or maximise, like the settings window.
         window_->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

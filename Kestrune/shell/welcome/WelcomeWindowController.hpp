@@ -13,6 +13,7 @@ class QWidget;
 
 namespace kestrune {
 
+class ClosingWindow;
 class SettingsStore;
 class UserDefaults;
 class WelcomeView;
@@ -67,8 +68,6 @@ class WelcomeWindowController {
     QWidget* window() const;
     WelcomeView* view() const { return view_; }
 
-    class Window;
-
   private:
     void makeView();
     void applyLayout();
@@ -76,7 +75,7 @@ class WelcomeWindowController {
 
     Dependencies dependencies_;
     WelcomeModel model_;
-    std::unique_ptr<Window> window_;
+    std::unique_ptr<ClosingWindow> window_;
     WelcomeView* view_ = nullptr;
     QTimer* poll_ = nullptr;
     Subscription keySubscription_;
