@@ -25,6 +25,7 @@
 #include "KestruneRemoteKit/Support/Uuid.hpp"
 #include "platform/linux/qt/QtMainQueue.hpp"
 #include "tests/support/ChildProcess.hpp"
+#include "tests/support/QtEventPump.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
 // Last: Xlib's macros (Bool, Status, None) break Qt's headers.
@@ -45,13 +46,7 @@ constexpr auto kLimit = 90s;
 
 template <typename Predicate>
 bool pumpUntil(Predicate done, std::chrono::milliseconds limit = kLimit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
+    return testing::pumpEventsUntil(std::move(done), limit);
 }
 
 // The menu as a reader sees it: "-" for a separator, "[x]" for a check, "(disabled)", the

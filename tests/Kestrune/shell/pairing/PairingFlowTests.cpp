@@ -26,6 +26,7 @@
 #include "platform/linux/qt/QtMainQueue.hpp"
 #include "platform/linux/x11/X11Typist.hpp"
 #include "tests/support/CommandOutput.hpp"
+#include "tests/support/QtEventPump.hpp"
 #include "tests/support/ReceiverProcess.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
@@ -53,17 +54,7 @@ QApplication& application() {
 // Runs the Qt event loop until `done` holds or the limit passes.
 template <typename Predicate>
 bool pumpUntil(Predicate done, std::chrono::milliseconds limit = kLimit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
-void pumpFor(std::chrono::milliseconds time) {
-    pumpUntil([] { return false; }, time);
+    return testing::pumpEventsUntil(std::move(done), limit);
 }
 
 // A phone request's outcome, arriving on the client's own queue.
@@ -166,7 +157,7 @@ class PairingFlow : public ::testing::Test {
     // The link of the code on screen, read back from a screenshot of the whole display.
     std::string scanScreen(const std::string& savedAs) {
         const auto before = window_ ? window_->shownLink() : std::string();
-        pumpFor(300ms);  // painted
+        testing::pumpEventsFor(300ms);  // painted
         const auto shot = (screens_ / savedAs).string();
         EXPECT_EQ(std::system(("import -window root " + shot).c_str()), 0);
         if (const char* docs = std::getenv("MURRELO_SCREENSHOT_DIR")) {
@@ -230,7 +221,7 @@ TEST_F(PairingFlow, PhonePairsFromTheScreenAndTypes) {
     EXPECT_TRUE(prompt->button(0)->isDefault());
     EXPECT_FALSE(prompt->button(1)->isDefault());
     if (const char* docs = std::getenv("MURRELO_SCREENSHOT_DIR")) {
-        pumpFor(300ms);
+        testing::pumpEventsFor(300ms);
         std::system(("import -window " + std::to_string(prompt->box()->winId()) + " " + docs +
                      "/approval-prompt.png")
                         .c_str());

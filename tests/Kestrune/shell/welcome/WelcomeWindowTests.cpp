@@ -29,6 +29,7 @@
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
 #include "tests/support/CommandOutput.hpp"
 #include "tests/support/InMemoryLLMKeyStore.hpp"
+#include "tests/support/QtEventPump.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
 // Last: Xlib's macros (Bool, Status, None) break Qt's headers.
@@ -55,17 +56,7 @@ QApplication& application() {
 
 template <typename Predicate>
 bool pumpUntil(Predicate done, std::chrono::milliseconds limit = kLimit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
-void pumpFor(std::chrono::milliseconds time) {
-    pumpUntil([] { return false; }, time);
+    return testing::pumpEventsUntil(std::move(done), limit);
 }
 
 // A key press and release from the keyboard, as a person would type it.
@@ -82,7 +73,7 @@ void pressKey(KeySym symbol) {
 // Without a window manager nobody hands the keyboard to a new window; one would.
 void giveFocus(QWidget* window) {
     ASSERT_TRUE(pumpUntil([window] { return window->isVisible(); }));
-    pumpFor(100ms);
+    testing::pumpEventsFor(100ms);
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);
     XSetInputFocus(display, static_cast<Window>(window->winId()), RevertToPointerRoot, CurrentTime);
@@ -141,7 +132,7 @@ class WelcomeWindow : public ::testing::Test {
 
     // Saves the window's picture for the documentation, when asked to, and scans its code.
     std::string screenshotAndScan(const std::string& name) {
-        pumpFor(300ms);  // painted
+        testing::pumpEventsFor(300ms);  // painted
         const auto shot = (config / name).string();
         const std::string window = std::to_string(controller->window()->winId());
         EXPECT_EQ(std::system(("import -window " + window + " " + shot).c_str()), 0);
