@@ -11,6 +11,7 @@
 
 #include "platform/linux/qt/DesktopNotifier.hpp"
 #include "tests/support/ChildProcess.hpp"
+#include "tests/support/QtEventPump.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune {
@@ -25,13 +26,7 @@ constexpr auto kLimit = 30s;
 
 template <typename Predicate>
 bool pumpUntil(Predicate done, std::chrono::milliseconds limit = kLimit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
+    return testing::pumpEventsUntil(std::move(done), limit);
 }
 
 class Notifier : public ::testing::Test {
