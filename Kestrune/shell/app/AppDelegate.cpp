@@ -472,6 +472,17 @@ struct AppDelegate::Impl : std::enable_shared_from_this<Impl> {
         }
     }
 
+    // The state asked for over the control interface. A start told to stop reaches `On` for a
+    // moment before its server stops; that is already off, as the answer to the toggle said.
+    bool reportedOn() {
+        const auto& state = controller().state();
+        if (std::holds_alternative<RemoteInputLifecycle::On>(state) && stopAsked() &&
+            !controller().openedForSending()) {
+            return false;
+        }
+        return headingOn(state);
+    }
+
     // The stored intent is off while the server still runs: a stop is under way.
     bool stopAsked() {
         return !services->defaults()->boolean(RemoteInputController::kEnabledKey).value_or(false);
@@ -606,7 +617,7 @@ ControlHandlers AppDelegate::controlHandlers() {
         .phoneConnection =
             [weak] {
                 auto self = weak.lock();
-                return self && headingOn(self->controller().state());
+                return self && self->reportedOn();
             },
         .setPhoneConnection =
             [weak](bool on, ControlHandlers::StateReply reply) {
