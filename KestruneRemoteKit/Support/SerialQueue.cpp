@@ -1,10 +1,12 @@
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 
 #include <pthread.h>
+#include <sched.h>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <chrono>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -14,7 +16,33 @@ namespace kestrune {
 
 namespace asio = boost::asio;
 
+namespace {
+
+// The processors this thread may run on (containers and `taskset` narrow the machine's).
+int usableProcessors() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+    return CPU_COUNT(&set);
+}
+
+}  // namespace
+
 struct SerialQueue::Impl {
+    // Runs the queue, polling awake for `pollAfterWork` after each piece of work before sleeping
+    // in the poller again.
+    void runPolling(Duration pollAfterWork) {
+        using Clock = std::chrono::steady_clock;
+        auto lastWork = Clock::now();
+        while (!io.stopped()) {
+            if (io.poll_one() > 0) {
+                lastWork = Clock::now();
+            } else if (Clock::now() - lastWork >= pollAfterWork) {
+                io.run_one();
+                lastWork = Clock::now();
+            }
+        }
+    }
+
     asio::io_context io{1};
     asio::executor_work_guard<asio::io_context::executor_type> guard{io.get_executor()};
     std::mutex timersMutex;
@@ -23,15 +51,20 @@ struct SerialQueue::Impl {
     std::thread thread;
 };
 
-SerialQueue::SerialQueue(std::string label)
+SerialQueue::SerialQueue(std::string label, Duration pollAfterWork)
     : label_(std::move(label)), impl_(std::make_shared<Impl>()) {
+    if (usableProcessors() < 2) pollAfterWork = Duration::zero();
     // Linux limits thread names to 15 characters; the tail of the label is the useful part.
     const std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
     // The thread shares the io_context, so it can outlive this object when destroyed from the
     // queue.
-    impl_->thread = std::thread([impl = impl_, name] {
+    impl_->thread = std::thread([impl = impl_, name, pollAfterWork] {
         pthread_setname_np(pthread_self(), name.c_str());
-        impl->io.run();
+        if (pollAfterWork > Duration::zero()) {
+            impl->runPolling(pollAfterWork);
+        } else {
+            impl->io.run();
+        }
     });
 }
 

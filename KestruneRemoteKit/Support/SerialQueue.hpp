@@ -18,7 +18,11 @@ namespace kestrune {
 // afterwards.
 class SerialQueue final : public MainQueue {
   public:
-    explicit SerialQueue(std::string label);
+    // `pollAfterWork`, when not zero, keeps the thread polling (sockets, timers, posted work) for
+    // that long after each piece of work before it sleeps: for a queue whose work comes in bursts
+    // of small exchanges, where a sleep and a wake-up cost more than the work. Machines with a
+    // single processor never poll: the polling would take the time of the thread it waits for.
+    explicit SerialQueue(std::string label, Duration pollAfterWork = Duration::zero());
     ~SerialQueue() override;
     SerialQueue(const SerialQueue&) = delete;
     SerialQueue& operator=(const SerialQueue&) = delete;

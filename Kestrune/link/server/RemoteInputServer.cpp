@@ -31,13 +31,14 @@ constexpr std::string_view kLogCategory = "RemoteInputServer";
 constexpr std::uint16_t kCloseCodePolicyViolation = 1008;
 // What waiting starts are told when the server stops before the listener was ready.
 constexpr const char* kStoppedBeforeReady = "启动完成前已停止";
-// How long the server's thread waits, awake, for the owner's answer to a command or picture
-// before going back to the poller. An owner that answers at once (a refusal, a command it only
-// queues, a picture it only records) answers within microseconds of being woken; catching that
-// answer awake spares the network thread a sleep and a wake-up, which is most of the cost of a
-// small round trip. An owner that takes longer (typing, saving) costs this much waiting, once
-// per command, and nothing else.
-constexpr auto kOwnerAnswerWait = std::chrono::microseconds(50);
+// How long the server's thread stays awake, polling, after each piece of work. A phone's messages
+// come in bursts (keys, a picture's chunks, text after text), and an owner that answers at once (a
+// refusal, a command it only queues, a picture it only records) answers within microseconds:
+// catching the answer and the next message awake spares the thread a sleep and a wake-up each,
+// which is most of the cost of a small round trip (on a virtual machine a wake-up from an idle
+// processor costs tens of microseconds). A quiet connection costs this much processor time once
+// per message and nothing while nothing arrives.
+constexpr auto kPollAfterWork = std::chrono::microseconds(100);
 
 using Effect = RemoteSession::Effect;
 using Effects = RemoteSession::Effects;
@@ -131,32 +132,18 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     void toOwner(std::function<void()> work) { deps.ownerQueue.post(std::move(work)); }
 
     // Wraps a completion handed to the owner so that calling it (from any thread) continues on the
-    // queue with the server still alive, and only the first call counts. `posted`, when given, is
-    // set once the continuation is on the queue.
+    // queue with the server still alive, and only the first call counts.
     template <typename Arg>
     std::function<void(Arg)> backOnQueue(
-        std::type_identity_t<std::function<void(Impl&, Arg)>> continuation,
-        std::shared_ptr<std::atomic<bool>> posted = nullptr) {
+        std::type_identity_t<std::function<void(Impl&, Arg)>> continuation) {
         auto called = std::make_shared<std::atomic<bool>>(false);
         return [handle = handle, weak = weak_from_this(), continuation = std::move(continuation),
-                called, posted = std::move(posted)](Arg arg) {
+                called](Arg arg) {
             if (called->exchange(true)) return;
             handle->post([weak, continuation, arg = std::move(arg)] {
                 if (auto self = weak.lock()) continuation(*self, arg);
             });
-            if (posted) posted->store(true, std::memory_order_release);
         };
-    }
-
-    // Work handed to the owner usually comes back at once: waits for that, awake and briefly (see
-    // kOwnerAnswerWait), so the acknowledgement goes out without the network thread sleeping in
-    // between. Connection state is still touched on this queue only: the owner's answer does not
-    // run here, it is posted to the queue like any other and runs after the handler that waited.
-    static void awaitQuickAnswer(const std::atomic<bool>& posted) {
-        const auto deadline = std::chrono::steady_clock::now() + kOwnerAnswerWait;
-        while (!posted.load(std::memory_order_acquire) &&
-               std::chrono::steady_clock::now() < deadline) {
-        }
     }
 
     // ----- start and stop --------------------------------------------------------------------
@@ -424,12 +411,10 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     }
 
     void apply(std::uint64_t order, Effect::Execute& execute, const Resume& resume) {
-        auto posted = std::make_shared<std::atomic<bool>>(false);
         auto completion = backOnQueue<std::optional<RemoteError>>(
             [order, resume](Impl& self, std::optional<RemoteError> error) {
                 self.workFinished(order, ImageOutcome{error, std::nullopt, std::nullopt}, resume);
-            },
-            posted);
+            });
         toOwner([run = deps.executeCommand, message = std::move(execute.message),
                  completion = std::move(completion)]() mutable {
             if (run) {
@@ -438,16 +423,13 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
                 completion(RemoteError::internal);
             }
         });
-        awaitQuickAnswer(*posted);
     }
 
     void apply(std::uint64_t order, Effect::ReceiveImage& image, const Resume& resume) {
-        auto posted = std::make_shared<std::atomic<bool>>(false);
-        auto completion = backOnQueue<ImageOutcome>(
-            [order, resume](Impl& self, ImageOutcome outcome) {
+        auto completion =
+            backOnQueue<ImageOutcome>([order, resume](Impl& self, ImageOutcome outcome) {
                 self.workFinished(order, std::move(outcome), resume);
-            },
-            posted);
+            });
         toOwner([deliver = deps.receiveImage, data = std::move(image.data), format = image.format,
                  save = image.save, completion = std::move(completion)]() mutable {
             if (deliver) {
@@ -456,7 +438,6 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
                 completion(ImageOutcome{RemoteError::internal, std::nullopt, std::nullopt});
             }
         });
-        awaitQuickAnswer(*posted);
     }
 
     void workFinished(std::uint64_t order, ImageOutcome outcome, const Resume& resume) {
@@ -626,7 +607,7 @@ std::optional<std::uint16_t> RemoteInputServer::preferredPortFromSetting(std::in
 }
 
 RemoteInputServer::RemoteInputServer(Configuration configuration, Dependencies dependencies)
-    : queue_(std::make_unique<SerialQueue>(kQueueLabel)),
+    : queue_(std::make_unique<SerialQueue>(kQueueLabel, kPollAfterWork)),
       handle_(std::make_shared<QueueHandle>(queue_.get())),
       status_(std::make_shared<StatusBox>()) {
     auto devices = dependencies.devices;

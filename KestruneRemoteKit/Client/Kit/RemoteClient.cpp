@@ -21,6 +21,13 @@ using Reply = Result<RemoteMessage, Failure>;
 
 namespace {
 
+// How long the client's thread stays awake, polling, after each piece of work. Requests go one
+// after another and the computer usually answers within tens of microseconds on a local network:
+// catching the answer awake spares a sleep and a wake-up per request (the wake-up from an idle
+// processor alone costs tens of microseconds on a virtual machine). Costs at most this much
+// processor time per request.
+constexpr auto kPollAfterWork = std::chrono::microseconds(100);
+
 // Normal closure: the phone is done with this link.
 constexpr std::uint16_t kNormalClosure = 1000;
 
@@ -307,7 +314,7 @@ struct RemoteClient::Impl : std::enable_shared_from_this<Impl> {
 
 RemoteClient::RemoteClient(std::string host, std::uint16_t port, std::string fingerprint,
                            Timing timing, SteadyNow now)
-    : queue_(std::make_unique<SerialQueue>("Kestrune.RemoteClient")),
+    : queue_(std::make_unique<SerialQueue>("Kestrune.RemoteClient", kPollAfterWork)),
       impl_(std::make_shared<Impl>(queue_->context(), std::move(host), port, std::move(fingerprint),
                                    timing, std::move(now))) {}
 

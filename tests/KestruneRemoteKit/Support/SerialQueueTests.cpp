@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <time.h>
+
 #include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <future>
@@ -15,10 +18,23 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(SerialQueue, WorkFromManyThreadsRunsOneAtATimeInEachSendersOrder) {
+// Every test runs on a queue that sleeps as soon as it has nothing to do, and on one that keeps
+// polling after each piece of work: both must keep the same promises.
+class SerialQueueTest : public testing::TestWithParam<Duration> {
+  protected:
+    Duration pollAfterWork() const { return GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(RunLoops, SerialQueueTest,
+                         testing::Values(Duration::zero(), Duration(200us)),
+                         [](const testing::TestParamInfo<Duration>& info) {
+                             return info.param == Duration::zero() ? "Sleeping" : "Polling";
+                         });
+
+TEST_P(SerialQueueTest, WorkFromManyThreadsRunsOneAtATimeInEachSendersOrder) {
     constexpr int kSenders = 4;
     constexpr int kPerSender = 2000;
-    SerialQueue queue("Kestrune.test.order");
+    SerialQueue queue("Kestrune.test.order", pollAfterWork());
     std::vector<std::vector<int>> seen(kSenders);
     std::atomic<int> running{0};
     std::atomic<bool> overlapped{false};
@@ -47,8 +63,8 @@ TEST(SerialQueue, WorkFromManyThreadsRunsOneAtATimeInEachSendersOrder) {
     }
 }
 
-TEST(SerialQueue, TimersRunOnTheQueueInDeadlineOrder) {
-    SerialQueue queue("Kestrune.test.timers");
+TEST_P(SerialQueueTest, TimersRunOnTheQueueInDeadlineOrder) {
+    SerialQueue queue("Kestrune.test.timers", pollAfterWork());
     std::mutex mutex;
     std::vector<int> order;
     std::promise<void> done;
@@ -67,8 +83,8 @@ TEST(SerialQueue, TimersRunOnTheQueueInDeadlineOrder) {
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 
-TEST(SerialQueue, CancelOnTheQueueAlwaysWinsOverADueTimer) {
-    SerialQueue queue("Kestrune.test.cancel");
+TEST_P(SerialQueueTest, CancelOnTheQueueAlwaysWinsOverADueTimer) {
+    SerialQueue queue("Kestrune.test.cancel", pollAfterWork());
     std::atomic<int> ran{0};
     for (int i = 0; i < 200; ++i) {
         queue.sync([&] {
@@ -86,9 +102,9 @@ TEST(SerialQueue, CancelOnTheQueueAlwaysWinsOverADueTimer) {
     EXPECT_EQ(ran, 1) << "only the timer that was not cancelled ran";
 }
 
-TEST(SerialQueue, CancelRacingTheTimerFromOtherThreadsRunsEachTaskAtMostOnce) {
+TEST_P(SerialQueueTest, CancelRacingTheTimerFromOtherThreadsRunsEachTaskAtMostOnce) {
     constexpr int kTimers = 3000;
-    SerialQueue queue("Kestrune.test.race");
+    SerialQueue queue("Kestrune.test.race", pollAfterWork());
     std::vector<std::atomic<int>> runs(kTimers);
     std::vector<TaskId> ids(kTimers);
     for (int i = 0; i < kTimers; ++i)
@@ -109,13 +125,13 @@ TEST(SerialQueue, CancelRacingTheTimerFromOtherThreadsRunsEachTaskAtMostOnce) {
     for (int i = 0; i < kTimers; ++i) EXPECT_LE(runs[i].load(), 1) << i;
 }
 
-TEST(SerialQueue, DestructionDropsPendingWorkAndReleasesIt) {
+TEST_P(SerialQueueTest, DestructionDropsPendingWorkAndReleasesIt) {
     auto token = std::make_shared<int>(0);
     std::weak_ptr<int> watch = token;
     std::atomic<bool> pendingRan{false};
     std::atomic<bool> firstFinished{false};
     {
-        SerialQueue queue("Kestrune.test.teardown");
+        SerialQueue queue("Kestrune.test.teardown", pollAfterWork());
         std::promise<void> started;
         // The running task ends only once destruction has begun, so the work behind it is pending
         // for certain when the queue stops.
@@ -134,8 +150,8 @@ TEST(SerialQueue, DestructionDropsPendingWorkAndReleasesIt) {
     EXPECT_TRUE(watch.expired()) << "dropped work releases what it holds";
 }
 
-TEST(SerialQueue, TheLastOwnerMayReleaseTheQueueFromItsOwnWork) {
-    auto queue = std::make_unique<SerialQueue>("Kestrune.test.self");
+TEST_P(SerialQueueTest, TheLastOwnerMayReleaseTheQueueFromItsOwnWork) {
+    auto queue = std::make_unique<SerialQueue>("Kestrune.test.self", pollAfterWork());
     std::atomic<bool> laterRan{false};
     std::promise<void> gate;
     std::promise<void> released;
@@ -153,8 +169,8 @@ TEST(SerialQueue, TheLastOwnerMayReleaseTheQueueFromItsOwnWork) {
     EXPECT_FALSE(laterRan);
 }
 
-TEST(SerialQueue, SyncWaitsForTheWorkAndSeesItsEffects) {
-    SerialQueue queue("Kestrune.test.sync");
+TEST_P(SerialQueueTest, SyncWaitsForTheWorkAndSeesItsEffects) {
+    SerialQueue queue("Kestrune.test.sync", pollAfterWork());
     int value = 0;  // written on the queue, read here after sync: sync orders the two
     std::thread::id ranOn;
     queue.sync([&] {
@@ -173,6 +189,23 @@ TEST(SerialQueue, SyncWaitsForTheWorkAndSeesItsEffects) {
         order.push_back(3);
     });
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST_P(SerialQueueTest, AQuietQueueSleepsInsteadOfSpinning) {
+    SerialQueue queue("Kestrune.test.quiet", pollAfterWork());
+    clockid_t threadClock{};
+    queue.sync([&] { ASSERT_EQ(pthread_getcpuclockid(pthread_self(), &threadClock), 0); });
+    auto cpuTime = [&] {
+        timespec spent{};
+        clock_gettime(threadClock, &spent);
+        return std::chrono::seconds(spent.tv_sec) + std::chrono::nanoseconds(spent.tv_nsec);
+    };
+    queue.post([] {});
+    std::this_thread::sleep_for(50ms);  // well past any polling window
+    const auto before = cpuTime();
+    std::this_thread::sleep_for(300ms);
+    // A queue still polling would have spent most of the 300 ms on the processor.
+    EXPECT_LT(cpuTime() - before, 30ms);
 }
 
 }  // namespace
