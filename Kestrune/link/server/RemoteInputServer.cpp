@@ -132,7 +132,9 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     void toOwner(std::function<void()> work) { deps.ownerQueue.post(std::move(work)); }
 
     // Wraps a completion handed to the owner so that calling it (from any thread) continues on the
-    // queue with the server still alive, and only the first call counts.
+    // queue with the server still alive, and only the first call counts. The answer never touches
+    // a connection from the owner's thread: it is posted, and the queue's polling after the command
+    // picks it up at once when the owner answers quickly (see kPollAfterWork).
     template <typename Arg>
     std::function<void(Arg)> backOnQueue(
         std::type_identity_t<std::function<void(Impl&, Arg)>> continuation) {
