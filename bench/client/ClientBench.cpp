@@ -2,7 +2,8 @@
 // as a phone meets it: the server runs in murrelo-test-host, a process of its own, whose owner
 // succeeds at once and writes nothing per command. Workloads: a 30 MiB picture uploaded as 480
 // acknowledged chunks, and text requests one after another. Besides the rates it prints the
-// context switches of both processes per request and the server's peak resident memory.
+// context switches of both processes per request, the server's processor time per request and its
+// peak resident memory.
 // The last line, "RESULT key=value …", is read by bench/anchors/side-by-side.
 // `--short`: a tenth of the texts, for a quick run that shows the program still works.
 #include <chrono>
@@ -84,18 +85,23 @@ int main(int argc, char** argv) {
     std::promise<bool> finished;
     const auto textStart = Clock::now();
     const auto textSwitchesStart = contextSwitchesWith(host->pid());
+    const auto textProcessorStart = processorNanoseconds(host->pid());
     sendTexts(client, textRoundTrips, finished);
     if (!finished.get_future().get()) return std::fputs("a text failed\n", stderr), 1;
     const double textSeconds = seconds(Clock::now() - textStart);
     const double textSwitches =
         double(contextSwitchesWith(host->pid()) - textSwitchesStart) / textRoundTrips;
+    const double serverMicroseconds =
+        double(processorNanoseconds(host->pid()) - textProcessorStart) / 1000.0 / textRoundTrips;
     const double perSecond = textRoundTrips / textSeconds;
-    std::printf("text round trips: %d in %.3f s, %.0f per second; %.2f context switches each\n",
-                textRoundTrips, textSeconds, perSecond, textSwitches);
+    std::printf(
+        "text round trips: %d in %.3f s, %.0f per second; %.2f context switches each; server "
+        "processor time %.1f us each\n",
+        textRoundTrips, textSeconds, perSecond, textSwitches, serverMicroseconds);
     std::printf(
         "RESULT round_trips_per_s=%.0f switches_per_round_trip=%.2f upload_mib_per_s=%.1f "
-        "switches_per_chunk=%.2f server_peak_rss_mib=%.1f\n",
-        perSecond, textSwitches, 30.0 / pictureSeconds, chunkSwitches, peakMiB);
+        "switches_per_chunk=%.2f server_peak_rss_mib=%.1f server_us_per_round_trip=%.1f\n",
+        perSecond, textSwitches, 30.0 / pictureSeconds, chunkSwitches, peakMiB, serverMicroseconds);
 
     client.close();
     if (!host->stop()) return std::fputs("the test host did not quit cleanly\n", stderr), 1;

@@ -3,8 +3,9 @@
 // command), and this program is a plain blocking phone over TLS WebSocket on loopback. Workloads:
 // `text` -> `ack` round trips, and a 30 MiB picture sent in 480 acknowledged chunks. Besides the
 // rates it prints the context switches of both processes per round trip (each is a thread put to
-// sleep and woken: the hand-offs a round trip costs) and the server's peak resident memory.
-// The last line, "RESULT key=value …", is read by bench/anchors/side-by-side.
+// sleep and woken: the hand-offs a round trip costs), the server's processor time per round trip
+// and its peak resident memory. The last line, "RESULT key=value …", is read by
+// bench/anchors/side-by-side.
 // `--short`: a tenth of the round trips, for a quick run that shows the program still works.
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
@@ -104,6 +105,7 @@ int main(int argc, char** argv) {
 
     const auto textStart = Clock::now();
     const auto textSwitchesStart = contextSwitchesWith(host->pid());
+    const auto textProcessorStart = processorNanoseconds(host->pid());
     for (int i = 0; i < roundTrips; ++i) {
         phone.send(RemoteMessage::Text{"hello from the phone"});
         phone.expectOk();
@@ -111,9 +113,13 @@ int main(int argc, char** argv) {
     const double textSeconds = seconds(Clock::now() - textStart);
     const double textSwitches =
         double(contextSwitchesWith(host->pid()) - textSwitchesStart) / roundTrips;
+    const double serverMicroseconds =
+        double(processorNanoseconds(host->pid()) - textProcessorStart) / 1000.0 / roundTrips;
     const double perSecond = roundTrips / textSeconds;
-    std::printf("text round trips: %d in %.3f s = %.0f per second; %.2f context switches each\n",
-                roundTrips, textSeconds, perSecond, textSwitches);
+    std::printf(
+        "text round trips: %d in %.3f s = %.0f per second; %.2f context switches each; server "
+        "processor time %.1f us each\n",
+        roundTrips, textSeconds, perSecond, textSwitches, serverMicroseconds);
 
     Bytes chunk(kChunkBytes);
     for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = std::uint8_t(i * 7);
@@ -139,8 +145,8 @@ int main(int argc, char** argv) {
         mib, pictureSeconds, mib / pictureSeconds, chunkSwitches, peakMiB);
     std::printf(
         "RESULT round_trips_per_s=%.0f switches_per_round_trip=%.2f upload_mib_per_s=%.1f "
-        "switches_per_chunk=%.2f server_peak_rss_mib=%.1f\n",
-        perSecond, textSwitches, mib / pictureSeconds, chunkSwitches, peakMiB);
+        "switches_per_chunk=%.2f server_peak_rss_mib=%.1f server_us_per_round_trip=%.1f\n",
+        perSecond, textSwitches, mib / pictureSeconds, chunkSwitches, peakMiB, serverMicroseconds);
     if (!host->stop()) return std::fputs("the test host did not quit cleanly\n", stderr), 1;
     return 0;
 }

@@ -56,6 +56,17 @@ std::map<std::string, std::uint64_t> contextSwitchesPerThread(pid_t pid) {
     return counts;
 }
 
+std::uint64_t processorNanoseconds(pid_t pid) {
+    std::uint64_t total = 0;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(tasksOf(pid), error)) {
+        std::ifstream schedstat(task.path() / "schedstat");
+        std::uint64_t onProcessor = 0;
+        if (schedstat >> onProcessor) total += onProcessor;
+    }
+    return total;
+}
+
 std::uint64_t residentBytes(pid_t pid) {
     const auto status = std::filesystem::path("/proc") / std::to_string(pid) / "status";
     return statusField(status, "VmRSS:") * 1024;

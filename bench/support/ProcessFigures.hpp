@@ -19,6 +19,10 @@ std::uint64_t contextSwitchesWith(pid_t peer);
 // The same count for each thread of process `pid`, keyed by "TID name" (name from comm).
 std::map<std::string, std::uint64_t> contextSwitchesPerThread(pid_t pid);
 
+// The processor time all threads of process `pid` have used so far, in nanoseconds
+// (/proc/PID/task/*/schedstat): what a round trip costs the server, polling included.
+std::uint64_t processorNanoseconds(pid_t pid);
+
 // The resident set of process `pid` now, in bytes (VmRSS).
 std::uint64_t residentBytes(pid_t pid);
 

@@ -2,7 +2,7 @@
 // workloads of server_bench over ws: `text` -> `ack` round trips one after another, and a 30 MiB
 // picture in 480 chunks of 64 KiB, each sent as base64 in JSON and acknowledged before the next.
 // Prints the rates, the context switches of both processes per round trip, the server's peak
-// resident memory, and a last line "RESULT key=value …" read by bench/anchors/side-by-side.
+// resident memory, the server's processor time per round trip, and a last line "RESULT key=value …" read by bench/anchors/side-by-side.
 // Usage: node client.js KEY.pem CERT.pem [--short]
 'use strict';
 const { spawn } = require('child_process');
@@ -37,6 +37,20 @@ function contextSwitches(pid) {
   return total;
 }
 
+// Processor time of every thread of `pid` so far, in nanoseconds.
+function processorNanoseconds(pid) {
+  const tasks = `/proc/${pid}/task`;
+  let total = 0;
+  for (const task of fs.readdirSync(tasks)) {
+    try {
+      total += parseInt(fs.readFileSync(path.join(tasks, task, 'schedstat'), 'utf8').split(' ')[0], 10);
+    } catch (e) {
+      // a thread that ended meanwhile
+    }
+  }
+  return total;
+}
+
 async function main() {
   const server = spawn(process.execPath, [path.join(__dirname, 'server.js'), keyFile, certFile], {
     stdio: ['pipe', 'pipe', 'inherit'],
@@ -60,11 +74,13 @@ async function main() {
 
   let started = process.hrtime.bigint();
   let switches = both();
+  const processorStart = processorNanoseconds(server.pid);
   for (let i = 0; i < ROUND_TRIPS; ++i) await request({ v: 1, type: 'text', payload: 'hello from the phone' });
   const textSeconds = Number(process.hrtime.bigint() - started) / 1e9;
   const textSwitches = (both() - switches) / ROUND_TRIPS;
+  const serverMicroseconds = (processorNanoseconds(server.pid) - processorStart) / 1000 / ROUND_TRIPS;
   const perSecond = ROUND_TRIPS / textSeconds;
-  console.log(`text round trips: ${ROUND_TRIPS} in ${textSeconds.toFixed(3)} s = ${perSecond.toFixed(0)} per second; ${textSwitches.toFixed(2)} context switches each`);
+  console.log(`text round trips: ${ROUND_TRIPS} in ${textSeconds.toFixed(3)} s = ${perSecond.toFixed(0)} per second; ${textSwitches.toFixed(2)} context switches each; server processor time ${serverMicroseconds.toFixed(1)} us each`);
 
   const picture = crypto.randomBytes(PICTURE_BYTES);
   started = process.hrtime.bigint();
@@ -80,7 +96,7 @@ async function main() {
   const peakMiB = statusField(`/proc/${server.pid}/status`, 'VmHWM:') / 1024;
   const mibPerSecond = 30 / pictureSeconds;
   console.log(`picture upload: 30 MiB in 480 chunks, ${pictureSeconds.toFixed(3)} s = ${mibPerSecond.toFixed(0)} MiB/s; ${chunkSwitches.toFixed(2)} context switches per chunk; server peak resident memory ${peakMiB.toFixed(1)} MiB`);
-  console.log(`RESULT round_trips_per_s=${perSecond.toFixed(0)} switches_per_round_trip=${textSwitches.toFixed(2)} upload_mib_per_s=${mibPerSecond.toFixed(1)} switches_per_chunk=${chunkSwitches.toFixed(2)} server_peak_rss_mib=${peakMiB.toFixed(1)}`);
+  console.log(`RESULT round_trips_per_s=${perSecond.toFixed(0)} switches_per_round_trip=${textSwitches.toFixed(2)} upload_mib_per_s=${mibPerSecond.toFixed(1)} switches_per_chunk=${chunkSwitches.toFixed(2)} server_peak_rss_mib=${peakMiB.toFixed(1)} server_us_per_round_trip=${serverMicroseconds.toFixed(1)}`);
   socket.close();
   server.stdin.end();
 }
