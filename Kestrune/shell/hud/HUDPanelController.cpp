@@ -21,6 +21,7 @@
 
 #include "Kestrune/dictation/panel/HUDPanelLayout.hpp"
 #include "Kestrune/dictation/panel/PanelAnimationCurves.hpp"
+#include "Kestrune/settings/ui/InterfaceLanguageSignal.hpp"
 #include "Kestrune/shell/hud/WaveformView.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
@@ -192,7 +193,6 @@ HUDPanelController::HUDPanelController() : panel_(std::make_unique<Panel>()) {
     // An ARGB window, so a compositing manager can blend the rounded corners and the background.
     panel_->setAttribute(Qt::WA_TranslucentBackground);
     panel_->setWindowTitle(QStringLiteral("Murrelo"));
-    panel_->setAccessibleName(QString::fromStdString(localized("Dictation status")));
     panel_->resize(HUDPanelLayout::kMinimumPanelWidth, HUDPanelLayout::kPanelHeight);
 
     background_ = new Background;
@@ -203,6 +203,9 @@ HUDPanelController::HUDPanelController() : panel_(std::make_unique<Panel>()) {
     background_->setGraphicsEffect(scale_);
 
     waveform_ = new WaveformView;
+    nameForAssistiveTechnology();
+    languageSubscription_ =
+        InterfaceLanguageSignal::observe([this] { nameForAssistiveTechnology(); });
     label_ = new Label;
     QFont font = QApplication::font();
     font.setPixelSize(kTextPixels);
@@ -361,6 +364,11 @@ void HUDPanelController::animateToFrame(const QRect& frame) {
     resize_->setStartValue(panel_->geometry());
     resize_->setEndValue(frame);
     resize_->start();
+}
+
+void HUDPanelController::nameForAssistiveTechnology() {
+    panel_->setAccessibleName(QString::fromStdString(localized("Dictation status")));
+    waveform_->setAccessibleName(QString::fromStdString(localized("Microphone level")));
 }
 
 void HUDPanelController::fadeOutFinished() {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Kestrune/dictation/coordinator/RecordingPanel.hpp"
+#include "KestruneRemoteKit/Support/Subscription.hpp"
 
 class QLabel;
 class QPropertyAnimation;
@@ -59,6 +60,8 @@ class HUDPanelController final : public RecordingPanel {
     void animateIn();
     void animateToFrame(const QRect& frame);
     void fadeOutFinished();
+    // The names a screen reader gives the panel and its waveform, in the interface language.
+    void nameForAssistiveTechnology();
 
     std::unique_ptr<Panel> panel_;
     Background* background_ = nullptr;
@@ -70,6 +73,7 @@ class HUDPanelController final : public RecordingPanel {
     QVariantAnimation* scaleAnimation_ = nullptr;
     bool isVisible_ = false;
     bool translucent_ = false;
+    Subscription languageSubscription_;
 };
 
 }  // namespace kestrune

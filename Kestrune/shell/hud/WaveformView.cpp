@@ -6,7 +6,6 @@
 
 #include "Kestrune/dictation/panel/HUDPanelLayout.hpp"
 #include "Kestrune/dictation/panel/PanelAnimationCurves.hpp"
-#include "KestruneRemoteKit/L10n/L10n.hpp"
 
 namespace kestrune {
 
@@ -18,7 +17,6 @@ constexpr double kBarAlpha = 0.95;
 }  // namespace
 
 WaveformView::WaveformView(QWidget* parent) : QWidget(parent) {
-    setAccessibleName(QString::fromStdString(localized("Microphone level")));
     setFixedSize(hud::HUDPanelLayout::kWaveformWidth, hud::HUDPanelLayout::kWaveformHeight);
     setAttribute(Qt::WA_TranslucentBackground);
 

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "Kestrune/dictation/panel/HUDPanelLayout.hpp"
+#include "Kestrune/settings/ui/InterfaceLanguageSignal.hpp"
 #include "Kestrune/shell/hud/HUDPanelController.hpp"
 #include "Kestrune/shell/hud/WaveformView.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
@@ -236,6 +237,14 @@ TEST_F(HUDPanel, WidthFollowsTheTextAndLongTextIsCutShortAtItsEnd) {
     EXPECT_EQ(label()->font().pixelSize(), 15);
     EXPECT_EQ(panel_->window()->accessibleName(), "Dictation status");
     EXPECT_EQ(panel_->waveformView()->accessibleName(), "Microphone level");
+    // The panel is created once at launch, so it must follow a later change of language.
+    L10n::shared().setLanguageOverride("zh-Hans");
+    InterfaceLanguageSignal::announce();
+    EXPECT_EQ(panel_->window()->accessibleName(), "听写状态");
+    EXPECT_EQ(panel_->waveformView()->accessibleName(), "麦克风音量");
+    L10n::shared().setLanguageOverride("en");
+    InterfaceLanguageSignal::announce();
+    EXPECT_EQ(panel_->window()->accessibleName(), "Dictation status");
 
     panel_->show("");
     pumpFor(kSettle);
