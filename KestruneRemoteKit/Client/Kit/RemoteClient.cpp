@@ -18,6 +18,7 @@ namespace asio = boost::asio;
 using linkdetail::PinnedLink;
 using Failure = RemoteClient::Failure;
 using Reply = Result<RemoteMessage, Failure>;
+using EncodedMessage = Result<std::string, RemoteMessage::EncodingFailure>;
 
 namespace {
 
@@ -189,8 +190,12 @@ struct RemoteClient::Impl : std::enable_shared_from_this<Impl> {
     }
 
     void exchange(const RemoteMessage& message, Duration timeout, Completion<RemoteMessage> done) {
+        exchangeEncoded(message.encoded(), timeout, std::move(done));
+    }
+
+    // The same for a message already encoded (or that could not be).
+    void exchangeEncoded(EncodedMessage encoded, Duration timeout, Completion<RemoteMessage> done) {
         if (!link || link->dead || !link->socket->isOpen()) return done(Failure::disconnected());
-        auto encoded = message.encoded();
         if (!encoded) return done(Failure::disconnected());
 
         auto current = link;
@@ -250,12 +255,17 @@ struct RemoteClient::Impl : std::enable_shared_from_this<Impl> {
     // Exchanges `message` and requires an ok.
     void request(const RemoteMessage& message, Duration timeout,
                  Completion<std::optional<SavedImage>> done) {
+        requestEncoded(message.encoded(), timeout, std::move(done));
+    }
+
+    void requestEncoded(EncodedMessage encoded, Duration timeout,
+                        Completion<std::optional<SavedImage>> done) {
         auto self = shared_from_this();
-        exchange(message, timeout,
-                 [self, done = std::move(done)](Result<RemoteMessage, Failure> reply) {
-                     if (!reply) return done(reply.error());
-                     done(self->expectOK(reply.value()));
-                 });
+        exchangeEncoded(std::move(encoded), timeout,
+                        [self, done = std::move(done)](Result<RemoteMessage, Failure> reply) {
+                            if (!reply) return done(reply.error());
+                            done(self->expectOK(reply.value()));
+                        });
     }
 
     void ensureLink(Completion<Done> done) {
@@ -288,27 +298,50 @@ struct RemoteClient::Impl : std::enable_shared_from_this<Impl> {
         });
     }
 
-    // Sends chunk `index` and the ones after it, then the end.
-    void sendChunks(std::shared_ptr<const Bytes> data, std::string id, std::int64_t index,
-                    bool save, Completion<std::optional<SavedImage>> done) {
+    // The message carrying chunk `index` of `data`, encoded; none past the last chunk.
+    static std::optional<EncodedMessage> encodedChunk(const Bytes& data, const std::string& id,
+                                                      std::int64_t index) {
         const std::size_t offset = static_cast<std::size_t>(index) * kImageChunkBytes;
-        if (offset >= data->size()) {
+        if (offset >= data.size()) return std::nullopt;
+        const std::size_t length = std::min(kImageChunkBytes, data.size() - offset);
+        const RemoteMessage chunk = RemoteMessage::ImageChunk{
+            id, index,
+            Bytes(data.begin() + static_cast<std::ptrdiff_t>(offset),
+                  data.begin() + static_cast<std::ptrdiff_t>(offset + length))};
+        return chunk.encoded();
+    }
+
+    // Sends chunk `index` (`encoded`, none past the last) and the ones after it, then the end.
+    // Only one chunk is ever in flight, but the next one is encoded while the computer decodes
+    // this one, so that the two sides work at the same time.
+    void sendChunks(std::shared_ptr<const Bytes> data, std::string id, std::int64_t index,
+                    std::optional<EncodedMessage> encoded, bool save,
+                    Completion<std::optional<SavedImage>> done) {
+        if (!encoded) {
             const Duration endTimeout = save ? timing.approvalTimeout : timing.replyTimeout;
             return request(RemoteMessage::ImageEnd{id}, endTimeout, std::move(done));
         }
-        const std::size_t length = std::min(kImageChunkBytes, data->size() - offset);
-        RemoteMessage chunk = RemoteMessage::ImageChunk{
-            id, index,
-            Bytes(data->begin() + static_cast<std::ptrdiff_t>(offset),
-                  data->begin() + static_cast<std::ptrdiff_t>(offset + length))};
+        struct NextChunk {
+            bool ready = false;
+            std::optional<EncodedMessage> encoded;
+        };
+        auto next = std::make_shared<NextChunk>();
+        auto prepareNext = [data, id, index, next] {
+            if (next->ready) return;
+            next->encoded = encodedChunk(*data, id, index + 1);
+            next->ready = true;
+        };
         auto self = shared_from_this();
-        request(chunk, timing.replyTimeout,
-                [self, data, id, index, save,
-                 done = std::move(done)](Result<std::optional<SavedImage>, Failure> ok) mutable {
-                    if (!ok) return done(ok.error());
-                    self->sendChunks(std::move(data), std::move(id), index + 1, save,
-                                     std::move(done));
-                });
+        requestEncoded(std::move(*encoded), timing.replyTimeout,
+                       [self, data, id, index, next, prepareNext, save,
+                        done = std::move(done)](Result<std::optional<SavedImage>, Failure> ok) {
+                           if (!ok) return done(ok.error());
+                           // A reply may come before this call returns (one already waiting).
+                           prepareNext();
+                           self->sendChunks(data, id, index + 1, std::move(next->encoded), save,
+                                            done);
+                       });
+        prepareNext();
     }
 };
 
@@ -417,7 +450,9 @@ void RemoteClient::sendImage(Bytes data, ImageFormat format, bool save,
                               [self, shared, imageId, save,
                                finish](Result<std::optional<SavedImage>, Failure> ok) {
                                   if (!ok) return finish(ok.error());
-                                  self->sendChunks(shared, imageId, 0, save, finish);
+                                  self->sendChunks(shared, imageId, 0,
+                                                   Impl::encodedChunk(*shared, imageId, 0), save,
+                                                   finish);
                               });
             });
         });
