@@ -154,19 +154,24 @@ class PairingFlow : public ::testing::Test {
         return std::get<RemoteInputLifecycle::On>(controller_->state()).port;
     }
 
-    // The link of the code on screen, read back from a screenshot of the whole display.
+    // The link of the code on screen, read back from a screenshot of the whole display; shot
+    // again until a code reads, as a busy machine may not have painted the window yet.
     std::string scanScreen(const std::string& savedAs) {
         const auto before = window_ ? window_->shownLink() : std::string();
-        testing::pumpEventsFor(300ms);  // painted
         const auto shot = (screens_ / savedAs).string();
-        EXPECT_EQ(std::system(("import -window root " + shot).c_str()), 0);
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        std::string link;
+        do {
+            testing::pumpEventsFor(200ms);
+            EXPECT_EQ(std::system(("import -window root " + shot).c_str()), 0);
+            link = testing::commandOutput("zbarimg --raw -q " + shot);
+            while (!link.empty() && (link.back() == '\n' || link.back() == '\r')) link.pop_back();
+        } while (link.empty() && std::chrono::steady_clock::now() < deadline);
         if (const char* docs = std::getenv("MURRELO_SCREENSHOT_DIR")) {
             std::system(("import -window " + std::to_string(window_->window()->winId()) + " " +
                          docs + "/" + savedAs)
                             .c_str());
         }
-        auto link = testing::commandOutput("zbarimg --raw -q " + shot);
-        while (!link.empty() && (link.back() == '\n' || link.back() == '\r')) link.pop_back();
         EXPECT_EQ(link, before) << "the scanned code is the one the window shows";
         return link;
     }
