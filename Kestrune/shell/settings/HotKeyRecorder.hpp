@@ -3,19 +3,15 @@
 #include <functional>
 #include <optional>
 
-#include <QWidget>
-
 #include "Kestrune/settings/ui/HotKeyRecording.hpp"
-
-class QLabel;
-class QPushButton;
+#include "Kestrune/shell/settings/KeyRecorderFrame.hpp"
 
 namespace kestrune {
 
 // Records the Send-to-Phone shortcut: the next key pressed with its modifiers, checked by the
 // shortcut rules. The live shortcut is suspended while recording (`onRecordingChange`), so
-// pressing it records it instead of sending the clipboard. GUI thread only.
-class HotKeyRecorder final : public QWidget {
+// pressing it records it instead of sending the clipboard.
+class HotKeyRecorder final : public KeyRecorderFrame {
   public:
     struct Dependencies {
         std::function<std::optional<GlobalHotKey>()> current;
@@ -26,22 +22,17 @@ class HotKeyRecorder final : public QWidget {
     explicit HotKeyRecorder(Dependencies dependencies, QWidget* parent = nullptr);
     ~HotKeyRecorder() override;
 
-    void start();
-    void stop();
-    void refresh();
-
-  protected:
-    bool event(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
+    void refresh() override;
 
   private:
+    bool isRecording() const override { return recording_.isRecording(); }
+    void beginRecording() override { recording_.start(); }
+    void endRecording() override { recording_.stop(); }
+    void recordKey(std::int64_t keyCode, Qt::KeyboardModifiers modifiers) override;
+
     Dependencies dependencies_;
     HotKeyRecording recording_;
-    QLabel* display_;
-    QPushButton* button_;
     QPushButton* clear_;
-    QLabel* caption_;
 };
 
 }  // namespace kestrune
