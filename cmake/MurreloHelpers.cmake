@@ -153,10 +153,13 @@ function(murrelo_add_test name)
   # Only properties that have a value: an empty one would vanish from the list and shift the
   # name/value pairs (a test without labels got the label "ENVIRONMENT").
   set(_properties TIMEOUT ${ARG_TIMEOUT})
-  # Test discovery cannot carry a property with several values through to the tests it makes, so
-  # a program that needs several locks (the display and the audio server) runs as one test.
+  # Test discovery cannot carry a property with several values through to the tests it makes (the
+  # values spill into the next property: a program with two environment variables lost its lock on
+  # the display), so a program that needs several locks (the display and the audio server) or
+  # several environment variables runs as one test.
   list(LENGTH ARG_RESOURCE_LOCK _locks)
-  if(_locks GREATER 1)
+  list(LENGTH ARG_ENVIRONMENT _variables)
+  if(_locks GREATER 1 OR _variables GREATER 1)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
                          RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
