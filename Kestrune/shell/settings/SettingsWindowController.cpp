@@ -24,6 +24,7 @@
 #include "Kestrune/settings/ui/SettingsControls.hpp"
 #include "Kestrune/shell/settings/SettingsStyle.hpp"
 #include "Kestrune/shell/settings/SettingsView.hpp"
+#include "platform/linux/gsettings/DesktopPreferences.hpp"
 
 namespace kestrune {
 
@@ -183,9 +184,10 @@ class SettingsWindowController::Impl {
     }
 
     bool animated() const {
-        const bool reduce = deps.reduceMotion ? deps.reduceMotion()
-                                              : !QApplication::isEffectEnabled(Qt::UI_General);
-        return !reduce;
+        if (deps.reduceMotion) return !deps.reduceMotion();
+        // GNOME's own switch first: Qt's effects setting follows it only with a GTK platform theme.
+        return !linux_desktop::reducesMotion().value_or(
+            !QApplication::isEffectEnabled(Qt::UI_General));
     }
 
     void select(SettingsPane pane, bool byUser) {
