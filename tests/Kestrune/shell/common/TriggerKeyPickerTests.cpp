@@ -4,20 +4,13 @@
 
 #include "Kestrune/shell/common/TriggerKeyPicker.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "tests/support/QtTestApplication.hpp"
 
 namespace kestrune {
 namespace {
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "shell_common_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
-
 TEST(TriggerKeyPicker, ReportsAChosenKeyAndShowsOnlyWhatTheOwnerStores) {
-    application();
+    testing::widgetsApplication();
     L10n::shared().setLanguageOverride("en");
     std::vector<TriggerKey> reported;
     TriggerKeyPicker picker({.onChange = [&](TriggerKey key) { reported.push_back(key); }});

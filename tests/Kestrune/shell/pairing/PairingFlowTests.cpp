@@ -26,7 +26,9 @@
 #include "platform/linux/qt/QtMainQueue.hpp"
 #include "platform/linux/x11/X11Typist.hpp"
 #include "tests/support/CommandOutput.hpp"
+#include "tests/support/PromptWaiting.hpp"
 #include "tests/support/QtEventPump.hpp"
+#include "tests/support/QtTestApplication.hpp"
 #include "tests/support/ReceiverProcess.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
@@ -42,14 +44,6 @@ using namespace std::chrono_literals;
 // Making the certificate with openssl and bringing the server up takes seconds; a loaded machine
 // running sanitizers gets ten times that.
 constexpr auto kLimit = 90s;
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "pairing-flow-tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
 
 // Runs the Qt event loop until `done` holds or the limit passes.
 template <typename Predicate>
@@ -108,7 +102,7 @@ class PairingFlow : public ::testing::Test {
         if (std::system("command -v zbarimg >/dev/null && command -v import >/dev/null") != 0) {
             GTEST_SKIP() << "needs zbarimg and import";
         }
-        application();
+        testing::widgetsApplication();
         L10n::shared().setLanguageOverride("en");
         ASSERT_TRUE(x11::isTrusted());
 
@@ -176,16 +170,6 @@ class PairingFlow : public ::testing::Test {
         return link;
     }
 
-    std::shared_ptr<NonModalPrompt> waitForPrompt() {
-        std::shared_ptr<NonModalPrompt> prompt;
-        pumpUntil([&] {
-            auto live = NonModalPrompt::live();
-            if (!live.empty() && live.back()->box()->isVisible()) prompt = live.back();
-            return prompt != nullptr;
-        });
-        return prompt;
-    }
-
     testing::TemporaryDirectory data_{"murrelo-pairing-flow"};
     testing::TemporaryDirectory screens_{"murrelo-pairing-screens"};
     QtMainQueue main_;
@@ -218,7 +202,7 @@ TEST_F(PairingFlow, PhonePairsFromTheScreenAndTypes) {
     RemoteClient phone("127.0.0.1", scanned->port, scanned->fingerprint, phoneTiming());
     Outcome<std::string> paired;
     phone.pair(scanned->token, "Test Phone", paired.completion());
-    auto prompt = waitForPrompt();
+    auto prompt = testing::waitForVisiblePrompt(kLimit);
     ASSERT_TRUE(prompt);
     EXPECT_EQ(prompt->box()->windowTitle(), "Pair “Test Phone”?");
     EXPECT_EQ(prompt->button(0)->text(), "Deny");
@@ -260,7 +244,7 @@ TEST_F(PairingFlow, ReturnDeniesAndClosingWithdrawsTheCode) {
     RemoteClient phone("127.0.0.1", first->port, first->fingerprint, phoneTiming());
     Outcome<std::string> denied;
     phone.pair(first->token, "Stranger", denied.completion());
-    auto prompt = waitForPrompt();
+    auto prompt = testing::waitForVisiblePrompt(kLimit);
     ASSERT_TRUE(prompt);
     giveFocus(prompt->box());
     testing::fakeKey(36, true);
@@ -296,7 +280,7 @@ TEST_F(PairingFlow, ReturnDeniesAndClosingWithdrawsTheCode) {
 // shown, and what a phone names itself shown as text, never as markup.
 TEST(NonModalPrompts, AnswerOnceAndShowTextAsTyped) {
     if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
-    application();
+    testing::widgetsApplication();
     std::vector<int> answers;
     auto prompt = NonModalPrompt::make("Title <b>bold</b>", "a & b", {"One", "Two", "Three"},
                                        [&](int tag) { answers.push_back(tag); });

@@ -27,6 +27,8 @@
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "platform/linux/qt/NonModalPrompt.hpp"
 #include "platform/linux/qt/QtMainQueue.hpp"
+#include "tests/support/PromptWaiting.hpp"
+#include "tests/support/QtTestApplication.hpp"
 #include "tests/support/SettingsWindowTestSupport.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
@@ -46,7 +48,7 @@ class PhoneRemoval : public ::testing::Test {
   protected:
     void SetUp() override {
         if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
-        testing::settingsApplication();
+        testing::widgetsApplication();
         L10n::shared().setLanguageOverride("en");
         services_ = std::make_unique<app::Services>(main_);
         app::PhoneConnectionWindows windows{
@@ -105,16 +107,6 @@ class PhoneRemoval : public ::testing::Test {
         return identity.ok() ? identity.value().fingerprint : std::string();
     }
 
-    std::shared_ptr<NonModalPrompt> waitForPrompt() {
-        std::shared_ptr<NonModalPrompt> prompt;
-        pumpUntil([&] {
-            auto live = NonModalPrompt::live();
-            if (!live.empty() && live.back()->box()->isVisible()) prompt = live.back();
-            return prompt != nullptr;
-        });
-        return prompt;
-    }
-
     testing::TemporaryDirectory data_{"murrelo-phone-removal"};
     QtMainQueue main_;
     std::unique_ptr<app::Services> services_;
@@ -145,7 +137,7 @@ TEST_F(PhoneRemoval, ARemovedPhoneIsDisconnectedAtOnceAndCannotComeBack) {
                                [](auto* b) { return b->text() == "Remove…"; });
     ASSERT_NE(remove, removes.end());
     (*remove)->click();
-    auto prompt = waitForPrompt();
+    auto prompt = testing::waitForVisiblePrompt(kLimit);
     ASSERT_TRUE(prompt);
     EXPECT_EQ(prompt->box()->windowTitle(), "Remove “Kit Phone”?");
     EXPECT_EQ(prompt->button(0)->text(), "Remove");
@@ -192,7 +184,7 @@ TEST_F(PhoneRemoval, ARemovalThatCannotBeSavedSaysSoAndKeepsThePhone) {
                                [](auto* b) { return b->text() == "Remove…"; });
     ASSERT_NE(remove, removes.end());
     (*remove)->click();
-    auto confirm = waitForPrompt();
+    auto confirm = testing::waitForVisiblePrompt(kLimit);
     ASSERT_TRUE(confirm);
     confirm->button(0)->click();
     std::shared_ptr<NonModalPrompt> failure;

@@ -35,6 +35,7 @@
 #include "platform/linux/secret/KeychainLLMKeyStore.hpp"
 #include "platform/linux/x11/HotKeyService.hpp"
 #include "tests/support/CommandOutput.hpp"
+#include "tests/support/QtTestApplication.hpp"
 #include "tests/support/ReceiverProcess.hpp"
 #include "tests/support/SettingsWindowTestSupport.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
@@ -77,7 +78,7 @@ class SettingsWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
-        testing::settingsApplication();
+        testing::widgetsApplication();
         L10n::shared().setLanguageOverride("en");
         store_ = std::make_unique<SettingsStore>(defaults_, keys_, transcriptionKeys_, main_);
         phone_ = std::make_unique<PhoneSettingsModel>(

@@ -20,6 +20,7 @@
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
 #include "tests/support/DictationFakes.hpp"
 #include "tests/support/InMemoryLLMKeyStore.hpp"
+#include "tests/support/QtTestApplication.hpp"
 #include "tests/support/SpeechFakes.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
@@ -28,17 +29,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "welcome-dictation-tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
 TEST(WelcomeDictation, WhileTheWindowIsOpenTheTextLandsInItsBoxAndNothingIsTyped) {
     if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
-    application();
+    testing::widgetsApplication();
     L10n::shared().setLanguageOverride("en");
 
     ManualMainQueue queue;

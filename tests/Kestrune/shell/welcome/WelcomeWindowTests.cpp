@@ -30,6 +30,7 @@
 #include "tests/support/CommandOutput.hpp"
 #include "tests/support/InMemoryLLMKeyStore.hpp"
 #include "tests/support/QtEventPump.hpp"
+#include "tests/support/QtTestApplication.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
 // Last: Xlib's macros (Bool, Status, None) break Qt's headers.
@@ -45,14 +46,6 @@ using testing::TemporaryDirectory;
 
 // Window-system round trips on a loaded machine running sanitizers: far more than they take.
 constexpr auto kLimit = 20s;
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "welcome-window-tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
 
 template <typename Predicate>
 bool pumpUntil(Predicate done, std::chrono::milliseconds limit = kLimit) {
@@ -91,7 +84,7 @@ class WelcomeWindow : public ::testing::Test {
   protected:
     void SetUp() override {
         if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
-        application();
+        testing::widgetsApplication();
         L10n::shared().setLanguageOverride("en");
     }
     void TearDown() override {
@@ -282,7 +275,7 @@ TEST_F(WelcomeWindow, AScreenReaderFindsEveryControlByName) {
     std::thread reader([&] {
         listing = testing::commandOutput("/usr/bin/python3 " MURRELO_SOURCE_DIR
                                          "/tests/Kestrune/shell/welcome/list_accessibles.py "
-                                         "welcome-window-tests 2>&1");
+                                         "murrelo-window-tests 2>&1");
         listed = true;
     });
     const bool finished = pumpUntil([&] { return listed.load(); }, 60s);
