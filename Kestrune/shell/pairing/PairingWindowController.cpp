@@ -10,64 +10,48 @@
 #include <QWidget>
 
 #include "Kestrune/shell/common/ClosingWindow.hpp"
-#include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "Kestrune/shell/common/TextStyle.hpp"
 #include "platform/linux/qrcode/PairingQRCode.hpp"
 
 namespace kestrune {
 
 namespace {
 
+using namespace text_style;
+
 constexpr int kInsets = 20;
 constexpr int kSpacing = 12;
 constexpr int kExplanationWidth = 300;
-// Text sizes in device-independent pixels: the fixed 340 × 420 layout is measured in them, and
-// point sizes would grow with the screen's DPI setting until the heading no longer fits.
+// Text sizes in device-independent pixels, for the fixed 340 × 420 layout.
 constexpr int kHeadingPixels = 14;
 constexpr int kSmallPixels = 11;
-
-// Secondary text: the window text, fainter, as the platform's secondary labels are.
-QPalette secondaryPalette(QPalette palette) {
-    QColor faint = palette.color(QPalette::WindowText);
-    faint.setAlphaF(0.6f);
-    palette.setColor(QPalette::WindowText, faint);
-    return palette;
-}
 
 }  // namespace
 
 PairingWindowController::PairingWindowController() : window_(std::make_unique<ClosingWindow>()) {
-    window_->setWindowTitle(QString::fromStdString(localized("Pair a Phone")));
+    window_->setWindowTitle(localizedText("Pair a Phone"));
     window_->setFixedSize(kWidth, kHeight);
 
-    auto* heading =
-        new QLabel(QString::fromStdString(localized("Scan with Murrelo on your phone")));
-    QFont headingFont = heading->font();
-    headingFont.setPixelSize(kHeadingPixels);
-    headingFont.setBold(true);
-    heading->setFont(headingFont);
+    auto* heading = new QLabel(localizedText("Scan with Murrelo on your phone"));
+    heading->setFont(pixelFont(heading->font(), kHeadingPixels, QFont::Bold));
     heading->setAlignment(Qt::AlignHCenter);
 
-    auto* explanation = new QLabel(QString::fromStdString(
-        localized("Your phone must be on the same network as this computer. The code changes "
-                  "every minute and works once; you will be asked to confirm on this computer.")));
-    QFont smallFont = explanation->font();
-    smallFont.setPixelSize(kSmallPixels);
-    explanation->setFont(smallFont);
+    auto* explanation = new QLabel(localizedText(
+        "Your phone must be on the same network as this computer. The code changes "
+        "every minute and works once; you will be asked to confirm on this computer."));
+    explanation->setFont(pixelFont(explanation->font(), kSmallPixels));
     explanation->setWordWrap(true);
     explanation->setFixedWidth(kExplanationWidth);
     explanation->setAlignment(Qt::AlignHCenter);
-    explanation->setPalette(secondaryPalette(explanation->palette()));
+    explanation->setPalette(withSecondaryText(explanation->palette()));
 
     code_ = new QLabel;
     code_->setFixedSize(kCodeSide, kCodeSide);
     code_->setAlignment(Qt::AlignCenter);
 
     address_ = new QLabel;
-    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPixelSize(kSmallPixels);
-    mono.setWeight(QFont::Normal);
-    address_->setFont(mono);
-    address_->setPalette(secondaryPalette(address_->palette()));
+    address_->setFont(pixelFont(QFontDatabase::systemFont(QFontDatabase::FixedFont), kSmallPixels));
+    address_->setPalette(withSecondaryText(address_->palette()));
     address_->setAlignment(Qt::AlignHCenter);
     address_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 

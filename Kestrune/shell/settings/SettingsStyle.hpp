@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "Kestrune/shell/common/TextStyle.hpp"
+
 namespace kestrune::settings_style {
 
 // Text sizes in device-independent pixels, so the fixed 560-pixel width holds at any DPI.
@@ -24,28 +26,19 @@ inline QString qt(const std::string& text) {
 
 // A caption: small and fainter, as secondary labels are.
 inline void makeCaption(QLabel* label, int pixels = kCaptionPixels) {
-    QFont font = label->font();
-    font.setPixelSize(pixels);
-    label->setFont(font);
+    label->setFont(text_style::pixelFont(label->font(), pixels));
     label->setWordWrap(true);
-    QPalette palette = label->palette();
-    QColor faint = palette.color(QPalette::WindowText);
-    faint.setAlphaF(0.65f);
-    palette.setColor(QPalette::WindowText, faint);
-    label->setPalette(palette);
+    label->setPalette(text_style::withSecondaryText(label->palette()));
 }
 
 inline void makeBody(QLabel* label) {
-    QFont font = label->font();
-    font.setPixelSize(kBodyPixels);
-    label->setFont(font);
+    label->setFont(text_style::pixelFont(label->font(), kBodyPixels));
 }
 
 // A recorded key or shortcut: monospaced, in the accent colour while recording.
 inline void makeValue(QLabel* label, bool highlighted) {
-    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPixelSize(kValuePixels);
-    label->setFont(mono);
+    label->setFont(
+        text_style::pixelFont(QFontDatabase::systemFont(QFontDatabase::FixedFont), kValuePixels));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, highlighted
                                                ? palette.color(QPalette::Highlight)

@@ -11,13 +11,15 @@
 #include <QVBoxLayout>
 
 #include "Kestrune/settings/welcome/WelcomeModel.hpp"
+#include "Kestrune/shell/common/TextStyle.hpp"
 #include "Kestrune/shell/common/TriggerKeyPicker.hpp"
-#include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "platform/linux/qrcode/PairingQRCode.hpp"
 
 namespace kestrune {
 
 namespace {
+
+using namespace text_style;
 
 // Sizes in device-independent pixels: the 520-wide layout is measured in them, and point sizes
 // would grow with the screen's DPI setting until the lines no longer fit.
@@ -36,28 +38,11 @@ constexpr int kTranscriptPadding = 10;
 constexpr int kCodePadding = 6;
 constexpr QRgb kGrantedGreen = 0xff2e9e44;
 
-QString ui(std::string_view key) {
-    return QString::fromStdString(localized(key));
-}
-
-QFont pixelFont(const QFont& base, int pixels, QFont::Weight weight = QFont::Normal) {
-    QFont font = base;
-    font.setPixelSize(pixels);
-    font.setWeight(weight);
-    return font;
-}
-
 QLabel* wrappedLabel(const QString& text, int pixels, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setWordWrap(true);
     label->setFont(pixelFont(label->font(), pixels));
     return label;
-}
-
-QColor secondaryText(const QPalette& palette) {
-    QColor faint = palette.color(QPalette::WindowText);
-    faint.setAlphaF(0.65f);
-    return faint;
 }
 
 // The step number in a filled circle of the accent colour.
@@ -121,18 +106,18 @@ WelcomeView::WelcomeView(Dependencies dependencies, QWidget* parent) : QWidget(p
     content->setContentsMargins(kInsets, kInsets, kInsets, kInsets);
     content->setSpacing(kStepSpacing);
 
-    auto* tagline =
-        wrappedLabel(ui("Hold a key, speak, and your words are typed wherever your cursor is."),
-                     kBodyPixels, this);
+    auto* tagline = wrappedLabel(
+        localizedText("Hold a key, speak, and your words are typed wherever your cursor is."),
+        kBodyPixels, this);
     content->addWidget(tagline);
 
     // Step 1: can Murrelo type and watch keys in this session?
-    auto* step1 = addStep(content, 1, ui("Allow Accessibility"), this);
+    auto* step1 = addStep(content, 1, localizedText("Allow Accessibility"), this);
     step1->addWidget(wrappedLabel(
-        ui("Murrelo needs it to notice the key you hold and to type the text for you."),
+        localizedText("Murrelo needs it to notice the key you hold and to type the text for you."),
         kBodyPixels, this));
     auto* checkRow = new QHBoxLayout;
-    checkAgain_ = new QPushButton(ui("Check Again"), this);
+    checkAgain_ = new QPushButton(localizedText("Check Again"), this);
     checkAgain_->setAutoDefault(false);
     checkRow->addWidget(checkAgain_);
     status_ = new QLabel(this);
@@ -145,14 +130,15 @@ WelcomeView::WelcomeView(Dependencies dependencies, QWidget* parent) : QWidget(p
     step1->addWidget(remedy_);
 
     // Step 2: the push-to-talk key, and where a dictation shows up while this window is open.
-    auto* step2 = addStep(content, 2, ui("Try It"), this);
+    auto* step2 = addStep(content, 2, localizedText("Try It"), this);
     step2->addWidget(wrappedLabel(
-        ui("Hold the key and say something. While this window is open, the text shows up here "
-           "instead of being typed. The first time, Murrelo checks that a microphone and a speech "
-           "engine are available."),
+        localizedText(
+            "Hold the key and say something. While this window is open, the text shows up here "
+            "instead of being typed. The first time, Murrelo checks that a microphone and a speech "
+            "engine are available."),
         kBodyPixels, this));
     auto* keyRow = new QHBoxLayout;
-    auto* keyLabel = new QLabel(ui("Push-to-Talk Key"), this);
+    auto* keyLabel = new QLabel(localizedText("Push-to-Talk Key"), this);
     keyLabel->setFont(pixelFont(keyLabel->font(), kBodyPixels));
     picker_ = new TriggerKeyPicker({.onChange = dependencies.onTriggerKeyChange}, this);
     picker_->setCurrentKey(dependencies.currentKey);
@@ -167,11 +153,11 @@ WelcomeView::WelcomeView(Dependencies dependencies, QWidget* parent) : QWidget(p
     // Read-only: selectable for copying, but not a stop on the keyboard's way through the window.
     transcript_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // Its name is what it shows (the dictated text or the placeholder); the step says what it is.
-    transcript_->setAccessibleDescription(ui("Try It"));
+    transcript_->setAccessibleDescription(localizedText("Try It"));
     step2->addWidget(transcript_);
 
     // Step 3: the phone apps' page as a QR code.
-    auto* step3 = addStep(content, 3, ui("Phone (Optional)"), this);
+    auto* step3 = addStep(content, 3, localizedText("Phone (Optional)"), this);
     auto* phoneRow = new QHBoxLayout;
     phoneRow->setSpacing(kStepSpacing);
     code_ = new QLabel(this);
@@ -179,20 +165,20 @@ WelcomeView::WelcomeView(Dependencies dependencies, QWidget* parent) : QWidget(p
     code_->setFixedSize(kCodeSide + 2 * kCodePadding, kCodeSide + 2 * kCodePadding);
     code_->setAlignment(Qt::AlignCenter);
     code_->setStyleSheet("QLabel { background: white; border-radius: 6px; }");
-    code_->setAccessibleName(ui("QR code of the Murrelo website"));
+    code_->setAccessibleName(localizedText("QR code of the Murrelo website"));
     code_->setAccessibleDescription(QString::fromUtf8(WelcomeModel::kProductPageURL.data(),
                                                       WelcomeModel::kProductPageURL.size()));
     auto* phoneText = new QVBoxLayout;
     phoneText->setSpacing(kLineSpacing);
     phoneText->addWidget(wrappedLabel(
-        ui("Type into this computer from your phone, too. The phone apps for iOS and Android are "
-           "on their way — scan to visit the website."),
+        localizedText(
+            "Type into this computer from your phone, too. The phone apps for iOS and Android are "
+            "on their way — scan to visit the website."),
         kBodyPixels, this));
-    auto* pairNote = wrappedLabel(ui("Once installed, pair it in Settings → Phone Connection."),
-                                  kStatusPixels, this);
-    QPalette faint = pairNote->palette();
-    faint.setColor(QPalette::WindowText, secondaryText(faint));
-    pairNote->setPalette(faint);
+    auto* pairNote =
+        wrappedLabel(localizedText("Once installed, pair it in Settings → Phone Connection."),
+                     kStatusPixels, this);
+    pairNote->setPalette(withSecondaryText(pairNote->palette()));
     phoneText->addWidget(pairNote);
     phoneText->addStretch(1);
     phoneRow->addLayout(phoneText, 1);
@@ -201,7 +187,7 @@ WelcomeView::WelcomeView(Dependencies dependencies, QWidget* parent) : QWidget(p
 
     auto* doneRow = new QHBoxLayout;
     doneRow->addStretch(1);
-    done_ = new QPushButton(ui("Done"), this);
+    done_ = new QPushButton(localizedText("Done"), this);
     done_->setDefault(true);
     doneRow->addWidget(done_);
     content->addLayout(doneRow);
@@ -219,7 +205,7 @@ WelcomeView::WelcomeView(Dependencies dependencies, QWidget* parent) : QWidget(p
         model.accessibilityGranted().subscribe([this](bool granted) { showGranted(granted); }));
     subscriptions_.push_back(model.remedy().subscribe(
         [this, onHeightChange = dependencies.onHeightChange](const auto& text) {
-            remedy_->setText(text ? ui(*text) : QString());
+            remedy_->setText(text ? localizedText(*text) : QString());
             const bool changed = remedy_->isVisibleTo(this) != text.has_value();
             remedy_->setVisible(text.has_value());
             if (changed && onHeightChange) onHeightChange();
@@ -233,8 +219,8 @@ void WelcomeView::setCurrentKey(const TriggerKey& key) {
 }
 
 void WelcomeView::showGranted(bool granted) {
-    const QString text = granted ? ui("Allowed") : ui("Not allowed yet");
-    const QColor colour = granted ? QColor(kGrantedGreen) : secondaryText(palette());
+    const QString text = granted ? localizedText("Allowed") : localizedText("Not allowed yet");
+    const QColor colour = granted ? QColor(kGrantedGreen) : secondaryColor(palette());
     // A check mark in a circle when typing works, an empty circle while it does not.
     const QString symbol = granted ? "&#x2714;&#xFE0E;" : "&#x25CB;";
     status_->setFont(pixelFont(font(), kStatusPixels, granted ? QFont::Medium : QFont::Normal));
@@ -244,8 +230,9 @@ void WelcomeView::showGranted(bool granted) {
 }
 
 void WelcomeView::showTranscript(const std::optional<std::string>& text) {
-    transcript_->setText(text ? QString::fromStdString(*text) : ui("Your words will appear here."));
-    const QColor colour = text ? palette().color(QPalette::Text) : secondaryText(palette());
+    transcript_->setText(text ? QString::fromStdString(*text)
+                              : localizedText("Your words will appear here."));
+    const QColor colour = text ? palette().color(QPalette::Text) : secondaryColor(palette());
     // The text-background colour with a separator-coloured border, like an input field.
     transcript_->setStyleSheet(
         QString("QLabel { background: palette(base); color: %1; border: "
