@@ -29,10 +29,10 @@ endif()
 # only the headers of its own layer and of the libraries it links (the spelling stays relative to
 # the source tree: "KestruneRemoteKit/...", "Kestrune/...", "platform/linux/..."):
 #   kit    KestruneRemoteKit/                   depends on nothing of ours
-#   core   Kestrune/ but app/ and shell/        the kit only
+#   core   Kestrune/                            the kit only
 #   linux  platform/linux/                      implements interfaces of the core or the kit
-#   app    Kestrune/app/                        the wiring: builds the Linux implementations once
-#   shell  Kestrune/shell/                      the Qt application and its windows
+#   app    app/                                 the Qt-free composition root
+#   shell  shell/                               the Qt application, its windows and its root
 #   tests  tests/ (also bench/, fuzz/, tools/)  anything
 set(MURRELO_INCLUDE_ROOT ${PROJECT_BINARY_DIR}/include)
 set(MURRELO_LAYERS kit core linux app shell tests)
@@ -49,18 +49,11 @@ function(murrelo_make_include_roots)
     file(MAKE_DIRECTORY ${MURRELO_INCLUDE_ROOT}/${_layer})
   endforeach()
   _murrelo_layer_link(kit KestruneRemoteKit)
+  _murrelo_layer_link(core Kestrune)
   _murrelo_layer_link(linux platform/linux)
+  _murrelo_layer_link(app app)
+  _murrelo_layer_link(shell shell)
   _murrelo_layer_link(tests tests)
-  # The core's root holds every Kestrune/ folder but the two that sit above it.
-  file(GLOB _children LIST_DIRECTORIES true RELATIVE ${PROJECT_SOURCE_DIR}/Kestrune
-       ${PROJECT_SOURCE_DIR}/Kestrune/*)
-  foreach(_child IN LISTS _children)
-    if(_child STREQUAL "app" OR _child STREQUAL "shell")
-      _murrelo_layer_link(${_child} Kestrune/${_child})
-    elseif(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/Kestrune/${_child})
-      _murrelo_layer_link(core Kestrune/${_child})
-    endif()
-  endforeach()
 endfunction()
 
 # The layer of the folder being configured.
@@ -68,7 +61,7 @@ function(murrelo_folder_layer out)
   file(RELATIVE_PATH _folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   if(_folder MATCHES "^KestruneRemoteKit(/|$)")
     set(_layer kit)
-  elseif(_folder MATCHES "^Kestrune/(app|shell)(/|$)")
+  elseif(_folder MATCHES "^(app|shell)(/|$)")
     set(_layer ${CMAKE_MATCH_1})
   elseif(_folder MATCHES "^Kestrune(/|$)")
     set(_layer core)

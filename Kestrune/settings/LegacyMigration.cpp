@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "Kestrune/defaults/UserDefaults.hpp"
+#include "Kestrune/defaults/XdgDirectories.hpp"
 #include "Kestrune/settings/LLMKeyStore.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
-#include "Kestrune/settings/defaults/UserDefaults.hpp"
-#include "Kestrune/settings/defaults/XdgDirectories.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 
 namespace kestrune {

@@ -2,11 +2,27 @@
 
 #include <array>
 
-#include "Kestrune/settings/defaults/UserDefaults.hpp"
+#include "Kestrune/defaults/UserDefaults.hpp"
 
 namespace kestrune {
 
 namespace keys = settings_keys;
+
+namespace {
+
+class StoreDictationSettings : public DictationSettings {
+  public:
+    explicit StoreDictationSettings(SettingsStore& store) : store_(store) {}
+    TriggerKey triggerKey() const override { return store_.triggerKey().value(); }
+    void setTriggerKey(TriggerKey key) override { store_.setTriggerKey(key); }
+    AppLanguage language() const override { return store_.selectedLanguage().value(); }
+    LLMConfiguration refinement() const override { return store_.llmConfiguration(); }
+
+  private:
+    SettingsStore& store_;
+};
+
+}  // namespace
 
 SettingsStore::SettingsStore(std::shared_ptr<UserDefaults> defaults,
                              std::shared_ptr<LLMKeyStore> keyStore,
@@ -15,7 +31,8 @@ SettingsStore::SettingsStore(std::shared_ptr<UserDefaults> defaults,
     : defaults_(std::move(defaults)),
       keyStore_(std::move(keyStore)),
       transcriptionKeyStore_(std::move(transcriptionKeyStore)),
-      mainQueue_(&mainQueue) {
+      mainQueue_(&mainQueue),
+      forDictation_(std::make_unique<StoreDictationSettings>(*this)) {
     // Each value falls back to its default when absent, of another kind or unparsable.
     if (auto raw = defaults_->string(keys::selectedLanguage)) {
         selectedLanguage_.set(appLanguageFromRawValue(*raw).value_or(kDefaultLanguage));

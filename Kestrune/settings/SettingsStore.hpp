@@ -6,10 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "Kestrune/common/AppLanguage.hpp"
+#include "Kestrune/dictation/coordinator/DictationSettings.hpp"
 #include "Kestrune/dictation/keys/TriggerKey.hpp"
+#include "Kestrune/dictation/refine/LLMConfiguration.hpp"
+#include "Kestrune/dictation/speech/SpeechEnginePreference.hpp"
 #include "Kestrune/hotkey/GlobalHotKey.hpp"
 #include "Kestrune/settings/LLMKeyStore.hpp"
-#include "Kestrune/settings/Models.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Published.hpp"
 
@@ -89,6 +92,9 @@ class SettingsStore {
 
     LLMConfiguration llmConfiguration() const;
 
+    // These settings as dictation reads and writes them.
+    DictationSettings& forDictation() { return *forDictation_; }
+
     // Called before any published value changes.
     Subscription observeWillChange(std::function<void()> observer);
 
@@ -105,6 +111,7 @@ class SettingsStore {
     std::shared_ptr<LLMKeyStore> transcriptionKeyStore_;
     MainQueue* mainQueue_;
     Observers<> willChange_;
+    std::unique_ptr<DictationSettings> forDictation_;
 
     Published<AppLanguage> selectedLanguage_{kDefaultLanguage};
     Published<TriggerKey> triggerKey_{TriggerKey::modifier(kDefaultTriggerKeyCode)};

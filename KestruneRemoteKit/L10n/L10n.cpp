@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "KestruneRemoteKit/L10n/AppL10n.hpp"
 #include "KestruneRemoteKit/L10n/LanguageMatch.hpp"
-#include "KestruneRemoteKit/L10n/MacL10n.hpp"
 #include "KestruneRemoteKit/L10n/StringTable.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 
@@ -74,7 +74,7 @@ L10n::Environment L10n::systemEnvironment() {
     return Environment{
         .preferredLanguages = systemPreferredLanguages,
         .currentLocale = systemCurrentLocale,
-        .mainLocalizations = [] { return MacL10n::resources().localizations(); },
+        .mainLocalizations = [] { return AppL10n::resources().localizations(); },
         .isRunningTests = isRunningTests,
     };
 }

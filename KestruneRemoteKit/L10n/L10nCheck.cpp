@@ -1,12 +1,12 @@
 #include "KestruneRemoteKit/L10n/L10nCheck.hpp"
 
+#include "KestruneRemoteKit/L10n/AppL10n.hpp"
 #include "KestruneRemoteKit/L10n/KitTexts.hpp"
-#include "KestruneRemoteKit/L10n/MacL10n.hpp"
 
 namespace kestrune {
 
 std::string l10nCheckReport() {
-    std::string report = "mac: " + MacL10n::bundle().path.string() + "\n";
+    std::string report = "mac: " + AppL10n::bundle().path.string() + "\n";
     report += localized("Phone Connection") + " / " + localized("Pair a New Phone…") + " / " +
               localized("just now") + "\n";
     report += "kit: " + kitLocalized(kitTextComputerNotResponding) + "\n";

@@ -22,12 +22,12 @@
 #include <thread>
 #include <vector>
 
-#include "Kestrune/app/Services.hpp"
 #include "Kestrune/dictation/coordinator/AppCoordinator.hpp"
-#include "Kestrune/phone/typing/SerialPasteQueue.hpp"
+#include "Kestrune/paste/SerialPasteQueue.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "app/Services.hpp"
 #include "platform/linux/x11/OwnInjection.hpp"
 #include "platform/linux/x11/TriggerKeyMonitor.hpp"
 #include "tests/support/DictationFakes.hpp"
@@ -99,7 +99,7 @@ class Bench {
             settings.setTriggerKey(TriggerKey::modifier(61));
             coordinator_ = std::make_unique<AppCoordinator>(AppCoordinator::Dependencies{
                 .main = counting_,
-                .settings = settings,
+                .settings = settings.forDictation(),
                 .triggerKeys = services_->triggerKeys(),
                 .speech = services_->speech(),
                 .permissions = services_->speechPermissions(),

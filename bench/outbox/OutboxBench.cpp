@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "Kestrune/phone/outbox/MacOutbox.hpp"
+#include "Kestrune/phone/outbox/Outbox.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
 
 namespace kestrune {
@@ -33,19 +33,19 @@ class ScratchFolder {
     fs::path path_;
 };
 
-void fill(MacOutbox& outbox) {
-    for (std::size_t i = 0; i < MacOutbox::kMaxItems; ++i) {
-        outbox.enqueue(MacOutbox::Content::text(std::string(2000, 'x')), {kPhone, kOtherPhone});
+void fill(Outbox& outbox) {
+    for (std::size_t i = 0; i < Outbox::kMaxItems; ++i) {
+        outbox.enqueue(Outbox::Content::text(std::string(2000, 'x')), {kPhone, kOtherPhone});
     }
 }
 
 void BM_EnqueueThenAcknowledgeText(benchmark::State& state) {
     ScratchFolder folder;
     ManualMainQueue queue;
-    auto outbox = MacOutbox::create(folder.outbox(), queue);
+    auto outbox = Outbox::create(folder.outbox(), queue);
     const std::string text(static_cast<std::size_t>(state.range(0)), 'a');
     for (auto _ : state) {
-        auto item = outbox->enqueue(MacOutbox::Content::text(text), {kPhone});
+        auto item = outbox->enqueue(Outbox::Content::text(text), {kPhone});
         benchmark::DoNotOptimize(outbox->acknowledge(item.value().id, kPhone));
     }
     state.SetItemsProcessed(state.iterations());
@@ -55,11 +55,11 @@ BENCHMARK(BM_EnqueueThenAcknowledgeText)->Arg(100)->Arg(100'000)->Unit(benchmark
 void BM_EnqueuePicture(benchmark::State& state) {
     ScratchFolder folder;
     ManualMainQueue queue;
-    auto outbox = MacOutbox::create(folder.outbox(), queue);
+    auto outbox = Outbox::create(folder.outbox(), queue);
     const Bytes picture(static_cast<std::size_t>(state.range(0)), 0x5a);
     for (auto _ : state) {
         benchmark::DoNotOptimize(
-            outbox->enqueue(MacOutbox::Content::image(picture, ImageFormat::jpeg), {kPhone}));
+            outbox->enqueue(Outbox::Content::image(picture, ImageFormat::jpeg), {kPhone}));
     }
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
@@ -68,7 +68,7 @@ BENCHMARK(BM_EnqueuePicture)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
 void BM_PendingForAPhoneInAFullOutbox(benchmark::State& state) {
     ScratchFolder folder;
     ManualMainQueue queue;
-    auto outbox = MacOutbox::create(folder.outbox(), queue);
+    auto outbox = Outbox::create(folder.outbox(), queue);
     fill(*outbox);
     for (auto _ : state) benchmark::DoNotOptimize(outbox->pending(kPhone));
 }
@@ -77,8 +77,8 @@ BENCHMARK(BM_PendingForAPhoneInAFullOutbox);
 void BM_LoadAFullOutbox(benchmark::State& state) {
     ScratchFolder folder;
     ManualMainQueue queue;
-    fill(*MacOutbox::create(folder.outbox(), queue));
-    for (auto _ : state) benchmark::DoNotOptimize(MacOutbox::create(folder.outbox(), queue));
+    fill(*Outbox::create(folder.outbox(), queue));
+    for (auto _ : state) benchmark::DoNotOptimize(Outbox::create(folder.outbox(), queue));
 }
 BENCHMARK(BM_LoadAFullOutbox)->Unit(benchmark::kMicrosecond);
 

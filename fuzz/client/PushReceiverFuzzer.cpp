@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "KestruneRemoteKit/Client/Kit/MacPush.hpp"
+#include "KestruneRemoteKit/Client/Kit/ComputerPush.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kestrune;
@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (assembly->size > kMaxImageBytes) std::abort();
             if (static_cast<std::int64_t>(assembly->data.size()) > assembly->size) std::abort();
         }
-        if (const auto* push = std::get_if<MacPush>(&step)) {
-            if (const auto* image = push->content.as<MacPush::Image>()) {
+        if (const auto* push = std::get_if<ComputerPush>(&step)) {
+            if (const auto* image = push->content.as<ComputerPush::Image>()) {
                 if (static_cast<std::int64_t>(image->data.size()) != announced) std::abort();
             }
         }

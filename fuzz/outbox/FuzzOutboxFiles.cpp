@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "Kestrune/phone/outbox/MacOutboxCoding.hpp"
+#include "Kestrune/phone/outbox/OutboxCoding.hpp"
 
 namespace kestrune {
 namespace {

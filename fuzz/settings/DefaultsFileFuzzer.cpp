@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "Kestrune/settings/defaults/DefaultsFile.hpp"
+#include "Kestrune/defaults/DefaultsFile.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);

@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
-"""Fails on any #include that crosses a layer the wrong way.
+"""Fails on any #include that crosses a layer, or a subsystem of the core, the wrong way.
 
 The layers, lowest first (ARCHITECTURE.md):
-  kit    KestruneRemoteKit/                  depends on nothing of ours
-  core   Kestrune/ (but app/ and shell/)     the kit only; no platform library headers
-  linux  platform/linux/                     implements the core's and the kit's interfaces
-  app    Kestrune/app/, tools/               the wiring: builds the Linux implementations once
-  shell  Kestrune/shell/                     the Qt application and its windows
-Qt appears only in Kestrune/shell/ and platform/linux/qt/.
+  kit    KestruneRemoteKit/     depends on nothing of ours
+  core   Kestrune/              the kit only; no platform library headers
+  linux  platform/linux/        implements the core's and the kit's interfaces
+  app    app/, tools/           the Qt-free composition root
+  shell  shell/                 the Qt application, its windows and its Qt-side root
+Qt appears only in shell/ and platform/linux/qt/. Inside the core, each subsystem (a folder of
+Kestrune/) has a rank in ARCHITECTURE.md's table "The core's subsystems" and may include only its
+own folder and subsystems of a lower rank.
 
 Usage: check_layers.py SOURCE_ROOT   (prints each crossing; exit status 1 when there is one)
 """
@@ -15,7 +17,7 @@ import re
 import sys
 from pathlib import Path
 
-PRODUCT_FOLDERS = ("KestruneRemoteKit", "Kestrune", "platform", "tools")
+PRODUCT_FOLDERS = ("KestruneRemoteKit", "Kestrune", "platform", "app", "shell", "tools")
 SOURCE_SUFFIXES = {".hpp", ".h", ".cpp", ".cc"}
 
 # Which layers' headers each layer may include.
@@ -43,14 +45,35 @@ PLATFORM_HEADERS = [
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
+# A row of the subsystem table: | 2 | `link` | ... |, one or more folders a row.
+SUBSYSTEM_ROW = re.compile(r"^\|\s*(\d+)\s*\|((?:\s*`[a-z]+`\s*,?)+)\|")
+
+
+def subsystem_ranks(root: Path) -> dict[str, int]:
+    """The rank of each core subsystem, read from ARCHITECTURE.md's table."""
+    text = (root / "ARCHITECTURE.md").read_text()
+    section = text.split("## The core's subsystems", 1)[-1].split("\n## ", 1)[0]
+    ranks = {}
+    for line in section.splitlines():
+        row = SUBSYSTEM_ROW.match(line)
+        if row:
+            for name in re.findall(r"`([a-z]+)`", row.group(2)):
+                ranks[name] = int(row.group(1))
+    return ranks
+
+
+def subsystem_of(path: str) -> str | None:
+    parts = path.split("/")
+    return parts[1] if parts[0] == "Kestrune" and len(parts) > 2 else None
+
 
 def layer_of(path: str) -> str | None:
     """The layer of a file or include path relative to the source root."""
     if path.startswith("KestruneRemoteKit/"):
         return "kit"
-    if path.startswith("Kestrune/app/") or path.startswith("tools/"):
+    if path.startswith("app/") or path.startswith("tools/"):
         return "app"
-    if path.startswith("Kestrune/shell/"):
+    if path.startswith("shell/"):
         return "shell"
     if path.startswith("Kestrune/"):
         return "core"
@@ -67,6 +90,11 @@ def platform_place(path: str, layer: str) -> str:
 
 def check(root: Path) -> list[str]:
     crossings = []
+    ranks = subsystem_ranks(root)
+    for folder in sorted((root / "Kestrune").iterdir()):
+        if folder.is_dir() and folder.name not in ranks:
+            crossings.append(f"Kestrune/{folder.name}/: a core subsystem with no rank in "
+                             "ARCHITECTURE.md's table")
     for folder in PRODUCT_FOLDERS:
         for file in sorted((root / folder).rglob("*")):
             if file.suffix not in SOURCE_SUFFIXES or not file.is_file():
@@ -92,10 +120,15 @@ def check(root: Path) -> list[str]:
                         crossings.append(f"{where}: includes \"{header}\" ({layer} -> "
                                          f"{target_layer}; {layer} may include only "
                                          f"{', '.join(sorted(MAY_INCLUDE[layer]))})")
+                    elif layer == target_layer == "core" and \
+                            not may_include_subsystem(relative, target, ranks):
+                        crossings.append(f"{where}: includes \"{header}\" (core subsystem "
+                                         f"{subsystem_of(relative)} -> {subsystem_of(target)}; "
+                                         "a subsystem may include only lower-ranked ones)")
                     elif target.startswith("platform/linux/qt/") and \
                             place not in {"shell", "linux/qt"}:
                         crossings.append(f"{where}: includes \"{header}\" (Qt code) outside "
-                                         "Kestrune/shell/ and platform/linux/qt/")
+                                         "shell/ and platform/linux/qt/")
                     continue
                 for library, pattern, allowed in PLATFORM_HEADERS:
                     if not pattern.match(header):
@@ -104,6 +137,15 @@ def check(root: Path) -> list[str]:
                         crossings.append(f"{where}: includes <{header}> ({library} in {place}; "
                                          f"allowed only in {', '.join(sorted(allowed))})")
     return crossings
+
+
+def may_include_subsystem(source: str, target: str, ranks: dict[str, int]) -> bool:
+    mine, theirs = subsystem_of(source), subsystem_of(target)
+    if mine == theirs:
+        return True
+    if mine not in ranks or theirs not in ranks:
+        return False
+    return ranks[theirs] < ranks[mine]
 
 
 def main() -> int:

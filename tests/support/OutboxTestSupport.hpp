@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Kestrune/phone/outbox/MacOutbox.hpp"
+#include "Kestrune/phone/outbox/Outbox.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
@@ -48,8 +48,8 @@ class OutboxTest : public ::testing::Test {
   protected:
     fs::path dir() const { return folder.path() / "outbox"; }
 
-    std::shared_ptr<MacOutbox> open() {
-        auto outbox = MacOutbox::create(dir(), queue, [this] { return now; });
+    std::shared_ptr<Outbox> open() {
+        auto outbox = Outbox::create(dir(), queue, [this] { return now; });
         outbox->setOnChange([this] { ++changes; });
         return outbox;
     }
@@ -60,11 +60,11 @@ class OutboxTest : public ::testing::Test {
         queue.advance(by);
     }
 
-    MacOutbox::Item enqueue(MacOutbox& outbox, MacOutbox::Content content,
-                            std::vector<Uuid> devices = {kPhoneA}) {
+    Outbox::Item enqueue(Outbox& outbox, Outbox::Content content,
+                         std::vector<Uuid> devices = {kPhoneA}) {
         auto item = outbox.enqueue(std::move(content), devices);
         EXPECT_TRUE(item.ok());
-        return item.ok() ? item.value() : MacOutbox::Item{};
+        return item.ok() ? item.value() : Outbox::Item{};
     }
 
     TemporaryDirectory folder{"outbox"};

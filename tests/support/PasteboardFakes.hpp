@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "Kestrune/dictation/paste/Pasteboard.hpp"
+#include "Kestrune/paste/Pasteboard.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 
 namespace kestrune::testing {

@@ -38,8 +38,8 @@ class RecordingHarness {
         queue_.sync([this] { service_.reset(); });
     }
 
-    Result<std::monostate, KestruneError> start(AppLanguage language = AppLanguage::english) {
-        std::optional<Result<std::monostate, KestruneError>> outcome;
+    Result<void, KestruneError> start(AppLanguage language = AppLanguage::english) {
+        std::optional<Result<void, KestruneError>> outcome;
         queue_.sync([&] {
             outcome = service_->start(
                 language,

@@ -39,7 +39,7 @@ ServerHarness::ServerHarness(Options options)
       ownerQueue_(std::make_unique<SerialQueue>("Kestrune.TestOwner")),
       log_(std::make_shared<OwnerLog>()) {
     devices_ = std::make_shared<PairedDeviceStore>(directory_.path() / "devices.json");
-    outbox_ = MacOutbox::create(directory_.path() / "outbox", *ownerQueue_);
+    outbox_ = Outbox::create(directory_.path() / "outbox", *ownerQueue_);
     auto configuration = shortConfiguration();
     configuration.preferredPort = options_.preferredPort;
     if (options_.configure) options_.configure(configuration);

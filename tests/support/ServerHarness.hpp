@@ -12,7 +12,7 @@
 
 #include "Kestrune/link/PairedDeviceStore.hpp"
 #include "Kestrune/link/server/RemoteInputServer.hpp"
-#include "Kestrune/phone/outbox/MacOutbox.hpp"
+#include "Kestrune/phone/outbox/Outbox.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
@@ -90,7 +90,7 @@ class ServerHarness {
     SerialQueue& ownerQueue() { return *ownerQueue_; }
     RemoteInputServer& server() { return *server_; }
     PairedDeviceStore& devices() { return *devices_; }
-    MacOutbox& outbox() { return *outbox_; }
+    Outbox& outbox() { return *outbox_; }
     OwnerLog& log() { return *log_; }
     std::uint16_t port() const { return port_; }
 
@@ -100,7 +100,7 @@ class ServerHarness {
     std::unique_ptr<SerialQueue> ownerQueue_;
     std::shared_ptr<OwnerLog> log_;
     std::shared_ptr<PairedDeviceStore> devices_;
-    std::shared_ptr<MacOutbox> outbox_;
+    std::shared_ptr<Outbox> outbox_;
     std::unique_ptr<RemoteInputServer> server_;
     std::uint16_t port_ = 0;
 };

@@ -9,7 +9,7 @@
 
 #include "KestruneRemoteKit/Imaging/ImageCompressor.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
-#include "KestruneRemoteKit/Protocol/MacFinder.hpp"
+#include "KestruneRemoteKit/Protocol/ComputerDiscovery.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteError.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
@@ -327,18 +327,18 @@ int listenCommand(const CommonOptions& options, const std::filesystem::path& fol
     }
 
     std::mutex output;
-    SubscriptionClient::Deliver deliver = [&](const MacPush& push) {
+    SubscriptionClient::Deliver deliver = [&](const ComputerPush& push) {
         std::lock_guard guard(output);
-        if (const auto* text = push.content.as<MacPush::Text>()) {
+        if (const auto* text = push.content.as<ComputerPush::Text>()) {
             std::cout << "text: " << text->text << std::endl;
             return true;
         }
-        if (const auto* secret = push.content.as<MacPush::Secret>()) {
+        if (const auto* secret = push.content.as<ComputerPush::Secret>()) {
             if (!acceptSecrets) return false;
             std::cout << "password: " << secret->secret << std::endl;
             return true;
         }
-        const auto& image = *push.content.as<MacPush::Image>();
+        const auto& image = *push.content.as<ComputerPush::Image>();
         const auto path =
             folder / (safeFileStem(push.id) + "." + std::string(fileExtension(image.format)));
         const std::string_view bytes(reinterpret_cast<const char*>(image.data.data()),
@@ -399,18 +399,18 @@ int listenCommand(const CommonOptions& options, const std::filesystem::path& fol
 int discoverCommand(const CommonOptions& options, std::chrono::milliseconds browseTime) {
     const auto pairing = loadPairing(options);
     if (!pairing) return kExitFailed;
-    const auto result = browseServices(MacFinder::serviceType, browseTime);
+    const auto result = browseServices(ComputerDiscovery::serviceType, browseTime);
     if (result.error) {
         fail(*result.error);
         return kExitFailed;
     }
     int found = 0;
     for (const auto& service : result.services) {
-        const auto fingerprint = service.txt.find(std::string(MacFinder::fingerprintKey));
+        const auto fingerprint = service.txt.find(std::string(ComputerDiscovery::fingerprintKey));
         const std::optional<std::string_view> txt =
             fingerprint == service.txt.end() ? std::nullopt
                                              : std::optional<std::string_view>(fingerprint->second);
-        if (!MacFinder::matchesPinnedFingerprint(txt, pairing->fingerprint)) continue;
+        if (!ComputerDiscovery::matchesPinnedFingerprint(txt, pairing->fingerprint)) continue;
         ++found;
         std::cout << service.name << "\t" << service.hostName << "\t" << service.address << "\t"
                   << service.port;

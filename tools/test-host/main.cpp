@@ -19,14 +19,14 @@
 
 #include <boost/json.hpp>
 
-#include "Kestrune/app/PhoneLink.hpp"
 #include "Kestrune/link/PairedDeviceStore.hpp"
 #include "Kestrune/link/server/RemoteInputServer.hpp"
-#include "Kestrune/phone/outbox/MacOutbox.hpp"
+#include "Kestrune/phone/outbox/Outbox.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/Crypto.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "app/PhoneLink.hpp"
 
 namespace {
 
@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
         say("link " + PairingPayload("127.0.0.1", listening, fingerprint, token->value, "Test Host")
                           .encoded());
     };
-    auto enqueue = [&](MacOutbox::Content content) {
+    auto enqueue = [&](Outbox::Content content) {
         std::vector<Uuid> phones;
         for (const auto& device : devices->devices()) phones.push_back(device.id);
         auto item = outbox->enqueue(std::move(content), phones);
@@ -209,9 +209,9 @@ int main(int argc, char** argv) {
         } else if (verb == "devices") {
             say("devices " + std::to_string(devices->devices().size()));
         } else if (verb == "push-text") {
-            enqueue(MacOutbox::Content::text(rest));
+            enqueue(Outbox::Content::text(rest));
         } else if (verb == "push-secret") {
-            enqueue(MacOutbox::Content::secret(rest));
+            enqueue(Outbox::Content::secret(rest));
         } else if (verb == "push-image") {
             const auto bytes = readWholeFile(rest);
             if (!bytes) {
@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
             }
             const auto format =
                 bytes->starts_with("\x89PNG") ? ImageFormat::png : ImageFormat::jpeg;
-            enqueue(MacOutbox::Content::image(Bytes(bytes->begin(), bytes->end()), format));
+            enqueue(Outbox::Content::image(Bytes(bytes->begin(), bytes->end()), format));
         } else if (!line.empty()) {
             say("error unknown command " + verb);
         }

@@ -4,12 +4,12 @@
 #include <utility>
 #include <vector>
 
+#include "Kestrune/common/Trimming.hpp"
 #include "Kestrune/dictation/coordinator/RecordingPanel.hpp"
-#include "Kestrune/dictation/keys/FnReleasePollPolicy.hpp"
+#include "Kestrune/dictation/keys/RecordingReleasePollPolicy.hpp"
 #include "Kestrune/dictation/keys/TriggerKeySource.hpp"
 #include "Kestrune/dictation/refine/LLMRefiner.hpp"
 #include "Kestrune/dictation/speech/SpeechRecognizerService.hpp"
-#include "Kestrune/settings/SettingsStore.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 
 namespace kestrune {
@@ -25,16 +25,6 @@ bool isFn(const TriggerKey& key) {
 
 }  // namespace
 
-// A continuation on the main queue that does nothing once the coordinator is gone. Everything
-// runs on the main queue, so nothing can destroy the coordinator between the check and the step.
-template <typename Step>
-auto AppCoordinator::weakly(Step step) {
-    return [alive = std::weak_ptr<bool>(alive_), step = std::move(step)](auto&&... arguments) {
-        if (alive.expired()) return;
-        step(std::forward<decltype(arguments)>(arguments)...);
-    };
-}
-
 std::string AppCoordinator::listeningText() {
     return localized("Listening...");
 }
@@ -49,7 +39,7 @@ std::string AppCoordinator::unwatchableFnText() {
 
 AppCoordinator::AppCoordinator(Dependencies dependencies) : deps_(std::move(dependencies)) {
     auto& keys = deps_.triggerKeys;
-    if (!keys.isRunning()) keys.setTriggerKey(deps_.settings.triggerKey().value());
+    if (!keys.isRunning()) keys.setTriggerKey(deps_.settings.triggerKey());
     // Events come on the main queue already, in the order they happened, so they are handled at
     // once: a hop would let other input overtake the press it belongs to.
     keys.setEvents({
@@ -97,7 +87,7 @@ void AppCoordinator::stop() {
 }
 
 void AppCoordinator::updateTriggerKey(TriggerKey key) {
-    if (deps_.settings.triggerKey().value() == key) return;
+    if (deps_.settings.triggerKey() == key) return;
     deps_.settings.setTriggerKey(key);
     auto& keys = deps_.triggerKeys;
     if (keys.triggerKey() != key) {
@@ -229,15 +219,14 @@ void AppCoordinator::beginAttempt() {
         }));
 }
 
-void AppCoordinator::confirmRecording(FnRecordingGate::Attempt attempt) {
+void AppCoordinator::confirmRecording(RecordingGate::Attempt attempt) {
     const auto confirmation = recordingGate_.confirmRecording(attempt);
     syncState();
-    if (confirmation != FnRecordingGate::Confirmation::record) return;
+    if (confirmation != RecordingGate::Confirmation::record) return;
 
     currentTranscript_.clear();
     const auto started = deps_.speech.start(
-        deps_.settings.selectedLanguage().value(),
-        weakly([this, attempt](const std::string& transcript) {
+        deps_.settings.language(), weakly([this, attempt](const std::string& transcript) {
             if (!isCurrent(attempt)) return;
             currentTranscript_ = transcript;
             deps_.panel.show(transcript.empty() ? listeningText() : transcript);
@@ -258,7 +247,7 @@ void AppCoordinator::handleTriggerReleased() {
     cancelTriggerReleasePolling();
     const auto action = recordingGate_.release();
     syncState();
-    using Kind = FnRecordingGate::ReleaseAction::Kind;
+    using Kind = RecordingGate::ReleaseAction::Kind;
     switch (action.kind) {
         case Kind::cancelPreparation:
             deps_.panel.hide();
@@ -279,7 +268,7 @@ void AppCoordinator::startTriggerReleasePolling() {
 
 void AppCoordinator::pollTriggerRelease() {
     triggerReleasePollTask_.reset();
-    if (!FnReleasePollPolicy::shouldContinuePolling(recordingGate_)) return;
+    if (!RecordingReleasePollPolicy::shouldContinuePolling(recordingGate_)) return;
     if (!triggerIsDown()) return handleTriggerReleased();
     startTriggerReleasePolling();
 }
@@ -293,12 +282,12 @@ bool AppCoordinator::triggerIsDown() {
     // A control press has no key: the physical key is up while it holds.
     if (controlHeld_) return true;
     auto& keys = deps_.triggerKeys;
-    return FnReleasePollPolicy::isTriggerKeyDown(keys.triggerKey(), keys.keyboardState());
+    return RecordingReleasePollPolicy::isTriggerKeyDown(keys.triggerKey(), keys.keyboardState());
 }
 
 // ---- after the release
 
-void AppCoordinator::finishRecording(FnRecordingGate::Attempt attempt) {
+void AppCoordinator::finishRecording(RecordingGate::Attempt attempt) {
     deps_.speech.stop(weakly([this, attempt](Result<SpeechCaptureResult, KestruneError> outcome) {
         captureStopped(attempt, std::move(outcome));
     }));
@@ -308,7 +297,7 @@ void AppCoordinator::finishRecording(FnRecordingGate::Attempt attempt) {
     }
 }
 
-void AppCoordinator::captureStopped(FnRecordingGate::Attempt attempt,
+void AppCoordinator::captureStopped(RecordingGate::Attempt attempt,
                                     Result<SpeechCaptureResult, KestruneError> outcome) {
     if (!isCurrent(attempt)) return;
     if (!outcome) return fail(attempt, outcome.error());
@@ -328,23 +317,22 @@ void AppCoordinator::captureStopped(FnRecordingGate::Attempt attempt,
         return;
     }
 
-    const auto configuration = deps_.settings.llmConfiguration();
+    const auto configuration = deps_.settings.refinement();
     if (!configuration.isEnabled || configuration.firstEmptyField()) {
         return deliver(attempt, transcript);
     }
     if (!recordingGate_.beginRefining(attempt)) return syncState();
     syncState();
     deps_.panel.showRefining();
-    deps_.refiner.refine({transcript, std::move(alternatives)},
-                         deps_.settings.selectedLanguage().value(), configuration,
-                         weakly([this, attempt](LLMOutcome refined) {
+    deps_.refiner.refine({transcript, std::move(alternatives)}, deps_.settings.language(),
+                         configuration, weakly([this, attempt](LLMOutcome refined) {
                              if (!isCurrent(attempt)) return;
                              if (!refined) return fail(attempt, refined.error().asKestruneError());
                              deliver(attempt, refined.value());
                          }));
 }
 
-void AppCoordinator::deliver(FnRecordingGate::Attempt attempt, const std::string& text) {
+void AppCoordinator::deliver(RecordingGate::Attempt attempt, const std::string& text) {
     if (finalTextOverride_) {
         // A copy: the override may clear itself while it runs (its window closing).
         const auto override = finalTextOverride_;
@@ -358,19 +346,19 @@ void AppCoordinator::deliver(FnRecordingGate::Attempt attempt, const std::string
                 }));
 }
 
-void AppCoordinator::fail(FnRecordingGate::Attempt attempt, const KestruneError& error) {
+void AppCoordinator::fail(RecordingGate::Attempt attempt, const KestruneError& error) {
     recordingGate_.finish(attempt);
     syncState();
     showNotice(error.localizedDescription());
 }
 
-void AppCoordinator::succeed(FnRecordingGate::Attempt attempt) {
+void AppCoordinator::succeed(RecordingGate::Attempt attempt) {
     recordingGate_.finish(attempt);
     syncState();
     deps_.panel.hide();
 }
 
-bool AppCoordinator::isCurrent(FnRecordingGate::Attempt attempt) const {
+bool AppCoordinator::isCurrent(RecordingGate::Attempt attempt) const {
     return recordingGate_.activeAttempt() == attempt;
 }
 

@@ -6,13 +6,15 @@
 #include <optional>
 #include <string>
 
+#include "Kestrune/common/KestruneError.hpp"
 #include "Kestrune/dictation/SpeechCaptureResult.hpp"
-#include "Kestrune/dictation/keys/FnMonitorStartPolicy.hpp"
-#include "Kestrune/dictation/keys/FnRecordingGate.hpp"
+#include "Kestrune/dictation/coordinator/DictationSettings.hpp"
+#include "Kestrune/dictation/keys/RecordingGate.hpp"
+#include "Kestrune/dictation/keys/RecordingMonitorStartPolicy.hpp"
 #include "Kestrune/dictation/keys/TriggerHoldPolicy.hpp"
 #include "Kestrune/dictation/keys/TriggerKey.hpp"
 #include "Kestrune/dictation/speech/PermissionCoordinator.hpp"
-#include "Kestrune/settings/Models.hpp"
+#include "KestruneRemoteKit/Support/Lifetime.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Published.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
@@ -21,7 +23,6 @@ namespace kestrune {
 
 class LLMRefiner;
 class RecordingPanel;
-class SettingsStore;
 class SpeechRecognizerService;
 class TriggerKeySource;
 
@@ -37,7 +38,7 @@ class TriggerKeySource;
 // the recording gate's attempts and the hold policy's holds.
 class AppCoordinator {
   public:
-    using State = FnRecordingGate::Phase;
+    using State = RecordingGate::Phase;
     using PasteOutcome = Result<void, KestruneError>;
     using PasteDone = std::function<void(PasteOutcome)>;
 
@@ -54,7 +55,7 @@ class AppCoordinator {
     struct Dependencies {
         MainQueue& main;
         // Read: language, trigger key, refinement settings. Written: the trigger key.
-        SettingsStore& settings;
+        DictationSettings& settings;
         // Its events must arrive on `main`. Its key is set from the settings at construction.
         TriggerKeySource& triggerKeys;
         SpeechRecognizerService& speech;
@@ -96,7 +97,7 @@ class AppCoordinator {
 
     // Always the recording gate's phase.
     const Published<State>& state() const { return state_; }
-    FnMonitorStartPolicy::Status monitorStatus() const { return monitorPolicy_.status(); }
+    RecordingMonitorStartPolicy::Status monitorStatus() const { return monitorPolicy_.status(); }
     bool hasGrantedPermissions() const { return hasGrantedPermissions_; }
     // The trimmed transcript of the last finished recording, or the running one.
     const std::string& currentTranscript() const { return currentTranscript_; }
@@ -108,8 +109,11 @@ class AppCoordinator {
     static std::string unwatchableFnText();
 
   private:
+    // A continuation on the main queue that does nothing once the coordinator is gone.
     template <typename Step>
-    auto weakly(Step step);
+    auto weakly(Step step) {
+        return lifetime_.guard(std::move(step));
+    }
 
     void startTriggerKeyMonitor();
     void scheduleTriggerMonitorRetry();
@@ -120,20 +124,19 @@ class AppCoordinator {
 
     void handleTriggerPressed(bool confirmHold);
     void beginAttempt();
-    void confirmRecording(FnRecordingGate::Attempt attempt);
+    void confirmRecording(RecordingGate::Attempt attempt);
     void handleTriggerReleased();
     void startTriggerReleasePolling();
     void pollTriggerRelease();
     void cancelTriggerReleasePolling();
     bool triggerIsDown();
 
-    void finishRecording(FnRecordingGate::Attempt attempt);
-    void captureStopped(FnRecordingGate::Attempt attempt,
-                        Result<SpeechCaptureResult, KestruneError>);
-    void deliver(FnRecordingGate::Attempt attempt, const std::string& text);
-    void fail(FnRecordingGate::Attempt attempt, const KestruneError& error);
-    void succeed(FnRecordingGate::Attempt attempt);
-    bool isCurrent(FnRecordingGate::Attempt attempt) const;
+    void finishRecording(RecordingGate::Attempt attempt);
+    void captureStopped(RecordingGate::Attempt attempt, Result<SpeechCaptureResult, KestruneError>);
+    void deliver(RecordingGate::Attempt attempt, const std::string& text);
+    void fail(RecordingGate::Attempt attempt, const KestruneError& error);
+    void succeed(RecordingGate::Attempt attempt);
+    bool isCurrent(RecordingGate::Attempt attempt) const;
 
     void showNotice(const std::string& text);
     void scheduleHUDDismissal();
@@ -141,9 +144,9 @@ class AppCoordinator {
 
     Dependencies deps_;
     Published<State> state_{State::idle};
-    FnRecordingGate recordingGate_;
+    RecordingGate recordingGate_;
     TriggerHoldPolicy holdPolicy_;
-    FnMonitorStartPolicy monitorPolicy_;
+    RecordingMonitorStartPolicy monitorPolicy_;
     std::optional<TaskId> triggerMonitorRetryTask_;
     std::optional<TaskId> triggerReleasePollTask_;
     bool hasShownAccessibilityMessage_ = false;
@@ -154,8 +157,8 @@ class AppCoordinator {
     bool hasGrantedPermissions_ = false;
     std::function<void(const std::string&)> finalTextOverride_;
     bool controlHeld_ = false;
-    // Continuations hold this weakly; it goes with the coordinator.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Last, so that it goes first: no continuation runs on a coordinator being destroyed.
+    Lifetime lifetime_;
 };
 
 }  // namespace kestrune

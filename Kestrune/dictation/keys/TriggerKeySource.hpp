@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "Kestrune/dictation/keys/FnReleasePollPolicy.hpp"
+#include "Kestrune/dictation/keys/RecordingReleasePollPolicy.hpp"
 #include "Kestrune/dictation/keys/TriggerKey.hpp"
 
 namespace kestrune {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "Kestrune/common/Trimming.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Protocol/Utf8.hpp"
 

@@ -9,9 +9,11 @@
 #include <variant>
 #include <vector>
 
+#include "Kestrune/common/AppLanguage.hpp"
+#include "Kestrune/common/KestruneError.hpp"
 #include "Kestrune/dictation/SpeechCaptureResult.hpp"
+#include "Kestrune/dictation/refine/LLMConfiguration.hpp"
 #include "Kestrune/http/HttpClient.hpp"
-#include "Kestrune/settings/Models.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "Kestrune/settings/Models.hpp"
+#include "Kestrune/common/KestruneError.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {

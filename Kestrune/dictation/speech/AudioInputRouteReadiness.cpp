@@ -6,14 +6,14 @@
 
 namespace kestrune {
 
-Result<std::monostate, KestruneError> AudioInputRouteReadiness::validate(
+Result<void, KestruneError> AudioInputRouteReadiness::validate(
     const AudioFormat& hardwareFormat, const AudioFormat& clientFormat) {
     if (std::abs(hardwareFormat.sampleRate - clientFormat.sampleRate) >= kSampleRateTolerance ||
         hardwareFormat.channelCount != clientFormat.channelCount) {
         return KestruneError::recordingFailed(
             localized("Audio input is switching. Please try again."));
     }
-    return std::monostate{};
+    return {};
 }
 
 }  // namespace kestrune

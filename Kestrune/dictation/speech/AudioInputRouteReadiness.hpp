@@ -2,8 +2,8 @@
 
 #include <variant>
 
+#include "Kestrune/common/KestruneError.hpp"
 #include "Kestrune/dictation/speech/AudioCapture.hpp"
-#include "Kestrune/settings/Models.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {
@@ -16,7 +16,7 @@ struct AudioInputRouteReadiness {
 
     // Fails with `recordingFailed` "Audio input is switching. Please try again." when the sample
     // rates differ by the tolerance or more, or the channel counts differ.
-    static Result<std::monostate, KestruneError> validate(const AudioFormat& hardwareFormat,
+    static Result<void, KestruneError> validate(const AudioFormat& hardwareFormat,
                                                           const AudioFormat& clientFormat);
 };
 

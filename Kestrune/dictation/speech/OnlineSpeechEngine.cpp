@@ -6,6 +6,7 @@
 #include <cmath>
 #include <random>
 
+#include "Kestrune/common/Trimming.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 

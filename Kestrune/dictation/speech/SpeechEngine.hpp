@@ -8,7 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Kestrune/settings/Models.hpp"
+#include "Kestrune/common/AppLanguage.hpp"
+#include "Kestrune/common/KestruneError.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {

@@ -5,8 +5,10 @@
 #include <optional>
 #include <string_view>
 
+#include "Kestrune/common/AppLanguage.hpp"
+#include "Kestrune/common/KestruneError.hpp"
 #include "Kestrune/dictation/speech/SpeechEngine.hpp"
-#include "Kestrune/settings/Models.hpp"
+#include "Kestrune/dictation/speech/SpeechEnginePreference.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {

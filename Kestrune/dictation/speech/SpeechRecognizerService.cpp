@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "Kestrune/common/Trimming.hpp"
 #include "Kestrune/dictation/speech/AudioInputRouteReadiness.hpp"
 #include "Kestrune/dictation/speech/AudioLevel.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
@@ -73,7 +74,7 @@ void SpeechRecognizerService::postForAttempt(const std::weak_ptr<int>& alive, st
     });
 }
 
-Result<std::monostate, KestruneError> SpeechRecognizerService::start(AppLanguage language,
+Result<void, KestruneError> SpeechRecognizerService::start(AppLanguage language,
                                                                      TranscriptHandler onTranscript,
                                                                      AudioLevelHandler onAudioLevel,
                                                                      ErrorHandler onError) {
@@ -95,7 +96,7 @@ Result<std::monostate, KestruneError> SpeechRecognizerService::start(AppLanguage
     const std::uint64_t attempt = attempt_;
     const std::weak_ptr<int> alive = alive_;
 
-    const auto fail = [this](KestruneError error) -> Result<std::monostate, KestruneError> {
+    const auto fail = [this](KestruneError error) -> Result<void, KestruneError> {
         stopImmediately();
         return error;
     };
@@ -135,7 +136,7 @@ Result<std::monostate, KestruneError> SpeechRecognizerService::start(AppLanguage
 
     isRecording_ = true;
     policy_.status = Status::recording;
-    return std::monostate{};
+    return {};
 }
 
 void SpeechRecognizerService::handleResult(const SpeechRecognitionResult& result) {
@@ -143,7 +144,7 @@ void SpeechRecognizerService::handleResult(const SpeechRecognitionResult& result
     currentTranscript_ = result.bestTranscript;
     currentAlternatives_ = uniqueAlternatives(result.transcripts);
     if (transcriptHandler_) transcriptHandler_(currentTranscript_);
-    if (result.isFinal && policy_.status == Status::stopping) finishStop(std::nullopt);
+    if (result.isFinal && policy_.status == Status::stopping) finishStop({});
 }
 
 void SpeechRecognizerService::handleEngineError(const KestruneError& error) {
@@ -153,7 +154,8 @@ void SpeechRecognizerService::handleEngineError(const KestruneError& error) {
     } else if (policy_.status == Status::stopping) {
         // An engine that works after the recording has only this way to say it failed; for one
         // that listens along, what it gathered before the error stands.
-        finishStop(engine_->transcribesAfterRecording() ? std::optional(error) : std::nullopt);
+        finishStop(engine_->transcribesAfterRecording() ? Result<void, KestruneError>(error)
+                                                       : Result<void, KestruneError>());
     }
 }
 
@@ -192,18 +194,18 @@ void SpeechRecognizerService::stop(StopCompletion completion) {
         mainQueue_.postAfter(limit, [this, weak = std::weak_ptr<int>(alive_), attempt = attempt_] {
             if (weak.expired() || attempt != attempt_) return;
             stopDeadline_.reset();
-            finishStop(std::nullopt);
+            finishStop({});
         });
 }
 
-void SpeechRecognizerService::finishStop(std::optional<KestruneError> failure) {
+void SpeechRecognizerService::finishStop(Result<void, KestruneError> outcome) {
     SpeechCaptureResult result{currentTranscript_, currentAlternatives_};
     auto completions = std::move(stopCompletions_);
     stopCompletions_.clear();
     teardown();
     for (auto& completion : completions) {
-        if (failure) {
-            completion(*failure);
+        if (!outcome) {
+            completion(outcome.error());
         } else {
             completion(result);
         }

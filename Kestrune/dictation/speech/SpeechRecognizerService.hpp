@@ -9,11 +9,12 @@
 #include <variant>
 #include <vector>
 
+#include "Kestrune/common/AppLanguage.hpp"
+#include "Kestrune/common/KestruneError.hpp"
 #include "Kestrune/dictation/SpeechCaptureResult.hpp"
 #include "Kestrune/dictation/speech/AudioCapture.hpp"
 #include "Kestrune/dictation/speech/SpeechCaptureInterruptionPolicy.hpp"
 #include "Kestrune/dictation/speech/SpeechEngine.hpp"
-#include "Kestrune/settings/Models.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
 
@@ -58,16 +59,16 @@ class SpeechRecognizerService {
     SpeechRecognizerService& operator=(const SpeechRecognizerService&) = delete;
 
     // Drops any earlier recording and begins a new one. The handlers are kept until the next stop.
-    Result<std::monostate, KestruneError> start(AppLanguage language,
+    Result<void, KestruneError> start(AppLanguage language,
                                                 TranscriptHandler onTranscript,
                                                 AudioLevelHandler onAudioLevel,
                                                 ErrorHandler onError);
 
     // Ends the recording gracefully: the recognizer gets the rest of the audio, and the transcript
     // is taken at its final result, or with what it has once the settling time or its longer
-    // finishing limit has passed. Without a recording it returns the last transcript at once. The completion runs
-    // later on the main queue. An engine that transcribes only after recording reports its
-    // failure here, since the recording itself went well.
+    // finishing limit has passed. Without a recording it returns the last transcript at once. The
+    // completion runs later on the main queue. An engine that transcribes only after recording
+    // reports its failure here, since the recording itself went well.
     void stop(StopCompletion completion);
 
     // Tears everything down at once; a pending stop completes with what was gathered. Safe to
@@ -98,7 +99,7 @@ class SpeechRecognizerService {
     void handleEngineError(const KestruneError& error);
     void handleInterruption(AudioCapture::Interruption interruption);
     void reportFailure(const KestruneError& error);
-    void finishStop(std::optional<KestruneError> failure);
+    void finishStop(Result<void, KestruneError> outcome);
     void teardown();
 
     MainQueue& mainQueue_;

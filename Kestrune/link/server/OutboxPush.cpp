@@ -9,7 +9,7 @@ namespace kestrune {
 
 namespace {
 
-std::vector<RemoteMessage> pictureMessages(const MacOutbox::Item& item, ImageFormat format,
+std::vector<RemoteMessage> pictureMessages(const OutboxItem& item, ImageFormat format,
                                            const std::string& bytes) {
     std::vector<RemoteMessage> messages;
     messages.reserve(2 + (bytes.size() + kImageChunkBytes - 1) / kImageChunkBytes);
@@ -28,7 +28,7 @@ std::vector<RemoteMessage> pictureMessages(const MacOutbox::Item& item, ImageFor
 
 }  // namespace
 
-OutboxPush OutboxPush::plan(const MacOutbox::Item& item, bool acceptsSecret,
+OutboxPush OutboxPush::plan(const OutboxItem& item, bool acceptsSecret,
                             const ReadPicture& readPicture) {
     OutboxPush push;
     if (item.secret) {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Kestrune/phone/outbox/MacOutbox.hpp"
+#include "Kestrune/link/server/OutboxPort.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
 
 namespace kestrune {
@@ -25,7 +25,7 @@ struct OutboxPush {
     using ReadPicture = std::function<std::optional<std::string>(std::string_view fileName)>;
 
     // `acceptsSecret`: the phone said it keeps passwords. `readPicture` runs for pictures only.
-    static OutboxPush plan(const MacOutbox::Item& item, bool acceptsSecret,
+    static OutboxPush plan(const OutboxItem& item, bool acceptsSecret,
                            const ReadPicture& readPicture);
 };
 

@@ -16,8 +16,7 @@
 #include "Kestrune/link/server/RejectionLog.hpp"
 #include "Kestrune/link/server/ServerListener.hpp"
 #include "Kestrune/link/server/ServerTransport.hpp"
-#include "Kestrune/phone/outbox/MacOutbox.hpp"
-#include "KestruneRemoteKit/Protocol/MacFinder.hpp"
+#include "KestruneRemoteKit/Protocol/ComputerDiscovery.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
@@ -198,16 +197,16 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     // ----- advertisement ---------------------------------------------------------------------
 
     void advertise(std::uint16_t listeningPort) {
-        if (!config.bonjourFingerprint) return;
+        if (!config.mdnsFingerprint) return;
         if (!deps.advertiser) {
             return setAdvertisementStatus(
                 {AdvertisementStatus::State::unavailable, "no service advertiser available", {}});
         }
         ServiceDescription service;
-        service.type = std::string(MacFinder::serviceType);
+        service.type = std::string(ComputerDiscovery::serviceType);
         service.port = listeningPort;
-        service.txt.emplace_back(std::string(MacFinder::fingerprintKey),
-                                 *config.bonjourFingerprint);
+        service.txt.emplace_back(std::string(ComputerDiscovery::fingerprintKey),
+                                 *config.mdnsFingerprint);
         deps.advertiser->advertise(service,
                                    [status = status, handle = handle,
                                     weak = weak_from_this()](const AdvertisementStatus& next) {
@@ -220,7 +219,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     }
 
     void withdrawAdvertisement() {
-        if (!deps.advertiser || !config.bonjourFingerprint) return;
+        if (!deps.advertiser || !config.mdnsFingerprint) return;
         deps.advertiser->withdraw();
         setAdvertisementStatus({});
     }

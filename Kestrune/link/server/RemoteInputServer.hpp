@@ -19,7 +19,7 @@
 
 namespace kestrune {
 
-class MacOutbox;
+class OutboxPort;
 class PairedDeviceStore;
 class SerialQueue;
 
@@ -48,7 +48,7 @@ class RemoteInputServer {
         bool loopbackOnly = false;
         std::optional<std::uint16_t> preferredPort = std::nullopt;
         // When set, the service is advertised with this certificate fingerprint.
-        std::optional<std::string> bonjourFingerprint = std::nullopt;
+        std::optional<std::string> mdnsFingerprint = std::nullopt;
         // A subscription connection silent for this long is closed.
         Duration subscriptionDeadline = std::chrono::seconds(30);
         // Between tries of a port that is taken.
@@ -93,7 +93,7 @@ class RemoteInputServer {
 
     struct Dependencies {
         std::shared_ptr<PairedDeviceStore> devices = nullptr;
-        std::shared_ptr<MacOutbox> outbox = nullptr;  // may be empty: nothing is pushed then
+        std::shared_ptr<OutboxPort> outbox = nullptr;  // may be empty: nothing is pushed then
         // Where every callback into the owner runs; must outlive the server.
         MainQueue& ownerQueue;
         Approve approve = nullptr;

@@ -94,13 +94,13 @@ std::string opensslFailureText(const std::string& step, int status, const std::s
     return localizedFormat("openssl %s exited with status %d: %s", {step, status, errorText});
 }
 
-std::optional<Error> runOpenssl(const std::vector<std::string>& arguments) {
+Result<void, Error> runOpenssl(const std::vector<std::string>& arguments) {
     auto run = runChildProcess(kOpensslPath, arguments, kOpensslRunTimeout);
     if (!run) {
         const std::string step = arguments.empty() ? std::string() : arguments.front();
         return Error(SystemError{run.error(), "cannot run openssl " + step});
     }
-    if (run->succeeded()) return std::nullopt;
+    if (run->succeeded()) return {};
     return Error(Failure::opensslFailed(
         opensslFailureText(arguments.empty() ? std::string() : arguments.front(), run->status,
                            detail::repairedUtf8(run->standardError))));
@@ -154,24 +154,23 @@ Result<void, Error> TLSIdentityStore::generate() const {
     const auto keyDer = (directory_ / kKeyFileName).string();
     const auto certificateDer = (directory_ / kCertificateFileName).string();
 
-    auto failure =
+    auto outcome =
         runOpenssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", kCertificateDays,
                     "-subj", "/CN=Kestrune", "-keyout", keyPem, "-out", certificatePem});
-    if (!failure) failure = runOpenssl({"rsa", "-in", keyPem, "-outform", "der", "-out", keyDer});
-    if (!failure) {
-        failure =
+    if (outcome) outcome = runOpenssl({"rsa", "-in", keyPem, "-outform", "der", "-out", keyDer});
+    if (outcome) {
+        outcome =
             runOpenssl({"x509", "-in", certificatePem, "-outform", "der", "-out", certificateDer});
     }
     // Also when a later step failed: a new key.der left behind must not be readable by others.
     std::filesystem::permissions(
         keyDer, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
-    if (ec && !failure) failure = Error(SystemError{ec, "cannot restrict " + keyDer});
+    if (ec && outcome) outcome = Error(SystemError{ec, "cannot restrict " + keyDer});
 
     // The PEM copy holds the key in the clear; it must not outlive this call, whatever happened.
     std::filesystem::remove(keyPem, ec);
     std::filesystem::remove(certificatePem, ec);
-    if (failure) return std::move(*failure);
-    return {};
+    return outcome;
 }
 
 std::string describe(const TLSIdentityStore::Error& error) {

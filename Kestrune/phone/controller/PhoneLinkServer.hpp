@@ -15,7 +15,7 @@
 
 namespace kestrune {
 
-class MacOutbox;
+class Outbox;
 class PairedDeviceStore;
 class ServiceAdvertiser;
 
@@ -42,7 +42,7 @@ struct PhoneLinkServerSetup {
     // Where the TLS identity is kept (made there the first time).
     std::filesystem::path directory;
     std::shared_ptr<PairedDeviceStore> devices;
-    std::shared_ptr<MacOutbox> outbox;
+    std::shared_ptr<Outbox> outbox;
     // The configuration for the loaded identity and its fingerprint.
     std::function<RemoteInputServer::Configuration(TLSIdentity identity, std::string fingerprint)>
         configure;

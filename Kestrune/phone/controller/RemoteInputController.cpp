@@ -1,8 +1,8 @@
 #include "Kestrune/phone/controller/RemoteInputController.hpp"
 
+#include "Kestrune/defaults/UserDefaults.hpp"
 #include "Kestrune/link/PairedDeviceStore.hpp"
-#include "Kestrune/phone/outbox/MacOutbox.hpp"
-#include "Kestrune/settings/defaults/UserDefaults.hpp"
+#include "Kestrune/phone/outbox/Outbox.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
 
@@ -10,8 +10,8 @@ namespace kestrune {
 
 namespace {
 
-std::string describe(const MacOutbox::EnqueueError& error) {
-    if (const auto* write = std::get_if<MacOutbox::WriteError>(&error)) return write->description;
+std::string describe(const Outbox::EnqueueError& error) {
+    if (const auto* write = std::get_if<Outbox::WriteError>(&error)) return write->description;
     return localized("No paired phone yet — pair one under Phone Connection first");
 }
 
@@ -25,7 +25,7 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
         : deps(std::move(dependencies)),
           main(deps.main),
           devices(std::make_shared<PairedDeviceStore>(deps.directory / "devices.json")),
-          outbox(MacOutbox::create(deps.directory / "outbox", main)) {}
+          outbox(Outbox::create(deps.directory / "outbox", main)) {}
 
     // Wiring that needs the finished object (weak references to it).
     void connect() {
@@ -415,7 +415,7 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
         });
     }
 
-    void enqueueForPhone(const Result<MacOutbox::Content, OutgoingClipboard::Refusal>& prepared) {
+    void enqueueForPhone(const Result<Outbox::Content, OutgoingClipboard::Refusal>& prepared) {
         if (!prepared) return feedback(prepared.error().message());
         std::vector<Uuid> phones;
         for (const auto& device : devices->devices()) phones.push_back(device.id);
@@ -492,7 +492,7 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
     Dependencies deps;
     MainQueue& main;
     std::shared_ptr<PairedDeviceStore> devices;
-    std::shared_ptr<MacOutbox> outbox;
+    std::shared_ptr<Outbox> outbox;
     std::function<void(const State&)> onStatusChange;
     std::function<void(const std::string&)> onSendFeedback;
     std::function<void()> onDevicesChange;
@@ -570,7 +570,7 @@ std::size_t RemoteInputController::waitingCount() const {
 const std::shared_ptr<PairedDeviceStore>& RemoteInputController::devices() const {
     return impl_->devices;
 }
-const std::shared_ptr<MacOutbox>& RemoteInputController::outbox() const {
+const std::shared_ptr<Outbox>& RemoteInputController::outbox() const {
     return impl_->outbox;
 }
 
@@ -599,7 +599,7 @@ RemoteInputServer::Configuration RemoteInputController::serverConfiguration(
     configuration.loopbackOnly = loopbackOnly;
     configuration.preferredPort =
         RemoteInputServer::preferredPortFromSetting(defaults.integer(kPortKey).value_or(0));
-    configuration.bonjourFingerprint = std::move(fingerprint);
+    configuration.mdnsFingerprint = std::move(fingerprint);
     configuration.subscriptionDeadline = kSubscriptionDeadline;
     return configuration;
 }

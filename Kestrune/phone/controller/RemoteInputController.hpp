@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Kestrune/paste/SerialPasteQueue.hpp"
 #include "Kestrune/phone/controller/ConnectionWindows.hpp"
 #include "Kestrune/phone/controller/LocalAddress.hpp"
 #include "Kestrune/phone/controller/PhoneLinkServer.hpp"
@@ -18,13 +19,12 @@
 #include "Kestrune/phone/images/ReceivedImageDelivery.hpp"
 #include "Kestrune/phone/typing/DirectTextInjector.hpp"
 #include "Kestrune/phone/typing/RemoteCommandExecutor.hpp"
-#include "Kestrune/phone/typing/SerialPasteQueue.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Subscription.hpp"
 
 namespace kestrune {
 
-class MacOutbox;
+class Outbox;
 class PairedDeviceStore;
 class UserDefaults;
 
@@ -129,7 +129,7 @@ class RemoteInputController {
     const std::optional<std::string>& lastFailure() const;
     std::size_t waitingCount() const;
     const std::shared_ptr<PairedDeviceStore>& devices() const;
-    const std::shared_ptr<MacOutbox>& outbox() const;
+    const std::shared_ptr<Outbox>& outbox() const;
 
     void setOnStatusChange(std::function<void(const State&)> callback);
     void setOnSendFeedback(std::function<void(const std::string&)> callback);

@@ -1,7 +1,7 @@
 #include "Kestrune/link/PairedDeviceStore.hpp"
 #include "Kestrune/link/tls/TLSIdentityStore.hpp"
 #include "Kestrune/phone/controller/PhoneLinkServer.hpp"
-#include "Kestrune/phone/outbox/MacOutbox.hpp"
+#include "Kestrune/phone/outbox/Outbox.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 
 namespace kestrune {

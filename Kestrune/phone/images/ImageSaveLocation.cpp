@@ -8,11 +8,11 @@
 namespace kestrune::ImageSaveLocation {
 
 Mode mode(const std::optional<std::string>& stored) {
-    return stored && *stored == "frontFinderWindow" ? Mode::frontFinderWindow : Mode::fixed;
+    return stored && *stored == "frontFinderWindow" ? Mode::frontFileManagerWindow : Mode::fixed;
 }
 
 std::string_view rawValue(Mode mode) {
-    return mode == Mode::frontFinderWindow ? "frontFinderWindow" : "fixed";
+    return mode == Mode::frontFileManagerWindow ? "frontFinderWindow" : "fixed";
 }
 
 std::filesystem::path storedFolder(const std::optional<std::string>& stored) {
@@ -32,8 +32,8 @@ Resolution resolve(const Preferences& preferences, const Ask& ask, const IsUsabl
     if (mode(preferences.destination) == Mode::fixed) return {fallback, false};
 
     const auto answer = ask();
-    const bool denied = answer.kind == FinderFrontFolder::Answer::Kind::denied;
-    if (answer.kind == FinderFrontFolder::Answer::Kind::folder && isUsable(answer.folder)) {
+    const bool denied = answer.kind == FileManagerFolder::Answer::Kind::denied;
+    if (answer.kind == FileManagerFolder::Answer::Kind::folder && isUsable(answer.folder)) {
         return {answer.folder, denied};
     }
     return {fallback, denied};

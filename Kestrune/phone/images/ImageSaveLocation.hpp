@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "Kestrune/phone/images/FinderFrontFolder.hpp"
+#include "Kestrune/phone/images/FileManagerFolder.hpp"
 
 namespace kestrune::ImageSaveLocation {
 
@@ -14,7 +14,7 @@ namespace kestrune::ImageSaveLocation {
 inline constexpr std::string_view kDestinationKey = "remoteImageSaveDestination";
 inline constexpr std::string_view kFolderKey = "remoteImageSaveFolder";
 
-enum class Mode { frontFinderWindow, fixed };
+enum class Mode { frontFileManagerWindow, fixed };
 
 // The stored words "frontFinderWindow" / "fixed"; anything else or nothing means fixed.
 Mode mode(const std::optional<std::string>& stored);
@@ -37,10 +37,10 @@ struct Resolution {
     bool operator==(const Resolution&) const = default;
 };
 
-using Ask = std::function<FinderFrontFolder::Answer()>;
+using Ask = std::function<FileManagerFolder::Answer()>;
 using IsUsable = std::function<bool(const std::filesystem::path&)>;
 
-// Where a picture to be saved goes. Asks the file manager only in frontFinderWindow mode; any
+// Where a picture to be saved goes. Asks the file manager only in frontFileManagerWindow mode; any
 // answer other than a usable folder leads to the settings folder (or Downloads).
 Resolution resolve(const Preferences& preferences, const Ask& ask,
                    const IsUsable& isUsable = isUsableFolder);

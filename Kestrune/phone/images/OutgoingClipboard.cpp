@@ -113,13 +113,13 @@ Result<Taken, Refusal> take(const ClipboardReader& clipboard) {
     return Taken{Taken::Text{std::move(text).value()}};
 }
 
-Result<MacOutbox::Content, Refusal> prepare(const Taken& taken, bool sendOriginal,
-                                            std::int64_t maxImageBytes) {
+Result<Outbox::Content, Refusal> prepare(const Taken& taken, bool sendOriginal,
+                                         std::int64_t maxImageBytes) {
     if (const auto* text = std::get_if<Taken::Text>(&taken.value)) {
-        return MacOutbox::Content::text(text->text);
+        return Outbox::Content::text(text->text);
     }
     if (const auto* secret = std::get_if<Taken::Secret>(&taken.value)) {
-        return MacOutbox::Content::secret(secret->text);
+        return Outbox::Content::secret(secret->text);
     }
     const auto& image = std::get<Taken::Image>(taken.value);
     const std::string_view source(reinterpret_cast<const char*>(image.data.data()),
@@ -143,7 +143,7 @@ Result<MacOutbox::Content, Refusal> prepare(const Taken& taken, bool sendOrigina
     if (static_cast<std::int64_t>(bytes.size()) > maxImageBytes) {
         return Refusal{Refusal::Kind::imageTooLarge, 0};
     }
-    return MacOutbox::Content::image(std::move(bytes), format);
+    return Outbox::Content::image(std::move(bytes), format);
 }
 
 }  // namespace kestrune::OutgoingClipboard

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "Kestrune/phone/outbox/MacOutbox.hpp"
+#include "Kestrune/phone/outbox/Outbox.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
 #include "KestruneRemoteKit/Protocol/WireLimits.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
@@ -65,8 +65,8 @@ struct Refusal {
 
 Result<Taken, Refusal> take(const ClipboardReader& clipboard);
 
-Result<MacOutbox::Content, Refusal> prepare(const Taken& taken, bool sendOriginal,
-                                            std::int64_t maxImageBytes = kMaxImageBytes);
+Result<Outbox::Content, Refusal> prepare(const Taken& taken, bool sendOriginal,
+                                         std::int64_t maxImageBytes = kMaxImageBytes);
 
 Result<std::string, Refusal> checkedText(std::string text);
 

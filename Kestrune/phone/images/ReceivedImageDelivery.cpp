@@ -4,9 +4,9 @@
 #include <set>
 #include <system_error>
 
-#include "Kestrune/dictation/paste/Pasteboard.hpp"
+#include "Kestrune/paste/Pasteboard.hpp"
+#include "Kestrune/paste/SerialPasteQueue.hpp"
 #include "Kestrune/phone/images/ImageFileSaver.hpp"
-#include "Kestrune/phone/typing/SerialPasteQueue.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 
@@ -115,9 +115,10 @@ struct ReceivedImageDelivery::State : std::enable_shared_from_this<State> {
         auto preferences =
             services.preferences ? services.preferences() : ImageSaveLocation::Preferences{};
         services.resolveOn([weak, arrival, preferences = std::move(preferences),
-                            ask = services.askFinder, isUsable = services.isUsable, main = &main] {
+                            ask = services.askFileManager, isUsable = services.isUsable,
+                            main = &main] {
             const auto askOrNone = [&ask] {
-                return ask ? ask() : FinderFrontFolder::Answer::none();
+                return ask ? ask() : FileManagerFolder::Answer::none();
             };
             auto resolution = ImageSaveLocation::resolve(preferences, askOrNone, isUsable);
             main->post([weak, arrival, resolution = std::move(resolution)] {

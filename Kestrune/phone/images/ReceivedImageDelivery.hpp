@@ -42,7 +42,7 @@ class ReceivedImageDelivery {
         // The save settings, read on the main thread when a picture arrives.
         std::function<ImageSaveLocation::Preferences()> preferences;
         // The file manager's front folder; blocking, run on `resolveOn`.
-        ImageSaveLocation::Ask askFinder;
+        ImageSaveLocation::Ask askFileManager;
         ImageSaveLocation::IsUsable isUsable = ImageSaveLocation::isUsableFolder;
         CommitImage commitImage;
         PresentAlert presentAlert;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Kestrune/settings/defaults/UserDefaults.hpp"
+#include "Kestrune/defaults/UserDefaults.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 
 namespace kestrune {
@@ -79,7 +79,8 @@ ImageSaveLocation::Mode PhoneSettingsModel::imageSaveMode() const {
 void PhoneSettingsModel::setImageSaveMode(ImageSaveLocation::Mode mode) {
     defaults_->set(ImageSaveLocation::kDestinationKey,
                    std::string(ImageSaveLocation::rawValue(mode)));
-    if (mode == ImageSaveLocation::Mode::frontFinderWindow) operations_.primeFileManagerAccess();
+    if (mode == ImageSaveLocation::Mode::frontFileManagerWindow)
+        operations_.primeFileManagerAccess();
     changes_.notify();
 }
 

@@ -8,8 +8,6 @@ namespace {
 
 constexpr std::string_view kNotAvailableNote =
     "Not available here — Launch at Login works only from the installed app.";
-constexpr std::string_view kApprovalNote =
-    "Waiting for your approval — allow Murrelo in your desktop’s startup applications settings.";
 
 }  // namespace
 
@@ -17,28 +15,25 @@ LaunchAtLoginModel::LaunchAtLoginModel(LoginItem loginItem) : loginItem_(std::mo
 
 LoginItemStatus LaunchAtLoginModel::status() const {
     // Outside the installed application nothing may be changed, whatever the folder holds.
-    if (!loginItem_.isAppBundle || !loginItem_.readStatus) return LoginItemStatus::unrecognised;
+    if (!loginItem_.isInstalled || !loginItem_.readStatus) return LoginItemStatus::unrecognised;
     return loginItem_.readStatus();
 }
 
 bool LaunchAtLoginModel::isOn() const {
-    return loginItem_.isAppBundle && status() == LoginItemStatus::enabled;
+    return loginItem_.isInstalled && status() == LoginItemStatus::enabled;
 }
 
 bool LaunchAtLoginModel::isSwitchEnabled() const {
-    return loginItem_.isAppBundle && status() != LoginItemStatus::unrecognised;
+    return loginItem_.isInstalled && status() != LoginItemStatus::unrecognised;
 }
 
 std::optional<std::string> LaunchAtLoginModel::note() const {
     if (failure_) return failure_;
-    if (!loginItem_.isAppBundle) return localized(kNotAvailableNote);
+    if (!loginItem_.isInstalled) return localized(kNotAvailableNote);
     switch (status()) {
         case LoginItemStatus::notRegistered:
         case LoginItemStatus::enabled:
-        case LoginItemStatus::notFound:
             return std::nullopt;
-        case LoginItemStatus::requiresApproval:
-            return localized(kApprovalNote);
         case LoginItemStatus::unrecognised:
             break;
     }
@@ -48,10 +43,8 @@ std::optional<std::string> LaunchAtLoginModel::note() const {
 void LaunchAtLoginModel::set(bool on) {
     const LoginItemStatus current = status();
     failure_.reset();
-    const bool mayRegister =
-        current == LoginItemStatus::notRegistered || current == LoginItemStatus::notFound;
-    const bool mayUnregister =
-        current == LoginItemStatus::enabled || current == LoginItemStatus::requiresApproval;
+    const bool mayRegister = current == LoginItemStatus::notRegistered;
+    const bool mayUnregister = current == LoginItemStatus::enabled;
     Result<void, std::string> outcome;
     if (on && mayRegister && loginItem_.registerItem) {
         outcome = loginItem_.registerItem();

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "Kestrune/settings/Models.hpp"
+#include "Kestrune/dictation/refine/LLMConfiguration.hpp"
 #include "Kestrune/settings/ui/TriggerKeyChoices.hpp"
 
 namespace kestrune {

@@ -1,7 +1,7 @@
 #include "Kestrune/settings/welcome/WelcomeModel.hpp"
 
+#include "Kestrune/defaults/UserDefaults.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
-#include "Kestrune/settings/defaults/UserDefaults.hpp"
 
 namespace kestrune {
 

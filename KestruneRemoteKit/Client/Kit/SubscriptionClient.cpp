@@ -138,7 +138,7 @@ struct SubscriptionClient::Impl : std::enable_shared_from_this<Impl> {
         auto step = receiver.receive(std::move(message));
         if (auto* rejected = std::get_if<PushReceiver::Rejected>(&step))
             return end(End::rejected(rejected->error));
-        if (auto* push = std::get_if<MacPush>(&step)) {
+        if (auto* push = std::get_if<ComputerPush>(&step)) {
             if (deliver && deliver(*push)) send(RemoteMessage::PushAck{push->id});
         }
     }

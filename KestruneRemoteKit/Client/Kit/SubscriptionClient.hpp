@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "KestruneRemoteKit/Client/Kit/MacPush.hpp"
+#include "KestruneRemoteKit/Client/Kit/ComputerPush.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 
@@ -61,7 +61,7 @@ class SubscriptionClient {
     SubscriptionClient& operator=(const SubscriptionClient&) = delete;
 
     // Item handler: returns whether the item was taken; only a taken item is acknowledged.
-    using Deliver = std::function<bool(const MacPush&)>;
+    using Deliver = std::function<bool(const ComputerPush&)>;
 
     // Performs one connection. `onConnected` runs once the subscription is accepted; `finished`
     // runs once with the reason the connection ended. Call once per client.

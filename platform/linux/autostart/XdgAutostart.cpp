@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "Kestrune/settings/defaults/XdgDirectories.hpp"
+#include "Kestrune/defaults/XdgDirectories.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 
@@ -179,7 +179,7 @@ LoginItem makeLoginItem(const Locations& locations) {
     const fs::path file = locations.autostartFolder / kDesktopFileName;
     const auto prefix = installedPrefix(locations.executable);
     LoginItem item;
-    item.isAppBundle = prefix.has_value();
+    item.isInstalled = prefix.has_value();
     item.readStatus = [file] { return readStatus(file); };
     item.registerItem = [file, prefix]() -> Result<void, std::string> {
         // The switch is disabled then; a caller that asks anyway gets the switch's own reason.

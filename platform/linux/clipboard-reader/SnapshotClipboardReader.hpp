@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Kestrune/dictation/paste/PasteboardSnapshot.hpp"
+#include "Kestrune/paste/PasteboardSnapshot.hpp"
 #include "Kestrune/phone/images/OutgoingClipboard.hpp"
 
 namespace kestrune {

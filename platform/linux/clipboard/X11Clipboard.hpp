@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "Kestrune/dictation/paste/Pasteboard.hpp"
+#include "Kestrune/paste/Pasteboard.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 
 namespace kestrune {

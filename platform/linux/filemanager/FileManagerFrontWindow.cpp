@@ -56,27 +56,27 @@ std::string errorName(GError* error) {
 
 }  // namespace
 
-FinderFrontFolder::Answer askFileManagerFrontWindow() {
+FileManagerFolder::Answer askFileManagerFrontWindow() {
     GError* rawError = nullptr;
     Owned<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
     if (!bus) {
         g_clear_error(&rawError);
-        return FinderFrontFolder::Answer::none();
+        return FileManagerFolder::Answer::none();
     }
     const int timeoutMs =
-        static_cast<int>(std::chrono::milliseconds(FinderFrontFolder::kCallTimeout).count());
+        static_cast<int>(std::chrono::milliseconds(FileManagerFolder::kCallTimeout).count());
     Owned<GVariant> reply(g_dbus_connection_call_sync(
         bus.get(), kService, kPath, "org.freedesktop.DBus.Properties", "Get",
         g_variant_new("(ss)", kInterface, kProperty), G_VARIANT_TYPE("(v)"),
         G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, nullptr, &rawError));
     if (!reply) {
         Owned<GError> error(rawError);
-        return FinderFrontFolder::classify(std::nullopt, errorName(error.get()));
+        return FileManagerFolder::classify(std::nullopt, errorName(error.get()));
     }
     GVariant* rawValue = nullptr;
     g_variant_get(reply.get(), "(v)", &rawValue);
     Owned<GVariant> value(rawValue);
-    return FinderFrontFolder::classify(frontLocation(value.get()), std::nullopt);
+    return FileManagerFolder::classify(frontLocation(value.get()), std::nullopt);
 }
 
 }  // namespace kestrune

@@ -83,7 +83,7 @@ struct PulseAudioCapture::Impl {
     }
 
     // Main thread: the connection to the server, ready for queries. The lock is held on success.
-    std::optional<KestruneError> connect() {
+    Result<void, KestruneError> connect() {
         // From here on the lock is held whenever `loop` is set, also on failure.
         loop = pa_threaded_mainloop_new();
         if (!loop) return startFailure("no main loop");
@@ -128,11 +128,11 @@ struct PulseAudioCapture::Impl {
         };
         if (!waitFor(contextSettled)) return noAnswer();
         if (pa_context_get_state(context) != PA_CONTEXT_READY) return noServer();
-        return std::nullopt;
+        return {};
     }
 
     // Main thread, lock held: the default source's name and index.
-    std::optional<KestruneError> findDefaultSource() {
+    Result<void, KestruneError> findDefaultSource() {
         queryDone = false;
         defaultSource.reset();
         pa_operation_unref(pa_context_get_server_info(
@@ -168,7 +168,7 @@ struct PulseAudioCapture::Impl {
             this));
         if (!waitFor([&] { return queryDone; })) return noAnswer();
         if (!sourceFound) return noSource();
-        return std::nullopt;
+        return {};
     }
 
     // Loop thread: a change of the server's default source or the removal of ours.
@@ -337,8 +337,8 @@ Result<AudioCapture::Formats, KestruneError> PulseAudioCapture::start(Handlers h
         impl_.reset();
         return error;
     };
-    if (auto error = impl.connect()) return failed(*error);
-    if (auto error = impl.findDefaultSource()) return failed(*error);
+    if (auto connected = impl.connect(); !connected) return failed(connected.error());
+    if (auto found = impl.findDefaultSource(); !found) return failed(found.error());
     impl.subscribe();
     auto formats = impl.openStream();
     if (!formats) return failed(formats.error());
@@ -353,7 +353,7 @@ void PulseAudioCapture::stop() {
 
 bool PulseAudioCapture::inputAvailable() {
     Impl impl;
-    const bool available = !impl.connect() && !impl.findDefaultSource();
+    const bool available = impl.connect() && impl.findDefaultSource();
     if (impl.loop) pa_threaded_mainloop_unlock(impl.loop);
     return available;
 }

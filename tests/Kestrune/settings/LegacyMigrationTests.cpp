@@ -2,10 +2,10 @@
 
 #include <mutex>
 
+#include "Kestrune/defaults/UserDefaults.hpp"
 #include "Kestrune/settings/LLMKeyStore.hpp"
 #include "Kestrune/settings/LegacyMigration.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
-#include "Kestrune/settings/defaults/UserDefaults.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
@@ -95,13 +95,13 @@ TEST_F(LegacyMigrationTest, RunsOnceEvenWhenThereIsNothingToImport) {
 
 TEST_F(LegacyMigrationTest, CopiesWithoutOverwritingAndKeepsTheFnTrigger) {
     writeOldDomain(R"({"remoteInputPort": 8443, "selectedLanguage": "en-US",
-                       "llmModel": "old", "receivedMacPushIDs": ["a", "b"]})");
+                       "llmModel": "old", "receivedComputerPushIDs": ["a", "b"]})");
     defaults->set("llmModel", std::string("new"));
     EXPECT_TRUE(migration.runIfNeeded());
     EXPECT_EQ(defaults->integer("remoteInputPort"), 8443);
     EXPECT_EQ(defaults->string("selectedLanguage"), "en-US");
     EXPECT_EQ(defaults->string("llmModel"), "new");
-    EXPECT_EQ(defaults->stringList("receivedMacPushIDs"), (StringList{"a", "b"}));
+    EXPECT_EQ(defaults->stringList("receivedComputerPushIDs"), (StringList{"a", "b"}));
     EXPECT_EQ(defaults->string("triggerKey"), "modifier:63");
     // The old settings stay where they were (nothing secret in them).
     EXPECT_EQ(oldDomain()->count("selectedLanguage"), 1u);

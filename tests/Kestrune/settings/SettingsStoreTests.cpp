@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "Kestrune/defaults/UserDefaults.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
-#include "Kestrune/settings/defaults/UserDefaults.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
 #include "tests/support/InMemoryLLMKeyStore.hpp"

@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <set>
 
+#include "KestruneRemoteKit/L10n/AppL10n.hpp"
 #include "KestruneRemoteKit/L10n/KitTexts.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/L10n/L10nCheck.hpp"
-#include "KestruneRemoteKit/L10n/MacL10n.hpp"
 #include "KestruneRemoteKit/L10n/StringTable.hpp"
 #include "KestruneRemoteKit/L10n/TextFormat.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
@@ -153,7 +153,7 @@ TEST(TableContent, EveryKeyTheSourcesLookUpIsInTheTables) {
 
 TEST(TableContent, TheApplicationFindsItsTablesFromTheBuildTree) {
     // Test programs run from the build tree with no installation: the source tables serve them.
-    EXPECT_EQ(MacL10n::resources().localizations(), (std::vector<std::string>{"en", "zh-Hans"}));
+    EXPECT_EQ(AppL10n::resources().localizations(), (std::vector<std::string>{"en", "zh-Hans"}));
     EXPECT_EQ(L10n::shared().kitResources().localizations(),
               (std::vector<std::string>{"en", "zh-Hans"}));
 }
@@ -171,13 +171,13 @@ TEST(TableContent, SharedLookupFollowsTheOverride) {
               "端口 49999 已被其他应用占用，现在改用端口 "
               "50000。已配对的手机需要扫描新的配对码才能重新连接。");
     EXPECT_EQ(kitLocalized(kitTextConnectionTimedOut), "连接超时");
-    EXPECT_EQ(MacL10n::locale(), "zh-Hans");
+    EXPECT_EQ(AppL10n::locale(), "zh-Hans");
 
     l10n.setLanguageOverride("en");
     EXPECT_EQ(localized("Phone Connection"), "Phone Connection");
     EXPECT_EQ(localizedFormat("Pair “%s”?", {"Ana’s phone"}), "Pair “Ana’s phone”?");
     EXPECT_EQ(kitLocalized(kitTextConnectionTimedOut), "The connection timed out");
-    EXPECT_EQ(MacL10n::locale(), "en");
+    EXPECT_EQ(AppL10n::locale(), "en");
 
     // Test programs ignore the desktop's languages: the application shows its English source.
     l10n.setLanguageOverride(std::nullopt);
@@ -188,17 +188,17 @@ TEST(TableContent, SharedLookupFollowsTheOverride) {
 TEST(TableContent, SelfCheckReportsTheChosenTablesAndTexts) {
     auto& l10n = L10n::shared();
     l10n.setLanguageOverride("zh-Hans");
-    EXPECT_EQ(l10nCheckReport(), "mac: " + (MacL10n::resources().folder / "zh-Hans.po").string() +
+    EXPECT_EQ(l10nCheckReport(), "mac: " + (AppL10n::resources().folder / "zh-Hans.po").string() +
                                      "\n手机连接 / 配对新手机… / 刚刚\nkit: 电脑没有回应\n");
     l10n.setLanguageOverride("zh-Hans");
-    const std::string english = "mac: " + (MacL10n::resources().folder / "en.po").string() +
+    const std::string english = "mac: " + (AppL10n::resources().folder / "en.po").string() +
                                 "\nPhone Connection / Pair a New Phone… / just now\n"
                                 "kit: The computer isn’t responding\n";
     EXPECT_EQ(l10nCheckReport(InterfaceLanguage::Case::english), english);
     EXPECT_EQ(l10n.languageOverride(), "en") << "the stored choice is applied first";
     // Following the system inside a test program: the source languages of both tables.
     const std::string system = l10nCheckReport(InterfaceLanguage::Case::system);
-    EXPECT_EQ(system, "mac: " + (MacL10n::resources().folder / "en.po").string() +
+    EXPECT_EQ(system, "mac: " + (AppL10n::resources().folder / "en.po").string() +
                           "\nPhone Connection / Pair a New Phone… / just now\nkit: 电脑没有回应\n");
 }
 

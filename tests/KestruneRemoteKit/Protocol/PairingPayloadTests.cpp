@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "KestruneRemoteKit/Protocol/MacFinder.hpp"
+#include "KestruneRemoteKit/Protocol/ComputerDiscovery.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
 
 namespace kestrune {
@@ -179,20 +179,20 @@ TEST(PairingPayload, ConnectableHostLengthLimits) {
     EXPECT_FALSE(PairingPayload::isConnectableHost("[::1]"));
 }
 
-TEST(MacFinder, MatchesThePinnedFingerprintIgnoringCaseOnly) {
+TEST(ComputerDiscovery, MatchesThePinnedFingerprintIgnoringCaseOnly) {
     std::string upper = kFingerprint;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    EXPECT_TRUE(MacFinder::matchesPinnedFingerprint(kFingerprint, kFingerprint));
-    EXPECT_TRUE(MacFinder::matchesPinnedFingerprint(upper, kFingerprint));
-    EXPECT_TRUE(MacFinder::matchesPinnedFingerprint(kFingerprint, upper));
-    EXPECT_FALSE(MacFinder::matchesPinnedFingerprint(std::nullopt, kFingerprint));
-    EXPECT_FALSE(MacFinder::matchesPinnedFingerprint(kFingerprint.substr(1), kFingerprint));
-    EXPECT_FALSE(MacFinder::matchesPinnedFingerprint("", ""));
+    EXPECT_TRUE(ComputerDiscovery::matchesPinnedFingerprint(kFingerprint, kFingerprint));
+    EXPECT_TRUE(ComputerDiscovery::matchesPinnedFingerprint(upper, kFingerprint));
+    EXPECT_TRUE(ComputerDiscovery::matchesPinnedFingerprint(kFingerprint, upper));
+    EXPECT_FALSE(ComputerDiscovery::matchesPinnedFingerprint(std::nullopt, kFingerprint));
+    EXPECT_FALSE(ComputerDiscovery::matchesPinnedFingerprint(kFingerprint.substr(1), kFingerprint));
+    EXPECT_FALSE(ComputerDiscovery::matchesPinnedFingerprint("", ""));
     std::string other = kFingerprint;
     other.back() = 'e';
-    EXPECT_FALSE(MacFinder::matchesPinnedFingerprint(other, kFingerprint));
-    EXPECT_EQ(MacFinder::serviceType, "_kestrune._tcp");
-    EXPECT_EQ(MacFinder::fingerprintKey, "fp");
+    EXPECT_FALSE(ComputerDiscovery::matchesPinnedFingerprint(other, kFingerprint));
+    EXPECT_EQ(ComputerDiscovery::serviceType, "_kestrune._tcp");
+    EXPECT_EQ(ComputerDiscovery::fingerprintKey, "fp");
 }
 
 }  // namespace

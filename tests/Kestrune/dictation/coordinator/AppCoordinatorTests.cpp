@@ -5,12 +5,12 @@
 
 #include <algorithm>
 
+#include "Kestrune/defaults/UserDefaults.hpp"
 #include "Kestrune/dictation/coordinator/AppCoordinator.hpp"
-#include "Kestrune/dictation/paste/TextInjector.hpp"
 #include "Kestrune/dictation/refine/LLMRefiner.hpp"
 #include "Kestrune/dictation/speech/SpeechRecognizerService.hpp"
+#include "Kestrune/paste/TextInjector.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
-#include "Kestrune/settings/defaults/UserDefaults.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
 #include "tests/support/DictationFakes.hpp"
@@ -45,7 +45,7 @@ class Dictation : public ::testing::Test {
     void make() {
         coordinator = std::make_unique<AppCoordinator>(AppCoordinator::Dependencies{
             .main = queue,
-            .settings = settings,
+            .settings = settings.forDictation(),
             .triggerKeys = keys,
             .speech = speech,
             .permissions = {queue, [this] { return ++permissionQuestions, speechGranted; },
@@ -129,7 +129,7 @@ TEST_F(Dictation, AHeldModifierRecordsAndPastesTheTrimmedTranscriptThenRestoresT
     std::vector<State> states;
     auto watching = coordinator->state().subscribe([&](State s) { states.push_back(s); });
     coordinator->start(true);
-    EXPECT_EQ(coordinator->monitorStatus(), FnMonitorStartPolicy::Status::monitoring);
+    EXPECT_EQ(coordinator->monitorStatus(), RecordingMonitorStartPolicy::Status::monitoring);
     // Nothing ticks while nobody presses.
     EXPECT_EQ(queue.pendingCount(), 0u);
 
@@ -357,7 +357,8 @@ TEST_F(Dictation, AnUnwatchableKeyIsRetriedEverySecondWithOneTaskAndOneNotice) {
     keys.startable = false;
     trusted = false;
     coordinator->start(true);
-    EXPECT_EQ(coordinator->monitorStatus(), FnMonitorStartPolicy::Status::waitingForAccessibility);
+    EXPECT_EQ(coordinator->monitorStatus(),
+              RecordingMonitorStartPolicy::Status::waitingForAccessibility);
     EXPECT_EQ(panel.calls, Calls{"show Enable Accessibility permission for Murrelo"});
     // Another unwatchable key meanwhile adds no second retry loop and no second notice.
     coordinator->updateTriggerKey(kF5);
@@ -369,7 +370,7 @@ TEST_F(Dictation, AnUnwatchableKeyIsRetriedEverySecondWithOneTaskAndOneNotice) {
               1);
     keys.startable = true;
     queue.advance(AppCoordinator::kMonitorRetryInterval);
-    EXPECT_EQ(coordinator->monitorStatus(), FnMonitorStartPolicy::Status::monitoring);
+    EXPECT_EQ(coordinator->monitorStatus(), RecordingMonitorStartPolicy::Status::monitoring);
     EXPECT_EQ(queue.pendingCount(), 0u);
     EXPECT_EQ(keys.starts, 8);
 
@@ -377,9 +378,10 @@ TEST_F(Dictation, AnUnwatchableKeyIsRetriedEverySecondWithOneTaskAndOneNotice) {
     coordinator->stop();
     keys.startable = false;
     coordinator->updateTriggerKey(kRightAlt);
-    EXPECT_EQ(coordinator->monitorStatus(), FnMonitorStartPolicy::Status::waitingForAccessibility);
+    EXPECT_EQ(coordinator->monitorStatus(),
+              RecordingMonitorStartPolicy::Status::waitingForAccessibility);
     coordinator->stop();
-    EXPECT_EQ(coordinator->monitorStatus(), FnMonitorStartPolicy::Status::idle);
+    EXPECT_EQ(coordinator->monitorStatus(), RecordingMonitorStartPolicy::Status::idle);
     const int starts = keys.starts;
     queue.advance(10s);
     EXPECT_EQ(keys.starts, starts);
@@ -405,7 +407,7 @@ TEST_F(Dictation, AStoredFnKeyIsNotRetriedAndAsksOnceForAnotherKey) {
 
     keys.startable = true;
     coordinator->updateTriggerKey(kRightAlt);
-    EXPECT_EQ(coordinator->monitorStatus(), FnMonitorStartPolicy::Status::monitoring);
+    EXPECT_EQ(coordinator->monitorStatus(), RecordingMonitorStartPolicy::Status::monitoring);
     EXPECT_EQ(keys.triggerKey(), kRightAlt);
 }
 

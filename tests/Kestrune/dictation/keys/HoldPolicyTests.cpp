@@ -1,15 +1,15 @@
 #include <gtest/gtest.h>
 
-#include "Kestrune/dictation/keys/FnMonitorStartPolicy.hpp"
-#include "Kestrune/dictation/keys/FnRecordingGate.hpp"
-#include "Kestrune/dictation/keys/FnReleasePollPolicy.hpp"
+#include "Kestrune/dictation/keys/RecordingGate.hpp"
+#include "Kestrune/dictation/keys/RecordingMonitorStartPolicy.hpp"
+#include "Kestrune/dictation/keys/RecordingReleasePollPolicy.hpp"
 #include "Kestrune/dictation/keys/TriggerHoldPolicy.hpp"
 
 namespace kestrune {
 namespace {
 
-using Phase = FnRecordingGate::Phase;
-using Kind = FnRecordingGate::ReleaseAction::Kind;
+using Phase = RecordingGate::Phase;
+using Kind = RecordingGate::ReleaseAction::Kind;
 
 TEST(TriggerHoldPolicy, OnlyAnUninterruptedCurrentHoldRecords) {
     TriggerHoldPolicy policy;
@@ -31,12 +31,12 @@ TEST(TriggerHoldPolicy, OnlyAnUninterruptedCurrentHoldRecords) {
     EXPECT_TRUE(policy.shouldStartRecording(third));
 }
 
-TEST(FnRecordingGate, PressConfirmReleaseFinish) {
-    FnRecordingGate gate;
+TEST(RecordingGate, PressConfirmReleaseFinish) {
+    RecordingGate gate;
     auto attempt = gate.press();
     ASSERT_TRUE(attempt);
     EXPECT_EQ(gate.phase(), Phase::preparing);
-    EXPECT_EQ(gate.confirmRecording(*attempt), FnRecordingGate::Confirmation::record);
+    EXPECT_EQ(gate.confirmRecording(*attempt), RecordingGate::Confirmation::record);
     EXPECT_EQ(gate.phase(), Phase::recording);
     auto release = gate.release();
     EXPECT_EQ(release.kind, Kind::stopRecording);
@@ -49,16 +49,16 @@ TEST(FnRecordingGate, PressConfirmReleaseFinish) {
     EXPECT_FALSE(gate.activeAttempt());
 }
 
-TEST(FnRecordingGate, LateAndStaleAnswersChangeNothing) {
-    FnRecordingGate gate;
+TEST(RecordingGate, LateAndStaleAnswersChangeNothing) {
+    RecordingGate gate;
     auto first = *gate.press();
     EXPECT_EQ(gate.release().kind, Kind::cancelPreparation);
     EXPECT_EQ(gate.phase(), Phase::idle);
-    EXPECT_EQ(gate.confirmRecording(first), FnRecordingGate::Confirmation::stale);
+    EXPECT_EQ(gate.confirmRecording(first), RecordingGate::Confirmation::stale);
 
     auto second = *gate.press();
     EXPECT_NE(first, second);
-    EXPECT_EQ(gate.confirmRecording(second), FnRecordingGate::Confirmation::record);
+    EXPECT_EQ(gate.confirmRecording(second), RecordingGate::Confirmation::record);
     EXPECT_EQ(gate.release().kind, Kind::stopRecording);
     // A press while stopping starts nothing but is remembered.
     EXPECT_FALSE(gate.press());
@@ -72,45 +72,46 @@ TEST(FnRecordingGate, LateAndStaleAnswersChangeNothing) {
     EXPECT_EQ(gate.release().kind, Kind::nothing);
 }
 
-TEST(FnMonitorStartPolicy, FollowsStartsAndStops) {
-    FnMonitorStartPolicy policy;
-    EXPECT_EQ(policy.status(), FnMonitorStartPolicy::Status::idle);
+TEST(RecordingMonitorStartPolicy, FollowsStartsAndStops) {
+    RecordingMonitorStartPolicy policy;
+    EXPECT_EQ(policy.status(), RecordingMonitorStartPolicy::Status::idle);
     policy.noteStart(false);
-    EXPECT_EQ(policy.status(), FnMonitorStartPolicy::Status::waitingForAccessibility);
+    EXPECT_EQ(policy.status(), RecordingMonitorStartPolicy::Status::waitingForAccessibility);
     policy.noteStart(true);
-    EXPECT_EQ(policy.status(), FnMonitorStartPolicy::Status::monitoring);
+    EXPECT_EQ(policy.status(), RecordingMonitorStartPolicy::Status::monitoring);
     policy.noteStop();
-    EXPECT_EQ(policy.status(), FnMonitorStartPolicy::Status::idle);
+    EXPECT_EQ(policy.status(), RecordingMonitorStartPolicy::Status::idle);
 }
 
-TEST(FnReleasePollPolicy, PollsOnlyWhilePressedAndPreparingOrRecording) {
-    FnRecordingGate gate;
-    EXPECT_FALSE(FnReleasePollPolicy::shouldContinuePolling(gate));
+TEST(RecordingReleasePollPolicy, PollsOnlyWhilePressedAndPreparingOrRecording) {
+    RecordingGate gate;
+    EXPECT_FALSE(RecordingReleasePollPolicy::shouldContinuePolling(gate));
     auto attempt = *gate.press();
-    EXPECT_TRUE(FnReleasePollPolicy::shouldContinuePolling(gate));
+    EXPECT_TRUE(RecordingReleasePollPolicy::shouldContinuePolling(gate));
     gate.confirmRecording(attempt);
-    EXPECT_TRUE(FnReleasePollPolicy::shouldContinuePolling(gate));
+    EXPECT_TRUE(RecordingReleasePollPolicy::shouldContinuePolling(gate));
     gate.release();
-    EXPECT_FALSE(FnReleasePollPolicy::shouldContinuePolling(gate));
-    EXPECT_EQ(FnReleasePollPolicy::kPollInterval, std::chrono::milliseconds(80));
+    EXPECT_FALSE(RecordingReleasePollPolicy::shouldContinuePolling(gate));
+    EXPECT_EQ(RecordingReleasePollPolicy::kPollInterval, std::chrono::milliseconds(80));
 }
 
-TEST(FnReleasePollPolicy, ReadsKeyStateOrModifierFlags) {
+TEST(RecordingReleasePollPolicy, ReadsKeyStateOrModifierFlags) {
     std::uint16_t asked = 0;
     KeyboardState state{[&](std::uint16_t code) {
                             asked = code;
                             return code == 96;
                         },
                         [] { return std::uint64_t{0x40}; }};
-    EXPECT_TRUE(FnReleasePollPolicy::isTriggerKeyDown(TriggerKey::dedicatedKey(96), state));
+    EXPECT_TRUE(RecordingReleasePollPolicy::isTriggerKeyDown(TriggerKey::dedicatedKey(96), state));
     EXPECT_EQ(asked, 96);
-    EXPECT_FALSE(FnReleasePollPolicy::isTriggerKeyDown(TriggerKey::dedicatedKey(97), state));
-    EXPECT_FALSE(FnReleasePollPolicy::isTriggerKeyDown(TriggerKey::dedicatedKey(70000), state));
-    EXPECT_FALSE(FnReleasePollPolicy::isTriggerKeyDown(TriggerKey::dedicatedKey(-1), state));
-    EXPECT_TRUE(FnReleasePollPolicy::isTriggerKeyDown(TriggerKey::modifier(61), state));
-    EXPECT_FALSE(FnReleasePollPolicy::isTriggerKeyDown(TriggerKey::modifier(58), state));
+    EXPECT_FALSE(RecordingReleasePollPolicy::isTriggerKeyDown(TriggerKey::dedicatedKey(97), state));
+    EXPECT_FALSE(
+        RecordingReleasePollPolicy::isTriggerKeyDown(TriggerKey::dedicatedKey(70000), state));
+    EXPECT_FALSE(RecordingReleasePollPolicy::isTriggerKeyDown(TriggerKey::dedicatedKey(-1), state));
+    EXPECT_TRUE(RecordingReleasePollPolicy::isTriggerKeyDown(TriggerKey::modifier(61), state));
+    EXPECT_FALSE(RecordingReleasePollPolicy::isTriggerKeyDown(TriggerKey::modifier(58), state));
     // A "modifier" trigger on a key that is no catalogued modifier is never down.
-    EXPECT_FALSE(FnReleasePollPolicy::isTriggerKeyDown(TriggerKey::modifier(96), state));
+    EXPECT_FALSE(RecordingReleasePollPolicy::isTriggerKeyDown(TriggerKey::modifier(96), state));
 }
 
 }  // namespace

@@ -12,8 +12,8 @@ namespace {
 using M = RemoteMessage;
 const Date kCreated = Date(std::chrono::seconds(1'780'000'000));
 
-MacOutbox::Item item(std::int64_t seq) {
-    MacOutbox::Item item;
+OutboxItem item(std::int64_t seq) {
+    OutboxItem item;
     item.id = "5A0C8B7E-1D2F-4A3B-9C4D-5E6F7A8B9C0D";
     item.seq = seq;
     item.createdAt = kCreated;

@@ -352,10 +352,10 @@ TEST(RemoteInputServer, SubscriptionGetsPendingItemsAndAcknowledgementsClearThem
     ServerHarness harness;
     ASSERT_NE(harness.start(), 0);
     const auto [device, secret] = harness.pairDevice();
-    const auto text = harness.outbox().enqueue(MacOutbox::Content::text("hello phone"), {device});
+    const auto text = harness.outbox().enqueue(Outbox::Content::text("hello phone"), {device});
     const Bytes picture = patternBytes(150'000);
     const auto image =
-        harness.outbox().enqueue(MacOutbox::Content::image(picture, ImageFormat::jpeg), {device});
+        harness.outbox().enqueue(Outbox::Content::image(picture, ImageFormat::jpeg), {device});
     ASSERT_TRUE(text && image);
 
     auto phone = authorizedPhone(harness, secret);
@@ -393,12 +393,12 @@ TEST(RemoteInputServer, SubscriptionGetsPendingItemsAndAcknowledgementsClearThem
     EXPECT_TRUE(harness.outbox().isPending(image.value().id));
 
     // A password for a phone that keeps none: acknowledged on its behalf, nothing sent.
-    const auto password = harness.outbox().enqueue(MacOutbox::Content::secret("hunter2"), {device});
+    const auto password = harness.outbox().enqueue(Outbox::Content::secret("hunter2"), {device});
     ASSERT_TRUE(password);
     ASSERT_TRUE(harness.log().waitFor([](OwnerLog& l) { return l.secretsRefused.size() == 1; }));
     EXPECT_FALSE(harness.outbox().isPending(password.value().id));
     // A new text is pushed at once; the already pushed picture is not repeated.
-    ASSERT_TRUE(harness.outbox().enqueue(MacOutbox::Content::text("second"), {device}));
+    ASSERT_TRUE(harness.outbox().enqueue(Outbox::Content::text("second"), {device}));
     const auto next = phone->receive();
     ASSERT_TRUE(next && next->is<RemoteMessage::PushText>());
     EXPECT_EQ(next->as<RemoteMessage::PushText>()->text, "second");
@@ -412,7 +412,7 @@ TEST(RemoteInputServer, SecretsGoToPhonesThatAcceptThemAndANewSubscriptionReplac
     ServerHarness harness;
     ASSERT_NE(harness.start(), 0);
     const auto [device, secret] = harness.pairDevice();
-    const auto password = harness.outbox().enqueue(MacOutbox::Content::secret("hunter2"), {device});
+    const auto password = harness.outbox().enqueue(Outbox::Content::secret("hunter2"), {device});
     ASSERT_TRUE(password);
 
     auto first = authorizedPhone(harness, secret);
@@ -472,7 +472,7 @@ TEST(RemoteInputServer, RemovingAPhoneEndsItsConnections) {
     auto phone = authorizedPhone(harness, secret);
     auto bystander = authorizedPhone(harness, otherSecret);
     ASSERT_TRUE(phone && bystander);
-    ASSERT_TRUE(harness.outbox().enqueue(MacOutbox::Content::text("x"), {device, other}));
+    ASSERT_TRUE(harness.outbox().enqueue(Outbox::Content::text("x"), {device, other}));
 
     ASSERT_TRUE(harness.devices().remove(device));
     EXPECT_EQ(ackError(phone->receive()), "unknown_device");

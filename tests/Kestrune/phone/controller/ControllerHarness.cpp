@@ -62,7 +62,7 @@ ControllerHarness::ControllerHarness()
         .background = threads.executor(),
         .images = {},
     };
-    deps.images.askFinder = [] { return FinderFrontFolder::Answer::none(); };
+    deps.images.askFileManager = [] { return FileManagerFolder::Answer::none(); };
     deps.images.commitImage = [](ClipboardImage::Prepared,
                                  std::function<void(std::optional<RemoteError>)> finished) {
         finished(std::nullopt);

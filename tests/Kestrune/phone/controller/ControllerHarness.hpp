@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "Kestrune/defaults/UserDefaults.hpp"
 #include "Kestrune/link/PairedDeviceStore.hpp"
 #include "Kestrune/phone/controller/RemoteInputController.hpp"
-#include "Kestrune/phone/outbox/MacOutbox.hpp"
-#include "Kestrune/settings/defaults/UserDefaults.hpp"
+#include "Kestrune/phone/outbox/Outbox.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
@@ -155,7 +155,7 @@ class ControllerHarness {
     ManualThreads threads;
     std::shared_ptr<UserDefaults> defaults;
     std::shared_ptr<PairedDeviceStore> devices;
-    std::shared_ptr<MacOutbox> outbox;
+    std::shared_ptr<Outbox> outbox;
 
     // The typing stack as the composition root makes it, typing into `typed`.
     DirectTextInjector injector{

@@ -187,7 +187,7 @@ TEST_F(Controller, ServerConfigurationFollowsTheSettings) {
     EXPECT_EQ(plain.closeGrace, Duration(2s));
     EXPECT_FALSE(plain.loopbackOnly);
     EXPECT_EQ(plain.preferredPort, std::nullopt);
-    EXPECT_EQ(plain.bonjourFingerprint, "fp");
+    EXPECT_EQ(plain.mdnsFingerprint, "fp");
     EXPECT_EQ(plain.subscriptionDeadline, Duration(30s));
 
     h.defaults->set(RemoteInputController::kIdleTimeoutEnabledKey, true);

@@ -14,7 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::TemporaryDirectory;
-using Answer = FinderFrontFolder::Answer;
+using Answer = FileManagerFolder::Answer;
 
 std::string contents(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -83,7 +83,8 @@ TEST(ImageFileSaver, DownloadsFollowsTheUserDirectoriesFile) {
 
 TEST(ImageSaveLocation, ModeAndStoredFolderFallBackToTheirDefaults) {
     using ImageSaveLocation::Mode;
-    EXPECT_EQ(ImageSaveLocation::mode(std::string("frontFinderWindow")), Mode::frontFinderWindow);
+    EXPECT_EQ(ImageSaveLocation::mode(std::string("frontFinderWindow")),
+              Mode::frontFileManagerWindow);
     EXPECT_EQ(ImageSaveLocation::mode(std::string("fixed")), Mode::fixed);
     EXPECT_EQ(ImageSaveLocation::mode(std::string("FrontFinderWindow")), Mode::fixed);
     EXPECT_EQ(ImageSaveLocation::mode(std::nullopt), Mode::fixed);

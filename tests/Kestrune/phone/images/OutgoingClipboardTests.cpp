@@ -119,7 +119,7 @@ TEST(OutgoingClipboard, PicturesAreSentUnchangedOnlyWhenAskedAndAllowed) {
 
     const auto original = OutgoingClipboard::prepare(pngTaken, true);
     ASSERT_TRUE(original);
-    EXPECT_EQ(original.value(), MacOutbox::Content::image(bytesOf(png), ImageFormat::png));
+    EXPECT_EQ(original.value(), Outbox::Content::image(bytesOf(png), ImageFormat::png));
 
     const auto compressed = OutgoingClipboard::prepare(pngTaken, false);
     ASSERT_TRUE(compressed);
@@ -130,8 +130,8 @@ TEST(OutgoingClipboard, PicturesAreSentUnchangedOnlyWhenAskedAndAllowed) {
     const auto fromTiff = OutgoingClipboard::prepare(
         {OutgoingClipboard::Taken::Image{bytesOf(tiff), std::nullopt}}, true);
     ASSERT_TRUE(fromTiff);
-    EXPECT_EQ(fromTiff.value(), MacOutbox::Content::image(
-                                    ImageCompressor::prepare(tiff, true)->data, ImageFormat::jpeg));
+    EXPECT_EQ(fromTiff.value(), Outbox::Content::image(ImageCompressor::prepare(tiff, true)->data,
+                                                       ImageFormat::jpeg));
 
     const auto unreadable = OutgoingClipboard::prepare(
         {OutgoingClipboard::Taken::Image{bytesOf("not a picture"), ImageFormat::png}}, true);
@@ -154,7 +154,7 @@ TEST(OutgoingClipboard, PicturesOverThePixelLimitAreNeverSentUnchanged) {
     const auto prepared = OutgoingClipboard::prepare(
         {OutgoingClipboard::Taken::Image{bytesOf(huge), ImageFormat::jpeg}}, true);
     ASSERT_TRUE(prepared);
-    EXPECT_NE(prepared.value(), MacOutbox::Content::image(bytesOf(huge), ImageFormat::jpeg));
+    EXPECT_NE(prepared.value(), Outbox::Content::image(bytesOf(huge), ImageFormat::jpeg));
 }
 
 TEST(ClipboardImage, GivesTheOriginalItsTypeAndATiffOfTheSamePicture) {

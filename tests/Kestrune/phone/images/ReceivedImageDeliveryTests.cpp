@@ -5,10 +5,10 @@
 #include <future>
 #include <memory>
 
-#include "Kestrune/dictation/paste/Pasteboard.hpp"
+#include "Kestrune/paste/Pasteboard.hpp"
+#include "Kestrune/paste/SerialPasteQueue.hpp"
 #include "Kestrune/phone/images/ImageFileSaver.hpp"
 #include "Kestrune/phone/images/ReceivedImageDelivery.hpp"
-#include "Kestrune/phone/typing/SerialPasteQueue.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
@@ -20,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::TemporaryDirectory;
-using Answer = FinderFrontFolder::Answer;
+using Answer = FileManagerFolder::Answer;
 using Outcome = ImageOutcome;
 using testing::makeImage;
 using testing::Pattern;
@@ -94,7 +94,7 @@ class Delivery : public ::testing::Test {
     std::unique_ptr<ReceivedImageDelivery> makeDelivery() {
         ReceivedImageDelivery::Services services;
         services.preferences = [this] { return preferences_; };
-        services.askFinder = [this] {
+        services.askFileManager = [this] {
             ++finderQuestions_;
             return finderAnswer_;
         };

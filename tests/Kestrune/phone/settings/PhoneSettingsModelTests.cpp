@@ -2,9 +2,9 @@
 
 #include <chrono>
 
+#include "Kestrune/defaults/UserDefaults.hpp"
 #include "Kestrune/phone/settings/PhoneSettingsModel.hpp"
 #include "Kestrune/phone/settings/RemoteDeviceRow.hpp"
-#include "Kestrune/settings/defaults/UserDefaults.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
@@ -125,7 +125,7 @@ TEST_F(PhoneSettingsModelTest, OptionsAndPictureFolderAreStoredAtOnce) {
     EXPECT_EQ(defaults->boolean("remoteInputUsePaste"), true);
 
     EXPECT_EQ(model->imageSaveMode(), ImageSaveLocation::Mode::fixed);
-    model->setImageSaveMode(ImageSaveLocation::Mode::frontFinderWindow);
+    model->setImageSaveMode(ImageSaveLocation::Mode::frontFileManagerWindow);
     EXPECT_EQ(defaults->string("remoteImageSaveDestination"), "frontFinderWindow");
     EXPECT_EQ(calls.back(), "prime");
     model->setImageSaveMode(ImageSaveLocation::Mode::fixed);

@@ -12,8 +12,6 @@ namespace {
 
 const std::string kNotAvailable =
     "Not available here — Launch at Login works only from the installed app.";
-const std::string kApproval =
-    "Waiting for your approval — allow Murrelo in your desktop’s startup applications settings.";
 
 // A facility whose status the test sets, recording the calls made to it.
 struct Facility {
@@ -27,7 +25,7 @@ struct Facility {
 
     LoginItem item(bool installed = true) {
         return LoginItem{
-            .isAppBundle = installed,
+            .isInstalled = installed,
             .readStatus = [this] { return status; },
             .registerItem = [this] { return perform("register", LoginItemStatus::enabled); },
             .unregisterItem =
@@ -43,11 +41,11 @@ struct Facility {
 };
 
 TEST(LaunchAtLoginModel, SwitchNoteAndStateFollowTheStatus) {
-    Facility facility(LoginItemStatus::requiresApproval);
+    Facility facility(LoginItemStatus::notRegistered);
     LaunchAtLoginModel model(facility.item());
     EXPECT_FALSE(model.isOn());
     EXPECT_TRUE(model.isSwitchEnabled());
-    EXPECT_EQ(model.note(), localized(kApproval));
+    EXPECT_EQ(model.note(), std::nullopt);
 
     facility.status = LoginItemStatus::unrecognised;
     EXPECT_FALSE(model.isSwitchEnabled());
@@ -57,8 +55,7 @@ TEST(LaunchAtLoginModel, SwitchNoteAndStateFollowTheStatus) {
     EXPECT_TRUE(model.isOn());
     EXPECT_EQ(model.note(), std::nullopt);
 
-    // Waiting for approval: on again asks nothing, off withdraws the request.
-    facility.status = LoginItemStatus::requiresApproval;
+    // On again asks nothing; off removes the entry.
     model.set(true);
     EXPECT_TRUE(facility.calls.empty());
     model.set(false);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "Kestrune/defaults/UserDefaults.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
-#include "Kestrune/settings/defaults/UserDefaults.hpp"
 #include "Kestrune/settings/ui/InterfaceLanguageSignal.hpp"
 #include "Kestrune/settings/ui/SettingsControls.hpp"
 #include "Kestrune/settings/ui/SettingsPane.hpp"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "KestruneRemoteKit/Client/Kit/MacPush.hpp"
+#include "KestruneRemoteKit/Client/Kit/ComputerPush.hpp"
 
 namespace kestrune {
 namespace {
@@ -24,7 +24,7 @@ struct Picture {
 };
 
 bool delivered(const PushReceiver::Step& step) {
-    return std::holds_alternative<MacPush>(step);
+    return std::holds_alternative<ComputerPush>(step);
 }
 
 TEST(PushReceiverPictures, CompletePictureIsDeliveredWithItsAnnouncement) {
@@ -35,8 +35,9 @@ TEST(PushReceiverPictures, CompletePictureIsDeliveredWithItsAnnouncement) {
     picture.chunk(2, 2);
     const auto step = picture.end();
     ASSERT_TRUE(delivered(step));
-    EXPECT_EQ(std::get<MacPush>(step),
-              (MacPush{"p", 7, kSentAt, MacPush::Image{Bytes(5, 0x5A), ImageFormat::jpeg}}));
+    EXPECT_EQ(
+        std::get<ComputerPush>(step),
+        (ComputerPush{"p", 7, kSentAt, ComputerPush::Image{Bytes(5, 0x5A), ImageFormat::jpeg}}));
     EXPECT_FALSE(picture.receiver.assembly().has_value());
 }
 
@@ -96,17 +97,19 @@ TEST(PushReceiverPictures, SizeLimitAndReplacement) {
     picture.chunk(0, 2, "second");
     const auto step = picture.end("second");
     ASSERT_TRUE(delivered(step));
-    EXPECT_EQ(std::get<MacPush>(step).id, "second");
+    EXPECT_EQ(std::get<ComputerPush>(step).id, "second");
 }
 
 TEST(PushReceiverMessages, TextsSecretsAndAcknowledgements) {
     PushReceiver receiver;
     auto text = receiver.receive(RemoteMessage::PushText{"t", 1, "hi", kSentAt});
     ASSERT_TRUE(delivered(text));
-    EXPECT_EQ(std::get<MacPush>(text).content, MacPush::Content(MacPush::Text{"hi"}));
+    EXPECT_EQ(std::get<ComputerPush>(text).content,
+              ComputerPush::Content(ComputerPush::Text{"hi"}));
     auto secret = receiver.receive(RemoteMessage::PushSecret{"s", 2, "pw", kSentAt});
     ASSERT_TRUE(delivered(secret));
-    EXPECT_EQ(std::get<MacPush>(secret).content, MacPush::Content(MacPush::Secret{"pw"}));
+    EXPECT_EQ(std::get<ComputerPush>(secret).content,
+              ComputerPush::Content(ComputerPush::Secret{"pw"}));
 
     using Nothing = PushReceiver::Nothing;
     EXPECT_TRUE(std::holds_alternative<Nothing>(receiver.receive(RemoteMessage::HeartbeatAck{3})));

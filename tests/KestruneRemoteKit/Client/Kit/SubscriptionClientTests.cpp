@@ -26,18 +26,18 @@ const Date kSentAt = std::chrono::system_clock::time_point(std::chrono::seconds(
 // Records what the phone was handed; refuses items whose text is "refuse".
 struct Phone {
     std::mutex lock;
-    std::vector<MacPush> delivered;
+    std::vector<ComputerPush> delivered;
     std::atomic<int> connected{0};
 
     SubscriptionClient::Deliver deliver() {
-        return [this](const MacPush& push) {
+        return [this](const ComputerPush& push) {
             std::lock_guard guard(lock);
             delivered.push_back(push);
-            const auto* text = push.content.as<MacPush::Text>();
+            const auto* text = push.content.as<ComputerPush::Text>();
             return !(text && text->text == "refuse");
         };
     }
-    std::vector<MacPush> items() {
+    std::vector<ComputerPush> items() {
         std::lock_guard guard(lock);
         return delivered;
     }
@@ -115,9 +115,10 @@ TEST(SubscriptionClientLink, SubscribesThenDeliversAndAcknowledgesWhatWasTaken) 
     EXPECT_THAT(ackedIds(server), ::testing::ElementsAre("t1", "s1", "i1"));
     const auto items = phone.items();
     ASSERT_EQ(items.size(), 4u);
-    EXPECT_EQ(items[0], (MacPush{"t1", 1, kSentAt, MacPush::Text{"hello phone"}}));
-    EXPECT_EQ(items[2], (MacPush{"s1", 3, kSentAt, MacPush::Secret{"hunter2"}}));
-    EXPECT_EQ(items[3], (MacPush{"i1", 4, kSentAt, MacPush::Image{picture, ImageFormat::png}}));
+    EXPECT_EQ(items[0], (ComputerPush{"t1", 1, kSentAt, ComputerPush::Text{"hello phone"}}));
+    EXPECT_EQ(items[2], (ComputerPush{"s1", 3, kSentAt, ComputerPush::Secret{"hunter2"}}));
+    EXPECT_EQ(items[3],
+              (ComputerPush{"i1", 4, kSentAt, ComputerPush::Image{picture, ImageFormat::png}}));
     EXPECT_EQ(phone.connected, 1);
 
     const auto messages = messagesOf(server.frames());

@@ -52,7 +52,7 @@ TEST(Autostart, SwitchingOnWritesTheEntryThatReadsBackAsEnabledAndOffRemovesIt) 
     int changes = 0;
     auto subscription = model.observeChanges([&] { ++changes; });
 
-    EXPECT_TRUE(model.loginItem().isAppBundle);
+    EXPECT_TRUE(model.loginItem().isInstalled);
     EXPECT_FALSE(model.isOn());
     EXPECT_TRUE(model.isSwitchEnabled());
     EXPECT_EQ(model.note(), std::nullopt);
@@ -132,7 +132,7 @@ TEST(Autostart, ABuildTreeIsNotTheApplicationAndWritesNothing) {
     const xdg_autostart::Locations locations{.autostartFolder = root / "autostart",
                                              .executable = root / "build" / "Kestrune" / "murrelo"};
     LaunchAtLoginModel model(xdg_autostart::makeLoginItem(locations));
-    EXPECT_FALSE(model.loginItem().isAppBundle);
+    EXPECT_FALSE(model.loginItem().isInstalled);
     EXPECT_FALSE(model.isSwitchEnabled());
     EXPECT_EQ(model.note(),
               localized("Not available here — Launch at Login works only from the installed app."));

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
 
     RemoteInputServer::Configuration configuration{.identity = loaded.value().identity};
     configuration.loopbackOnly = true;
-    configuration.bonjourFingerprint = loaded.value().fingerprint;
+    configuration.mdnsFingerprint = loaded.value().fingerprint;
     RemoteInputServer server(
         configuration, {.devices = std::make_shared<PairedDeviceStore>(directory / "devices.json"),
                         .outbox = nullptr,

@@ -12,12 +12,10 @@ TEST(AvahiUnavailable, TheServerRunsAnywayAndSaysWhyItIsNotAdvertised) {
     // A system bus that is not there: Avahi cannot be reached at all.
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/murrelo-test-bus", 1);
     auto advertiser = std::make_shared<AvahiServiceAdvertiser>();
-    ServerHarness harness(ServerHarness::Options{.configure =
-                                                     [](auto& configuration) {
-                                                         configuration.bonjourFingerprint =
-                                                             testIdentity().fingerprint;
-                                                     },
-                                                 .advertiser = advertiser});
+    ServerHarness harness(ServerHarness::Options{
+        .configure =
+            [](auto& configuration) { configuration.mdnsFingerprint = testIdentity().fingerprint; },
+        .advertiser = advertiser});
     ASSERT_NE(harness.start(), 0);
 
     const auto deadline = std::chrono::steady_clock::now() + 5s;

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-#include "Kestrune/dictation/paste/TextInjector.hpp"
+#include "Kestrune/paste/TextInjector.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "platform/linux/clipboard/X11Clipboard.hpp"
 #include "platform/linux/x11/X11Typist.hpp"

@@ -13,7 +13,7 @@
 namespace kestrune {
 namespace {
 
-using FinderFrontFolder::Answer;
+using FileManagerFolder::Answer;
 
 class StandIn {
   public:
@@ -88,7 +88,7 @@ TEST_F(FileManagerBus, RefusalEmptinessAndAbsenceAreTold) {
 TEST_F(FileManagerBus, SlowFileManagerLeadsToATimeOutWithoutBlockingTheNextPicture) {
     StandIn fm({"slow", "file:///home/ana/Desktop"});
     ASSERT_TRUE(fm.ready());
-    FinderFrontFolder::SerialAsker asker(askFileManagerFrontWindow);
+    FileManagerFolder::SerialAsker asker(askFileManagerFrontWindow);
     EXPECT_EQ(asker.ask(std::chrono::milliseconds(200)), Answer::timedOut());
     // While the first question is unanswered, a second picture does not wait at all.
     EXPECT_EQ(asker.ask(std::chrono::seconds(10)), Answer::timedOut());

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/linux/secret/KeychainLLMKeyStore.hpp"
+#include "platform/linux/secret/SecretServiceKeyStore.hpp"
 
 int main(int argc, char** argv) {
-    kestrune::KeychainLLMKeyStore store;
+    kestrune::SecretServiceKeyStore store;
     if (argc == 3 && std::strcmp(argv[1], "write") == 0) {
         const auto result = store.write(argv[2]);
         if (result) {

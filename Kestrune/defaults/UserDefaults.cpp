@@ -1,0 +1,173 @@
+#include "Kestrune/defaults/UserDefaults.hpp"
+
+#include "Kestrune/defaults/DefaultsFile.hpp"
+#include "Kestrune/defaults/XdgDirectories.hpp"
+#include "KestruneRemoteKit/Support/AtomicFile.hpp"
+#include "KestruneRemoteKit/Support/Log.hpp"
+
+namespace kestrune {
+
+namespace {
+
+constexpr std::string_view kLogCategory = "defaults";
+
+template <typename T>
+std::optional<T> as(const std::optional<DefaultsValue>& value) {
+    if (!value) return std::nullopt;
+    if (const T* typed = std::get_if<T>(&*value)) return *typed;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<DefaultsDictionary> loadDefaultsDomain(const std::filesystem::path& file) {
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) return std::nullopt;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec || size > kMaxDefaultsFileBytes) {
+        log(LogLevel::warning, kLogCategory, "ignoring oversized or unreadable " + file.string());
+        return std::nullopt;
+    }
+    const auto bytes = readWholeFile(file);
+    if (!bytes) {
+        log(LogLevel::warning, kLogCategory, "cannot read " + file.string());
+        return std::nullopt;
+    }
+    auto decoded = decodeDefaultsFile(*bytes);
+    if (!decoded) {
+        log(LogLevel::warning, kLogCategory, "ignoring " + file.string() + ": " + decoded.error());
+        return std::nullopt;
+    }
+    for (const auto& key : decoded.value().skippedKeys) {
+        // The key only: a value could be anything, a secret included.
+        log(LogLevel::warning, kLogCategory,
+            "ignoring the value of \"" + key + "\" in " + file.string() + ": unsupported kind");
+    }
+    return std::move(decoded.value().values);
+}
+
+UserDefaults::UserDefaults(std::filesystem::path directory, std::string domain)
+    : directory_(std::move(directory)), domain_(std::move(domain)) {
+    if (auto loaded = loadDefaultsDomain(fileOf(domain_))) values_ = std::move(*loaded);
+}
+
+std::shared_ptr<UserDefaults> UserDefaults::standard() {
+    static const auto instance =
+        std::make_shared<UserDefaults>(xdgConfigHome(), std::string(kStandardDomain));
+    return instance;
+}
+
+std::filesystem::path UserDefaults::fileOf(std::string_view domainName) const {
+    return directory_ / (std::string(domainName) + ".json");
+}
+
+std::optional<DefaultsValue> UserDefaults::object(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    const auto found = values_.find(key);
+    if (found == values_.end()) return std::nullopt;
+    return found->second;
+}
+
+std::optional<bool> UserDefaults::boolean(std::string_view key) const {
+    return as<bool>(object(key));
+}
+
+std::optional<std::int64_t> UserDefaults::integer(std::string_view key) const {
+    return as<std::int64_t>(object(key));
+}
+
+std::optional<std::string> UserDefaults::string(std::string_view key) const {
+    return as<std::string>(object(key));
+}
+
+std::optional<StringList> UserDefaults::stringList(std::string_view key) const {
+    return as<StringList>(object(key));
+}
+
+void UserDefaults::set(std::string_view key, DefaultsValue value) {
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = values_.find(key);
+        if (found != values_.end() && found->second == value) return;
+        std::optional<DefaultsValue> previous;
+        if (found != values_.end()) previous = std::move(found->second);
+        values_.insert_or_assign(std::string(key), std::move(value));
+        auto encoded = encodeDefaultsFile(values_);
+        if (encoded.size() > kMaxDefaultsFileBytes) {
+            // Saved, the file would be refused as a whole at the next start, every other
+            // setting with it; the value is refused instead.
+            if (previous) {
+                values_.insert_or_assign(std::string(key), std::move(*previous));
+            } else {
+                values_.erase(values_.find(key));
+            }
+            log(LogLevel::error, kLogCategory,
+                "refusing a value of \"" + std::string(key) + "\" too large for the settings file");
+            return;
+        }
+        saveLocked(encoded);
+    }
+    notify({std::string(key)});
+}
+
+void UserDefaults::remove(std::string_view key) {
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = values_.find(key);
+        if (found == values_.end()) return;
+        values_.erase(found);
+        saveLocked(encodeDefaultsFile(values_));
+    }
+    notify({std::string(key)});
+}
+
+std::optional<DefaultsDictionary> UserDefaults::persistentDomain(std::string_view name) const {
+    if (name == domain_) {
+        std::lock_guard lock(mutex_);
+        return values_;
+    }
+    return loadDefaultsDomain(fileOf(name));
+}
+
+void UserDefaults::setPersistentDomain(DefaultsDictionary values, std::string_view name) {
+    if (name != domain_) {
+        if (auto written = writeFileAtomically(fileOf(name), encodeDefaultsFile(values));
+            !written) {
+            log(LogLevel::error, kLogCategory,
+                "could not save domain " + std::string(name) + ": " + written.error());
+        }
+        return;
+    }
+    std::vector<std::string> changed;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [key, value] : values_) {
+            const auto next = values.find(key);
+            if (next == values.end() || next->second != value) changed.push_back(key);
+        }
+        for (const auto& [key, value] : values) {
+            if (!values_.count(key)) changed.push_back(key);
+        }
+        values_ = std::move(values);
+        saveLocked(encodeDefaultsFile(values_));
+    }
+    notify(changed);
+}
+
+Subscription UserDefaults::observe(std::function<void(const std::string& key)> observer) {
+    return observers_.add(std::move(observer));
+}
+
+void UserDefaults::saveLocked(const std::string& encoded) const {
+    if (auto written = writeFileAtomically(fileOf(domain_), encoded); !written) {
+        // The value stays in memory for this run; only its persistence failed.
+        log(LogLevel::error, kLogCategory,
+            "could not save domain " + domain_ + ": " + written.error());
+    }
+}
+
+void UserDefaults::notify(const std::vector<std::string>& keys) {
+    for (const auto& key : keys) observers_.notify(key);
+}
+
+}  // namespace kestrune

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Kestrune/defaults/DefaultsValue.hpp"
+#include "KestruneRemoteKit/Support/Observers.hpp"
+#include "KestruneRemoteKit/Support/Subscription.hpp"
+
+namespace kestrune {
+
+// The settings database of one domain: typed values by key, kept in memory after one read at
+// start and written through to `<directory>/<domain>.json` (atomically, owner-only) on every
+// change. A value of another kind than the one asked for reads as absent. Other domains of the
+// same directory are reachable whole, as "persistent domains", for moving settings between them.
+// Values may be read and written from any thread; observing belongs to the main thread, like
+// every change that observers care about.
+class UserDefaults {
+  public:
+    static constexpr std::string_view kStandardDomain = "zz.holvanis.murrelo";
+
+    UserDefaults(std::filesystem::path directory, std::string domain);
+    UserDefaults(const UserDefaults&) = delete;
+    UserDefaults& operator=(const UserDefaults&) = delete;
+
+    // The application's own domain under $XDG_CONFIG_HOME, made once per process.
+    static std::shared_ptr<UserDefaults> standard();
+
+    const std::string& domain() const { return domain_; }
+    std::filesystem::path fileOf(std::string_view domainName) const;
+
+    std::optional<DefaultsValue> object(std::string_view key) const;
+    std::optional<bool> boolean(std::string_view key) const;
+    std::optional<std::int64_t> integer(std::string_view key) const;
+    std::optional<std::string> string(std::string_view key) const;
+    std::optional<StringList> stringList(std::string_view key) const;
+
+    // A value that would make the file too large to load at the next start is refused (logged).
+    void set(std::string_view key, DefaultsValue value);
+    void remove(std::string_view key);
+
+    // A whole domain; none when it was never written or cannot be read.
+    std::optional<DefaultsDictionary> persistentDomain(std::string_view name) const;
+    // Replaces a whole domain (this one included, which then notifies each changed key).
+    void setPersistentDomain(DefaultsDictionary values, std::string_view name);
+
+    // Called with the key after every change that altered a value.
+    Subscription observe(std::function<void(const std::string& key)> observer);
+
+  private:
+    // Writes the encoded domain, with the lock held.
+    void saveLocked(const std::string& encoded) const;
+    void notify(const std::vector<std::string>& keys);
+
+    std::filesystem::path directory_;
+    std::string domain_;
+    mutable std::mutex mutex_;
+    DefaultsDictionary values_;
+    Observers<std::string> observers_;
+};
+
+// Reads a domain file; none when it is missing, unreadable or not a settings object (logged).
+std::optional<DefaultsDictionary> loadDefaultsDomain(const std::filesystem::path& file);
+
+}  // namespace kestrune

@@ -1,0 +1,112 @@
+#include "Kestrune/paste/SerialPasteQueue.hpp"
+
+#include <deque>
+
+namespace kestrune {
+
+struct SerialPasteQueue::State : std::enable_shared_from_this<State> {
+    struct Item {
+        std::int64_t generation;
+        Work work;
+        Done done;
+    };
+
+    MainQueue& main;
+    Paste paste;
+    bool alive = true;
+    std::int64_t generation = 0;
+    std::map<std::int64_t, int> pendingByGeneration;
+    std::deque<Item> items;
+    bool running = false;
+
+    State(MainQueue& m, Paste p) : main(m), paste(std::move(p)) {}
+
+    void finished(std::int64_t g) {
+        auto it = pendingByGeneration.find(g);
+        int remaining = (it == pendingByGeneration.end() ? 1 : it->second) - 1;
+        if (remaining <= 0) {
+            if (it != pendingByGeneration.end()) pendingByGeneration.erase(it);
+        } else {
+            it->second = remaining;
+        }
+    }
+
+    void startNext() {
+        running = !items.empty();
+        if (!running) return;
+        Item item = std::move(items.front());
+        items.pop_front();
+        if (!alive) {
+            if (item.done) item.done(RemoteError::internal);
+            return scheduleNext();
+        }
+        if (generation != item.generation) {
+            if (item.done) item.done(RemoteError::cancelled);
+            finished(item.generation);
+            return scheduleNext();
+        }
+        std::weak_ptr<State> weak = shared_from_this();
+        auto g = item.generation;
+        auto isStale = [weak, g] {
+            auto self = weak.lock();
+            return !self || !self->alive || self->generation != g;
+        };
+        auto reported = std::make_shared<bool>(false);
+        auto self = shared_from_this();
+        item.work(isStale, [self, g, reported,
+                            done = std::move(item.done)](std::optional<RemoteError> result) {
+            if (*reported) return;
+            *reported = true;
+            if (done) done(result);
+            self->finished(g);
+            self->scheduleNext();
+        });
+    }
+
+    // The next item starts from the main queue, never inside the previous item's completion.
+    void scheduleNext() {
+        running = true;
+        auto self = shared_from_this();
+        main.post([self] { self->startNext(); });
+    }
+};
+
+SerialPasteQueue::SerialPasteQueue(MainQueue& main, Paste paste)
+    : state_(std::make_shared<State>(main, std::move(paste))) {}
+
+SerialPasteQueue::~SerialPasteQueue() {
+    state_->alive = false;
+}
+
+void SerialPasteQueue::enqueue(Work work, Done done) {
+    auto& state = *state_;
+    auto g = state.generation;
+    auto& pending = state.pendingByGeneration[g];
+    if (pending >= kMaxPending) {
+        if (done) done(RemoteError::busy);
+        return;
+    }
+    ++pending;
+    state.items.push_back({g, std::move(work), std::move(done)});
+    if (!state.running) state.scheduleNext();
+}
+
+void SerialPasteQueue::enqueue(std::string text, Done done) {
+    std::weak_ptr<State> weak = state_;
+    auto work = [weak, text = std::move(text)](std::function<bool()>, Done finished) {
+        auto self = weak.lock();
+        if (!self || !self->paste) return finished(RemoteError::internal);
+        self->paste(text, [finished] { finished(std::nullopt); });
+    };
+    enqueue(std::move(work), std::move(done));
+}
+
+std::int64_t SerialPasteQueue::generation() const {
+    return state_->generation;
+}
+
+void SerialPasteQueue::bumpGeneration() {
+    ++state_->generation;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,37 @@
+#include "app/Dictation.hpp"
+
+#include "Kestrune/dictation/coordinator/AppCoordinator.hpp"
+#include "Kestrune/paste/SerialPasteQueue.hpp"
+#include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "app/Services.hpp"
+#include "Kestrune/settings/SettingsStore.hpp"
+
+namespace kestrune::app {
+
+Dictation::Dictation(Services& services, MainQueue& main, RecordingPanel& panel) {
+    coordinator_ = std::make_unique<AppCoordinator>(AppCoordinator::Dependencies{
+        .main = main,
+        .settings = services.settings().forDictation(),
+        .triggerKeys = services.triggerKeys(),
+        .speech = services.speech(),
+        .permissions = services.speechPermissions(),
+        .refiner = services.refiner(),
+        .panel = panel,
+        // Through the paste queue that phones' texts use too, so that a dictated text and a
+        // phone's never overwrite each other's clipboard save and restore.
+        .paste =
+            [&services](std::string text, AppCoordinator::PasteDone done) {
+                services.pasteQueue().enqueue(
+                    std::move(text), [done = std::move(done)](std::optional<RemoteError> failure) {
+                        if (!failure) return done({});
+                        done(KestruneError::pasteFailed(
+                            localized("The text could not be typed. Please try again.")));
+                    });
+            },
+        .isAccessibilityTrusted = services.accessibilityCheck(),
+    });
+}
+
+Dictation::~Dictation() = default;
+
+}  // namespace kestrune::app

@@ -1,0 +1,212 @@
+#include "app/Services.hpp"
+
+#include "Kestrune/defaults/UserDefaults.hpp"
+#include "Kestrune/dictation/keys/TriggerKeySource.hpp"
+#include "Kestrune/dictation/refine/LLMRefiner.hpp"
+#include "Kestrune/dictation/speech/OnlineSpeechEngine.hpp"
+#include "Kestrune/dictation/speech/SpeechEngineSelector.hpp"
+#include "Kestrune/dictation/speech/SpeechRecognizerService.hpp"
+#include "Kestrune/http/HttpClient.hpp"
+#include "Kestrune/paste/TextInjector.hpp"
+#include "Kestrune/phone/typing/SecretInjection.hpp"
+#include "Kestrune/settings/LegacyMigration.hpp"
+#include "Kestrune/settings/SettingsStore.hpp"
+#include "KestruneRemoteKit/Support/Log.hpp"
+#include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "platform/linux/atspi/PasswordFieldQuery.hpp"
+#include "platform/linux/clipboard/X11Clipboard.hpp"
+#include "platform/linux/filemanager/FileManagerFrontWindow.hpp"
+#include "platform/linux/http/CurlHttpClient.hpp"
+#include "platform/linux/pocketsphinx/PocketSphinxEngine.hpp"
+#include "platform/linux/pulse/PulseAudioCapture.hpp"
+#include "platform/linux/secret/SecretServiceKeyStore.hpp"
+#include "platform/linux/x11/TriggerKeyMonitor.hpp"
+#include "platform/linux/x11/X11DirectTyping.hpp"
+#include "platform/linux/x11/X11Typist.hpp"
+
+namespace kestrune::app {
+
+namespace {
+
+constexpr std::string_view kLogCategory = "Services";
+// The phone's "type by pasting" choice, read at each command.
+constexpr std::string_view kUsePasteKey = "remoteInputUsePaste";
+
+}  // namespace
+
+struct Services::Impl {
+    explicit Impl(MainQueue& main)
+        : main(main),
+          defaults(UserDefaults::standard()),
+          keyStore(std::make_shared<SecretServiceKeyStore>()),
+          migratedNow(LegacyMigration::live(keyStore).runIfNeeded()),
+          settings(
+              defaults, keyStore,
+              std::make_shared<SecretServiceKeyStore>(SecretServiceKeyStore::kTranscriptionAccount),
+              main),
+          http(std::make_shared<CurlHttpClient>(main)),
+          refiner(http, main),
+          triggerKeys(main),
+          clipboard(main),
+          pasteInjector(main, clipboard, [this] { pressPasteShortcut(); }),
+          pasteQueue(main,
+                     [this](const std::string& text, std::function<void()> finished) {
+                         pasteInjector.inject(text, std::move(finished));
+                     }),
+          typingQueue(std::make_unique<SerialQueue>("Kestrune.DirectTextInjector")),
+          typingBackend(*typingQueue),
+          directTyping(
+              *typingQueue, [this](const std::string& chunk) { typingBackend.post(chunk); },
+              [this](std::uint16_t key) { typingBackend.pressKey(key); }),
+          questionQueue(std::make_unique<SerialQueue>("Kestrune.PasswordFieldDetector")),
+          passwordFields(atspi::isPasswordFieldFocused, *questionQueue),
+          commandExecutor(commandOperations()),
+          fileManager(askFileManagerFrontWindow),
+          builtInSpeech(std::make_shared<PocketSphinxEngine>()),
+          onlineSpeech(std::make_shared<OnlineSpeechEngine>(OnlineSpeechEngine::Dependencies{
+              http,
+              [this] {
+                  return OnlineTranscriptionConfiguration{settings.transcriptionBaseURL().value(),
+                                                          settings.transcriptionAPIKey().value(),
+                                                          settings.transcriptionModel().value()};
+              }})),
+          speechEngines(
+              {builtInSpeech, onlineSpeech, [this] { return settings.speechEngine().value(); }}),
+          speech({main, [] { return std::make_unique<PulseAudioCapture>(); },
+                  [this](AppLanguage language) { return speechEngines.recognizerFor(language); }}) {
+    }
+
+    ~Impl() {
+        // Their threads are joined here, before the objects their work uses go.
+        questionQueue.reset();
+        typingQueue.reset();
+    }
+
+    // The paste shortcut on the main thread, through an XTest connection opened on first use.
+    void pressPasteShortcut() {
+        if (!pasteKeys) pasteKeys = x11::Typist::open();
+        if (pasteKeys) {
+            pasteKeys->pressPasteShortcut();
+        } else {
+            log(LogLevel::error, kLogCategory, "no paste shortcut: X11 with XTest is unavailable");
+        }
+    }
+
+    RemoteCommandExecutor::Operations commandOperations() {
+        std::weak_ptr<bool> alive = aliveToken;
+        return {
+            .isTrusted = [] { return x11::isTrusted(); },
+            .usePaste = [this] { return defaults->boolean(kUsePasteKey).value_or(false); },
+            .injectText =
+                [this](std::string text, DirectTextInjector::Completion completion) {
+                    directTyping.send(DirectTextInjector::prepare(text), std::nullopt,
+                                      std::move(completion));
+                },
+            .paste =
+                [this, alive](std::string text, RemoteCommandExecutor::Done done) {
+                    // The paste queue belongs to the main thread; these services may be gone by
+                    // the time the hop arrives.
+                    main.post([this, alive, text = std::move(text), done = std::move(done)] {
+                        if (alive.expired()) return done(RemoteError::internal);
+                        pasteQueue.enqueue(text, done);
+                    });
+                },
+            .pressKey =
+                [this](std::uint16_t key, DirectTextInjector::Completion completion) {
+                    directTyping.press(key, std::nullopt, std::move(completion));
+                },
+            .checkPasswordField =
+                [this](std::function<void(bool)> completion) {
+                    passwordFields.check(std::move(completion));
+                },
+            .beginSecret = [this] { return SecretInjection::boundTo(directTyping); },
+        };
+    }
+
+    MainQueue& main;
+    std::shared_ptr<bool> aliveToken = std::make_shared<bool>(true);
+    std::shared_ptr<UserDefaults> defaults;
+    std::shared_ptr<LLMKeyStore> keyStore;
+    // The earlier edition's settings and data are imported before anything reads the settings.
+    bool migratedNow;
+    SettingsStore settings;
+    std::shared_ptr<HttpClient> http;
+    LLMRefiner refiner;
+    x11::TriggerKeyMonitor triggerKeys;
+    X11Clipboard clipboard;
+    std::unique_ptr<x11::Typist> pasteKeys;
+    TextInjector pasteInjector;
+    SerialPasteQueue pasteQueue;
+    std::unique_ptr<SerialQueue> typingQueue;
+    x11::DirectTyping typingBackend;
+    DirectTextInjector directTyping;
+    std::unique_ptr<SerialQueue> questionQueue;
+    PasswordFieldDetector passwordFields;
+    RemoteCommandExecutor commandExecutor;
+    FileManagerFolder::SerialAsker fileManager;
+    std::shared_ptr<PocketSphinxEngine> builtInSpeech;
+    std::shared_ptr<OnlineSpeechEngine> onlineSpeech;
+    SpeechEngineSelector speechEngines;
+    SpeechRecognizerService speech;
+};
+
+Services::Services(MainQueue& main) : impl_(std::make_unique<Impl>(main)) {}
+
+Services::~Services() = default;
+
+const std::shared_ptr<UserDefaults>& Services::defaults() const {
+    return impl_->defaults;
+}
+const std::shared_ptr<LLMKeyStore>& Services::keyStore() const {
+    return impl_->keyStore;
+}
+SettingsStore& Services::settings() {
+    return impl_->settings;
+}
+const std::shared_ptr<HttpClient>& Services::http() const {
+    return impl_->http;
+}
+LLMRefiner& Services::refiner() {
+    return impl_->refiner;
+}
+TriggerKeySource& Services::triggerKeys() {
+    return impl_->triggerKeys;
+}
+Pasteboard& Services::clipboard() {
+    return impl_->clipboard;
+}
+TextInjector& Services::pasteInjector() {
+    return impl_->pasteInjector;
+}
+SerialPasteQueue& Services::pasteQueue() {
+    return impl_->pasteQueue;
+}
+DirectTextInjector& Services::directTyping() {
+    return impl_->directTyping;
+}
+PasswordFieldDetector& Services::passwordFields() {
+    return impl_->passwordFields;
+}
+RemoteCommandExecutor& Services::commandExecutor() {
+    return impl_->commandExecutor;
+}
+SpeechEngineSelector& Services::speechEngines() {
+    return impl_->speechEngines;
+}
+SpeechRecognizerService& Services::speech() {
+    return impl_->speech;
+}
+PermissionCoordinator::Dependencies Services::speechPermissions() {
+    return {
+        impl_->main,
+        [this] { return impl_->speechEngines.serves(impl_->settings.selectedLanguage().value()); },
+        [] { return PulseAudioCapture::inputAvailable(); }};
+}
+std::function<bool()> Services::accessibilityCheck() const {
+    return [] { return x11::isTrusted(); };
+}
+FileManagerFolder::SerialAsker& Services::fileManager() {
+    return impl_->fileManager;
+}
+
+}  // namespace kestrune::app

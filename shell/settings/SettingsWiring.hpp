@@ -1,0 +1,46 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "Kestrune/phone/images/FileManagerFolder.hpp"
+#include "Kestrune/phone/settings/PhoneSettingsModel.hpp"
+#include "KestruneRemoteKit/Support/MainQueue.hpp"
+#include "shell/settings/SettingsWindowController.hpp"
+
+namespace kestrune {
+
+class HttpClient;
+class LaunchAtLoginModel;
+class LLMRefiner;
+class RemoteInputController;
+class SettingsStore;
+
+// How the settings window reaches the running application's parts. GUI thread only.
+namespace settings_wiring {
+
+// The phone model's operations over Phone Connection: the controller's device removal (which
+// drops the phone's connection at once), Qt prompts, the folder chooser (folders only, new ones
+// allowed) and the file manager's first question in the background. `fileManager` may be null;
+// it and `controller` outlive the operations.
+PhoneSettingsModel::Operations phoneOperations(RemoteInputController& controller,
+                                               FileManagerFolder::SerialAsker* fileManager);
+// Every change of the paired phones reloads the model's list (the controller reports on the GUI
+// thread). The controller keeps one such callback; `model` must outlive it or be replaced.
+void followDevices(RemoteInputController& controller, PhoneSettingsModel& model);
+
+SettingsWindowController::TestRefinement refinementTest(const LLMRefiner& refiner);
+// The transcription "Test" in the speech recognition language chosen in `settings`.
+SettingsWindowController::TestTranscription transcriptionTest(std::shared_ptr<HttpClient> client,
+                                                              MainQueue& main,
+                                                              const SettingsStore& settings);
+
+// The name a file manager shows for a folder: its own name, or the path for the root.
+std::string folderDisplayName(const std::filesystem::path& folder);
+
+// The launch-at-login switch over the login item's model, which outlives the window.
+SettingsWindowController::LaunchAtLogin launchAtLoginControls(LaunchAtLoginModel& model);
+
+}  // namespace settings_wiring
+}  // namespace kestrune

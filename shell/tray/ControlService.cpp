@@ -1,0 +1,156 @@
+#include "shell/tray/ControlService.hpp"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QVariantMap>
+
+#include "Kestrune/tray/ControlCommand.hpp"
+
+namespace kestrune {
+
+namespace {
+
+QString q(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+
+}  // namespace
+
+// Answers the calls by hand (no generated adaptor): the interface is small, and a delayed answer
+// (ShowPairing) is a plain message kept until the link is known.
+class ControlService::Object final : public QDBusVirtualObject {
+  public:
+    explicit Object(ControlHandlers handlers) : handlers_(std::move(handlers)) {}
+
+    QString introspect(const QString&) const override {
+        return QStringLiteral(
+            "<interface name=\"zz.holvanis.murrelo.Control\">"
+            "<method name=\"SendClipboardToPhone\"/>"
+            "<property name=\"PhoneConnection\" type=\"b\" access=\"readwrite\"/>"
+            "<method name=\"TogglePhoneConnection\"><arg type=\"b\" direction=\"out\"/></method>"
+            "<method name=\"ShowPairing\"><arg type=\"s\" direction=\"out\"/></method>"
+            "<method name=\"DictationPress\"/>"
+            "<method name=\"DictationRelease\"/>"
+            "<method name=\"ToggleDictation\"/>"
+            "<method name=\"OpenSettings\"/>"
+            "<method name=\"ShowWelcome\"/>"
+            "<method name=\"Quit\"/>"
+            "</interface>");
+    }
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        QDBusConnection bus = connection;
+        if (message.interface() == kPropertiesInterface) return handleProperty(message, bus);
+        if (!message.interface().isEmpty() && message.interface() != q(tray::control::kInterface)) {
+            return false;
+        }
+        const QString member = message.member();
+        auto outcome = [&](const ControlHandlers::Outcome& result) {
+            bus.send(result.ok()
+                         ? message.createReply()
+                         : message.createErrorReply(q(tray::control::kNotAvailableError),
+                                                    QString::fromStdString(result.error())));
+        };
+        if (member == "SendClipboardToPhone") {
+            handlers_.sendClipboardToPhone();
+            bus.send(message.createReply());
+        } else if (member == "TogglePhoneConnection") {
+            QDBusMessage delayed = message;
+            delayed.setDelayedReply(true);
+            handlers_.togglePhoneConnection(
+                [bus, delayed](bool on) { bus.send(delayed.createReply(QVariant(on))); });
+        } else if (member == "ShowPairing") {
+            QDBusMessage delayed = message;
+            delayed.setDelayedReply(true);
+            handlers_.showPairing(
+                [bus, delayed](Result<std::string, ControlHandlers::LinkFailure> link) mutable {
+                    bus.send(link.ok() ? delayed.createReply(QString::fromStdString(link.value()))
+                                       : delayed.createErrorReply(
+                                             q(tray::control::kFailedError),
+                                             QString::fromStdString(link.error().message)));
+                });
+        } else if (member == "DictationPress") {
+            outcome(handlers_.dictationPress());
+        } else if (member == "DictationRelease") {
+            outcome(handlers_.dictationRelease());
+        } else if (member == "ToggleDictation") {
+            outcome(handlers_.toggleDictation());
+        } else if (member == "OpenSettings") {
+            outcome(handlers_.openSettings());
+        } else if (member == "ShowWelcome") {
+            outcome(handlers_.showWelcome());
+        } else if (member == "Quit") {
+            // Answered first: the caller hears back before the application goes.
+            bus.send(message.createReply());
+            handlers_.quit();
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+  private:
+    bool handleProperty(const QDBusMessage& message, QDBusConnection& bus) {
+        const auto arguments = message.arguments();
+        const QString interface = arguments.value(0).toString();
+        const QString property = arguments.value(1).toString();
+        const bool ours = interface == q(tray::control::kInterface);
+        const bool isPhone = property == q(tray::control::kPhoneConnectionProperty);
+        if (message.member() == "GetAll" && ours) {
+            QVariantMap all{{q(tray::control::kPhoneConnectionProperty),
+                             QVariant(handlers_.phoneConnection())}};
+            bus.send(message.createReply(QVariant::fromValue(all)));
+        } else if (message.member() == "Get" && ours && isPhone) {
+            bus.send(message.createReply(
+                QVariant::fromValue(QDBusVariant(QVariant(handlers_.phoneConnection())))));
+        } else if (message.member() == "Set" && ours && isPhone) {
+            const QVariant value = arguments.value(2).value<QDBusVariant>().variant();
+            if (value.typeId() != QMetaType::Bool) {
+                bus.send(message.createErrorReply(
+                    QDBusError::InvalidArgs, QStringLiteral("PhoneConnection takes a boolean")));
+                return true;
+            }
+            QDBusMessage delayed = message;
+            delayed.setDelayedReply(true);
+            handlers_.setPhoneConnection(value.toBool(),
+                                         [bus, delayed](bool) { bus.send(delayed.createReply()); });
+        } else {
+            bus.send(message.createErrorReply(QDBusError::UnknownProperty,
+                                              QStringLiteral("no such property: ") + property));
+        }
+        return true;
+    }
+
+    ControlHandlers handlers_;
+};
+
+ControlService::ControlService(ControlHandlers handlers)
+    : object_(std::make_unique<Object>(std::move(handlers))) {}
+
+ControlService::~ControlService() {
+    if (registered_) {
+        auto bus = QDBusConnection::sessionBus();
+        bus.unregisterObject(q(tray::control::kObjectPath));
+        bus.unregisterService(q(tray::control::kBusName));
+    }
+}
+
+ControlService::Claim ControlService::claim(QDBusConnection& bus) {
+    if (!bus.isConnected()) return Claim::noBus;
+    if (!bus.registerVirtualObject(q(tray::control::kObjectPath), object_.get())) {
+        return Claim::noBus;
+    }
+    registered_ = true;
+    if (bus.registerService(q(tray::control::kBusName))) return Claim::owned;
+    bus.unregisterObject(q(tray::control::kObjectPath));
+    registered_ = false;
+    const auto owner = bus.interface()->isServiceRegistered(q(tray::control::kBusName));
+    return owner.isValid() && owner.value() ? Claim::alreadyRunning : Claim::noBus;
+}
+
+}  // namespace kestrune

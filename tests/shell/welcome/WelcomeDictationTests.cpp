@@ -1,0 +1,108 @@
+// A dictation while the welcome window is open, through the real coordinator in virtual time
+// (stand-ins only for the key, the microphone, the recognizer and the clipboard): the text lands
+// in the window's box and nothing is typed; once the window closes, dictation types again.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+
+#include <cstdlib>
+
+#include "Kestrune/defaults/UserDefaults.hpp"
+#include "Kestrune/dictation/coordinator/AppCoordinator.hpp"
+#include "Kestrune/dictation/refine/LLMRefiner.hpp"
+#include "Kestrune/dictation/speech/SpeechRecognizerService.hpp"
+#include "Kestrune/paste/TextInjector.hpp"
+#include "Kestrune/settings/SettingsStore.hpp"
+#include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
+#include "shell/welcome/WelcomeView.hpp"
+#include "shell/welcome/WelcomeWindowController.hpp"
+#include "tests/support/DictationFakes.hpp"
+#include "tests/support/InMemoryLLMKeyStore.hpp"
+#include "tests/support/QtTestApplication.hpp"
+#include "tests/support/SpeechFakes.hpp"
+#include "tests/support/TemporaryDirectory.hpp"
+
+namespace kestrune {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(WelcomeDictation, WhileTheWindowIsOpenTheTextLandsInItsBoxAndNothingIsTyped) {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
+    testing::widgetsApplication();
+    L10n::shared().setLanguageOverride("en");
+
+    ManualMainQueue queue;
+    testing::TemporaryDirectory folder{"welcome-dictation"};
+    SettingsStore settings{std::make_shared<UserDefaults>(folder.path(), "zz.test.welcome"),
+                           std::make_shared<InMemoryLLMKeyStore>(),
+                           std::make_shared<InMemoryLLMKeyStore>(), queue};
+    settings.setSelectedLanguage(AppLanguage::english);
+    testing::FakeTriggerKeySource keys;
+    auto captureLog = std::make_shared<testing::FakeCaptureLog>();
+    auto engine = std::make_shared<testing::FakeSpeechEngine>();
+    SpeechRecognizerService speech{
+        {queue, [captureLog] { return std::make_unique<testing::FakeAudioCapture>(captureLog); },
+         [engine](AppLanguage) -> Result<std::shared_ptr<SpeechEngine>, KestruneError> {
+             return std::shared_ptr<SpeechEngine>(engine);
+         }}};
+    LLMRefiner refiner{std::make_shared<testing::ScriptedHttpClient>(), queue};
+    testing::RecordingPasteboard pasteboard{queue};
+    TextInjector injector{queue, pasteboard, [] {}};
+    testing::RecordingPanelLog panel;
+    AppCoordinator coordinator({
+        .main = queue,
+        .settings = settings.forDictation(),
+        .triggerKeys = keys,
+        .speech = speech,
+        .permissions = {queue, [] { return true; }, [] { return true; }},
+        .refiner = refiner,
+        .panel = panel,
+        .paste =
+            [&](std::string text, AppCoordinator::PasteDone done) {
+                injector.inject(std::move(text), [done] { done({}); });
+            },
+        .isAccessibilityTrusted = [] { return true; },
+    });
+    WelcomeWindowController welcome({
+        .settings = settings,
+        .isTrusted = [] { return true; },
+        .isWaylandOnly = {},
+        .setFinalTextOverride =
+            [&](WelcomeWindowController::FinalTextReceiver receiver) {
+                coordinator.setFinalTextOverride(std::move(receiver));
+            },
+        .onTriggerKeyChange = [&](TriggerKey key) { coordinator.updateTriggerKey(key); },
+        .onClose = {},
+    });
+
+    const auto dictate = [&](const std::string& words) {
+        keys.press();
+        queue.advance(AppCoordinator::kHoldConfirmationDelay);
+        queue.runUntilIdle();
+        ASSERT_EQ(coordinator.state().value(), AppCoordinator::State::recording);
+        keys.release();
+        queue.runUntilIdle();
+        ASSERT_TRUE(engine->log->handlers.onResult);
+        engine->log->handlers.onResult({words, {}, true});
+        queue.runUntilIdle();
+        queue.advance(5s);
+    };
+
+    coordinator.start(true);
+    welcome.show();
+    dictate("hello welcome window");
+    EXPECT_EQ(welcome.view()->transcriptLabel()->text(), "hello welcome window");
+    EXPECT_TRUE(pasteboard.log.empty()) << "nothing was typed";
+
+    welcome.close();
+    dictate("now typed");
+    EXPECT_FALSE(pasteboard.log.empty()) << "after closing, dictation types again";
+    EXPECT_EQ(welcome.view()->transcriptLabel()->text(), "Your words will appear here.");
+    L10n::shared().setLanguageOverride(std::nullopt);
+}
+
+}  // namespace
+}  // namespace kestrune
