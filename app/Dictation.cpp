@@ -2,9 +2,9 @@
 
 #include "Kestrune/dictation/coordinator/AppCoordinator.hpp"
 #include "Kestrune/paste/SerialPasteQueue.hpp"
+#include "Kestrune/settings/SettingsStore.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "app/Services.hpp"
-#include "Kestrune/settings/SettingsStore.hpp"
 
 namespace kestrune::app {
 

@@ -6,8 +6,8 @@
 
 namespace kestrune {
 
-Result<void, KestruneError> AudioInputRouteReadiness::validate(
-    const AudioFormat& hardwareFormat, const AudioFormat& clientFormat) {
+Result<void, KestruneError> AudioInputRouteReadiness::validate(const AudioFormat& hardwareFormat,
+                                                               const AudioFormat& clientFormat) {
     if (std::abs(hardwareFormat.sampleRate - clientFormat.sampleRate) >= kSampleRateTolerance ||
         hardwareFormat.channelCount != clientFormat.channelCount) {
         return KestruneError::recordingFailed(

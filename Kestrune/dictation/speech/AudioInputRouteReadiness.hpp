@@ -17,7 +17,7 @@ struct AudioInputRouteReadiness {
     // Fails with `recordingFailed` "Audio input is switching. Please try again." when the sample
     // rates differ by the tolerance or more, or the channel counts differ.
     static Result<void, KestruneError> validate(const AudioFormat& hardwareFormat,
-                                                          const AudioFormat& clientFormat);
+                                                const AudioFormat& clientFormat);
 };
 
 }  // namespace kestrune

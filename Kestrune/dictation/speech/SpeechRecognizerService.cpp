@@ -75,9 +75,9 @@ void SpeechRecognizerService::postForAttempt(const std::weak_ptr<int>& alive, st
 }
 
 Result<void, KestruneError> SpeechRecognizerService::start(AppLanguage language,
-                                                                     TranscriptHandler onTranscript,
-                                                                     AudioLevelHandler onAudioLevel,
-                                                                     ErrorHandler onError) {
+                                                           TranscriptHandler onTranscript,
+                                                           AudioLevelHandler onAudioLevel,
+                                                           ErrorHandler onError) {
     stopImmediately();
 
     auto engine = recognizerFor_(language);
@@ -155,7 +155,7 @@ void SpeechRecognizerService::handleEngineError(const KestruneError& error) {
         // An engine that works after the recording has only this way to say it failed; for one
         // that listens along, what it gathered before the error stands.
         finishStop(engine_->transcribesAfterRecording() ? Result<void, KestruneError>(error)
-                                                       : Result<void, KestruneError>());
+                                                        : Result<void, KestruneError>());
     }
 }
 

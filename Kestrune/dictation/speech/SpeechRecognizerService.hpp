@@ -59,10 +59,8 @@ class SpeechRecognizerService {
     SpeechRecognizerService& operator=(const SpeechRecognizerService&) = delete;
 
     // Drops any earlier recording and begins a new one. The handlers are kept until the next stop.
-    Result<void, KestruneError> start(AppLanguage language,
-                                                TranscriptHandler onTranscript,
-                                                AudioLevelHandler onAudioLevel,
-                                                ErrorHandler onError);
+    Result<void, KestruneError> start(AppLanguage language, TranscriptHandler onTranscript,
+                                      AudioLevelHandler onAudioLevel, ErrorHandler onError);
 
     // Ends the recording gracefully: the recognizer gets the rest of the audio, and the transcript
     // is taken at its final result, or with what it has once the settling time or its longer

@@ -21,7 +21,6 @@ std::vector<std::int64_t> seqs(const std::vector<Outbox::Item>& items) {
     return result;
 }
 
-
 TEST_F(OutboxTest, EachKindOfContentLeavesItsOwnFiles) {
     auto outbox = open();
 
