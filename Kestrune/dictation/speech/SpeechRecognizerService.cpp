@@ -36,12 +36,11 @@ SpeechRecognizerService::SpeechRecognizerService(Dependencies dependencies)
       capture_(makeCapture_()) {}
 
 SpeechRecognizerService::~SpeechRecognizerService() {
-    // Threads first, so nothing posts any more; work already posted checks the token and does
-    // nothing once it is gone.
+    // Threads first, so nothing posts any more; work already posted is guarded by the lifetime
+    // and does nothing once the service is gone.
     if (capture_) capture_->stop();
     if (task_) task_->cancel();
     if (stopDeadline_) mainQueue_.cancel(*stopDeadline_);
-    alive_.reset();
 }
 
 std::vector<std::string> SpeechRecognizerService::contextualStrings(AppLanguage language) {
@@ -66,12 +65,11 @@ std::vector<std::string> SpeechRecognizerService::uniqueAlternatives(
 }
 
 template <typename Work>
-void SpeechRecognizerService::postForAttempt(const std::weak_ptr<int>& alive, std::uint64_t attempt,
-                                             Work work) {
-    mainQueue_.post([this, weak = alive, attempt, work = std::move(work)] {
-        if (weak.expired() || attempt != attempt_) return;
+void SpeechRecognizerService::postForAttempt(std::uint64_t attempt, Work work) {
+    mainQueue_.post(lifetime_.guard([this, attempt, work = std::move(work)] {
+        if (attempt != attempt_) return;
         work();
-    });
+    }));
 }
 
 Result<void, KestruneError> SpeechRecognizerService::start(AppLanguage language,
@@ -94,7 +92,6 @@ Result<void, KestruneError> SpeechRecognizerService::start(AppLanguage language,
     engine_ = std::move(engine).value();
     policy_.status = Status::starting;
     const std::uint64_t attempt = attempt_;
-    const std::weak_ptr<int> alive = alive_;
 
     const auto fail = [this](KestruneError error) -> Result<void, KestruneError> {
         stopImmediately();
@@ -102,13 +99,11 @@ Result<void, KestruneError> SpeechRecognizerService::start(AppLanguage language,
     };
 
     SpeechRecognitionTask::Handlers taskHandlers{
-        [this, alive, attempt](SpeechRecognitionResult result) {
-            postForAttempt(alive, attempt,
-                           [this, result = std::move(result)] { handleResult(result); });
+        [this, attempt](SpeechRecognitionResult result) {
+            postForAttempt(attempt, [this, result = std::move(result)] { handleResult(result); });
         },
-        [this, alive, attempt](KestruneError error) {
-            postForAttempt(alive, attempt,
-                           [this, error = std::move(error)] { handleEngineError(error); });
+        [this, attempt](KestruneError error) {
+            postForAttempt(attempt, [this, error = std::move(error)] { handleEngineError(error); });
         }};
     auto task = engine_->startTask({std::string(rawValue(language)), contextualStrings(language)},
                                    std::move(taskHandlers));
@@ -117,15 +112,14 @@ Result<void, KestruneError> SpeechRecognizerService::start(AppLanguage language,
 
     // The capture is stopped before the task goes, so the audio thread never sees a dead task.
     AudioCapture::Handlers captureHandlers{
-        [this, alive, task = task_.get(), attempt](std::span<const float> samples) {
+        [this, task = task_.get(), attempt](std::span<const float> samples) {
             task->append(samples);
-            postForAttempt(alive, attempt, [this, level = audioLevel(samples)] {
+            postForAttempt(attempt, [this, level = audioLevel(samples)] {
                 if (audioLevelHandler_) audioLevelHandler_(level);
             });
         },
-        [this, alive, attempt](AudioCapture::Interruption interruption) {
-            postForAttempt(alive, attempt,
-                           [this, interruption] { handleInterruption(interruption); });
+        [this, attempt](AudioCapture::Interruption interruption) {
+            postForAttempt(attempt, [this, interruption] { handleInterruption(interruption); });
         }};
     auto formats = capture_->start(std::move(captureHandlers));
     if (!formats) return fail(formats.error());
@@ -190,12 +184,11 @@ void SpeechRecognizerService::stop(StopCompletion completion) {
     task_->endAudio();
     if (audioLevelHandler_) audioLevelHandler_(0.0f);
     const auto limit = std::max<Duration>(kSettlingTime, engine_->finishingLimit());
-    stopDeadline_ =
-        mainQueue_.postAfter(limit, [this, weak = std::weak_ptr<int>(alive_), attempt = attempt_] {
-            if (weak.expired() || attempt != attempt_) return;
-            stopDeadline_.reset();
-            finishStop({});
-        });
+    stopDeadline_ = mainQueue_.postAfter(limit, lifetime_.guard([this, attempt = attempt_] {
+        if (attempt != attempt_) return;
+        stopDeadline_.reset();
+        finishStop({});
+    }));
 }
 
 void SpeechRecognizerService::finishStop(Result<void, KestruneError> outcome) {

@@ -15,6 +15,7 @@
 #include "Kestrune/dictation/speech/AudioCapture.hpp"
 #include "Kestrune/dictation/speech/SpeechCaptureInterruptionPolicy.hpp"
 #include "Kestrune/dictation/speech/SpeechEngine.hpp"
+#include "KestruneRemoteKit/Support/Lifetime.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
 
@@ -91,7 +92,7 @@ class SpeechRecognizerService {
 
   private:
     template <typename Work>
-    void postForAttempt(const std::weak_ptr<int>& alive, std::uint64_t attempt, Work work);
+    void postForAttempt(std::uint64_t attempt, Work work);
 
     void handleResult(const SpeechRecognitionResult& result);
     void handleEngineError(const KestruneError& error);
@@ -121,7 +122,9 @@ class SpeechRecognizerService {
     // Work posted from other threads carries the attempt it belongs to; anything from an earlier
     // attempt, or arriving after the service is gone, is dropped.
     std::uint64_t attempt_ = 0;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    // Last, so that it goes first. The audio thread makes guarded callbacks too; it is stopped
+    // before the service goes.
+    Lifetime lifetime_;
 };
 
 }  // namespace kestrune
