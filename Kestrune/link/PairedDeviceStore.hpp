@@ -84,7 +84,7 @@ class PairedDeviceStore {
 
   private:
     // Writes `devices` and, only when that worked, makes it the in-memory list. Lock held.
-    std::optional<Failure> saveLocked(std::vector<PairedDevice> devices);
+    Result<void, Failure> saveLocked(std::vector<PairedDevice> devices);
 
     const std::filesystem::path filePath_;
     mutable std::mutex lock_;

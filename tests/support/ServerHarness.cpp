@@ -62,13 +62,13 @@ ServerHarness::ServerHarness(Options options)
             },
         .executeCommand =
             [log, owner, hold](RemoteMessage command,
-                               std::function<void(std::optional<RemoteError>)> completion) {
+                               std::function<void(Result<void, RemoteError>)> completion) {
                 log->record([&](OwnerLog& l) {
                     l.wrongThread |= !owner->isCurrent();
                     l.commands.push_back(command);
                     if (hold) l.heldCommands.push_back(completion);
                 });
-                if (!hold) completion(std::nullopt);
+                if (!hold) completion({});
             },
         .receiveImage =
             [log, owner](Bytes data, ImageFormat, bool,
@@ -142,14 +142,14 @@ std::pair<Uuid, std::string> ServerHarness::pairDevice(const std::string& name) 
     return {registration.value().device.id, registration.value().secret};
 }
 
-void ServerHarness::finishHeldCommand(std::optional<RemoteError> error) {
-    std::function<void(std::optional<RemoteError>)> completion;
+void ServerHarness::finishHeldCommand(Result<void, RemoteError> outcome) {
+    std::function<void(Result<void, RemoteError>)> completion;
     log_->record([&](OwnerLog& l) {
         if (l.heldCommands.empty()) return;
         completion = l.heldCommands.front();
         l.heldCommands.erase(l.heldCommands.begin());
     });
-    if (completion) completion(error);
+    if (completion) completion(outcome);
 }
 
 std::size_t openDescriptorCount() {

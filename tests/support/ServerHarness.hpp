@@ -43,7 +43,7 @@ class OwnerLog {
 
     // Only read inside waitFor / record, or after the server is gone.
     std::vector<RemoteMessage> commands;
-    std::vector<std::function<void(std::optional<RemoteError>)>> heldCommands;
+    std::vector<std::function<void(Result<void, RemoteError>)>> heldCommands;
     std::vector<RemoteInputServer::PairingRequest> approvals;
     std::vector<std::function<void(bool)>> approvalReplies;
     std::vector<Bytes> images;
@@ -85,7 +85,7 @@ class ServerHarness {
     // A device in the store, as if paired earlier; returns its id and secret.
     std::pair<Uuid, std::string> pairDevice(const std::string& name = "Test Phone");
     // Answers the oldest held command.
-    void finishHeldCommand(std::optional<RemoteError> error = std::nullopt);
+    void finishHeldCommand(Result<void, RemoteError> outcome = {});
 
     SerialQueue& ownerQueue() { return *ownerQueue_; }
     RemoteInputServer& server() { return *server_; }

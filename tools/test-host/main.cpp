@@ -66,9 +66,9 @@ std::string describeCommand(const RemoteMessage& command) {
     return json::serialize(record);
 }
 
-std::optional<RemoteError> scriptedOutcome(const RemoteMessage& command) {
+Result<void, RemoteError> scriptedOutcome(const RemoteMessage& command) {
     const auto* text = command.as<RemoteMessage::Text>();
-    if (!text || !text->payload.starts_with("fail:")) return std::nullopt;
+    if (!text || !text->payload.starts_with("fail:")) return {};
     return remoteErrorFromRaw(std::string_view(text->payload).substr(5))
         .value_or(RemoteError::internal);
 }
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
             },
         .executeCommand =
             [quiet](RemoteMessage command,
-                    std::function<void(std::optional<RemoteError>)> completion) {
+                    std::function<void(Result<void, RemoteError>)> completion) {
                 if (!quiet) say("command " + describeCommand(command));
                 completion(scriptedOutcome(command));
             },

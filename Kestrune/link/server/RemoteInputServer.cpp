@@ -412,8 +412,10 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     }
 
     void apply(std::uint64_t order, Effect::Execute& execute, const Resume& resume) {
-        auto completion = backOnQueue<std::optional<RemoteError>>(
-            [order, resume](Impl& self, std::optional<RemoteError> error) {
+        auto completion = backOnQueue<Result<void, RemoteError>>(
+            [order, resume](Impl& self, Result<void, RemoteError> executed) {
+                std::optional<RemoteError> error;
+                if (!executed) error = executed.error();
                 self.workFinished(order, ImageOutcome{error, std::nullopt, std::nullopt}, resume);
             });
         toOwner([run = deps.executeCommand, message = std::move(execute.message),
@@ -565,8 +567,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
 
     Date now() override { return deps.now(); }
 
-    std::optional<PairingTokenStore::Failure> consumePairingToken(std::string_view token,
-                                                                  Date at) override {
+    Result<void, PairingTokenStore::Failure> consumePairingToken(std::string_view token,
+                                                                 Date at) override {
         return tokens.consume(token, at);
     }
 

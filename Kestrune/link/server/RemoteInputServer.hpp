@@ -87,7 +87,7 @@ class RemoteInputServer {
     // Each reply or completion must be called exactly once, from any thread.
     using Approve = std::function<void(PairingRequest, std::function<void(bool)> reply)>;
     using ExecuteCommand = std::function<void(
-        RemoteMessage command, std::function<void(std::optional<RemoteError>)> completion)>;
+        RemoteMessage command, std::function<void(Result<void, RemoteError>)> completion)>;
     using ReceiveImage = std::function<void(Bytes data, ImageFormat format, bool save,
                                             std::function<void(ImageOutcome)> completion)>;
 

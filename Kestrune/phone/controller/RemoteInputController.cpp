@@ -220,7 +220,7 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
             self->askToApprove(std::move(request), std::move(reply));
         };
         setup.executeCommand = [weak](RemoteMessage command,
-                                      std::function<void(std::optional<RemoteError>)> done) {
+                                      std::function<void(Result<void, RemoteError>)> done) {
             auto self = weak.lock();
             if (!self) return done(RemoteError::internal);
             self->deps.executor.execute(command, std::move(done));

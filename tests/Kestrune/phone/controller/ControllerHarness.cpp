@@ -64,8 +64,8 @@ ControllerHarness::ControllerHarness()
     };
     deps.images.askFileManager = [] { return FileManagerFolder::Answer::none(); };
     deps.images.commitImage = [](ClipboardImage::Prepared,
-                                 std::function<void(std::optional<RemoteError>)> finished) {
-        finished(std::nullopt);
+                                 std::function<void(Result<void, RemoteError>)> finished) {
+        finished({});
     };
     deps.images.home = folder.path().string();
     deps.images.resolveOn = threads.executor();

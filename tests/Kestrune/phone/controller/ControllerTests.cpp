@@ -4,6 +4,7 @@
 
 #include "ControllerHarness.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
+#include "tests/support/ResultTesting.hpp"
 #include "tests/support/TestImages.hpp"
 
 #include <algorithm>
@@ -373,8 +374,8 @@ TEST_F(Controller, CommandsAreTypedOrPasted) {
     h.serverStarts(4600);
     std::vector<std::optional<RemoteError>> outcomes;
     auto run = [&](RemoteMessage message) {
-        h.setup->executeCommand(std::move(message), [&](std::optional<RemoteError> error) {
-            outcomes.push_back(error);
+        h.setup->executeCommand(std::move(message), [&](Result<void, RemoteError> error) {
+            outcomes.push_back(testing::failureOf(error));
         });
         h.settle();
     };
@@ -434,8 +435,9 @@ TEST_F(Controller, RemovingAPhoneCancelsItsWorkAndDropsItsItems) {
     h.controller().sendClipboardToPhone();
     h.settle();
     std::vector<std::optional<RemoteError>> outcomes;
-    h.setup->executeCommand(RemoteMessage::Text{"queued"},
-                            [&](std::optional<RemoteError> error) { outcomes.push_back(error); });
+    h.setup->executeCommand(RemoteMessage::Text{"queued"}, [&](Result<void, RemoteError> error) {
+        outcomes.push_back(testing::failureOf(error));
+    });
     h.main.runUntilIdle();  // queued for typing, not typed yet
 
     EXPECT_EQ(h.controller().removeDevice(phone), std::nullopt);
@@ -479,8 +481,9 @@ TEST_F(Controller, TeardownWithPromptAndPictureInFlight) {
     setup.approve({Uuid::random().value(), "Late", "x"}, [&](bool allowed) { refused = !allowed; });
     EXPECT_TRUE(refused);
     std::optional<RemoteError> command;
-    setup.executeCommand(RemoteMessage::Text{"late"},
-                         [&](std::optional<RemoteError> error) { command = error; });
+    setup.executeCommand(RemoteMessage::Text{"late"}, [&](Result<void, RemoteError> error) {
+        command = testing::failureOf(error);
+    });
     EXPECT_EQ(command, RemoteError::internal);
     setup.receiveImage(Bytes(png.begin(), png.end()), ImageFormat::png, false,
                        [&](ImageOutcome outcome) { pictures.push_back(std::move(outcome)); });
