@@ -84,6 +84,9 @@ class ServerHarness {
 
     // A device in the store, as if paired earlier; returns its id and secret.
     std::pair<Uuid, std::string> pairDevice(const std::string& name = "Test Phone");
+    // The owner goes away, as the application's controller does when it quits; the server
+    // keeps running without it.
+    void releaseOwner();
     // Answers the oldest held command.
     void finishHeldCommand(Result<void, RemoteError> outcome = {});
 
@@ -95,10 +98,13 @@ class ServerHarness {
     std::uint16_t port() const { return port_; }
 
   private:
+    class RecordingOwner;
+
     Options options_;
     TemporaryDirectory directory_{"server-test"};
     std::unique_ptr<SerialQueue> ownerQueue_;
     std::shared_ptr<OwnerLog> log_;
+    std::shared_ptr<RecordingOwner> owner_;
     std::shared_ptr<PairedDeviceStore> devices_;
     std::shared_ptr<Outbox> outbox_;
     std::unique_ptr<RemoteInputServer> server_;

@@ -175,7 +175,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         closeAll();
         rejections.flush();
         log(LogLevel::info, kLogCategory, "stopped");
-        if (deps.onStop) toOwner([callback = deps.onStop, reason] { callback(reason); });
+        toOwner([owner = owner, reason]() mutable { owner.serverStopped(reason); });
     }
 
     // The owner is going away: everything ends without telling anyone.
@@ -183,7 +183,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         listening->close(std::nullopt);
         idle.cancel();
         tokens.invalidate();
-        deps.onApprovalWithdrawn = nullptr;
+        owner = WeakOwner();
         closeAll();
         rejections.flush();  // what was counted still reaches the log
     }
@@ -233,9 +233,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         if (next.state == AdvertisementStatus::State::unavailable) {
             log(LogLevel::warning, kLogCategory, "the service is not advertised: " + next.reason);
         }
-        if (deps.onAdvertisementStatus) {
-            toOwner([callback = deps.onAdvertisementStatus, next] { callback(next); });
-        }
+        toOwner([owner = owner, next]() mutable { owner.advertisementChanged(next); });
     }
 
     // ----- accepting -------------------------------------------------------------------------
@@ -390,12 +388,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         auto reply = backOnQueue<bool>([order, id = *id](Impl& self, bool approved) {
             self.approvalAnswered(order, id, approved);
         });
-        toOwner([approve = deps.approve, pairing = std::move(pairing), reply = std::move(reply)] {
-            if (approve) {
-                approve(pairing, reply);
-            } else {
-                reply(false);
-            }
+        toOwner([owner = owner, pairing = std::move(pairing), reply = std::move(reply)]() mutable {
+            owner.approvePairing(std::move(pairing), std::move(reply));
         });
     }
 
@@ -418,13 +412,9 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
                 if (!executed) error = executed.error();
                 self.workFinished(order, ImageOutcome{error, std::nullopt, std::nullopt}, resume);
             });
-        toOwner([run = deps.executeCommand, message = std::move(execute.message),
+        toOwner([owner = owner, message = std::move(execute.message),
                  completion = std::move(completion)]() mutable {
-            if (run) {
-                run(std::move(message), completion);
-            } else {
-                completion(RemoteError::internal);
-            }
+            owner.executeCommand(std::move(message), std::move(completion));
         });
     }
 
@@ -433,13 +423,9 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
             backOnQueue<ImageOutcome>([order, resume](Impl& self, ImageOutcome outcome) {
                 self.workFinished(order, std::move(outcome), resume);
             });
-        toOwner([deliver = deps.receiveImage, data = std::move(image.data), format = image.format,
+        toOwner([owner = owner, data = std::move(image.data), format = image.format,
                  save = image.save, completion = std::move(completion)]() mutable {
-            if (deliver) {
-                deliver(std::move(data), format, save, completion);
-            } else {
-                completion(ImageOutcome{RemoteError::internal, std::nullopt, std::nullopt});
-            }
+            owner.receiveImage(std::move(data), format, save, std::move(completion));
         });
     }
 
@@ -467,8 +453,9 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         if (!connection || !deps.outbox) return;
         const auto device = authorizedDevice(connection->session);
         if (!device) return;
-        if (deps.outbox->acknowledge(acknowledged.id, *device) && deps.onPushAcknowledged) {
-            toOwner([callback = deps.onPushAcknowledged, id = acknowledged.id] { callback(id); });
+        if (deps.outbox->acknowledge(acknowledged.id, *device)) {
+            toOwner(
+                [owner = owner, id = acknowledged.id]() mutable { owner.pushAcknowledged(id); });
         }
     }
 
@@ -499,8 +486,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
             auto push = OutboxPush::plan(item, connection->session.acceptsSecret(), readPicture);
             if (push.refusedSecret) {
                 // This phone keeps no passwords: it counts as delivered so the item does not wait.
-                if (deps.outbox->acknowledge(item.id, *device) && deps.onSecretRefused) {
-                    toOwner([callback = deps.onSecretRefused, id = item.id] { callback(id); });
+                if (deps.outbox->acknowledge(item.id, *device)) {
+                    toOwner([owner = owner, id = item.id]() mutable { owner.secretRefused(id); });
                 }
                 continue;
             }
@@ -517,9 +504,9 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         auto found = connections.find(order);
         if (found == connections.end()) return nullptr;
         Connection& connection = found->second;
-        if (connection.pendingApproval && deps.onApprovalWithdrawn) {
-            toOwner([callback = deps.onApprovalWithdrawn, id = *connection.pendingApproval] {
-                callback(id);
+        if (connection.pendingApproval) {
+            toOwner([owner = owner, id = *connection.pendingApproval]() mutable {
+                owner.approvalWithdrawn(id);
             });
         }
         if (connection.helloTimer) queue.cancel(*connection.helloTimer);
@@ -589,6 +576,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
 
     Configuration config;
     Dependencies deps;
+    // Emptied at teardown, so that what closes then tells nobody.
+    WeakOwner owner{deps.owner};
     SerialQueue& queue;
     std::shared_ptr<QueueHandle> handle;
     std::shared_ptr<StatusBox> status;
@@ -603,6 +592,49 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
 };
 
 // -------------------------------------------------------------------------------------------------
+
+void RemoteInputServer::WeakOwner::approvePairing(PairingRequest request,
+                                                  std::function<void(bool)> reply) {
+    if (auto owner = owner_.lock())
+        return owner->approvePairing(std::move(request), std::move(reply));
+    reply(false);
+}
+
+void RemoteInputServer::WeakOwner::executeCommand(RemoteMessage command,
+                                                  CommandCompletion completion) {
+    if (auto owner = owner_.lock()) {
+        return owner->executeCommand(std::move(command), std::move(completion));
+    }
+    completion(RemoteError::internal);
+}
+
+void RemoteInputServer::WeakOwner::receiveImage(Bytes data, ImageFormat format, bool save,
+                                                ImageCompletion completion) {
+    if (auto owner = owner_.lock()) {
+        return owner->receiveImage(std::move(data), format, save, std::move(completion));
+    }
+    completion(ImageOutcome{RemoteError::internal, std::nullopt, std::nullopt});
+}
+
+void RemoteInputServer::WeakOwner::serverStopped(const StopReason& reason) {
+    if (auto owner = owner_.lock()) owner->serverStopped(reason);
+}
+
+void RemoteInputServer::WeakOwner::approvalWithdrawn(const Uuid& request) {
+    if (auto owner = owner_.lock()) owner->approvalWithdrawn(request);
+}
+
+void RemoteInputServer::WeakOwner::pushAcknowledged(const std::string& item) {
+    if (auto owner = owner_.lock()) owner->pushAcknowledged(item);
+}
+
+void RemoteInputServer::WeakOwner::secretRefused(const std::string& item) {
+    if (auto owner = owner_.lock()) owner->secretRefused(item);
+}
+
+void RemoteInputServer::WeakOwner::advertisementChanged(const AdvertisementStatus& status) {
+    if (auto owner = owner_.lock()) owner->advertisementChanged(status);
+}
 
 std::optional<std::uint16_t> RemoteInputServer::preferredPortFromSetting(std::int64_t setting) {
     if (setting < 1) return std::nullopt;

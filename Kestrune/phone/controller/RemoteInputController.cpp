@@ -17,7 +17,7 @@ std::string describe(const Outbox::EnqueueError& error) {
 
 }  // namespace
 
-struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
+struct RemoteInputController::Impl : std::enable_shared_from_this<Impl>, RemoteInputServer::Owner {
     using Lifecycle = RemoteInputLifecycle;
     using Origin = Lifecycle::Origin;
 
@@ -213,36 +213,7 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
             return serverConfiguration(std::move(identity), std::move(fingerprint), *defaults,
                                        loopbackOnly);
         };
-        setup.approve = [weak](RemoteInputServer::PairingRequest request,
-                               std::function<void(bool)> reply) {
-            auto self = weak.lock();
-            if (!self) return reply(false);
-            self->askToApprove(std::move(request), std::move(reply));
-        };
-        setup.executeCommand = [weak](RemoteMessage command,
-                                      std::function<void(Result<void, RemoteError>)> done) {
-            auto self = weak.lock();
-            if (!self) return done(RemoteError::internal);
-            self->deps.executor.execute(command, std::move(done));
-        };
-        setup.receiveImage = [weak](Bytes data, ImageFormat, bool save,
-                                    std::function<void(ImageOutcome)> done) {
-            auto self = weak.lock();
-            if (!self) return done({RemoteError::internal, std::nullopt, std::nullopt});
-            self->imageDelivery->receiveImage(std::move(data), save, std::move(done));
-        };
-        setup.onStop = [weak](RemoteInputServer::StopReason reason) {
-            if (auto self = weak.lock()) self->serverDidStop(reason);
-        };
-        setup.onApprovalWithdrawn = [weak](Uuid id) {
-            if (auto self = weak.lock()) self->onApprovalWithdrawn(id);
-        };
-        setup.onPushAcknowledged = [weak](std::string id) {
-            if (auto self = weak.lock()) self->onPushAcknowledged(id);
-        };
-        setup.onSecretRefused = [weak](std::string id) {
-            if (auto self = weak.lock()) self->onSecretRefused(id);
-        };
+        setup.owner = weak;
         deps.makeServer(std::move(setup),
                         [weak, done](Result<MadePhoneLinkServer, std::string> made) mutable {
                             auto self = weak.lock();
@@ -264,6 +235,27 @@ struct RemoteInputController::Impl : std::enable_shared_from_this<Impl> {
                                          "reconnect.",
                                          {old, port})};
     }
+
+    // ----- what the server asks and tells -----------------------------------------------------
+
+    void approvePairing(RemoteInputServer::PairingRequest request,
+                        std::function<void(bool)> reply) override {
+        askToApprove(std::move(request), std::move(reply));
+    }
+    void executeCommand(RemoteMessage command,
+                        RemoteInputServer::CommandCompletion completion) override {
+        deps.executor.execute(command, std::move(completion));
+    }
+    void receiveImage(Bytes data, ImageFormat, bool save,
+                      RemoteInputServer::ImageCompletion completion) override {
+        imageDelivery->receiveImage(std::move(data), save, std::move(completion));
+    }
+    void serverStopped(const RemoteInputServer::StopReason& reason) override {
+        serverDidStop(reason);
+    }
+    void approvalWithdrawn(const Uuid& id) override { onApprovalWithdrawn(id); }
+    void pushAcknowledged(const std::string& id) override { onPushAcknowledged(id); }
+    void secretRefused(const std::string& id) override { onSecretRefused(id); }
 
     void serverDidStop(const RemoteInputServer::StopReason& reason) {
         closePairingWindow();

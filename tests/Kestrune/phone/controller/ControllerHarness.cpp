@@ -116,9 +116,14 @@ void ControllerHarness::serverStarts(std::uint16_t port) {
 }
 
 void ControllerHarness::serverStops(RemoteInputServer::StopReason reason) {
-    ASSERT_TRUE(setup && setup->onStop);
-    setup->onStop(std::move(reason));
+    ASSERT_TRUE(setup);
+    owner().serverStopped(reason);
     settle();
+}
+
+RemoteInputServer::WeakOwner ControllerHarness::owner() const {
+    return RemoteInputServer::WeakOwner(setup ? setup->owner
+                                              : std::weak_ptr<RemoteInputServer::Owner>());
 }
 
 Uuid ControllerHarness::pairPhone(const std::string& name) {

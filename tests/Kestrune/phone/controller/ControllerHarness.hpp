@@ -147,6 +147,9 @@ class ControllerHarness {
     void serverStarts(std::uint16_t port);
     void serverStops(RemoteInputServer::StopReason reason);
     Uuid pairPhone(const std::string& name = "Ana’s phone");
+    // The controller as the server reaches it (after settle() made the server): weakly, answering
+    // for it once it is gone.
+    RemoteInputServer::WeakOwner owner() const;
     std::string title() const;
 
     testing::TemporaryDirectory folder{"murrelo-controller"};
