@@ -36,8 +36,10 @@ Result<std::unique_ptr<PhoneLink>, std::string> PhoneLink::make(
         .loopbackOnly = options.loopbackOnly,
         .preferredPort = options.preferredPort,
         .mdnsFingerprint = options.advertise ? std::optional(link->fingerprint_) : std::nullopt,
-        .subscriptionDeadline = options.subscriptionDeadline,
     };
+    if (options.subscriptionDeadline) {
+        configuration.subscriptionDeadline = *options.subscriptionDeadline;
+    }
     RemoteInputServer::Dependencies dependencies{
         .devices = link->devices_,
         .outbox = link->outbox_,

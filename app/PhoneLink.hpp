@@ -35,7 +35,8 @@ class PhoneLink {
         // Announce the service on the local network (never in tests).
         bool advertise = true;
         std::optional<Duration> idleTimeout = std::nullopt;
-        Duration subscriptionDeadline = std::chrono::seconds(30);
+        // None: the server's own.
+        std::optional<Duration> subscriptionDeadline = std::nullopt;
     };
 
     // The data folder of the application's link: "Murrelo/Remote" under $XDG_DATA_HOME.

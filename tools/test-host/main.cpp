@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
     std::optional<std::uint16_t> port;
     bool deny = false;
     bool quiet = false;
-    Duration subscriptionDeadline = std::chrono::seconds(30);
+    std::optional<Duration> subscriptionDeadline;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const bool hasValue = i + 1 < argc;

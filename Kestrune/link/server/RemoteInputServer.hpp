@@ -33,15 +33,26 @@ class RemoteInputServer {
   public:
     using Seconds = std::chrono::duration<double>;
 
+    // Half an hour without a phone's activity: the idle time-out an owner offers its user, and the
+    // one always in force while the server is open only for sending to phones.
+    static constexpr std::chrono::seconds kIdleTimeout{1800};
+
+    // The defaults below are the server's limits, set here only: the application runs with them
+    // and tests shorten them.
     struct Configuration {
         TLSIdentity identity;
-        // A connection still unauthenticated after this is closed.
+        // A connection still unauthenticated after this is closed: a phone says who it is right
+        // after the handshakes, and a silent one must not keep its slot.
         Duration helloTimeout = std::chrono::seconds(10);
         // Stop after this long without activity; none never stops.
         std::optional<Duration> idleTimeout = std::nullopt;
         // The idle time-out in force while the server is open only for sending to phones.
-        Duration sendingIdleTimeout = std::chrono::seconds(1800);
+        Duration sendingIdleTimeout = kIdleTimeout;
+        // Connections not yet authenticated: several phones reconnecting at once fit, a flood of
+        // strangers is turned away before it costs many handshakes.
         std::size_t maxPendingConnections = 16;
+        // Every connection: a household's phones, each with a command and a subscription
+        // connection.
         std::size_t maxConnections = 8;
         // Between sending a close frame and forcing the connection shut.
         Duration closeGrace = std::chrono::seconds(2);

@@ -540,7 +540,8 @@ void RemoteInputController::cancelPendingText() {
 void RemoteInputController::idleTimeoutChanged() {
     if (!impl_->server) return;
     const bool enabled = impl_->deps.defaults->boolean(kIdleTimeoutEnabledKey).value_or(false);
-    impl_->server->setIdleTimeout(enabled ? std::optional(kIdleTimeout) : std::nullopt);
+    impl_->server->setIdleTimeout(enabled ? std::optional(RemoteInputServer::kIdleTimeout)
+                                          : std::nullopt);
 }
 
 std::optional<std::string> RemoteInputController::removeDevice(const Uuid& id) {
@@ -580,19 +581,13 @@ RemoteInputServer::Configuration RemoteInputController::serverConfiguration(
     TLSIdentity identity, std::string fingerprint, const UserDefaults& defaults,
     bool loopbackOnly) {
     RemoteInputServer::Configuration configuration{.identity = std::move(identity)};
-    configuration.helloTimeout = kHelloTimeout;
     if (defaults.boolean(kIdleTimeoutEnabledKey).value_or(false)) {
-        configuration.idleTimeout = kIdleTimeout;
+        configuration.idleTimeout = RemoteInputServer::kIdleTimeout;
     }
-    configuration.sendingIdleTimeout = kIdleTimeout;
-    configuration.maxPendingConnections = kMaxPendingConnections;
-    configuration.maxConnections = kMaxConnections;
-    configuration.closeGrace = kCloseGrace;
     configuration.loopbackOnly = loopbackOnly;
     configuration.preferredPort =
         RemoteInputServer::preferredPortFromSetting(defaults.integer(kPortKey).value_or(0));
     configuration.mdnsFingerprint = std::move(fingerprint);
-    configuration.subscriptionDeadline = kSubscriptionDeadline;
     return configuration;
 }
 

@@ -43,16 +43,6 @@ class RemoteInputController {
     static constexpr std::string_view kIdleTimeoutEnabledKey = "remoteInputIdleTimeoutEnabled";
     static constexpr std::string_view kSendOriginalImagesKey = "remoteSendOriginalImagesToPhone";
 
-    // Half an hour without a phone's activity ends the connection when the user asked for that,
-    // and always ends one opened only to send.
-    static constexpr std::chrono::seconds kIdleTimeout{1800};
-    // A phone that has not said who it is within this time is dropped.
-    static constexpr std::chrono::seconds kHelloTimeout{10};
-    static constexpr std::size_t kMaxPendingConnections = 16;
-    static constexpr std::size_t kMaxConnections = 8;
-    static constexpr std::chrono::seconds kCloseGrace{2};
-    // A subscribed phone proves it is still there at least this often.
-    static constexpr std::chrono::seconds kSubscriptionDeadline{30};
     // How long a sent item may wait for its acknowledgement before the user hears that the phone
     // is not connected.
     static constexpr std::chrono::seconds kAcknowledgementWait{5};
@@ -143,7 +133,8 @@ class RemoteInputController {
     // The first non-empty line, cut to kMaxNoteCharacters characters with "…".
     static std::string shortened(const std::string& note);
 
-    // The server's configuration for an identity, from the settings.
+    // The server's configuration for an identity, from the settings; every limit is the server's
+    // own (the idle time-out, when the user asked for one, is `RemoteInputServer::kIdleTimeout`).
     static RemoteInputServer::Configuration serverConfiguration(TLSIdentity identity,
                                                                 std::string fingerprint,
                                                                 const UserDefaults& defaults,

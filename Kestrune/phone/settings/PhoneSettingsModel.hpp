@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "Kestrune/link/PairedDeviceStore.hpp"
+#include "Kestrune/link/server/RemoteInputServer.hpp"
 #include "Kestrune/phone/images/ImageSaveLocation.hpp"
 #include "KestruneRemoteKit/Support/Observers.hpp"
 #include "KestruneRemoteKit/Support/Published.hpp"
@@ -23,8 +25,9 @@ class UserDefaults;
 // there too (the owner hops from the store's thread).
 class PhoneSettingsModel {
   public:
-    // "Turn off after 30 minutes without activity".
-    static constexpr int kIdleTimeoutMinutes = 30;
+    // "Turn off after 30 minutes without activity": the server's idle time-out.
+    static constexpr int kIdleTimeoutMinutes = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::minutes>(RemoteInputServer::kIdleTimeout).count());
     // The settings keys of the three option switches.
     static constexpr std::string_view kUsePasteKey = "remoteInputUsePaste";
     static constexpr std::string_view kSendOriginalImagesKey = "remoteSendOriginalImagesToPhone";
