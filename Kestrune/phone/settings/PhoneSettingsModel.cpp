@@ -49,8 +49,9 @@ void PhoneSettingsModel::requestRemoval(const PairedDevice& device) {
             auto self = weak.lock();
             if (!confirmed || !self) return;
             auto& model = **self;
-            if (auto failure = model.operations_.forget(id)) {
-                model.operations_.alert(localizedFormat("Could not remove “%s”", {name}), *failure);
+            if (auto forgotten = model.operations_.forget(id); !forgotten) {
+                model.operations_.alert(localizedFormat("Could not remove “%s”", {name}),
+                                        forgotten.error());
             }
         });
 }

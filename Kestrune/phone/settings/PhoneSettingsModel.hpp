@@ -14,6 +14,7 @@
 #include "Kestrune/phone/images/ImageSaveLocation.hpp"
 #include "KestruneRemoteKit/Support/Observers.hpp"
 #include "KestruneRemoteKit/Support/Published.hpp"
+#include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {
 
@@ -38,7 +39,7 @@ class PhoneSettingsModel {
         // Turns Phone Connection on, then shows pairing when asked.
         std::function<void(bool thenPair)> turnOn;
         // Forgets a phone: disconnected at once, unable to connect again. The failure's text.
-        std::function<std::optional<std::string>(const Uuid& id)> forget;
+        std::function<Result<void, std::string>(const Uuid& id)> forget;
         // Tells a running server the idle option changed.
         std::function<void()> idleTimeoutChanged;
         // A non-modal question with "Remove" and "Cancel": true only for "Remove".

@@ -73,8 +73,9 @@ ControllerHarness::ControllerHarness()
     controller_ = std::make_unique<RemoteInputController>(std::move(deps));
     devices = controller_->devices();
     outbox = controller_->outbox();
-    controller_->setOnStatusChange([this](const auto&) { ++statusChanges; });
-    controller_->setOnSendFeedback([this](const std::string& line) { feedback.push_back(line); });
+    statusSubscription_ = controller_->observeStatus([this](const auto&) { ++statusChanges; });
+    feedbackSubscription_ = controller_->observeSendFeedback(
+        [this](const std::string& line) { feedback.push_back(line); });
 }
 
 ControllerHarness::~ControllerHarness() {

@@ -195,6 +195,8 @@ class ControllerHarness {
   private:
     RemoteCommandExecutor::Operations commandOperations();
     std::unique_ptr<RemoteInputController> controller_;
+    Subscription statusSubscription_;
+    Subscription feedbackSubscription_;
 };
 
 }  // namespace kestrune::testing
