@@ -61,6 +61,9 @@ struct Run {
 
 }  // namespace
 
+// Its continuations hold it weakly rather than through a Lifetime: when it is gone, some still have
+// work of their own (answering the paste queue `internal`, deleting a file already written) that a
+// Lifetime guard would skip.
 struct ReceivedImageDelivery::State : std::enable_shared_from_this<State> {
     MainQueue& main;
     SerialPasteQueue& pasteQueue;
@@ -68,6 +71,7 @@ struct ReceivedImageDelivery::State : std::enable_shared_from_this<State> {
     std::unique_ptr<SerialQueue> resolveQueue;
     std::unique_ptr<SerialQueue> workQueue;
 
+    // Cleared when the delivery is torn down, which may happen inside one of its continuations.
     bool alive = true;
     std::int64_t epoch = 0;
     bool finderDeniedNoticeShown = false;

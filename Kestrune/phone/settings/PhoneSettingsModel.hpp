@@ -12,6 +12,7 @@
 #include "Kestrune/link/PairedDeviceStore.hpp"
 #include "Kestrune/link/server/RemoteInputServer.hpp"
 #include "Kestrune/phone/images/ImageSaveLocation.hpp"
+#include "KestruneRemoteKit/Support/Lifetime.hpp"
 #include "KestruneRemoteKit/Support/Observers.hpp"
 #include "KestruneRemoteKit/Support/Published.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
@@ -85,8 +86,8 @@ class PhoneSettingsModel {
     Operations operations_;
     Published<std::vector<PairedDevice>> devices_{{}};
     Observers<> changes_;
-    // Completions of prompts and pickers hold this weakly: a model gone by then does nothing.
-    std::shared_ptr<PhoneSettingsModel*> self_;
+    // Completions of prompts and pickers are guarded: a model gone by then does nothing.
+    Lifetime lifetime_;
 };
 
 }  // namespace kestrune
