@@ -18,6 +18,7 @@
 #include "Kestrune/link/server/ServerTransport.hpp"
 #include "KestruneRemoteKit/Protocol/ComputerDiscovery.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
+#include "KestruneRemoteKit/Support/Lifetime.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 
@@ -98,7 +99,10 @@ struct RemoteInputServer::StatusBox {
     AdvertisementStatus status;
 };
 
-struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessionContext {
+// Lives on the server's queue, where it is also destroyed: its continuations are guarded by its
+// Lifetime. What reaches it from other threads (the owner's answers, the advertiser's news,
+// removals in the device store) comes through the queue handle and is checked on the queue.
+struct RemoteInputServer::Impl : RemoteSessionContext {
     struct Connection {
         std::shared_ptr<WebSocketConnection> nw;
         std::uint64_t order = 0;
@@ -138,18 +142,18 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     std::function<void(Arg)> backOnQueue(
         std::type_identity_t<std::function<void(Impl&, Arg)>> continuation) {
         auto called = std::make_shared<std::atomic<bool>>(false);
-        return [handle = handle, weak = weak_from_this(), continuation = std::move(continuation),
-                called](Arg arg) {
+        return [handle = handle, called,
+                then = lifetime.guard([this, continuation = std::move(continuation)](Arg arg) {
+                    continuation(*this, std::move(arg));
+                })](Arg arg) {
             if (called->exchange(true)) return;
-            handle->post([weak, continuation, arg = std::move(arg)] {
-                if (auto self = weak.lock()) continuation(*self, arg);
-            });
+            handle->post([then, arg = std::move(arg)]() mutable { then(std::move(arg)); });
         };
     }
 
     // ----- start and stop --------------------------------------------------------------------
 
-    std::shared_ptr<ServerListener> makeListening() {
+    std::unique_ptr<ServerListener> makeListening() {
         ServerListener::Dependencies listenerDeps{
             queue,
             deps.ownerQueue,
@@ -160,7 +164,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
             },
             [this] { withdrawAdvertisement(); },
             [this](const std::string& reason) { shutdown(StopReason::failed(reason)); }};
-        return std::make_shared<ServerListener>(
+        return std::make_unique<ServerListener>(
             ServerListener::Options{config.identity, config.loopbackOnly, config.preferredPort,
                                     config.portRetryDelay},
             std::move(listenerDeps));
@@ -209,12 +213,11 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
                                  *config.mdnsFingerprint);
         deps.advertiser->advertise(service,
                                    [status = status, handle = handle,
-                                    weak = weak_from_this()](const AdvertisementStatus& next) {
+                                    then = lifetime.guard([this](const AdvertisementStatus& next) {
+                                        reportAdvertisement(next);
+                                    })](const AdvertisementStatus& next) {
                                        status->set(next);
-                                       handle->post([weak, next] {
-                                           if (auto self = weak.lock())
-                                               self->reportAdvertisement(next);
-                                       });
+                                       handle->post([then, next]() mutable { then(next); });
                                    });
     }
 
@@ -269,25 +272,21 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         connection.lastHeard = order;
         connection.peerHost = nw->peerHost();
         nw->start(
-            [weak = weak_from_this(), order](WebSocketConnection::State state, const std::string&) {
-                if (state != WebSocketConnection::State::failed &&
-                    state != WebSocketConnection::State::cancelled) {
-                    return;
+            lifetime.guard([this, order](WebSocketConnection::State state, const std::string&) {
+                if (state == WebSocketConnection::State::failed ||
+                    state == WebSocketConnection::State::cancelled) {
+                    forget(order);
                 }
-                if (auto self = weak.lock()) self->forget(order);
-            });
-        connection.helloTimer =
-            queue.postAfter(config.helloTimeout, [weak = weak_from_this(), order] {
-                auto self = weak.lock();
-                if (!self) return;
-                auto* connection = self->find(order);
-                if (!connection) return;
-                connection->helloTimer.reset();
-                if (connection->session.state().is<RemoteSession::State::AwaitingAuth>()) {
-                    self->rejections.note(RejectionLog::Kind::timedOut, connection->peerHost);
-                    self->closeConnection(order);
-                }
-            });
+            }));
+        connection.helloTimer = queue.postAfter(config.helloTimeout, lifetime.guard([this, order] {
+            auto* connection = find(order);
+            if (!connection) return;
+            connection->helloTimer.reset();
+            if (connection->session.state().is<RemoteSession::State::AwaitingAuth>()) {
+                rejections.note(RejectionLog::Kind::timedOut, connection->peerHost);
+                closeConnection(order);
+            }
+        }));
         receiveNext(order);
     }
 
@@ -301,9 +300,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     void receiveNext(std::uint64_t order) {
         auto* connection = find(order);
         if (!connection) return;
-        connection->nw->receive([weak = weak_from_this(), order](WebSocketConnection::Incoming in) {
-            if (auto self = weak.lock()) self->received(order, std::move(in));
-        });
+        connection->nw->receive(lifetime.guard(
+            [this, order](WebSocketConnection::Incoming in) { received(order, std::move(in)); }));
     }
 
     void received(std::uint64_t order, WebSocketConnection::Incoming incoming) {
@@ -344,14 +342,12 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     void armSubscriptionDeadline(Connection& connection) {
         if (connection.subscriptionTimer) queue.cancel(*connection.subscriptionTimer);
         connection.subscriptionTimer = queue.postAfter(
-            config.subscriptionDeadline, [weak = weak_from_this(), order = connection.order] {
-                auto self = weak.lock();
-                if (!self) return;
-                if (auto* connection = self->find(order)) {
+            config.subscriptionDeadline, lifetime.guard([this, order = connection.order] {
+                if (auto* connection = find(order)) {
                     connection->subscriptionTimer.reset();
-                    self->closeConnection(order);
+                    closeConnection(order);
                 }
-            });
+            }));
     }
 
     // ----- effects ---------------------------------------------------------------------------
@@ -582,13 +578,14 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     std::shared_ptr<QueueHandle> handle;
     std::shared_ptr<StatusBox> status;
 
-    std::shared_ptr<ServerListener> listening = makeListening();
+    std::unique_ptr<ServerListener> listening = makeListening();
     std::uint64_t sequence = 0;
     PairingTokenStore tokens;
     // Ordered by acceptance, so "every connection" walks oldest first.
     std::map<std::uint64_t, Connection> connections;
     IdleStopTimer idle;
     RejectionLog rejections;
+    Lifetime lifetime;
 };
 
 // -------------------------------------------------------------------------------------------------
@@ -646,13 +643,12 @@ RemoteInputServer::RemoteInputServer(Configuration configuration, Dependencies d
       handle_(std::make_shared<QueueHandle>(queue_.get())),
       status_(std::make_shared<StatusBox>()) {
     auto devices = dependencies.devices;
-    impl_ = std::make_shared<Impl>(std::move(configuration), std::move(dependencies), *queue_,
+    impl_ = std::make_unique<Impl>(std::move(configuration), std::move(dependencies), *queue_,
                                    handle_, status_);
-    devices->setOnRemove([handle = handle_, weak = std::weak_ptr<Impl>(impl_)](const Uuid& id) {
-        handle->post([weak, id] {
-            if (auto self = weak.lock()) self->deviceRemoved(id);
-        });
-    });
+    devices->setOnRemove(
+        [handle = handle_, then = impl_->lifetime.guard([impl = impl_.get()](const Uuid& id) {
+            impl->deviceRemoved(id);
+        })](const Uuid& id) { handle->post([then, id]() mutable { then(id); }); });
 }
 
 RemoteInputServer::~RemoteInputServer() {
@@ -667,26 +663,24 @@ RemoteInputServer::~RemoteInputServer() {
 
 namespace {
 template <typename Work>
-void onQueue(const std::shared_ptr<RemoteInputServer::Impl>& impl, SerialQueue& queue, Work work) {
-    queue.post([weak = std::weak_ptr(impl), work = std::move(work)]() mutable {
-        if (auto self = weak.lock()) work(*self);
-    });
+void onQueue(RemoteInputServer::Impl& impl, SerialQueue& queue, Work work) {
+    queue.post(impl.lifetime.guard([&impl, work = std::move(work)]() mutable { work(impl); }));
 }
 }  // namespace
 
 void RemoteInputServer::start(std::function<void(StartResult)> completion) {
-    onQueue(impl_, *queue_, [completion = std::move(completion)](Impl& self) {
+    onQueue(*impl_, *queue_, [completion = std::move(completion)](Impl& self) {
         self.listening->start(completion);
     });
 }
 
 void RemoteInputServer::stop() {
-    onQueue(impl_, *queue_, [](Impl& self) { self.shutdown(StopReason::requested()); });
+    onQueue(*impl_, *queue_, [](Impl& self) { self.shutdown(StopReason::requested()); });
 }
 
 void RemoteInputServer::issuePairingToken(
     bool countsAsActivity, std::function<void(std::optional<PairingToken>)> completion) {
-    onQueue(impl_, *queue_, [countsAsActivity, completion = std::move(completion)](Impl& self) {
+    onQueue(*impl_, *queue_, [countsAsActivity, completion = std::move(completion)](Impl& self) {
         if (countsAsActivity) self.idle.reset();
         std::optional<PairingToken> token;
         if (self.listening->hasListener()) token = self.tokens.issue(self.now());
@@ -695,32 +689,32 @@ void RemoteInputServer::issuePairingToken(
 }
 
 void RemoteInputServer::invalidatePairingToken() {
-    onQueue(impl_, *queue_, [](Impl& self) { self.tokens.invalidate(); });
+    onQueue(*impl_, *queue_, [](Impl& self) { self.tokens.invalidate(); });
 }
 
 void RemoteInputServer::setIdleTimeout(std::optional<Duration> timeout) {
-    onQueue(impl_, *queue_, [timeout](Impl& self) {
+    onQueue(*impl_, *queue_, [timeout](Impl& self) {
         self.idle.setIdleTimeout(timeout, self.listening->port().has_value());
     });
 }
 
 void RemoteInputServer::setOpenedForSending(bool opened) {
-    onQueue(impl_, *queue_, [opened](Impl& self) {
+    onQueue(*impl_, *queue_, [opened](Impl& self) {
         self.idle.setOpenedForSending(opened, self.listening->port().has_value());
     });
 }
 
 void RemoteInputServer::noteSend() {
-    onQueue(impl_, *queue_,
+    onQueue(*impl_, *queue_,
             [](Impl& self) { self.idle.noteSend(self.listening->port().has_value()); });
 }
 
 void RemoteInputServer::outboxDidChange() {
-    onQueue(impl_, *queue_, [](Impl& self) { self.pushToSubscriptions(); });
+    onQueue(*impl_, *queue_, [](Impl& self) { self.pushToSubscriptions(); });
 }
 
 void RemoteInputServer::countConnections(std::function<void(ConnectionCounts)> completion) {
-    onQueue(impl_, *queue_, [completion = std::move(completion)](Impl& self) {
+    onQueue(*impl_, *queue_, [completion = std::move(completion)](Impl& self) {
         ConnectionCounts counts;
         counts.total = self.connections.size();
         for (const auto& [order, connection] : self.connections) {

@@ -27,7 +27,7 @@ class SerialQueue;
 // `RemoteSession` per connection, commands and pictures handed to the owner, outbox items pushed
 // to subscribed phones. All of its state lives on its own serial queue
 // ("Kestrune.RemoteInputServer"); every public operation returns at once and does its work there,
-// and every callback into the owner is posted to the owner's queue. Answers from the owner may come
+// and every call into its `Owner` is posted to the owner's queue. Answers from the owner may come
 // from any thread.
 class RemoteInputServer {
   public:
@@ -199,7 +199,7 @@ class RemoteInputServer {
     std::unique_ptr<SerialQueue> queue_;
     std::shared_ptr<QueueHandle> handle_;
     std::shared_ptr<StatusBox> status_;
-    std::shared_ptr<Impl> impl_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace kestrune
