@@ -97,8 +97,8 @@ class ReportingPairingWindow final : public PairingWindow {
     }
     void close() override { window_.close(); }
     bool isVisible() const override { return window_.isVisible(); }
-    void setOnClose(std::function<void()> onClose) override {
-        window_.setOnClose(std::move(onClose));
+    Subscription observeClose(std::function<void()> observer) override {
+        return window_.observeClose(std::move(observer));
     }
 
   private:

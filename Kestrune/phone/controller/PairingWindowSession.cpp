@@ -10,7 +10,7 @@ PairingWindowSession::PairingWindowSession(Dependencies dependencies)
     : deps_(std::move(dependencies)) {}
 
 PairingWindowSession::~PairingWindowSession() {
-    if (window_) window_->setOnClose(nullptr);
+    windowClose_.reset();
     window_.reset();
     deps_.main.cancel(refreshTask_);
 }
@@ -28,7 +28,7 @@ void PairingWindowSession::show(PhoneLinkServer& server, std::uint16_t port,
         window_ = deps_.makeWindow();
         observeLanguageOnce();
     }
-    window_->setOnClose(lifetime_.guard([this] { windowClosed(); }));
+    windowClose_ = window_->observeClose(lifetime_.guard([this] { windowClosed(); }));
     std::optional<std::string> name;
     if (const auto computer = deps_.computerName()) name = PairingPayload::sanitizedName(*computer);
     link_ = [host = *host, port, fingerprint, name](const std::string& code) {
@@ -78,7 +78,7 @@ void PairingWindowSession::observeLanguageOnce() {
     languageObserver_ = deps_.observeLanguageChange(lifetime_.guard([this] {
         if (!window_ || window_->isVisible()) return;
         // Built again, in the new language, the next time it is shown.
-        window_->setOnClose(nullptr);
+        windowClose_.reset();
         window_.reset();
     }));
     observesLanguage_ = true;

@@ -61,6 +61,7 @@ class PairingWindowSession {
     Dependencies deps_;
     PhoneLinkServer* server_ = nullptr;
     std::unique_ptr<PairingWindow> window_;
+    Subscription windowClose_;
     // The pairing link for a code; empty while no window is showing.
     std::function<std::string(const std::string& code)> link_;
     // Counts showings, so that a code asked for by an earlier one is not drawn.

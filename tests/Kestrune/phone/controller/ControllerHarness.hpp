@@ -69,12 +69,12 @@ struct FakePairingWindow final : PairingWindow {
         std::string address;
         std::vector<std::string> links;
         int windowsMade = 0;
-        std::function<void()> onClose;
+        Observers<> closed;
 
         void userCloses() {
             if (!visible) return;
             visible = false;
-            if (onClose) onClose();
+            closed.notify();
         }
     };
     explicit FakePairingWindow(std::shared_ptr<Screen> screen) : screen(std::move(screen)) {}
@@ -86,8 +86,8 @@ struct FakePairingWindow final : PairingWindow {
     void showLink(const std::string& link) override { screen->links.push_back(link); }
     void close() override { screen->userCloses(); }
     bool isVisible() const override { return screen->visible; }
-    void setOnClose(std::function<void()> onClose) override {
-        screen->onClose = std::move(onClose);
+    Subscription observeClose(std::function<void()> observer) override {
+        return screen->closed.add(std::move(observer));
     }
     std::shared_ptr<Screen> screen;
 };
