@@ -22,8 +22,8 @@ Dictation::Dictation(Services& services, MainQueue& main, RecordingPanel& panel)
         .paste =
             [&services](std::string text, AppCoordinator::PasteDone done) {
                 services.pasteQueue().enqueue(
-                    std::move(text), [done = std::move(done)](std::optional<RemoteError> failure) {
-                        if (!failure) return done({});
+                    std::move(text), [done = std::move(done)](Result<void, RemoteError> pasted) {
+                        if (pasted) return done({});
                         done(KestruneError::pasteFailed(
                             localized("The text could not be typed. Please try again.")));
                     });

@@ -12,8 +12,8 @@ std::filesystem::path PhoneLink::defaultDirectory() {
     return xdgDataHome() / "Murrelo" / "Remote";
 }
 
-Result<std::unique_ptr<PhoneLink>, std::string> PhoneLink::make(Options options, Handlers handlers,
-                                                                MainQueue& owner) {
+Result<std::unique_ptr<PhoneLink>, std::string> PhoneLink::make(
+    Options options, std::weak_ptr<RemoteInputServer::Owner> owner, MainQueue& ownerQueue) {
     // The identity is made once and kept: phones pin its fingerprint when they pair.
     const TLSIdentityStore identities(options.directory);
     auto identity = identities.load();
@@ -28,7 +28,7 @@ Result<std::unique_ptr<PhoneLink>, std::string> PhoneLink::make(Options options,
     std::unique_ptr<PhoneLink> link(new PhoneLink());
     link->fingerprint_ = identity.value().fingerprint;
     link->devices_ = std::make_shared<PairedDeviceStore>(options.directory / "devices.json");
-    link->outbox_ = Outbox::create(options.directory / "outbox", owner);
+    link->outbox_ = Outbox::create(options.directory / "outbox", ownerQueue);
 
     RemoteInputServer::Configuration configuration{
         .identity = identity.value().identity,
@@ -36,21 +36,16 @@ Result<std::unique_ptr<PhoneLink>, std::string> PhoneLink::make(Options options,
         .loopbackOnly = options.loopbackOnly,
         .preferredPort = options.preferredPort,
         .mdnsFingerprint = options.advertise ? std::optional(link->fingerprint_) : std::nullopt,
-        .subscriptionDeadline = options.subscriptionDeadline,
     };
+    if (options.subscriptionDeadline) {
+        configuration.subscriptionDeadline = *options.subscriptionDeadline;
+    }
     RemoteInputServer::Dependencies dependencies{
         .devices = link->devices_,
         .outbox = link->outbox_,
-        .ownerQueue = owner,
-        .approve = std::move(handlers.approve),
-        .executeCommand = std::move(handlers.executeCommand),
-        .receiveImage = std::move(handlers.receiveImage),
+        .ownerQueue = ownerQueue,
+        .owner = std::move(owner),
         .advertiser = options.advertise ? std::make_shared<AvahiServiceAdvertiser>() : nullptr,
-        .onStop = std::move(handlers.onStop),
-        .onApprovalWithdrawn = std::move(handlers.onApprovalWithdrawn),
-        .onPushAcknowledged = std::move(handlers.onPushAcknowledged),
-        .onSecretRefused = std::move(handlers.onSecretRefused),
-        .onAdvertisementStatus = std::move(handlers.onAdvertisementStatus),
     };
     link->server_ = std::make_unique<RemoteInputServer>(configuration, std::move(dependencies));
     RemoteInputServer* server = link->server_.get();

@@ -22,9 +22,9 @@ namespace app {
 // The phone link as this computer runs it, made once: the TLS identity (made on the first start),
 // the paired phones, the outbox, the server and, when wanted, its announcement on the local
 // network through the Avahi daemon. Needs no desktop: the test host runs it without a display.
-// What a phone may do here (pairing approvals, commands, pictures) comes from the owner — the
-// application's controllers, or a test host's script. Everything the server reports runs on the
-// owner's queue.
+// What a phone may do here (pairing approvals, commands, pictures) is the owner's to decide — the
+// application's controllers, or a test host's script. Everything the server asks or reports runs
+// on the owner's queue.
 class PhoneLink {
   public:
     struct Options {
@@ -35,27 +35,17 @@ class PhoneLink {
         // Announce the service on the local network (never in tests).
         bool advertise = true;
         std::optional<Duration> idleTimeout = std::nullopt;
-        Duration subscriptionDeadline = std::chrono::seconds(30);
-    };
-
-    struct Handlers {
-        RemoteInputServer::Approve approve;
-        RemoteInputServer::ExecuteCommand executeCommand;
-        RemoteInputServer::ReceiveImage receiveImage;
-        // The server's notices, all optional; see `RemoteInputServer::Dependencies`.
-        std::function<void(RemoteInputServer::StopReason)> onStop = nullptr;
-        std::function<void(Uuid)> onApprovalWithdrawn = nullptr;
-        std::function<void(std::string)> onPushAcknowledged = nullptr;
-        std::function<void(std::string)> onSecretRefused = nullptr;
-        std::function<void(AdvertisementStatus)> onAdvertisementStatus = nullptr;
+        // None: the server's own.
+        std::optional<Duration> subscriptionDeadline = std::nullopt;
     };
 
     // The data folder of the application's link: "Murrelo/Remote" under $XDG_DATA_HOME.
     static std::filesystem::path defaultDirectory();
 
-    // Fails when the TLS identity can be neither read nor made (the text says why).
-    static Result<std::unique_ptr<PhoneLink>, std::string> make(Options options, Handlers handlers,
-                                                                MainQueue& owner);
+    // Fails when the TLS identity can be neither read nor made (the text says why). The server
+    // holds `owner` weakly and calls it on `ownerQueue`.
+    static Result<std::unique_ptr<PhoneLink>, std::string> make(
+        Options options, std::weak_ptr<RemoteInputServer::Owner> owner, MainQueue& ownerQueue);
 
     ~PhoneLink();
     PhoneLink(const PhoneLink&) = delete;

@@ -178,7 +178,7 @@ PairedDeviceStore::registerDevice(std::string_view name, Date now) {
         std::lock_guard guard(lock_);
         auto updated = devices_;
         updated.push_back(device);
-        if (auto failure = saveLocked(std::move(updated))) return *failure;
+        if (auto saved = saveLocked(std::move(updated)); !saved) return saved.error();
         onChange = onChange_;
     }
     if (onChange) onChange();
@@ -189,7 +189,7 @@ std::optional<PairedDevice> PairedDeviceStore::authenticate(std::string_view sec
     const std::string hash = hashSecret(secret);
     PairedDevice found;
     std::function<void()> onChange;
-    std::optional<Failure> saveFailure;
+    Result<void, Failure> saved;
     {
         std::lock_guard guard(lock_);
         // Every stored hash is compared in full, so the time taken tells nothing about the match.
@@ -200,13 +200,13 @@ std::optional<PairedDevice> PairedDeviceStore::authenticate(std::string_view sec
         if (!index) return std::nullopt;
         devices_[*index].lastConnectedAt = now;
         found = devices_[*index];
-        saveFailure = saveLocked(devices_);
-        if (!saveFailure) onChange = onChange_;
+        saved = saveLocked(devices_);
+        if (saved) onChange = onChange_;
     }
     // Logged, like the callbacks, once the lock is released: a log sink may read the store.
-    if (saveFailure) {
+    if (!saved) {
         log(LogLevel::warning, kLogCategory,
-            "could not save the last connection time: " + saveFailure->message);
+            "could not save the last connection time: " + saved.error().message);
     }
     if (onChange) onChange();
     return found;
@@ -219,7 +219,7 @@ Result<void, PairedDeviceStore::Failure> PairedDeviceStore::remove(const Uuid& i
         std::lock_guard guard(lock_);
         auto updated = devices_;
         std::erase_if(updated, [&](const PairedDevice& device) { return device.id == id; });
-        if (auto failure = saveLocked(std::move(updated))) return std::move(*failure);
+        if (auto saved = saveLocked(std::move(updated)); !saved) return saved;
         onRemove = onRemove_;
         onChange = onChange_;
     }
@@ -243,13 +243,13 @@ void PairedDeviceStore::setOnChange(std::function<void()> onChange) {
     onChange_ = std::move(onChange);
 }
 
-std::optional<PairedDeviceStore::Failure> PairedDeviceStore::saveLocked(
+Result<void, PairedDeviceStore::Failure> PairedDeviceStore::saveLocked(
     std::vector<PairedDevice> devices) {
     if (auto written = writeFileAtomically(filePath_, encodePairedDevices(devices)); !written) {
         return Failure{written.error()};
     }
     devices_ = std::move(devices);
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace kestrune

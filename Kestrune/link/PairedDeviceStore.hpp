@@ -40,7 +40,9 @@ std::optional<std::vector<PairedDevice>> decodePairedDevices(std::string_view js
 // The phones allowed to use the link, persisted in "devices.json". Shared by the server's queue
 // and the main thread: every access holds the lock, including the file write of a change, and the
 // callbacks run after the lock is released, on the thread that made the change, so they may call
-// back into the store.
+// back into the store. Because they run on both threads, each callback is one slot with one user
+// (the server follows removals, Phone Connection's controller changes) rather than `Observers`,
+// which belongs to a single queue.
 class PairedDeviceStore {
   public:
     // 32 random bytes (256 bits): the secret stands in for a password the phone keeps forever.
@@ -84,7 +86,7 @@ class PairedDeviceStore {
 
   private:
     // Writes `devices` and, only when that worked, makes it the in-memory list. Lock held.
-    std::optional<Failure> saveLocked(std::vector<PairedDevice> devices);
+    Result<void, Failure> saveLocked(std::vector<PairedDevice> devices);
 
     const std::filesystem::path filePath_;
     mutable std::mutex lock_;

@@ -28,8 +28,8 @@ std::optional<PairingToken> PairingTokenStore::issue(Date now, std::chrono::seco
     return outstanding_;
 }
 
-std::optional<PairingTokenStore::Failure> PairingTokenStore::consume(std::string_view presented,
-                                                                     Date now) {
+Result<void, PairingTokenStore::Failure> PairingTokenStore::consume(std::string_view presented,
+                                                                    Date now) {
     if (!outstanding_) return Failure::noOutstandingToken;
     if (now >= outstanding_->expiresAt) {
         outstanding_.reset();
@@ -37,7 +37,7 @@ std::optional<PairingTokenStore::Failure> PairingTokenStore::consume(std::string
     }
     if (!pairingCodesEqual(presented, outstanding_->value)) return Failure::mismatch;
     outstanding_.reset();
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace kestrune

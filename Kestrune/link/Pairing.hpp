@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
+#include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {
 
@@ -48,9 +49,9 @@ class PairingTokenStore {
 
     void invalidate() { outstanding_.reset(); }
 
-    // Accepts and spends the code; none on success. An expired code is forgotten; a wrong one
-    // leaves the right one usable until it expires.
-    [[nodiscard]] std::optional<Failure> consume(std::string_view presented, Date now);
+    // Accepts and spends the code. An expired code is forgotten; a wrong one leaves the right one
+    // usable until it expires.
+    [[nodiscard]] Result<void, Failure> consume(std::string_view presented, Date now);
 
   private:
     std::optional<PairingToken> outstanding_;

@@ -130,11 +130,11 @@ Effects RemoteSession::receiveUnauthenticated(const RemoteMessage* message,
     }
     if (const auto* pair = message ? message->as<RemoteMessage::Pair>() : nullptr) {
         // The code is spent before the user is asked, so it works once whatever the answer.
-        const auto failure = context.consumePairingToken(pair->token, context.now());
-        if (failure == PairingTokenStore::Failure::expired) {
+        const auto spent = context.consumePairingToken(pair->token, context.now());
+        if (!spent && spent.error() == PairingTokenStore::Failure::expired) {
             return refusal(RemoteError::tokenExpired);
         }
-        if (failure) return refusal(RemoteError::tokenInvalid);
+        if (!spent) return refusal(RemoteError::tokenInvalid);
         std::string name = sanitize(pair->name);
         state_ = State::AwaitingApproval{name};
         return {Effect::RequestApproval{std::move(name)}};

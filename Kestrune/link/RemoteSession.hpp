@@ -27,9 +27,9 @@ class RemoteSessionContext {
     virtual ~RemoteSessionContext() = default;
 
     virtual Date now() = 0;
-    // Spends the outstanding pairing code; none when accepted.
-    virtual std::optional<PairingTokenStore::Failure> consumePairingToken(std::string_view token,
-                                                                          Date now) = 0;
+    // Spends the outstanding pairing code.
+    virtual Result<void, PairingTokenStore::Failure> consumePairingToken(std::string_view token,
+                                                                         Date now) = 0;
     // The paired device holding this secret (its last connection time is updated), or none.
     virtual std::optional<Uuid> authenticateDevice(std::string_view secret) = 0;
     // Whether the device is still paired (the user may have removed it since it authenticated).

@@ -4,6 +4,9 @@
 
 namespace kestrune {
 
+// Outlives the queue on purpose: each hop to the main queue holds it, so that after the queue is
+// gone the running item still finishes and every waiting one is answered `internal`, in order.
+// `alive` tells that the queue is gone; a Lifetime guard would drop those answers instead.
 struct SerialPasteQueue::State : std::enable_shared_from_this<State> {
     struct Item {
         std::int64_t generation;
@@ -54,7 +57,7 @@ struct SerialPasteQueue::State : std::enable_shared_from_this<State> {
         auto reported = std::make_shared<bool>(false);
         auto self = shared_from_this();
         item.work(isStale, [self, g, reported,
-                            done = std::move(item.done)](std::optional<RemoteError> result) {
+                            done = std::move(item.done)](Result<void, RemoteError> result) {
             if (*reported) return;
             *reported = true;
             if (done) done(result);
@@ -96,7 +99,7 @@ void SerialPasteQueue::enqueue(std::string text, Done done) {
     auto work = [weak, text = std::move(text)](std::function<bool()>, Done finished) {
         auto self = weak.lock();
         if (!self || !self->paste) return finished(RemoteError::internal);
-        self->paste(text, [finished] { finished(std::nullopt); });
+        self->paste(text, [finished] { finished({}); });
     };
     enqueue(std::move(work), std::move(done));
 }

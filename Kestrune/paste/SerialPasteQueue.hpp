@@ -4,11 +4,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "KestruneRemoteKit/Protocol/RemoteError.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
+#include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {
 
@@ -16,7 +16,7 @@ namespace kestrune {
 // completely finished, and refuses work when too much is waiting in the current generation.
 class SerialPasteQueue {
   public:
-    using Done = std::function<void(std::optional<RemoteError>)>;
+    using Done = std::function<void(Result<void, RemoteError>)>;
     // Asynchronous work: gets a probe that tells whether it has become stale (cancelled or the
     // queue gone) and reports its outcome through `finished`, exactly once.
     using Work = std::function<void(std::function<bool()> isStale, Done finished)>;

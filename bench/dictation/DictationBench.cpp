@@ -110,9 +110,9 @@ class Bench {
                     [this](std::string text, AppCoordinator::PasteDone done) {
                         marks_.mark("transcript");
                         services_->pasteQueue().enqueue(
-                            std::move(text), [this, done](std::optional<RemoteError> failure) {
+                            std::move(text), [this, done](Result<void, RemoteError> pasted) {
                                 marks_.mark("pasted");
-                                if (!failure) return done({});
+                                if (pasted) return done({});
                                 done(KestruneError::pasteFailed("paste refused"));
                             });
                     },

@@ -66,8 +66,8 @@ class InMemoryContext final : public RemoteSessionContext {
     }
 
     Date now() override { return clock; }
-    std::optional<PairingTokenStore::Failure> consumePairingToken(std::string_view token,
-                                                                  Date now) override {
+    Result<void, PairingTokenStore::Failure> consumePairingToken(std::string_view token,
+                                                                 Date now) override {
         return tokens.consume(token, now);
     }
     std::optional<Uuid> authenticateDevice(std::string_view secret) override {

@@ -64,9 +64,7 @@ PairingWindowController::PairingWindowController() : window_(std::make_unique<Cl
     }
     layout->addStretch(1);
 
-    window_->onClose = [this] {
-        if (onClose_) onClose_();
-    };
+    window_->onClose = [this] { closed_.notify(); };
 }
 
 PairingWindowController::~PairingWindowController() {
@@ -106,8 +104,8 @@ bool PairingWindowController::isVisible() const {
     return window_->isVisible();
 }
 
-void PairingWindowController::setOnClose(std::function<void()> onClose) {
-    onClose_ = std::move(onClose);
+Subscription PairingWindowController::observeClose(std::function<void()> observer) {
+    return closed_.add(std::move(observer));
 }
 
 QWidget* PairingWindowController::window() const {

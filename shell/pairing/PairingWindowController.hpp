@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Kestrune/phone/controller/ConnectionWindows.hpp"
+#include "KestruneRemoteKit/Support/Observers.hpp"
 
 class QLabel;
 class QWidget;
@@ -33,7 +34,7 @@ class PairingWindowController final : public PairingWindow {
     void showLink(const std::string& link) override;
     void close() override;
     bool isVisible() const override;
-    void setOnClose(std::function<void()> onClose) override;
+    Subscription observeClose(std::function<void()> observer) override;
 
     QWidget* window() const;
     // The link whose code is on screen now; empty before the first one.
@@ -44,7 +45,7 @@ class PairingWindowController final : public PairingWindow {
     QLabel* code_ = nullptr;
     QLabel* address_ = nullptr;
     std::string shownLink_;
-    std::function<void()> onClose_;
+    Observers<> closed_;
 };
 
 }  // namespace kestrune

@@ -9,10 +9,9 @@ namespace kestrune {
 
 ApplicationSettings::ApplicationSettings(app::Services& services, RemoteInputController& phone,
                                          MainQueue& main, Callbacks callbacks)
-    : phone_(phone),
-      phoneModel_(std::make_unique<PhoneSettingsModel>(
+    : phoneModel_(std::make_unique<PhoneSettingsModel>(
           services.defaults(), settings_wiring::phoneOperations(phone, &services.fileManager()))) {
-    settings_wiring::followDevices(phone, *phoneModel_);
+    followingDevices_ = settings_wiring::followDevices(phone, *phoneModel_);
     window_ = std::make_unique<SettingsWindowController>(SettingsWindowController::Dependencies{
         .settings = services.settings(),
         .defaults = services.defaults(),
@@ -32,7 +31,7 @@ ApplicationSettings::ApplicationSettings(app::Services& services, RemoteInputCon
 
 ApplicationSettings::~ApplicationSettings() {
     window_.reset();
-    phone_.setOnDevicesChange({});
+    followingDevices_.reset();
 }
 
 }  // namespace kestrune

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
+#include "KestruneRemoteKit/Support/Subscription.hpp"
 #include "shell/settings/SettingsWindowController.hpp"
 
 namespace kestrune {
@@ -40,8 +41,8 @@ class ApplicationSettings {
     PhoneSettingsModel& phoneModel() { return *phoneModel_; }
 
   private:
-    RemoteInputController& phone_;
     std::unique_ptr<PhoneSettingsModel> phoneModel_;
+    Subscription followingDevices_;
     std::unique_ptr<SettingsWindowController> window_;
 };
 

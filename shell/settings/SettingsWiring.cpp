@@ -73,8 +73,8 @@ PhoneSettingsModel::Operations phoneOperations(RemoteInputController& controller
     };
 }
 
-void followDevices(RemoteInputController& controller, PhoneSettingsModel& model) {
-    controller.setOnDevicesChange([&model] { model.reload(); });
+Subscription followDevices(RemoteInputController& controller, PhoneSettingsModel& model) {
+    return controller.observeDevices([&model] { model.reload(); });
 }
 
 SettingsWindowController::TestRefinement refinementTest(const LLMRefiner& refiner) {

@@ -7,6 +7,7 @@
 #include "Kestrune/phone/images/FileManagerFolder.hpp"
 #include "Kestrune/phone/settings/PhoneSettingsModel.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
+#include "KestruneRemoteKit/Support/Subscription.hpp"
 #include "shell/settings/SettingsWindowController.hpp"
 
 namespace kestrune {
@@ -27,8 +28,9 @@ namespace settings_wiring {
 PhoneSettingsModel::Operations phoneOperations(RemoteInputController& controller,
                                                FileManagerFolder::SerialAsker* fileManager);
 // Every change of the paired phones reloads the model's list (the controller reports on the GUI
-// thread). The controller keeps one such callback; `model` must outlive it or be replaced.
-void followDevices(RemoteInputController& controller, PhoneSettingsModel& model);
+// thread) for as long as the subscription is kept; `model` must outlive it.
+[[nodiscard]] Subscription followDevices(RemoteInputController& controller,
+                                         PhoneSettingsModel& model);
 
 SettingsWindowController::TestRefinement refinementTest(const LLMRefiner& refiner);
 // The transcription "Test" in the speech recognition language chosen in `settings`.

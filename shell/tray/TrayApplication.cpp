@@ -97,8 +97,8 @@ class ReportingPairingWindow final : public PairingWindow {
     }
     void close() override { window_.close(); }
     bool isVisible() const override { return window_.isVisible(); }
-    void setOnClose(std::function<void()> onClose) override {
-        window_.setOnClose(std::move(onClose));
+    Subscription observeClose(std::function<void()> observer) override {
+        return window_.observeClose(std::move(observer));
     }
 
   private:
@@ -202,12 +202,13 @@ struct TrayApplication::Impl : std::enable_shared_from_this<Impl> {
         const bool showWelcome = WelcomeWindowController::shouldShowAtLaunch(settings());
         dictation->coordinator().start(/*promptForAccessibility=*/!showWelcome);
         // 7. Phone Connection's state draws the icon; its send feedback is flashed.
-        controller().setOnStatusChange(weakly([](Impl& self, const RemoteInputController::State&) {
-            self.updateIcon();
-            self.rebuildMenu();
-            self.answerSettledReplies();
-        }));
-        controller().setOnSendFeedback(
+        phoneStatusSubscription =
+            controller().observeStatus(weakly([](Impl& self, const RemoteInputController::State&) {
+                self.updateIcon();
+                self.rebuildMenu();
+                self.answerSettledReplies();
+            }));
+        sendFeedbackSubscription = controller().observeSendFeedback(
             weakly([](Impl& self, const std::string& text) { self.flash(text); }));
         // 8. Back on if it was on when the application last ran.
         controller().restoreIfEnabled();
@@ -541,6 +542,8 @@ struct TrayApplication::Impl : std::enable_shared_from_this<Impl> {
     Subscription languageSubscription;
     Subscription menuSubscription;
     Subscription hotKeySubscription;
+    Subscription phoneStatusSubscription;
+    Subscription sendFeedbackSubscription;
     struct PairingReply {
         ControlHandlers::LinkReply reply;
         TaskId expiry;

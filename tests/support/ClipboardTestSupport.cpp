@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 #include "tests/support/CommandOutput.hpp"
+#include "tests/support/ResultTesting.hpp"
 
 namespace kestrune::testing {
 
@@ -74,7 +75,9 @@ std::optional<RemoteError> ClipboardSide::commit(const ClipboardImage::Prepared&
     std::promise<std::optional<RemoteError>> result;
     const auto commitImage = clipboardImageCommit(*clipboard_);
     main_.post([&] {
-        commitImage(picture, [&](std::optional<RemoteError> error) { result.set_value(error); });
+        commitImage(picture, [&](Result<void, RemoteError> error) {
+            result.set_value(testing::failureOf(error));
+        });
     });
     return result.get_future().get();
 }

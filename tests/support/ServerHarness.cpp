@@ -32,6 +32,60 @@ RemoteInputServer::Configuration ServerHarness::shortConfiguration() {
     return configuration;
 }
 
+// Records every request and notice, noting any that arrives off the owner's queue; commands either
+// succeed at once or wait for the test.
+class ServerHarness::RecordingOwner final : public RemoteInputServer::Owner {
+  public:
+    RecordingOwner(std::shared_ptr<OwnerLog> log, SerialQueue& queue, bool holdCommands)
+        : log_(std::move(log)), queue_(queue), holdCommands_(holdCommands) {}
+
+    void approvePairing(RemoteInputServer::PairingRequest request,
+                        std::function<void(bool)> reply) override {
+        record([&](OwnerLog& l) {
+            l.approvals.push_back(request);
+            l.approvalReplies.push_back(reply);
+        });
+    }
+    void executeCommand(RemoteMessage command,
+                        RemoteInputServer::CommandCompletion completion) override {
+        record([&](OwnerLog& l) {
+            l.commands.push_back(command);
+            if (holdCommands_) l.heldCommands.push_back(completion);
+        });
+        if (!holdCommands_) completion({});
+    }
+    void receiveImage(Bytes data, ImageFormat, bool,
+                      RemoteInputServer::ImageCompletion completion) override {
+        record([&](OwnerLog& l) { l.images.push_back(std::move(data)); });
+        completion({std::nullopt, std::string("picture.jpeg"), std::string("Pictures")});
+    }
+    void serverStopped(const RemoteInputServer::StopReason& reason) override {
+        record([&](OwnerLog& l) { l.stops.push_back(reason); });
+    }
+    void approvalWithdrawn(const Uuid& id) override {
+        record([&](OwnerLog& l) { l.withdrawnApprovals.push_back(id); });
+    }
+    void pushAcknowledged(const std::string& id) override {
+        record([&](OwnerLog& l) { l.pushAcknowledged.push_back(id); });
+    }
+    void secretRefused(const std::string& id) override {
+        record([&](OwnerLog& l) { l.secretsRefused.push_back(id); });
+    }
+
+  private:
+    template <typename Change>
+    void record(Change change) {
+        log_->record([&](OwnerLog& l) {
+            l.wrongThread |= !queue_.isCurrent();
+            change(l);
+        });
+    }
+
+    std::shared_ptr<OwnerLog> log_;
+    SerialQueue& queue_;
+    const bool holdCommands_;
+};
+
 ServerHarness::ServerHarness() : ServerHarness(Options{}) {}
 
 ServerHarness::ServerHarness(Options options)
@@ -44,58 +98,13 @@ ServerHarness::ServerHarness(Options options)
     configuration.preferredPort = options_.preferredPort;
     if (options_.configure) options_.configure(configuration);
 
-    SerialQueue* owner = ownerQueue_.get();
-    auto log = log_;
-    const bool hold = options_.holdCommands;
+    owner_ = std::make_shared<RecordingOwner>(log_, *ownerQueue_, options_.holdCommands);
     RemoteInputServer::Dependencies dependencies{
         .devices = devices_,
         .outbox = outbox_,
         .ownerQueue = *ownerQueue_,
-        .approve =
-            [log, owner](RemoteInputServer::PairingRequest request,
-                         std::function<void(bool)> reply) {
-                log->record([&](OwnerLog& l) {
-                    l.wrongThread |= !owner->isCurrent();
-                    l.approvals.push_back(request);
-                    l.approvalReplies.push_back(reply);
-                });
-            },
-        .executeCommand =
-            [log, owner, hold](RemoteMessage command,
-                               std::function<void(std::optional<RemoteError>)> completion) {
-                log->record([&](OwnerLog& l) {
-                    l.wrongThread |= !owner->isCurrent();
-                    l.commands.push_back(command);
-                    if (hold) l.heldCommands.push_back(completion);
-                });
-                if (!hold) completion(std::nullopt);
-            },
-        .receiveImage =
-            [log, owner](Bytes data, ImageFormat, bool,
-                         std::function<void(ImageOutcome)> completion) {
-                log->record([&](OwnerLog& l) {
-                    l.wrongThread |= !owner->isCurrent();
-                    l.images.push_back(std::move(data));
-                });
-                completion({std::nullopt, std::string("picture.jpeg"), std::string("Pictures")});
-            },
+        .owner = owner_,
         .advertiser = options_.advertiser,
-        .onStop =
-            [log](RemoteInputServer::StopReason reason) {
-                log->record([&](OwnerLog& l) { l.stops.push_back(reason); });
-            },
-        .onApprovalWithdrawn =
-            [log](Uuid id) {
-                log->record([&](OwnerLog& l) { l.withdrawnApprovals.push_back(id); });
-            },
-        .onPushAcknowledged =
-            [log](std::string id) {
-                log->record([&](OwnerLog& l) { l.pushAcknowledged.push_back(id); });
-            },
-        .onSecretRefused =
-            [log](std::string id) {
-                log->record([&](OwnerLog& l) { l.secretsRefused.push_back(id); });
-            },
     };
     if (options_.now) dependencies.now = options_.now;
     server_ =
@@ -107,6 +116,10 @@ ServerHarness::~ServerHarness() {
     outbox_->setOnChange(nullptr);
     server_.reset();
     ownerQueue_.reset();
+}
+
+void ServerHarness::releaseOwner() {
+    owner_.reset();
 }
 
 RemoteInputServer::StartResult ServerHarness::startAndWait() {
@@ -142,14 +155,14 @@ std::pair<Uuid, std::string> ServerHarness::pairDevice(const std::string& name) 
     return {registration.value().device.id, registration.value().secret};
 }
 
-void ServerHarness::finishHeldCommand(std::optional<RemoteError> error) {
-    std::function<void(std::optional<RemoteError>)> completion;
+void ServerHarness::finishHeldCommand(Result<void, RemoteError> outcome) {
+    std::function<void(Result<void, RemoteError>)> completion;
     log_->record([&](OwnerLog& l) {
         if (l.heldCommands.empty()) return;
         completion = l.heldCommands.front();
         l.heldCommands.erase(l.heldCommands.begin());
     });
-    if (completion) completion(error);
+    if (completion) completion(outcome);
 }
 
 std::size_t openDescriptorCount() {

@@ -43,7 +43,7 @@ class OwnerLog {
 
     // Only read inside waitFor / record, or after the server is gone.
     std::vector<RemoteMessage> commands;
-    std::vector<std::function<void(std::optional<RemoteError>)>> heldCommands;
+    std::vector<std::function<void(Result<void, RemoteError>)>> heldCommands;
     std::vector<RemoteInputServer::PairingRequest> approvals;
     std::vector<std::function<void(bool)>> approvalReplies;
     std::vector<Bytes> images;
@@ -84,8 +84,11 @@ class ServerHarness {
 
     // A device in the store, as if paired earlier; returns its id and secret.
     std::pair<Uuid, std::string> pairDevice(const std::string& name = "Test Phone");
+    // The owner goes away, as the application's controller does when it quits; the server
+    // keeps running without it.
+    void releaseOwner();
     // Answers the oldest held command.
-    void finishHeldCommand(std::optional<RemoteError> error = std::nullopt);
+    void finishHeldCommand(Result<void, RemoteError> outcome = {});
 
     SerialQueue& ownerQueue() { return *ownerQueue_; }
     RemoteInputServer& server() { return *server_; }
@@ -95,10 +98,13 @@ class ServerHarness {
     std::uint16_t port() const { return port_; }
 
   private:
+    class RecordingOwner;
+
     Options options_;
     TemporaryDirectory directory_{"server-test"};
     std::unique_ptr<SerialQueue> ownerQueue_;
     std::shared_ptr<OwnerLog> log_;
+    std::shared_ptr<RecordingOwner> owner_;
     std::shared_ptr<PairedDeviceStore> devices_;
     std::shared_ptr<Outbox> outbox_;
     std::unique_ptr<RemoteInputServer> server_;

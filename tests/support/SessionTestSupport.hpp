@@ -30,8 +30,8 @@ class FakeSessionContext final : public RemoteSessionContext {
     std::string issueToken() { return tokens.issue(clock)->value; }
 
     Date now() override { return clock; }
-    std::optional<PairingTokenStore::Failure> consumePairingToken(std::string_view token,
-                                                                  Date now) override {
+    Result<void, PairingTokenStore::Failure> consumePairingToken(std::string_view token,
+                                                                 Date now) override {
         return tokens.consume(token, now);
     }
     std::optional<Uuid> authenticateDevice(std::string_view secret) override {

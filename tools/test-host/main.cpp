@@ -66,12 +66,57 @@ std::string describeCommand(const RemoteMessage& command) {
     return json::serialize(record);
 }
 
-std::optional<RemoteError> scriptedOutcome(const RemoteMessage& command) {
+Result<void, RemoteError> scriptedOutcome(const RemoteMessage& command) {
     const auto* text = command.as<RemoteMessage::Text>();
-    if (!text || !text->payload.starts_with("fail:")) return std::nullopt;
+    if (!text || !text->payload.starts_with("fail:")) return {};
     return remoteErrorFromRaw(std::string_view(text->payload).substr(5))
         .value_or(RemoteError::internal);
 }
+
+// The application's part, scripted: approvals answered as --deny says, commands and pictures
+// written out instead of typed or saved, notices printed for the test to wait for.
+class ScriptedOwner final : public RemoteInputServer::Owner {
+  public:
+    ScriptedOwner(bool deny, bool quiet) : deny_(deny), quiet_(quiet) {}
+
+    void approvePairing(RemoteInputServer::PairingRequest request,
+                        std::function<void(bool)> reply) override {
+        say("approval " + request.deviceName);
+        reply(!deny_);
+    }
+    void executeCommand(RemoteMessage command,
+                        RemoteInputServer::CommandCompletion completion) override {
+        if (!quiet_) say("command " + describeCommand(command));
+        completion(scriptedOutcome(command));
+    }
+    void receiveImage(Bytes data, ImageFormat format, bool save,
+                      RemoteInputServer::ImageCompletion completion) override {
+        ImageOutcome outcome;
+        if (save) {
+            outcome.saved = "received." + std::string(rawValue(format));
+            outcome.savedIn = "Test Pictures";
+        }
+        if (quiet_) return completion(outcome);
+        json::object record;
+        record["type"] = "image";
+        record["format"] = std::string(rawValue(format));
+        record["size"] = data.size();
+        record["sha256"] =
+            hashOf(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        record["save"] = save;
+        say("command " + json::serialize(record));
+        completion(outcome);
+    }
+    void serverStopped(const RemoteInputServer::StopReason& reason) override {
+        say("stopped " + (reason.message.empty() ? std::string("requested") : reason.message));
+    }
+    void pushAcknowledged(const std::string& id) override { say("acked " + id); }
+    void secretRefused(const std::string& id) override { say("secret-refused " + id); }
+
+  private:
+    const bool deny_;
+    const bool quiet_;
+};
 
 std::optional<std::int64_t> number(const std::string& text) {
     std::int64_t value = 0;
@@ -87,7 +132,7 @@ int main(int argc, char** argv) {
     std::optional<std::uint16_t> port;
     bool deny = false;
     bool quiet = false;
-    Duration subscriptionDeadline = std::chrono::seconds(30);
+    std::optional<Duration> subscriptionDeadline;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -121,46 +166,8 @@ int main(int argc, char** argv) {
         .idleTimeout = std::nullopt,
         .subscriptionDeadline = subscriptionDeadline,
     };
-    app::PhoneLink::Handlers handlers{
-        .approve =
-            [deny](RemoteInputServer::PairingRequest request, std::function<void(bool)> reply) {
-                say("approval " + request.deviceName);
-                reply(!deny);
-            },
-        .executeCommand =
-            [quiet](RemoteMessage command,
-                    std::function<void(std::optional<RemoteError>)> completion) {
-                if (!quiet) say("command " + describeCommand(command));
-                completion(scriptedOutcome(command));
-            },
-        .receiveImage =
-            [quiet](Bytes data, ImageFormat format, bool save,
-                    std::function<void(ImageOutcome)> completion) {
-                ImageOutcome outcome;
-                if (save) {
-                    outcome.saved = "received." + std::string(rawValue(format));
-                    outcome.savedIn = "Test Pictures";
-                }
-                if (quiet) return completion(outcome);
-                json::object record;
-                record["type"] = "image";
-                record["format"] = std::string(rawValue(format));
-                record["size"] = data.size();
-                record["sha256"] = hashOf(
-                    std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-                record["save"] = save;
-                say("command " + json::serialize(record));
-                completion(outcome);
-            },
-        .onStop =
-            [](RemoteInputServer::StopReason reason) {
-                say("stopped " +
-                    (reason.message.empty() ? std::string("requested") : reason.message));
-            },
-        .onPushAcknowledged = [](std::string id) { say("acked " + id); },
-        .onSecretRefused = [](std::string id) { say("secret-refused " + id); },
-    };
-    auto made = app::PhoneLink::make(options, std::move(handlers), owner);
+    const auto script = std::make_shared<ScriptedOwner>(deny, quiet);
+    auto made = app::PhoneLink::make(options, script, owner);
     if (!made) {
         std::cerr << "murrelo-test-host: " << made.error() << "\n";
         return 1;

@@ -18,6 +18,7 @@
 #include "Kestrune/link/server/ServerTransport.hpp"
 #include "KestruneRemoteKit/Protocol/ComputerDiscovery.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
+#include "KestruneRemoteKit/Support/Lifetime.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 
@@ -98,7 +99,10 @@ struct RemoteInputServer::StatusBox {
     AdvertisementStatus status;
 };
 
-struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessionContext {
+// Lives on the server's queue, where it is also destroyed: its continuations are guarded by its
+// Lifetime. What reaches it from other threads (the owner's answers, the advertiser's news,
+// removals in the device store) comes through the queue handle and is checked on the queue.
+struct RemoteInputServer::Impl : RemoteSessionContext {
     struct Connection {
         std::shared_ptr<WebSocketConnection> nw;
         std::uint64_t order = 0;
@@ -138,18 +142,18 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     std::function<void(Arg)> backOnQueue(
         std::type_identity_t<std::function<void(Impl&, Arg)>> continuation) {
         auto called = std::make_shared<std::atomic<bool>>(false);
-        return [handle = handle, weak = weak_from_this(), continuation = std::move(continuation),
-                called](Arg arg) {
+        return [handle = handle, called,
+                then = lifetime.guard([this, continuation = std::move(continuation)](Arg arg) {
+                    continuation(*this, std::move(arg));
+                })](Arg arg) {
             if (called->exchange(true)) return;
-            handle->post([weak, continuation, arg = std::move(arg)] {
-                if (auto self = weak.lock()) continuation(*self, arg);
-            });
+            handle->post([then, arg = std::move(arg)]() mutable { then(std::move(arg)); });
         };
     }
 
     // ----- start and stop --------------------------------------------------------------------
 
-    std::shared_ptr<ServerListener> makeListening() {
+    std::unique_ptr<ServerListener> makeListening() {
         ServerListener::Dependencies listenerDeps{
             queue,
             deps.ownerQueue,
@@ -160,7 +164,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
             },
             [this] { withdrawAdvertisement(); },
             [this](const std::string& reason) { shutdown(StopReason::failed(reason)); }};
-        return std::make_shared<ServerListener>(
+        return std::make_unique<ServerListener>(
             ServerListener::Options{config.identity, config.loopbackOnly, config.preferredPort,
                                     config.portRetryDelay},
             std::move(listenerDeps));
@@ -175,7 +179,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         closeAll();
         rejections.flush();
         log(LogLevel::info, kLogCategory, "stopped");
-        if (deps.onStop) toOwner([callback = deps.onStop, reason] { callback(reason); });
+        toOwner([owner = owner, reason]() mutable { owner.serverStopped(reason); });
     }
 
     // The owner is going away: everything ends without telling anyone.
@@ -183,7 +187,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         listening->close(std::nullopt);
         idle.cancel();
         tokens.invalidate();
-        deps.onApprovalWithdrawn = nullptr;
+        owner = WeakOwner();
         closeAll();
         rejections.flush();  // what was counted still reaches the log
     }
@@ -209,12 +213,11 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
                                  *config.mdnsFingerprint);
         deps.advertiser->advertise(service,
                                    [status = status, handle = handle,
-                                    weak = weak_from_this()](const AdvertisementStatus& next) {
+                                    then = lifetime.guard([this](const AdvertisementStatus& next) {
+                                        reportAdvertisement(next);
+                                    })](const AdvertisementStatus& next) {
                                        status->set(next);
-                                       handle->post([weak, next] {
-                                           if (auto self = weak.lock())
-                                               self->reportAdvertisement(next);
-                                       });
+                                       handle->post([then, next]() mutable { then(next); });
                                    });
     }
 
@@ -233,9 +236,7 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         if (next.state == AdvertisementStatus::State::unavailable) {
             log(LogLevel::warning, kLogCategory, "the service is not advertised: " + next.reason);
         }
-        if (deps.onAdvertisementStatus) {
-            toOwner([callback = deps.onAdvertisementStatus, next] { callback(next); });
-        }
+        toOwner([owner = owner, next]() mutable { owner.advertisementChanged(next); });
     }
 
     // ----- accepting -------------------------------------------------------------------------
@@ -271,25 +272,21 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         connection.lastHeard = order;
         connection.peerHost = nw->peerHost();
         nw->start(
-            [weak = weak_from_this(), order](WebSocketConnection::State state, const std::string&) {
-                if (state != WebSocketConnection::State::failed &&
-                    state != WebSocketConnection::State::cancelled) {
-                    return;
+            lifetime.guard([this, order](WebSocketConnection::State state, const std::string&) {
+                if (state == WebSocketConnection::State::failed ||
+                    state == WebSocketConnection::State::cancelled) {
+                    forget(order);
                 }
-                if (auto self = weak.lock()) self->forget(order);
-            });
-        connection.helloTimer =
-            queue.postAfter(config.helloTimeout, [weak = weak_from_this(), order] {
-                auto self = weak.lock();
-                if (!self) return;
-                auto* connection = self->find(order);
-                if (!connection) return;
-                connection->helloTimer.reset();
-                if (connection->session.state().is<RemoteSession::State::AwaitingAuth>()) {
-                    self->rejections.note(RejectionLog::Kind::timedOut, connection->peerHost);
-                    self->closeConnection(order);
-                }
-            });
+            }));
+        connection.helloTimer = queue.postAfter(config.helloTimeout, lifetime.guard([this, order] {
+            auto* connection = find(order);
+            if (!connection) return;
+            connection->helloTimer.reset();
+            if (connection->session.state().is<RemoteSession::State::AwaitingAuth>()) {
+                rejections.note(RejectionLog::Kind::timedOut, connection->peerHost);
+                closeConnection(order);
+            }
+        }));
         receiveNext(order);
     }
 
@@ -303,9 +300,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     void receiveNext(std::uint64_t order) {
         auto* connection = find(order);
         if (!connection) return;
-        connection->nw->receive([weak = weak_from_this(), order](WebSocketConnection::Incoming in) {
-            if (auto self = weak.lock()) self->received(order, std::move(in));
-        });
+        connection->nw->receive(lifetime.guard(
+            [this, order](WebSocketConnection::Incoming in) { received(order, std::move(in)); }));
     }
 
     void received(std::uint64_t order, WebSocketConnection::Incoming incoming) {
@@ -346,14 +342,12 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     void armSubscriptionDeadline(Connection& connection) {
         if (connection.subscriptionTimer) queue.cancel(*connection.subscriptionTimer);
         connection.subscriptionTimer = queue.postAfter(
-            config.subscriptionDeadline, [weak = weak_from_this(), order = connection.order] {
-                auto self = weak.lock();
-                if (!self) return;
-                if (auto* connection = self->find(order)) {
+            config.subscriptionDeadline, lifetime.guard([this, order = connection.order] {
+                if (auto* connection = find(order)) {
                     connection->subscriptionTimer.reset();
-                    self->closeConnection(order);
+                    closeConnection(order);
                 }
-            });
+            }));
     }
 
     // ----- effects ---------------------------------------------------------------------------
@@ -390,12 +384,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         auto reply = backOnQueue<bool>([order, id = *id](Impl& self, bool approved) {
             self.approvalAnswered(order, id, approved);
         });
-        toOwner([approve = deps.approve, pairing = std::move(pairing), reply = std::move(reply)] {
-            if (approve) {
-                approve(pairing, reply);
-            } else {
-                reply(false);
-            }
+        toOwner([owner = owner, pairing = std::move(pairing), reply = std::move(reply)]() mutable {
+            owner.approvePairing(std::move(pairing), std::move(reply));
         });
     }
 
@@ -412,17 +402,15 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
     }
 
     void apply(std::uint64_t order, Effect::Execute& execute, const Resume& resume) {
-        auto completion = backOnQueue<std::optional<RemoteError>>(
-            [order, resume](Impl& self, std::optional<RemoteError> error) {
+        auto completion = backOnQueue<Result<void, RemoteError>>(
+            [order, resume](Impl& self, Result<void, RemoteError> executed) {
+                std::optional<RemoteError> error;
+                if (!executed) error = executed.error();
                 self.workFinished(order, ImageOutcome{error, std::nullopt, std::nullopt}, resume);
             });
-        toOwner([run = deps.executeCommand, message = std::move(execute.message),
+        toOwner([owner = owner, message = std::move(execute.message),
                  completion = std::move(completion)]() mutable {
-            if (run) {
-                run(std::move(message), completion);
-            } else {
-                completion(RemoteError::internal);
-            }
+            owner.executeCommand(std::move(message), std::move(completion));
         });
     }
 
@@ -431,13 +419,9 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
             backOnQueue<ImageOutcome>([order, resume](Impl& self, ImageOutcome outcome) {
                 self.workFinished(order, std::move(outcome), resume);
             });
-        toOwner([deliver = deps.receiveImage, data = std::move(image.data), format = image.format,
+        toOwner([owner = owner, data = std::move(image.data), format = image.format,
                  save = image.save, completion = std::move(completion)]() mutable {
-            if (deliver) {
-                deliver(std::move(data), format, save, completion);
-            } else {
-                completion(ImageOutcome{RemoteError::internal, std::nullopt, std::nullopt});
-            }
+            owner.receiveImage(std::move(data), format, save, std::move(completion));
         });
     }
 
@@ -465,8 +449,9 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         if (!connection || !deps.outbox) return;
         const auto device = authorizedDevice(connection->session);
         if (!device) return;
-        if (deps.outbox->acknowledge(acknowledged.id, *device) && deps.onPushAcknowledged) {
-            toOwner([callback = deps.onPushAcknowledged, id = acknowledged.id] { callback(id); });
+        if (deps.outbox->acknowledge(acknowledged.id, *device)) {
+            toOwner(
+                [owner = owner, id = acknowledged.id]() mutable { owner.pushAcknowledged(id); });
         }
     }
 
@@ -497,8 +482,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
             auto push = OutboxPush::plan(item, connection->session.acceptsSecret(), readPicture);
             if (push.refusedSecret) {
                 // This phone keeps no passwords: it counts as delivered so the item does not wait.
-                if (deps.outbox->acknowledge(item.id, *device) && deps.onSecretRefused) {
-                    toOwner([callback = deps.onSecretRefused, id = item.id] { callback(id); });
+                if (deps.outbox->acknowledge(item.id, *device)) {
+                    toOwner([owner = owner, id = item.id]() mutable { owner.secretRefused(id); });
                 }
                 continue;
             }
@@ -515,9 +500,9 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
         auto found = connections.find(order);
         if (found == connections.end()) return nullptr;
         Connection& connection = found->second;
-        if (connection.pendingApproval && deps.onApprovalWithdrawn) {
-            toOwner([callback = deps.onApprovalWithdrawn, id = *connection.pendingApproval] {
-                callback(id);
+        if (connection.pendingApproval) {
+            toOwner([owner = owner, id = *connection.pendingApproval]() mutable {
+                owner.approvalWithdrawn(id);
             });
         }
         if (connection.helloTimer) queue.cancel(*connection.helloTimer);
@@ -565,8 +550,8 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
 
     Date now() override { return deps.now(); }
 
-    std::optional<PairingTokenStore::Failure> consumePairingToken(std::string_view token,
-                                                                  Date at) override {
+    Result<void, PairingTokenStore::Failure> consumePairingToken(std::string_view token,
+                                                                 Date at) override {
         return tokens.consume(token, at);
     }
 
@@ -587,20 +572,66 @@ struct RemoteInputServer::Impl : std::enable_shared_from_this<Impl>, RemoteSessi
 
     Configuration config;
     Dependencies deps;
+    // Emptied at teardown, so that what closes then tells nobody.
+    WeakOwner owner{deps.owner};
     SerialQueue& queue;
     std::shared_ptr<QueueHandle> handle;
     std::shared_ptr<StatusBox> status;
 
-    std::shared_ptr<ServerListener> listening = makeListening();
+    std::unique_ptr<ServerListener> listening = makeListening();
     std::uint64_t sequence = 0;
     PairingTokenStore tokens;
     // Ordered by acceptance, so "every connection" walks oldest first.
     std::map<std::uint64_t, Connection> connections;
     IdleStopTimer idle;
     RejectionLog rejections;
+    Lifetime lifetime;
 };
 
 // -------------------------------------------------------------------------------------------------
+
+void RemoteInputServer::WeakOwner::approvePairing(PairingRequest request,
+                                                  std::function<void(bool)> reply) {
+    if (auto owner = owner_.lock())
+        return owner->approvePairing(std::move(request), std::move(reply));
+    reply(false);
+}
+
+void RemoteInputServer::WeakOwner::executeCommand(RemoteMessage command,
+                                                  CommandCompletion completion) {
+    if (auto owner = owner_.lock()) {
+        return owner->executeCommand(std::move(command), std::move(completion));
+    }
+    completion(RemoteError::internal);
+}
+
+void RemoteInputServer::WeakOwner::receiveImage(Bytes data, ImageFormat format, bool save,
+                                                ImageCompletion completion) {
+    if (auto owner = owner_.lock()) {
+        return owner->receiveImage(std::move(data), format, save, std::move(completion));
+    }
+    completion(ImageOutcome{RemoteError::internal, std::nullopt, std::nullopt});
+}
+
+void RemoteInputServer::WeakOwner::serverStopped(const StopReason& reason) {
+    if (auto owner = owner_.lock()) owner->serverStopped(reason);
+}
+
+void RemoteInputServer::WeakOwner::approvalWithdrawn(const Uuid& request) {
+    if (auto owner = owner_.lock()) owner->approvalWithdrawn(request);
+}
+
+void RemoteInputServer::WeakOwner::pushAcknowledged(const std::string& item) {
+    if (auto owner = owner_.lock()) owner->pushAcknowledged(item);
+}
+
+void RemoteInputServer::WeakOwner::secretRefused(const std::string& item) {
+    if (auto owner = owner_.lock()) owner->secretRefused(item);
+}
+
+void RemoteInputServer::WeakOwner::advertisementChanged(const AdvertisementStatus& status) {
+    if (auto owner = owner_.lock()) owner->advertisementChanged(status);
+}
 
 std::optional<std::uint16_t> RemoteInputServer::preferredPortFromSetting(std::int64_t setting) {
     if (setting < 1) return std::nullopt;
@@ -612,13 +643,12 @@ RemoteInputServer::RemoteInputServer(Configuration configuration, Dependencies d
       handle_(std::make_shared<QueueHandle>(queue_.get())),
       status_(std::make_shared<StatusBox>()) {
     auto devices = dependencies.devices;
-    impl_ = std::make_shared<Impl>(std::move(configuration), std::move(dependencies), *queue_,
+    impl_ = std::make_unique<Impl>(std::move(configuration), std::move(dependencies), *queue_,
                                    handle_, status_);
-    devices->setOnRemove([handle = handle_, weak = std::weak_ptr<Impl>(impl_)](const Uuid& id) {
-        handle->post([weak, id] {
-            if (auto self = weak.lock()) self->deviceRemoved(id);
-        });
-    });
+    devices->setOnRemove(
+        [handle = handle_, then = impl_->lifetime.guard([impl = impl_.get()](const Uuid& id) {
+            impl->deviceRemoved(id);
+        })](const Uuid& id) { handle->post([then, id]() mutable { then(id); }); });
 }
 
 RemoteInputServer::~RemoteInputServer() {
@@ -633,26 +663,24 @@ RemoteInputServer::~RemoteInputServer() {
 
 namespace {
 template <typename Work>
-void onQueue(const std::shared_ptr<RemoteInputServer::Impl>& impl, SerialQueue& queue, Work work) {
-    queue.post([weak = std::weak_ptr(impl), work = std::move(work)]() mutable {
-        if (auto self = weak.lock()) work(*self);
-    });
+void onQueue(RemoteInputServer::Impl& impl, SerialQueue& queue, Work work) {
+    queue.post(impl.lifetime.guard([&impl, work = std::move(work)]() mutable { work(impl); }));
 }
 }  // namespace
 
 void RemoteInputServer::start(std::function<void(StartResult)> completion) {
-    onQueue(impl_, *queue_, [completion = std::move(completion)](Impl& self) {
+    onQueue(*impl_, *queue_, [completion = std::move(completion)](Impl& self) {
         self.listening->start(completion);
     });
 }
 
 void RemoteInputServer::stop() {
-    onQueue(impl_, *queue_, [](Impl& self) { self.shutdown(StopReason::requested()); });
+    onQueue(*impl_, *queue_, [](Impl& self) { self.shutdown(StopReason::requested()); });
 }
 
 void RemoteInputServer::issuePairingToken(
     bool countsAsActivity, std::function<void(std::optional<PairingToken>)> completion) {
-    onQueue(impl_, *queue_, [countsAsActivity, completion = std::move(completion)](Impl& self) {
+    onQueue(*impl_, *queue_, [countsAsActivity, completion = std::move(completion)](Impl& self) {
         if (countsAsActivity) self.idle.reset();
         std::optional<PairingToken> token;
         if (self.listening->hasListener()) token = self.tokens.issue(self.now());
@@ -661,32 +689,32 @@ void RemoteInputServer::issuePairingToken(
 }
 
 void RemoteInputServer::invalidatePairingToken() {
-    onQueue(impl_, *queue_, [](Impl& self) { self.tokens.invalidate(); });
+    onQueue(*impl_, *queue_, [](Impl& self) { self.tokens.invalidate(); });
 }
 
 void RemoteInputServer::setIdleTimeout(std::optional<Duration> timeout) {
-    onQueue(impl_, *queue_, [timeout](Impl& self) {
+    onQueue(*impl_, *queue_, [timeout](Impl& self) {
         self.idle.setIdleTimeout(timeout, self.listening->port().has_value());
     });
 }
 
 void RemoteInputServer::setOpenedForSending(bool opened) {
-    onQueue(impl_, *queue_, [opened](Impl& self) {
+    onQueue(*impl_, *queue_, [opened](Impl& self) {
         self.idle.setOpenedForSending(opened, self.listening->port().has_value());
     });
 }
 
 void RemoteInputServer::noteSend() {
-    onQueue(impl_, *queue_,
+    onQueue(*impl_, *queue_,
             [](Impl& self) { self.idle.noteSend(self.listening->port().has_value()); });
 }
 
 void RemoteInputServer::outboxDidChange() {
-    onQueue(impl_, *queue_, [](Impl& self) { self.pushToSubscriptions(); });
+    onQueue(*impl_, *queue_, [](Impl& self) { self.pushToSubscriptions(); });
 }
 
 void RemoteInputServer::countConnections(std::function<void(ConnectionCounts)> completion) {
-    onQueue(impl_, *queue_, [completion = std::move(completion)](Impl& self) {
+    onQueue(*impl_, *queue_, [completion = std::move(completion)](Impl& self) {
         ConnectionCounts counts;
         counts.total = self.connections.size();
         for (const auto& [order, connection] : self.connections) {

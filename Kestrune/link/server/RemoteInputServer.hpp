@@ -27,21 +27,32 @@ class SerialQueue;
 // `RemoteSession` per connection, commands and pictures handed to the owner, outbox items pushed
 // to subscribed phones. All of its state lives on its own serial queue
 // ("Kestrune.RemoteInputServer"); every public operation returns at once and does its work there,
-// and every callback into the owner is posted to the owner's queue. Answers from the owner may come
+// and every call into its `Owner` is posted to the owner's queue. Answers from the owner may come
 // from any thread.
 class RemoteInputServer {
   public:
     using Seconds = std::chrono::duration<double>;
 
+    // Half an hour without a phone's activity: the idle time-out an owner offers its user, and the
+    // one always in force while the server is open only for sending to phones.
+    static constexpr std::chrono::seconds kIdleTimeout{1800};
+
+    // The defaults below are the server's limits, set here only: the application runs with them
+    // and tests shorten them.
     struct Configuration {
         TLSIdentity identity;
-        // A connection still unauthenticated after this is closed.
+        // A connection still unauthenticated after this is closed: a phone says who it is right
+        // after the handshakes, and a silent one must not keep its slot.
         Duration helloTimeout = std::chrono::seconds(10);
         // Stop after this long without activity; none never stops.
         std::optional<Duration> idleTimeout = std::nullopt;
         // The idle time-out in force while the server is open only for sending to phones.
-        Duration sendingIdleTimeout = std::chrono::seconds(1800);
+        Duration sendingIdleTimeout = kIdleTimeout;
+        // Connections not yet authenticated: several phones reconnecting at once fit, a flood of
+        // strangers is turned away before it costs many handshakes.
         std::size_t maxPendingConnections = 16;
+        // Every connection: a household's phones, each with a command and a subscription
+        // connection.
         std::size_t maxConnections = 8;
         // Between sending a close frame and forcing the connection shut.
         Duration closeGrace = std::chrono::seconds(2);
@@ -84,34 +95,66 @@ class RemoteInputServer {
     };
     using StartResult = Result<std::uint16_t, StartFailure>;
 
-    // Each reply or completion must be called exactly once, from any thread.
-    using Approve = std::function<void(PairingRequest, std::function<void(bool)> reply)>;
-    using ExecuteCommand = std::function<void(
-        RemoteMessage command, std::function<void(std::optional<RemoteError>)> completion)>;
-    using ReceiveImage = std::function<void(Bytes data, ImageFormat format, bool save,
-                                            std::function<void(ImageOutcome)> completion)>;
+    using CommandCompletion = std::function<void(Result<void, RemoteError>)>;
+    using ImageCompletion = std::function<void(ImageOutcome)>;
+
+    // What the server asks of its owner and what it tells it. The server holds its owner weakly and
+    // calls it only on the owner's queue (`Dependencies::ownerQueue`), through `WeakOwner`.
+    class Owner {
+      public:
+        virtual ~Owner() = default;
+
+        // Requests: each reply or completion must be called exactly once, from any thread.
+        virtual void approvePairing(PairingRequest request, std::function<void(bool)> reply) = 0;
+        virtual void executeCommand(RemoteMessage command, CommandCompletion completion) = 0;
+        // `format` is what the phone announced; the bytes may say otherwise.
+        virtual void receiveImage(Bytes data, ImageFormat format, bool save,
+                                  ImageCompletion completion) = 0;
+
+        // Notices; an owner overrides those it follows.
+        virtual void serverStopped(const StopReason& reason) {}
+        // A pairing request was withdrawn (its connection closed) before the user answered.
+        virtual void approvalWithdrawn(const Uuid& request) {}
+        // A phone confirmed the outbox item with this identifier.
+        virtual void pushAcknowledged(const std::string& item) {}
+        // A password was not sent to a phone that keeps none; it counts as delivered there.
+        virtual void secretRefused(const std::string& item) {}
+        virtual void advertisementChanged(const AdvertisementStatus& status) {}
+    };
+
+    // The owner as the server reaches it. While the owner exists each call goes to it; once it is
+    // gone a pairing is refused, a command or picture is answered `internal` and a notice goes
+    // nowhere. Called on the owner's queue, where the owner is released, so it cannot go in the
+    // middle of a call; the weak hold (not a Lifetime) is what lets the server, on its own
+    // thread, keep a reference to an object of another queue.
+    class WeakOwner final : public Owner {
+      public:
+        explicit WeakOwner(std::weak_ptr<Owner> owner = {}) : owner_(std::move(owner)) {}
+
+        void approvePairing(PairingRequest request, std::function<void(bool)> reply) override;
+        void executeCommand(RemoteMessage command, CommandCompletion completion) override;
+        void receiveImage(Bytes data, ImageFormat format, bool save,
+                          ImageCompletion completion) override;
+        void serverStopped(const StopReason& reason) override;
+        void approvalWithdrawn(const Uuid& request) override;
+        void pushAcknowledged(const std::string& item) override;
+        void secretRefused(const std::string& item) override;
+        void advertisementChanged(const AdvertisementStatus& status) override;
+
+      private:
+        std::weak_ptr<Owner> owner_;
+    };
 
     struct Dependencies {
         std::shared_ptr<PairedDeviceStore> devices = nullptr;
         std::shared_ptr<OutboxPort> outbox = nullptr;  // may be empty: nothing is pushed then
-        // Where every callback into the owner runs; must outlive the server.
+        // Where every call into the owner runs; must outlive the server.
         MainQueue& ownerQueue;
-        Approve approve = nullptr;
-        ExecuteCommand executeCommand = nullptr;
-        ReceiveImage receiveImage = nullptr;
+        // Held weakly; none behaves as an owner already gone.
+        std::weak_ptr<Owner> owner = {};
         // Announces the service when a fingerprint is configured; may be empty.
         std::shared_ptr<ServiceAdvertiser> advertiser = nullptr;
         std::function<Date()> now = [] { return std::chrono::system_clock::now(); };
-
-        // Notices, all optional, on the owner's queue.
-        std::function<void(StopReason)> onStop = nullptr;
-        // A pairing request was withdrawn (its connection closed) before the user answered.
-        std::function<void(Uuid)> onApprovalWithdrawn = nullptr;
-        // A phone confirmed the outbox item with this identifier.
-        std::function<void(std::string)> onPushAcknowledged = nullptr;
-        // A password was not sent to a phone that keeps none; it counts as delivered there.
-        std::function<void(std::string)> onSecretRefused = nullptr;
-        std::function<void(AdvertisementStatus)> onAdvertisementStatus = nullptr;
     };
 
     // Sets the device store's removal callback, so that a removed phone's connections close.
@@ -156,7 +199,7 @@ class RemoteInputServer {
     std::unique_ptr<SerialQueue> queue_;
     std::shared_ptr<QueueHandle> handle_;
     std::shared_ptr<StatusBox> status_;
-    std::shared_ptr<Impl> impl_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace kestrune

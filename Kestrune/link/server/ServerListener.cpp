@@ -51,24 +51,20 @@ void ServerListener::launch(LaunchAttempt next) {
     if (!opened) {
         // A port in use shows up as the listener failing, as it would for a listener that
         // could not come up later; the retry plan handles both.
-        deps_.queue.post([weak = weak_from_this(), generation, reason = opened.error()] {
-            if (auto self = weak.lock()) self->listenerFailed(generation, reason);
-        });
+        deps_.queue.post(lifetime_.guard(
+            [this, generation, reason = opened.error()] { listenerFailed(generation, reason); }));
         return;
     }
     listener_ = std::move(opened.value());
+    // A connection accepted after the listener is gone is released unanswered, which closes it.
     listener_->acceptLoop(
-        [weak = weak_from_this(), generation](std::shared_ptr<WebSocketConnection> nw) {
-            auto self = weak.lock();
-            if (!self || generation != self->generation_) return nw->cancel();
-            self->deps_.accepted(std::move(nw));
-        },
-        [weak = weak_from_this(), generation](const std::string& reason) {
-            if (auto self = weak.lock()) self->listenerFailed(generation, reason);
-        });
-    deps_.queue.post([weak = weak_from_this(), generation] {
-        if (auto self = weak.lock()) self->listenerReady(generation);
-    });
+        lifetime_.guard([this, generation](std::shared_ptr<WebSocketConnection> nw) {
+            if (generation != generation_) return nw->cancel();
+            deps_.accepted(std::move(nw));
+        }),
+        lifetime_.guard(
+            [this, generation](const std::string& reason) { listenerFailed(generation, reason); }));
+    deps_.queue.post(lifetime_.guard([this, generation] { listenerReady(generation); }));
 }
 
 void ServerListener::creationFailed(const std::string& reason) {
@@ -103,14 +99,11 @@ void ServerListener::listenerFailed(std::uint64_t generation, const std::string&
             return launch(step.attempt);
         case PortPlan::Next::launchAfterDelay:
             dropListener();
-            deps_.queue.postAfter(
-                options_.portRetryDelay, [weak = weak_from_this(), next = step.attempt] {
-                    auto self = weak.lock();
-                    if (!self || self->pendingStarts_.empty() || self->listener_) {
-                        return;
-                    }
-                    self->launch(next);
-                });
+            deps_.queue.postAfter(options_.portRetryDelay,
+                                  lifetime_.guard([this, next = step.attempt] {
+                                      if (pendingStarts_.empty() || listener_) return;
+                                      launch(next);
+                                  }));
             return;
     }
 }

@@ -9,6 +9,7 @@
 
 #include "Kestrune/link/server/PortPlan.hpp"
 #include "Kestrune/link/server/RemoteInputServer.hpp"
+#include "KestruneRemoteKit/Support/Lifetime.hpp"
 
 namespace kestrune {
 
@@ -19,8 +20,9 @@ class WebSocketListener;
 // The server's listening socket and its port plan. Brings a listener up on the port that worked
 // last time or the preferred one, tries a taken port again as `PortPlan` says, completes the
 // waiting starts with the port or why there is none, and hands over every accepted connection.
-// Lives on the server's queue; every callback runs there, starts complete on the owner's queue.
-class ServerListener : public std::enable_shared_from_this<ServerListener> {
+// Lives on the server's queue, where it is also destroyed; every callback runs there, guarded by
+// its Lifetime, and starts complete on the owner's queue.
+class ServerListener {
   public:
     using StartResult = RemoteInputServer::StartResult;
     using StartFailure = RemoteInputServer::StartFailure;
@@ -80,6 +82,7 @@ class ServerListener : public std::enable_shared_from_this<ServerListener> {
     std::optional<std::uint16_t> port_;
     std::optional<std::uint16_t> lastPort_;
     std::vector<std::function<void(StartResult)>> pendingStarts_;
+    Lifetime lifetime_;
 };
 
 }  // namespace kestrune

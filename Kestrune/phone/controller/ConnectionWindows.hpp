@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "KestruneRemoteKit/Support/Subscription.hpp"
+
 namespace kestrune {
 
 // The pairing approval on screen. Main thread.
@@ -38,8 +40,9 @@ class PairingWindow {
     virtual void showLink(const std::string& link) = 0;
     virtual void close() = 0;
     virtual bool isVisible() const = 0;
-    // Runs each time the user (or close()) closes the window.
-    virtual void setOnClose(std::function<void()> onClose) = 0;
+    // `observer` runs each time the user (or close()) closes the window, for as long as the
+    // subscription is kept.
+    virtual Subscription observeClose(std::function<void()> observer) = 0;
 };
 
 using MakePairingWindow = std::function<std::unique_ptr<PairingWindow>()>;

@@ -46,13 +46,8 @@ struct PhoneLinkServerSetup {
     // The configuration for the loaded identity and its fingerprint.
     std::function<RemoteInputServer::Configuration(TLSIdentity identity, std::string fingerprint)>
         configure;
-    RemoteInputServer::Approve approve;
-    RemoteInputServer::ExecuteCommand executeCommand;
-    RemoteInputServer::ReceiveImage receiveImage;
-    std::function<void(RemoteInputServer::StopReason)> onStop;
-    std::function<void(Uuid)> onApprovalWithdrawn;
-    std::function<void(std::string)> onPushAcknowledged;
-    std::function<void(std::string)> onSecretRefused;
+    // Held weakly by the server, so that the controller's going ends what reaches it.
+    std::weak_ptr<RemoteInputServer::Owner> owner;
 };
 
 struct MadePhoneLinkServer {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -12,14 +11,20 @@
 #include "Kestrune/paste/SerialPasteQueue.hpp"
 #include "Kestrune/phone/controller/ConnectionWindows.hpp"
 #include "Kestrune/phone/controller/LocalAddress.hpp"
+#include "Kestrune/phone/controller/PairingApproval.hpp"
+#include "Kestrune/phone/controller/PairingWindowSession.hpp"
 #include "Kestrune/phone/controller/PhoneLinkServer.hpp"
 #include "Kestrune/phone/controller/RemoteInputLifecycle.hpp"
+#include "Kestrune/phone/controller/SendToPhone.hpp"
 #include "Kestrune/phone/controller/SendToPhoneServicePolicy.hpp"
 #include "Kestrune/phone/images/OutgoingClipboard.hpp"
 #include "Kestrune/phone/images/ReceivedImageDelivery.hpp"
 #include "Kestrune/phone/typing/DirectTextInjector.hpp"
 #include "Kestrune/phone/typing/RemoteCommandExecutor.hpp"
+#include "KestruneRemoteKit/Support/Lifetime.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
+#include "KestruneRemoteKit/Support/Observers.hpp"
+#include "KestruneRemoteKit/Support/Result.hpp"
 #include "KestruneRemoteKit/Support/Subscription.hpp"
 
 namespace kestrune {
@@ -28,11 +33,13 @@ class Outbox;
 class PairedDeviceStore;
 class UserDefaults;
 
-// The owner of Phone Connection on this computer: turns the phone-link server on and off, answers
-// its pairing requests, commands and pictures, shows the pairing window, and sends the clipboard to
-// the paired phones. Lives on the main thread for the whole run; every platform service comes in
-// through `Dependencies`. The server's callbacks reach it on the main queue and hold it weakly:
-// once it is gone, an approval is refused and a command or picture answered `internal`.
+// The owner of Phone Connection on this computer: turns the phone-link server on and off (at the
+// user's word, at launch, for an item to send, after an idle time) and is the server's owner,
+// passing pairing requests to `PairingApproval`, commands to the executor, pictures to
+// `ReceivedImageDelivery` and acknowledgements to `SendToPhone`. Lives on the main thread for the
+// whole run; every platform service comes in through `Dependencies`. The server reaches it on the
+// main queue and holds it weakly: once it is gone, an approval is refused and a command or
+// picture answered `internal`.
 class RemoteInputController {
   public:
     using State = RemoteInputLifecycle::State;
@@ -41,23 +48,7 @@ class RemoteInputController {
     static constexpr std::string_view kEnabledKey = "remoteInputEnabled";
     static constexpr std::string_view kPortKey = "remoteInputPort";
     static constexpr std::string_view kIdleTimeoutEnabledKey = "remoteInputIdleTimeoutEnabled";
-    static constexpr std::string_view kSendOriginalImagesKey = "remoteSendOriginalImagesToPhone";
 
-    // Half an hour without a phone's activity ends the connection when the user asked for that,
-    // and always ends one opened only to send.
-    static constexpr std::chrono::seconds kIdleTimeout{1800};
-    // A phone that has not said who it is within this time is dropped.
-    static constexpr std::chrono::seconds kHelloTimeout{10};
-    static constexpr std::size_t kMaxPendingConnections = 16;
-    static constexpr std::size_t kMaxConnections = 8;
-    static constexpr std::chrono::seconds kCloseGrace{2};
-    // A subscribed phone proves it is still there at least this often.
-    static constexpr std::chrono::seconds kSubscriptionDeadline{30};
-    // How long a sent item may wait for its acknowledgement before the user hears that the phone
-    // is not connected.
-    static constexpr std::chrono::seconds kAcknowledgementWait{5};
-    // The pairing code is renewed well before its 60 s lifetime ends.
-    static constexpr std::chrono::seconds kPairingRefreshInterval{50};
     // Longest status-menu note, in characters.
     static constexpr std::size_t kMaxNoteCharacters = 60;
 
@@ -118,22 +109,27 @@ class RemoteInputController {
     // Cancels every text, key and picture from phones that has not been carried out yet.
     void cancelPendingText();
     // A phone removed in the settings: forgotten, its pending work cancelled, its items dropped.
-    [[nodiscard]] std::optional<std::string> removeDevice(const Uuid& id);
+    // The failure's text when the devices file could not be written.
+    [[nodiscard]] Result<void, std::string> removeDevice(const Uuid& id);
 
     // The idle option changed in the settings: a running server follows it at once.
     void idleTimeoutChanged();
 
     // ----- what the menu and the settings show -----
-    const State& state() const;
-    bool openedForSending() const;
-    const std::optional<std::string>& lastFailure() const;
+    const State& state() const { return lifecycle_.state; }
+    bool openedForSending() const { return servicePolicy_.openedForSending; }
+    const std::optional<std::string>& lastFailure() const { return lastFailure_; }
     std::size_t waitingCount() const;
-    const std::shared_ptr<PairedDeviceStore>& devices() const;
-    const std::shared_ptr<Outbox>& outbox() const;
+    const std::shared_ptr<PairedDeviceStore>& devices() const { return devices_; }
+    const std::shared_ptr<Outbox>& outbox() const { return outbox_; }
 
-    void setOnStatusChange(std::function<void(const State&)> callback);
-    void setOnSendFeedback(std::function<void(const std::string&)> callback);
-    void setOnDevicesChange(std::function<void()> callback);
+    // Each observer runs on the main queue. The status: after every change of the state, the
+    // menu note or the sending mode.
+    Subscription observeStatus(std::function<void(const State&)> observer);
+    // Each line telling the user how a Send to Phone went.
+    Subscription observeSendFeedback(std::function<void(const std::string&)> observer);
+    // The paired phones changed (one paired, connected or removed).
+    Subscription observeDevices(std::function<void()> observer);
 
     // The menu item's title for the connection.
     static std::string toggleTitle(const State& state, bool openedForSending,
@@ -143,16 +139,48 @@ class RemoteInputController {
     // The first non-empty line, cut to kMaxNoteCharacters characters with "…".
     static std::string shortened(const std::string& note);
 
-    // The server's configuration for an identity, from the settings.
+    // The server's configuration for an identity, from the settings; every limit is the server's
+    // own.
     static RemoteInputServer::Configuration serverConfiguration(TLSIdentity identity,
                                                                 std::string fingerprint,
                                                                 const UserDefaults& defaults,
                                                                 bool loopbackOnly);
 
-    struct Impl;
-
   private:
-    std::shared_ptr<Impl> impl_;
+    class ServerOwner;
+
+    void notifyStatus();
+    void perform(const RemoteInputLifecycle::Actions& actions);
+    void performPolicy(const SendToPhoneServicePolicy::Actions& actions);
+    bool enabled() const;
+    void startServer();
+    // `done` runs on the main queue while the controller exists.
+    void makeServerIfNeeded(std::function<void(Result<void, std::string> made)> done);
+    void serverStarted(const RemoteInputServer::StartResult& result);
+    std::optional<std::pair<std::string, std::string>> notePortChange(std::uint16_t port);
+    void serverStopped(const RemoteInputServer::StopReason& reason);
+    void itemQueued();
+    void outboxDidChange();
+    void outboxChanged();
+
+    Dependencies deps_;
+    std::shared_ptr<PairedDeviceStore> devices_;
+    std::shared_ptr<Outbox> outbox_;
+    RemoteInputLifecycle lifecycle_;
+    SendToPhoneServicePolicy servicePolicy_;
+    std::optional<std::string> lastFailure_;
+    Observers<State> statusObservers_;
+    Observers<> deviceObservers_;
+    std::unique_ptr<ReceivedImageDelivery> imageDelivery_;
+    PairingWindowSession pairingWindow_;
+    PairingApproval approval_;
+    SendToPhone sending_;
+    // Made on the first start and kept; the session above asks it for pairing codes.
+    std::unique_ptr<PhoneLinkServer> server_;
+    std::optional<std::string> fingerprint_;
+    // The only strong reference to what the server holds weakly.
+    std::shared_ptr<ServerOwner> serverOwner_;
+    Lifetime lifetime_;
 };
 
 }  // namespace kestrune

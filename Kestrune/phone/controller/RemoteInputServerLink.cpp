@@ -68,14 +68,8 @@ MakePhoneLinkServer remoteInputServerMaker(MainQueue& main,
                     .devices = setup.devices,
                     .outbox = setup.outbox,
                     .ownerQueue = main,
-                    .approve = setup.approve,
-                    .executeCommand = setup.executeCommand,
-                    .receiveImage = setup.receiveImage,
+                    .owner = setup.owner,
                     .advertiser = advertiser,
-                    .onStop = setup.onStop,
-                    .onApprovalWithdrawn = setup.onApprovalWithdrawn,
-                    .onPushAcknowledged = setup.onPushAcknowledged,
-                    .onSecretRefused = setup.onSecretRefused,
                 };
                 auto link = std::make_unique<RemoteInputServerLink>(
                     setup.configure(loaded.identity, loaded.fingerprint), std::move(dependencies));

@@ -61,6 +61,9 @@ struct Run {
 
 }  // namespace
 
+// Its continuations hold it weakly rather than through a Lifetime: when it is gone, some still have
+// work of their own (answering the paste queue `internal`, deleting a file already written) that a
+// Lifetime guard would skip.
 struct ReceivedImageDelivery::State : std::enable_shared_from_this<State> {
     MainQueue& main;
     SerialPasteQueue& pasteQueue;
@@ -68,6 +71,7 @@ struct ReceivedImageDelivery::State : std::enable_shared_from_this<State> {
     std::unique_ptr<SerialQueue> resolveQueue;
     std::unique_ptr<SerialQueue> workQueue;
 
+    // Cleared when the delivery is torn down, which may happen inside one of its continuations.
     bool alive = true;
     std::int64_t epoch = 0;
     bool finderDeniedNoticeShown = false;
@@ -174,8 +178,8 @@ struct ReceivedImageDelivery::State : std::enable_shared_from_this<State> {
             self->running.insert(run);
             self->prepare(run);
         };
-        auto reply = [run, done = std::move(done)](std::optional<RemoteError> error) {
-            if (error) return done({error, std::nullopt, std::nullopt});
+        auto reply = [run, done = std::move(done)](Result<void, RemoteError> delivered) {
+            if (!delivered) return done({delivered.error(), std::nullopt, std::nullopt});
             done({std::nullopt, run->saved, run->savedIn});
         };
         pasteQueue.enqueue(std::move(work), std::move(reply));
@@ -185,12 +189,12 @@ struct ReceivedImageDelivery::State : std::enable_shared_from_this<State> {
         return run.epoch != epoch || (run.isStale && run.isStale());
     }
 
-    void finish(const std::shared_ptr<Run>& run, std::optional<RemoteError> error) {
+    void finish(const std::shared_ptr<Run>& run, Result<void, RemoteError> outcome) {
         if (run->answered()) return;
         auto finished = std::move(run->finished);
         run->finished = nullptr;
         running.erase(run);
-        finished(error);
+        finished(outcome);
     }
 
     void prepare(const std::shared_ptr<Run>& run) {
@@ -242,18 +246,21 @@ struct ReceivedImageDelivery::State : std::enable_shared_from_this<State> {
     void commit(const std::shared_ptr<Run>& run, ClipboardImage::Prepared picture,
                 std::optional<std::filesystem::path> file) {
         std::weak_ptr<State> weak = shared_from_this();
-        auto committed = [weak, run, file, home = services.home](std::optional<RemoteError> error) {
+        auto committed = [weak, run, file,
+                          home = services.home](Result<void, RemoteError> onClipboard) {
             auto self = weak.lock();
-            if (error || !self || run->answered()) {
+            if (!onClipboard || !self || run->answered()) {
                 if (file) removeFile(*file);
-                if (self) self->finish(run, error.value_or(RemoteError::internal));
+                if (self) {
+                    self->finish(run, onClipboard ? RemoteError::internal : onClipboard.error());
+                }
                 return;
             }
             if (file) {
                 run->saved = file->filename().string();
                 run->savedIn = ImageFileSaver::displayPath(run->folder, home);
             }
-            self->finish(run, std::nullopt);
+            self->finish(run, {});
         };
         if (!services.commitImage) return committed(RemoteError::internal);
         services.commitImage(std::move(picture), std::move(committed));
@@ -333,14 +340,14 @@ bool serves(const PasteboardSnapshot& now, const PasteboardSnapshot& written) {
 
 ReceivedImageDelivery::CommitImage clipboardImageCommit(Pasteboard& pasteboard) {
     return [&pasteboard](ClipboardImage::Prepared picture,
-                         std::function<void(std::optional<RemoteError>)> finished) {
+                         std::function<void(Result<void, RemoteError>)> finished) {
         auto written = std::make_shared<PasteboardSnapshot>(imageContents(picture));
         pasteboard.takeSnapshot([&pasteboard, written, finished](PasteboardSnapshot previous) {
             auto before = std::make_shared<PasteboardSnapshot>(std::move(previous));
             pasteboard.restore(*written, [&pasteboard, written, before, finished] {
                 pasteboard.takeSnapshot(
                     [&pasteboard, written, before, finished](PasteboardSnapshot now) {
-                        if (serves(now, *written)) return finished(std::nullopt);
+                        if (serves(now, *written)) return finished({});
                         pasteboard.restore(std::move(*before),
                                            [finished] { finished(RemoteError::imageTooLarge); });
                     });

@@ -14,6 +14,7 @@
 #include "KestruneRemoteKit/Protocol/RemoteError.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
+#include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {
 
@@ -31,7 +32,7 @@ class ReceivedImageDelivery {
     // Puts a checked picture on the clipboard; `finished` (main thread) gets the failure, if any.
     using CommitImage =
         std::function<void(ClipboardImage::Prepared prepared,
-                           std::function<void(std::optional<RemoteError>)> finished)>;
+                           std::function<void(Result<void, RemoteError>)> finished)>;
     using PresentAlert = std::function<void(const std::string& title, const std::string& message)>;
 
     // Pictures larger than this are refused: decoding them for the clipboard's bitmap would take

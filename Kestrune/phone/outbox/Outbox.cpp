@@ -208,6 +208,8 @@ Result<Outbox::Item, Outbox::EnqueueError> Outbox::enqueue(Content content,
     if (changed) changed();
 
     if (item.isSecret()) {
+        // Weakly, not through a Lifetime: the outbox is shared with the server's thread and may be
+        // released there, while this check runs on the purge queue.
         purgeQueue_.postAfter(kSecretPurgeDelay, [weak = weak_from_this()] {
             if (auto outbox = weak.lock()) outbox->purgeExpiredSecrets();
         });

@@ -24,7 +24,9 @@ namespace kestrune {
 // What the user sends to the phones, kept until every addressed phone has acknowledged it. Texts
 // and pictures persist as files in `directory` ("state.json" plus one file per item, mode 600);
 // passwords live in memory only. Every operation is safe from any thread: the server's queue
-// pushes and acknowledges while the main thread enqueues.
+// pushes and acknowledges while the main thread enqueues. So the change callback is one slot, set
+// by the outbox's one owner, rather than `Observers`: it is called on both threads, and
+// `Observers` belongs to a single queue.
 class Outbox : public OutboxPort, public std::enable_shared_from_this<Outbox> {
   public:
     using Content = PushContent;

@@ -19,9 +19,7 @@ std::vector<PairedDevice> newestFirst(std::vector<PairedDevice> devices) {
 
 PhoneSettingsModel::PhoneSettingsModel(std::shared_ptr<UserDefaults> defaults,
                                        Operations operations)
-    : defaults_(std::move(defaults)),
-      operations_(std::move(operations)),
-      self_(std::make_shared<PhoneSettingsModel*>(this)) {
+    : defaults_(std::move(defaults)), operations_(std::move(operations)) {
     devices_.set(newestFirst(operations_.loadDevices()));
 }
 
@@ -41,18 +39,16 @@ void PhoneSettingsModel::turnOnAndPair() {
 }
 
 void PhoneSettingsModel::requestRemoval(const PairedDevice& device) {
-    std::weak_ptr<PhoneSettingsModel*> weak = self_;
     operations_.confirm(
         localizedFormat("Remove “%s”?", {device.name}),
         localized("It will be disconnected now and will have to scan a new code to connect again."),
-        [weak, id = device.id, name = device.name](bool confirmed) {
-            auto self = weak.lock();
-            if (!confirmed || !self) return;
-            auto& model = **self;
-            if (auto failure = model.operations_.forget(id)) {
-                model.operations_.alert(localizedFormat("Could not remove “%s”", {name}), *failure);
+        lifetime_.guard([this, id = device.id, name = device.name](bool confirmed) {
+            if (!confirmed) return;
+            if (auto forgotten = operations_.forget(id); !forgotten) {
+                operations_.alert(localizedFormat("Could not remove “%s”", {name}),
+                                  forgotten.error());
             }
-        });
+        }));
 }
 
 bool PhoneSettingsModel::flag(std::string_view key) const {
@@ -89,13 +85,12 @@ std::filesystem::path PhoneSettingsModel::imageSaveFolder() const {
 }
 
 void PhoneSettingsModel::chooseImageSaveFolder() {
-    std::weak_ptr<PhoneSettingsModel*> weak = self_;
-    operations_.pickFolder(imageSaveFolder(), [weak](std::optional<std::filesystem::path> folder) {
-        auto self = weak.lock();
-        if (!self || !folder) return;
-        (*self)->defaults_->set(ImageSaveLocation::kFolderKey, folder->string());
-        (*self)->changes_.notify();
-    });
+    operations_.pickFolder(imageSaveFolder(),
+                           lifetime_.guard([this](std::optional<std::filesystem::path> folder) {
+                               if (!folder) return;
+                               defaults_->set(ImageSaveLocation::kFolderKey, folder->string());
+                               changes_.notify();
+                           }));
 }
 
 }  // namespace kestrune

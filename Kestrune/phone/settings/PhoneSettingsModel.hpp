@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -9,9 +10,12 @@
 #include <vector>
 
 #include "Kestrune/link/PairedDeviceStore.hpp"
+#include "Kestrune/link/server/RemoteInputServer.hpp"
 #include "Kestrune/phone/images/ImageSaveLocation.hpp"
+#include "KestruneRemoteKit/Support/Lifetime.hpp"
 #include "KestruneRemoteKit/Support/Observers.hpp"
 #include "KestruneRemoteKit/Support/Published.hpp"
+#include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {
 
@@ -23,8 +27,9 @@ class UserDefaults;
 // there too (the owner hops from the store's thread).
 class PhoneSettingsModel {
   public:
-    // "Turn off after 30 minutes without activity".
-    static constexpr int kIdleTimeoutMinutes = 30;
+    // "Turn off after 30 minutes without activity": the server's idle time-out.
+    static constexpr int kIdleTimeoutMinutes = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::minutes>(RemoteInputServer::kIdleTimeout).count());
     // The settings keys of the three option switches.
     static constexpr std::string_view kUsePasteKey = "remoteInputUsePaste";
     static constexpr std::string_view kSendOriginalImagesKey = "remoteSendOriginalImagesToPhone";
@@ -35,7 +40,7 @@ class PhoneSettingsModel {
         // Turns Phone Connection on, then shows pairing when asked.
         std::function<void(bool thenPair)> turnOn;
         // Forgets a phone: disconnected at once, unable to connect again. The failure's text.
-        std::function<std::optional<std::string>(const Uuid& id)> forget;
+        std::function<Result<void, std::string>(const Uuid& id)> forget;
         // Tells a running server the idle option changed.
         std::function<void()> idleTimeoutChanged;
         // A non-modal question with "Remove" and "Cancel": true only for "Remove".
@@ -81,8 +86,8 @@ class PhoneSettingsModel {
     Operations operations_;
     Published<std::vector<PairedDevice>> devices_{{}};
     Observers<> changes_;
-    // Completions of prompts and pickers hold this weakly: a model gone by then does nothing.
-    std::shared_ptr<PhoneSettingsModel*> self_;
+    // Completions of prompts and pickers are guarded: a model gone by then does nothing.
+    Lifetime lifetime_;
 };
 
 }  // namespace kestrune

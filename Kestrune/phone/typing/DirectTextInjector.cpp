@@ -7,6 +7,9 @@
 
 namespace kestrune {
 
+// Shared: `send` and `press` hand it from the caller's thread to the injector's queue, so it is
+// released on whichever thread lets go last. The pause between chunks therefore holds it weakly
+// and locks it on the queue, where a Lifetime's check would race with a release elsewhere.
 struct DirectTextInjector::State : std::enable_shared_from_this<State> {
     struct Job {
         std::vector<std::string> chunks;  // empty for a key press
@@ -47,7 +50,7 @@ struct DirectTextInjector::State : std::enable_shared_from_this<State> {
         if (running) step();
     }
 
-    void finishFront(std::optional<Failure> outcome) {
+    void finishFront(Result<void, Failure> outcome) {
         auto completion = std::move(jobs.front().completion);
         jobs.pop_front();
         if (completion) completion(outcome);
@@ -59,10 +62,10 @@ struct DirectTextInjector::State : std::enable_shared_from_this<State> {
         if (currentGeneration() != job.ticket) return finishFront(Failure::cancelled);
         if (job.keyCode) {
             pressKey(*job.keyCode);
-            return finishFront(std::nullopt);
+            return finishFront({});
         }
         post(job.chunks[job.next++]);
-        if (job.next == job.chunks.size()) return finishFront(std::nullopt);
+        if (job.next == job.chunks.size()) return finishFront({});
         std::weak_ptr<State> weak = shared_from_this();
         queue.postAfter(kInterval, [weak] {
             if (auto self = weak.lock()) self->step();

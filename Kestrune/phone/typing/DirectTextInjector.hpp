@@ -22,7 +22,7 @@ class DirectTextInjector {
   public:
     enum class Failure { textTooLong, empty, cancelled };
     using Prepared = Result<std::string, Failure>;
-    using Completion = std::function<void(std::optional<Failure>)>;
+    using Completion = std::function<void(Result<void, Failure>)>;
     using Ticket = std::int64_t;
 
     // Pause between chunks: receiving toolkits drop characters when events come faster.

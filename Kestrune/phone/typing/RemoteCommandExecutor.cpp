@@ -7,8 +7,9 @@ namespace kestrune {
 namespace {
 
 RemoteCommandExecutor::InjectorCompletion mapped(RemoteCommandExecutor::Done done) {
-    return [done = std::move(done)](std::optional<DirectTextInjector::Failure> failure) {
-        done(failure ? std::optional(RemoteCommandExecutor::errorFor(*failure)) : std::nullopt);
+    return [done = std::move(done)](Result<void, DirectTextInjector::Failure> typed) {
+        if (!typed) return done(RemoteCommandExecutor::errorFor(typed.error()));
+        done({});
     };
 }
 
@@ -78,9 +79,9 @@ void RemoteCommandExecutor::executeSecret(const std::string& payload, bool enter
         if (!isPasswordField) return done(RemoteError::notPasswordField);
         auto press = injection.press;
         injection.type(std::move(filtered),
-                       [press, enter, done](std::optional<DirectTextInjector::Failure> failure) {
-                           if (failure) return done(errorFor(*failure));
-                           if (!enter) return done(std::nullopt);
+                       [press, enter, done](Result<void, DirectTextInjector::Failure> typed) {
+                           if (!typed) return done(errorFor(typed.error()));
+                           if (!enter) return done({});
                            press(kReturnKeyCode, mapped(done));
                        });
     });

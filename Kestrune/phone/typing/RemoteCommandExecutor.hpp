@@ -9,6 +9,7 @@
 #include "Kestrune/phone/typing/SecretInjection.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteError.hpp"
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
+#include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {
 
@@ -16,7 +17,7 @@ namespace kestrune {
 // RemoteError for the acknowledgement. Every effect is a function value given at construction.
 class RemoteCommandExecutor {
   public:
-    using Done = std::function<void(std::optional<RemoteError>)>;
+    using Done = std::function<void(Result<void, RemoteError>)>;
     using InjectorCompletion = DirectTextInjector::Completion;
 
     struct Operations {
@@ -39,7 +40,8 @@ class RemoteCommandExecutor {
 
     explicit RemoteCommandExecutor(Operations operations);
 
-    // Called on the server's queue; `done` runs exactly once, on any thread.
+    // Called on the main queue, where the server's requests reach their owner; `done` runs exactly
+    // once, on any thread.
     void execute(const RemoteMessage& message, Done done);
 
     // The key code for a `key` message's value; exact match only.

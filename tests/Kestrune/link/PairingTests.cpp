@@ -3,6 +3,7 @@
 #include <set>
 
 #include "Kestrune/link/Pairing.hpp"
+#include "tests/support/ResultTesting.hpp"
 
 namespace kestrune {
 namespace {
@@ -51,8 +52,8 @@ TEST(PairingCodesEqualTest, ComparesEveryByteAndTheLength) {
         {"\xff\xfe", "\xff\xff", false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.presented) + " vs " +
-                     testing::PrintToString(c.expected));
+        SCOPED_TRACE(::testing::PrintToString(c.presented) + " vs " +
+                     ::testing::PrintToString(c.expected));
         EXPECT_EQ(pairingCodesEqual(c.presented, c.expected), c.equal);
     }
 }
@@ -64,25 +65,25 @@ class PairingTokenStoreTest : public ::testing::Test {
 };
 
 TEST_F(PairingTokenStoreTest, NothingOutstanding) {
-    EXPECT_EQ(store.consume("anything", kStart), Failure::noOutstandingToken);
-    EXPECT_EQ(store.consume("", kStart), Failure::noOutstandingToken);
+    EXPECT_EQ(testing::failureOf(store.consume("anything", kStart)), Failure::noOutstandingToken);
+    EXPECT_EQ(testing::failureOf(store.consume("", kStart)), Failure::noOutstandingToken);
 }
 
 TEST_F(PairingTokenStoreTest, ExpiryIsExclusive) {
     ASSERT_TRUE(store.issue(kStart));
     const std::string right = code();
-    EXPECT_EQ(store.consume(right, kStart + 59s), std::nullopt);
+    EXPECT_EQ(testing::failureOf(store.consume(right, kStart + 59s)), std::nullopt);
 
     ASSERT_TRUE(store.issue(kStart));
     const std::string next = code();
-    EXPECT_EQ(store.consume(next, kStart + 60s), Failure::expired);
+    EXPECT_EQ(testing::failureOf(store.consume(next, kStart + 60s)), Failure::expired);
     EXPECT_FALSE(store.outstanding());
-    EXPECT_EQ(store.consume(next, kStart + 1s), Failure::noOutstandingToken);
+    EXPECT_EQ(testing::failureOf(store.consume(next, kStart + 1s)), Failure::noOutstandingToken);
 }
 
 TEST_F(PairingTokenStoreTest, ExpiredIsReportedEvenForAWrongCode) {
     store.issue(kStart);
-    EXPECT_EQ(store.consume("wrong", kStart + 61s), Failure::expired);
+    EXPECT_EQ(testing::failureOf(store.consume("wrong", kStart + 61s)), Failure::expired);
 }
 
 TEST_F(PairingTokenStoreTest, WrongCodesLeaveTheRightOneUsableOnce) {
@@ -90,10 +91,11 @@ TEST_F(PairingTokenStoreTest, WrongCodesLeaveTheRightOneUsableOnce) {
     const std::string right = code();
     for (const std::string& wrong : {std::string("0"), right.substr(0, 39), right + "0",
                                      std::string(40, 'g'), std::string()}) {
-        EXPECT_EQ(store.consume(wrong, kStart + 1s), Failure::mismatch) << wrong;
+        EXPECT_EQ(testing::failureOf(store.consume(wrong, kStart + 1s)), Failure::mismatch)
+            << wrong;
     }
-    EXPECT_EQ(store.consume(right, kStart + 2s), std::nullopt);
-    EXPECT_EQ(store.consume(right, kStart + 3s), Failure::noOutstandingToken);
+    EXPECT_EQ(testing::failureOf(store.consume(right, kStart + 2s)), std::nullopt);
+    EXPECT_EQ(testing::failureOf(store.consume(right, kStart + 3s)), Failure::noOutstandingToken);
 }
 
 TEST_F(PairingTokenStoreTest, IssuingReplacesAndInvalidateForgets) {
@@ -102,11 +104,11 @@ TEST_F(PairingTokenStoreTest, IssuingReplacesAndInvalidateForgets) {
     store.issue(kStart + 10s);
     const std::string second = code();
     ASSERT_NE(first, second);
-    EXPECT_EQ(store.consume(first, kStart + 11s), Failure::mismatch);
+    EXPECT_EQ(testing::failureOf(store.consume(first, kStart + 11s)), Failure::mismatch);
     EXPECT_EQ(store.outstanding()->expiresAt, kStart + 70s);
 
     store.invalidate();
-    EXPECT_EQ(store.consume(second, kStart + 12s), Failure::noOutstandingToken);
+    EXPECT_EQ(testing::failureOf(store.consume(second, kStart + 12s)), Failure::noOutstandingToken);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "Kestrune/paste/SerialPasteQueue.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
+#include "tests/support/ResultTesting.hpp"
 
 namespace kestrune {
 namespace {
@@ -28,7 +29,9 @@ struct Harness {
             });
         });
     void enqueue(const std::string& text) {
-        queue->enqueue(text, [this, text](Outcome o) { outcomes.emplace_back(text, o); });
+        queue->enqueue(text, [this, text](Result<void, RemoteError> o) {
+            outcomes.emplace_back(text, testing::failureOf(o));
+        });
     }
 };
 
@@ -82,7 +85,7 @@ TEST(SerialPasteQueue, WorkSeesItselfStaleAfterACancellation) {
             probe = isStale;
             finish = finished;
         },
-        [&](Outcome o) { outcome = o; });
+        [&](Result<void, RemoteError> o) { outcome = testing::failureOf(o); });
     main.runUntilIdle();
     ASSERT_TRUE(probe);
     EXPECT_FALSE(probe());

@@ -86,7 +86,7 @@ class SettingsWindowTest : public ::testing::Test {
             PhoneSettingsModel::Operations{
                 .loadDevices = [this] { return devices_; },
                 .turnOn = [](bool) {},
-                .forget = [](const Uuid&) { return std::optional<std::string>(); },
+                .forget = [](const Uuid&) { return Result<void, std::string>(); },
                 .idleTimeoutChanged = [] {},
                 .confirm = [](const std::string&, const std::string&, std::function<void(bool)>) {},
                 .alert = [](const std::string&, const std::string&) {},

@@ -204,6 +204,44 @@ TEST(RemoteInputServer, CommandsRunOneAtATimeAndEachIsAnswered) {
     EXPECT_EQ(phone->awaitClose(), kPolicyViolation);
 }
 
+// The owner goes while phones are connected, as the application's controller does when it quits:
+// the server, which holds it weakly, carries on without it. An answer the owner gave before still
+// counts; what needs one now is refused, and its notices reach nobody.
+TEST(RemoteInputServer, WithoutItsOwnerRequestsAreRefusedAndNoticesGoNowhere) {
+    ServerHarness harness(ServerHarness::Options{.holdCommands = true});
+    ASSERT_NE(harness.start(), 0);
+    const auto token = issueToken(harness);
+    ASSERT_TRUE(token);
+    const auto [id, secret] = harness.pairDevice();
+    auto phone = authorizedPhone(harness, secret);
+    ASSERT_TRUE(phone);
+    ASSERT_TRUE(phone->send(RemoteMessage::Text{"taken"}));
+    ASSERT_TRUE(harness.log().waitFor([](OwnerLog& l) { return l.commands.size() == 1; }));
+
+    harness.releaseOwner();
+    harness.finishHeldCommand();
+    EXPECT_TRUE(isAckOk(phone->receive()));
+    ASSERT_TRUE(phone->send(RemoteMessage::Text{"unheard"}));
+    EXPECT_EQ(ackError(phone->receive()), "internal");
+    EXPECT_EQ(phone->awaitClose(), kPolicyViolation);
+
+    auto newcomer = TestPhone::connect(harness.port());
+    ASSERT_TRUE(newcomer);
+    ASSERT_TRUE(newcomer->send(RemoteMessage::Pair{token->value, "Late"}));
+    EXPECT_EQ(ackError(newcomer->receive()), "pairing_rejected");
+    EXPECT_EQ(harness.devices().devices().size(), 1u) << "only the phone paired before";
+
+    harness.server().stop();
+    // Answered on the owner's queue after the stop's notice would have been.
+    countConnections(harness);
+    harness.log().record([](OwnerLog& l) {
+        EXPECT_EQ(l.commands.size(), 1u);
+        EXPECT_TRUE(l.approvals.empty());
+        EXPECT_TRUE(l.stops.empty());
+        EXPECT_FALSE(l.wrongThread);
+    });
+}
+
 // Every accepted socket of the server in this process: local port is the server's, peer connected.
 std::vector<int> serverSideSockets(std::uint16_t serverPort) {
     std::vector<int> sockets;

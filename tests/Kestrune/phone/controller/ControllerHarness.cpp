@@ -64,8 +64,8 @@ ControllerHarness::ControllerHarness()
     };
     deps.images.askFileManager = [] { return FileManagerFolder::Answer::none(); };
     deps.images.commitImage = [](ClipboardImage::Prepared,
-                                 std::function<void(std::optional<RemoteError>)> finished) {
-        finished(std::nullopt);
+                                 std::function<void(Result<void, RemoteError>)> finished) {
+        finished({});
     };
     deps.images.home = folder.path().string();
     deps.images.resolveOn = threads.executor();
@@ -73,8 +73,9 @@ ControllerHarness::ControllerHarness()
     controller_ = std::make_unique<RemoteInputController>(std::move(deps));
     devices = controller_->devices();
     outbox = controller_->outbox();
-    controller_->setOnStatusChange([this](const auto&) { ++statusChanges; });
-    controller_->setOnSendFeedback([this](const std::string& line) { feedback.push_back(line); });
+    statusSubscription_ = controller_->observeStatus([this](const auto&) { ++statusChanges; });
+    feedbackSubscription_ = controller_->observeSendFeedback(
+        [this](const std::string& line) { feedback.push_back(line); });
 }
 
 ControllerHarness::~ControllerHarness() {
@@ -116,9 +117,14 @@ void ControllerHarness::serverStarts(std::uint16_t port) {
 }
 
 void ControllerHarness::serverStops(RemoteInputServer::StopReason reason) {
-    ASSERT_TRUE(setup && setup->onStop);
-    setup->onStop(std::move(reason));
+    ASSERT_TRUE(setup);
+    owner().serverStopped(reason);
     settle();
+}
+
+RemoteInputServer::WeakOwner ControllerHarness::owner() const {
+    return RemoteInputServer::WeakOwner(setup ? setup->owner
+                                              : std::weak_ptr<RemoteInputServer::Owner>());
 }
 
 Uuid ControllerHarness::pairPhone(const std::string& name) {

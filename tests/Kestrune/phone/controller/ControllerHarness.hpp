@@ -69,12 +69,12 @@ struct FakePairingWindow final : PairingWindow {
         std::string address;
         std::vector<std::string> links;
         int windowsMade = 0;
-        std::function<void()> onClose;
+        Observers<> closed;
 
         void userCloses() {
             if (!visible) return;
             visible = false;
-            if (onClose) onClose();
+            closed.notify();
         }
     };
     explicit FakePairingWindow(std::shared_ptr<Screen> screen) : screen(std::move(screen)) {}
@@ -86,8 +86,8 @@ struct FakePairingWindow final : PairingWindow {
     void showLink(const std::string& link) override { screen->links.push_back(link); }
     void close() override { screen->userCloses(); }
     bool isVisible() const override { return screen->visible; }
-    void setOnClose(std::function<void()> onClose) override {
-        screen->onClose = std::move(onClose);
+    Subscription observeClose(std::function<void()> observer) override {
+        return screen->closed.add(std::move(observer));
     }
     std::shared_ptr<Screen> screen;
 };
@@ -147,6 +147,9 @@ class ControllerHarness {
     void serverStarts(std::uint16_t port);
     void serverStops(RemoteInputServer::StopReason reason);
     Uuid pairPhone(const std::string& name = "Ana’s phone");
+    // The controller as the server reaches it (after settle() made the server): weakly, answering
+    // for it once it is gone.
+    RemoteInputServer::WeakOwner owner() const;
     std::string title() const;
 
     testing::TemporaryDirectory folder{"murrelo-controller"};
@@ -192,6 +195,8 @@ class ControllerHarness {
   private:
     RemoteCommandExecutor::Operations commandOperations();
     std::unique_ptr<RemoteInputController> controller_;
+    Subscription statusSubscription_;
+    Subscription feedbackSubscription_;
 };
 
 }  // namespace kestrune::testing

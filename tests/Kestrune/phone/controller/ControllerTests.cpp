@@ -4,6 +4,7 @@
 
 #include "ControllerHarness.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
+#include "tests/support/ResultTesting.hpp"
 #include "tests/support/TestImages.hpp"
 
 #include <algorithm>
@@ -35,7 +36,7 @@ TEST_F(Controller, SendingWithTheConnectionOffOpensItOnlyUntilDelivered) {
 
     // The phone acknowledges: the item leaves the outbox and the connection closes again.
     const std::string id = h.outbox->pending(phone).front().id;
-    h.setup->onPushAcknowledged(id);
+    h.owner().pushAcknowledged(id);
     ASSERT_TRUE(h.outbox->acknowledge(id, phone));
     h.settle();
     EXPECT_EQ(h.feedback, std::vector<std::string>{"Sent to phone"});
@@ -219,7 +220,7 @@ TEST_F(Controller, AcknowledgementsAndTheFiveSecondWait) {
     h.settle();
     const std::string text = h.outbox->pending(phone).back().id;
     h.main.advance(1s);
-    h.setup->onPushAcknowledged(text);
+    h.owner().pushAcknowledged(text);
     h.main.advance(10s);
     EXPECT_EQ(h.feedback, std::vector<std::string>{"Sent to phone"});
 
@@ -229,9 +230,9 @@ TEST_F(Controller, AcknowledgementsAndTheFiveSecondWait) {
     h.controller().sendClipboardToPhone();
     h.settle();
     const std::string secret = h.outbox->pending(phone).back().id;
-    h.setup->onSecretRefused(secret);
+    h.owner().secretRefused(secret);
     ASSERT_TRUE(h.outbox->acknowledge(secret, phone));
-    h.setup->onSecretRefused(secret);
+    h.owner().secretRefused(secret);
     h.main.advance(10s);
     EXPECT_EQ(h.feedback,
               (std::vector<std::string>{
@@ -327,8 +328,8 @@ TEST_F(Controller, ApprovalPromptAnswersEachRequestOnce) {
     std::vector<std::pair<int, bool>> replies;
     auto request = [&](int n) {
         const auto id = Uuid::random().value();
-        h.setup->approve({id, "Ana’s phone", "192.168.1.30"},
-                         [&replies, n](bool allowed) { replies.emplace_back(n, allowed); });
+        h.owner().approvePairing({id, "Ana’s phone", "192.168.1.30"},
+                                 [&replies, n](bool allowed) { replies.emplace_back(n, allowed); });
         return id;
     };
     request(1);
@@ -344,9 +345,9 @@ TEST_F(Controller, ApprovalPromptAnswersEachRequestOnce) {
     const Uuid second = request(2);
     EXPECT_EQ(replies, (std::vector<std::pair<int, bool>>{{1, false}}));
     EXPECT_FALSE(h.prompts[0]->onScreen);
-    h.setup->onApprovalWithdrawn(Uuid::random().value());
+    h.owner().approvalWithdrawn(Uuid::random().value());
     EXPECT_TRUE(h.prompts[1]->onScreen) << "another request's withdrawal changes nothing";
-    h.setup->onApprovalWithdrawn(second);
+    h.owner().approvalWithdrawn(second);
     EXPECT_FALSE(h.prompts[1]->onScreen);
     EXPECT_EQ(replies.back(), std::make_pair(2, false));
     h.settle();
@@ -373,8 +374,8 @@ TEST_F(Controller, CommandsAreTypedOrPasted) {
     h.serverStarts(4600);
     std::vector<std::optional<RemoteError>> outcomes;
     auto run = [&](RemoteMessage message) {
-        h.setup->executeCommand(std::move(message), [&](std::optional<RemoteError> error) {
-            outcomes.push_back(error);
+        h.owner().executeCommand(std::move(message), [&](Result<void, RemoteError> error) {
+            outcomes.push_back(testing::failureOf(error));
         });
         h.settle();
     };
@@ -400,7 +401,7 @@ TEST_F(Controller, ReceivedPicturesAreSavedAndCancelledWithTheConnection) {
     const std::string png = testing::makeImage(32, 24, ".png", testing::Pattern::noise);
     std::vector<ImageOutcome> outcomes;
     auto receive = [&] {
-        h.setup->receiveImage(
+        h.owner().receiveImage(
             Bytes(png.begin(), png.end()), ImageFormat::jpeg, true,
             [&](ImageOutcome outcome) { outcomes.push_back(std::move(outcome)); });
     };
@@ -428,17 +429,18 @@ TEST_F(Controller, RemovingAPhoneCancelsItsWorkAndDropsItsItems) {
     const Uuid phone = h.pairPhone();
     const Uuid other = h.pairPhone("Other");
     int deviceChanges = 0;
-    h.controller().setOnDevicesChange([&] { ++deviceChanges; });
+    const auto following = h.controller().observeDevices([&] { ++deviceChanges; });
     h.controller().turnOn(false);
     h.serverStarts(4900);
     h.controller().sendClipboardToPhone();
     h.settle();
     std::vector<std::optional<RemoteError>> outcomes;
-    h.setup->executeCommand(RemoteMessage::Text{"queued"},
-                            [&](std::optional<RemoteError> error) { outcomes.push_back(error); });
+    h.owner().executeCommand(RemoteMessage::Text{"queued"}, [&](Result<void, RemoteError> error) {
+        outcomes.push_back(testing::failureOf(error));
+    });
     h.main.runUntilIdle();  // queued for typing, not typed yet
 
-    EXPECT_EQ(h.controller().removeDevice(phone), std::nullopt);
+    EXPECT_EQ(testing::failureOf(h.controller().removeDevice(phone)), std::nullopt);
     h.settle();
     h.injectorQueue.advance(1s);
     h.settle();
@@ -456,15 +458,15 @@ TEST_F(Controller, TeardownWithPromptAndPictureInFlight) {
     h.controller().turnOn(true);
     h.serverStarts(4700);
     bool replied = false;
-    h.setup->approve({Uuid::random().value(), "Phone", "192.168.1.40"},
-                     [&](bool) { replied = true; });
+    h.owner().approvePairing({Uuid::random().value(), "Phone", "192.168.1.40"},
+                             [&](bool) { replied = true; });
     std::vector<ImageOutcome> pictures;
     const std::string png = testing::makeImage(32, 24, ".png", testing::Pattern::noise);
-    h.setup->receiveImage(Bytes(png.begin(), png.end()), ImageFormat::png, true,
-                          [&](ImageOutcome outcome) { pictures.push_back(std::move(outcome)); });
+    h.owner().receiveImage(Bytes(png.begin(), png.end()), ImageFormat::png, true,
+                           [&](ImageOutcome outcome) { pictures.push_back(std::move(outcome)); });
     h.main.runUntilIdle();
     ASSERT_FALSE(h.threads.tasks.empty()) << "the picture is being worked on";
-    const auto setup = *h.setup;
+    auto owner = h.owner();
 
     h.destroyController();
     EXPECT_FALSE(h.prompts[0]->onScreen);
@@ -476,18 +478,20 @@ TEST_F(Controller, TeardownWithPromptAndPictureInFlight) {
     EXPECT_EQ(pictures[0].error, RemoteError::internal);
 
     bool refused = false;
-    setup.approve({Uuid::random().value(), "Late", "x"}, [&](bool allowed) { refused = !allowed; });
+    owner.approvePairing({Uuid::random().value(), "Late", "x"},
+                         [&](bool allowed) { refused = !allowed; });
     EXPECT_TRUE(refused);
     std::optional<RemoteError> command;
-    setup.executeCommand(RemoteMessage::Text{"late"},
-                         [&](std::optional<RemoteError> error) { command = error; });
+    owner.executeCommand(RemoteMessage::Text{"late"}, [&](Result<void, RemoteError> error) {
+        command = testing::failureOf(error);
+    });
     EXPECT_EQ(command, RemoteError::internal);
-    setup.receiveImage(Bytes(png.begin(), png.end()), ImageFormat::png, false,
+    owner.receiveImage(Bytes(png.begin(), png.end()), ImageFormat::png, false,
                        [&](ImageOutcome outcome) { pictures.push_back(std::move(outcome)); });
     ASSERT_EQ(pictures.size(), 2u);
     EXPECT_EQ(pictures[1].error, RemoteError::internal);
-    setup.onStop(Stop::requested());
-    setup.onPushAcknowledged("X");
+    owner.serverStopped(Stop::requested());
+    owner.pushAcknowledged("X");
     h.settle();
     EXPECT_TRUE(h.typed.empty());
 }

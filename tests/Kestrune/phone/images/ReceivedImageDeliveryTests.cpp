@@ -12,6 +12,7 @@
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "tests/support/ResultTesting.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 #include "tests/support/TestImages.hpp"
 
@@ -67,13 +68,13 @@ class ManualBackground {
 // The picture on the clipboard, or a failure to put it there; answers at once or when told.
 struct FakeClipboard {
     std::vector<ClipboardImage::Prepared> committed;
-    std::optional<RemoteError> failure;
+    Result<void, RemoteError> failure;
     bool holdAnswers = false;
     std::vector<std::function<void()>> heldAnswers;
 
     ReceivedImageDelivery::CommitImage commit() {
         return [this](ClipboardImage::Prepared prepared,
-                      std::function<void(std::optional<RemoteError>)> finished) {
+                      std::function<void(Result<void, RemoteError>)> finished) {
             committed.push_back(std::move(prepared));
             auto answer = [finished, failure = failure] { finished(failure); };
             if (holdAnswers) return heldAnswers.push_back(answer);
@@ -289,7 +290,9 @@ TEST_F(Delivery, PasteQueueGenerationChangeCancelsTheDelivery) {
 TEST_F(Delivery, FullPasteQueueRefusesWithBusy) {
     std::vector<std::optional<RemoteError>> texts;
     for (int i = 0; i < SerialPasteQueue::kMaxPending; ++i) {
-        pasteQueue_.enqueue("text", [&texts](std::optional<RemoteError> e) { texts.push_back(e); });
+        pasteQueue_.enqueue("text", [&texts](Result<void, RemoteError> e) {
+            texts.push_back(testing::failureOf(e));
+        });
     }
     auto outcome = receive(png_, true);
     settle();
@@ -324,7 +327,8 @@ TEST_F(Delivery, DeliveryGoneAnswersInternalAndLeavesNoFile) {
 
     // The paste queue was not left waiting for the abandoned delivery.
     bool pasted = false;
-    pasteQueue_.enqueue("after", [&pasted](std::optional<RemoteError> e) { pasted = !e; });
+    pasteQueue_.enqueue(
+        "after", [&pasted](Result<void, RemoteError> e) { pasted = !testing::failureOf(e); });
     settle();
     ASSERT_EQ(unfinishedPastes_.size(), 1u);
     unfinishedPastes_[0]();
@@ -406,9 +410,9 @@ TEST(DeliveryThreads, OwnQueuesSaveAndCommitThenStopCleanly) {
         };
         services.commitImage = [&committedTypes](
                                    ClipboardImage::Prepared prepared,
-                                   std::function<void(std::optional<RemoteError>)> done) {
+                                   std::function<void(Result<void, RemoteError>)> done) {
             committedTypes.push_back(prepared.type);
-            done(std::nullopt);
+            done({});
         };
         services.home = "/nonexistent-home";
         delivery = std::make_unique<ReceivedImageDelivery>(main, *pasteQueue, services);
@@ -472,7 +476,8 @@ TEST(ClipboardImageCommit, PictureReplacesTheClipboardOrTheOldContentsComeBack) 
     const auto commit = clipboardImageCommit(pasteboard);
     const auto commitOnce = [&] {
         std::optional<std::optional<RemoteError>> answer;
-        commit(*picture, [&answer](std::optional<RemoteError> error) { answer = error; });
+        commit(*picture,
+               [&answer](Result<void, RemoteError> error) { answer = testing::failureOf(error); });
         main.runUntilIdle();
         EXPECT_TRUE(answer.has_value());
         return answer.value_or(RemoteError::internal);

@@ -32,12 +32,12 @@ class PhoneSettingsModelTest : public ::testing::Test {
             PhoneSettingsModel::Operations{
                 .loadDevices = [this] { return stored; },
                 .turnOn = [this](bool pair) { calls.push_back(pair ? "turnOn pair" : "turnOn"); },
-                .forget = [this](const Uuid& id) -> std::optional<std::string> {
+                .forget = [this](const Uuid& id) -> Result<void, std::string> {
                     calls.push_back("forget");
                     if (failRemoval) return std::string("the disk is full");
                     std::erase_if(stored, [&](const auto& d) { return d.id == id; });
                     model->reload();
-                    return std::nullopt;
+                    return {};
                 },
                 .idleTimeoutChanged = [this] { calls.push_back("idleTimeoutChanged"); },
                 .confirm =

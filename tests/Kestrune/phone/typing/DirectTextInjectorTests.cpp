@@ -5,6 +5,7 @@
 
 #include "Kestrune/phone/typing/DirectTextInjector.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
+#include "tests/support/ResultTesting.hpp"
 
 namespace kestrune {
 namespace {
@@ -88,7 +89,7 @@ struct Recorder {
     DirectTextInjector injector{queue, [this](const std::string& s) { posted.push_back(s); },
                                 [this](std::uint16_t k) { pressed.push_back(k); }};
     DirectTextInjector::Completion record() {
-        return [this](std::optional<Failure> f) { outcomes.push_back(f); };
+        return [this](Result<void, Failure> f) { outcomes.push_back(testing::failureOf(f)); };
     }
 };
 

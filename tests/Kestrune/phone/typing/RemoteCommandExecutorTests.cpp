@@ -5,6 +5,7 @@
 
 #include "Kestrune/phone/typing/RemoteCommandExecutor.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
+#include "tests/support/ResultTesting.hpp"
 
 namespace kestrune {
 namespace {
@@ -23,7 +24,7 @@ struct Harness {
     bool passwordField = true;
     int passwordChecks = 0;
     std::function<void()> duringPasswordCheck;
-    std::optional<RemoteError> pasteResult;
+    Result<void, RemoteError> pasteResult;
     DirectTextInjector injector{queue, [this](const std::string& s) { typed.push_back(s); },
                                 [this](std::uint16_t k) { keys.push_back(k); }};
     RemoteCommandExecutor executor{RemoteCommandExecutor::Operations{
@@ -49,7 +50,9 @@ struct Harness {
 
     std::vector<Outcome> outcomes;
     void run(RemoteMessage message) {
-        executor.execute(message, [this](Outcome o) { outcomes.push_back(o); });
+        executor.execute(message, [this](Result<void, RemoteError> o) {
+            outcomes.push_back(testing::failureOf(o));
+        });
         queue.advance(std::chrono::seconds(10));
     }
     Outcome last() const { return outcomes.back(); }
@@ -148,8 +151,9 @@ TEST(RemoteCommandExecutor, CancellationDuringThePasswordCheckCancelsTypingAndRe
 TEST(RemoteCommandExecutor, ReturnFollowsOnlySuccessfulSecretTyping) {
     Harness h;
     // A password longer than one chunk, cancelled after its first chunk: no Return.
-    h.executor.execute(RemoteMessage::Secret{std::string(30, 'p'), true},
-                       [&h](Outcome o) { h.outcomes.push_back(o); });
+    h.executor.execute(
+        RemoteMessage::Secret{std::string(30, 'p'), true},
+        [&h](Result<void, RemoteError> o) { h.outcomes.push_back(testing::failureOf(o)); });
     h.queue.runUntilIdle();
     ASSERT_EQ(h.typed.size(), 1u);
     h.injector.bumpGeneration();

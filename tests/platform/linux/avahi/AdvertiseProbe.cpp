@@ -33,6 +33,36 @@ int main(int argc, char** argv) {
     std::condition_variable changed;
     std::optional<AdvertisementStatus> final;
 
+    // Answers nothing a phone asks (no phone comes); keeps the first settled announcement.
+    struct Owner final : RemoteInputServer::Owner {
+        std::mutex& mutex;
+        std::condition_variable& changed;
+        std::optional<AdvertisementStatus>& final;
+        Owner(std::mutex& m, std::condition_variable& c, std::optional<AdvertisementStatus>& f)
+            : mutex(m), changed(c), final(f) {}
+        void approvePairing(RemoteInputServer::PairingRequest,
+                            std::function<void(bool)> reply) override {
+            reply(false);
+        }
+        void executeCommand(RemoteMessage, RemoteInputServer::CommandCompletion done) override {
+            done(RemoteError::internal);
+        }
+        void receiveImage(Bytes, ImageFormat, bool,
+                          RemoteInputServer::ImageCompletion done) override {
+            done({RemoteError::internal, std::nullopt, std::nullopt});
+        }
+        void advertisementChanged(const AdvertisementStatus& status) override {
+            if (status.state != AdvertisementStatus::State::advertising &&
+                status.state != AdvertisementStatus::State::unavailable) {
+                return;
+            }
+            std::lock_guard lock(mutex);
+            if (!final) final = status;
+            changed.notify_all();
+        }
+    };
+    const auto probe = std::make_shared<Owner>(mutex, changed, final);
+
     RemoteInputServer::Configuration configuration{.identity = loaded.value().identity};
     configuration.loopbackOnly = true;
     configuration.mdnsFingerprint = loaded.value().fingerprint;
@@ -40,19 +70,8 @@ int main(int argc, char** argv) {
         configuration, {.devices = std::make_shared<PairedDeviceStore>(directory / "devices.json"),
                         .outbox = nullptr,
                         .ownerQueue = owner,
-                        .approve = {},
-                        .executeCommand = {},
-                        .receiveImage = {},
-                        .advertiser = std::make_shared<AvahiServiceAdvertiser>(),
-                        .onAdvertisementStatus = [&](AdvertisementStatus status) {
-                            if (status.state != AdvertisementStatus::State::advertising &&
-                                status.state != AdvertisementStatus::State::unavailable) {
-                                return;
-                            }
-                            std::lock_guard lock(mutex);
-                            if (!final) final = status;
-                            changed.notify_all();
-                        }});
+                        .owner = probe,
+                        .advertiser = std::make_shared<AvahiServiceAdvertiser>()});
     server.start([](RemoteInputServer::StartResult result) {
         if (!result) std::cerr << "start failed: " << result.error().description() << "\n";
     });

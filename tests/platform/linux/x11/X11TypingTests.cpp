@@ -14,6 +14,7 @@
 #include "platform/linux/x11/X11Typist.hpp"
 #include "tests/support/CpuLoad.hpp"
 #include "tests/support/ReceiverProcess.hpp"
+#include "tests/support/ResultTesting.hpp"
 #include "tests/support/TypingSamples.hpp"
 
 namespace kestrune {
@@ -46,14 +47,16 @@ class DirectTypingHarness {
 
     std::optional<Failure> send(const std::string& text) {
         std::promise<std::optional<Failure>> outcome;
-        injector_.send(DirectTextInjector::prepare(text), std::nullopt,
-                       [&outcome](std::optional<Failure> f) { outcome.set_value(f); });
+        injector_.send(
+            DirectTextInjector::prepare(text), std::nullopt,
+            [&outcome](Result<void, Failure> f) { outcome.set_value(testing::failureOf(f)); });
         return outcome.get_future().get();
     }
     std::optional<Failure> press(std::uint16_t key) {
         std::promise<std::optional<Failure>> outcome;
-        injector_.press(key, std::nullopt,
-                        [&outcome](std::optional<Failure> f) { outcome.set_value(f); });
+        injector_.press(key, std::nullopt, [&outcome](Result<void, Failure> f) {
+            outcome.set_value(testing::failureOf(f));
+        });
         return outcome.get_future().get();
     }
 
