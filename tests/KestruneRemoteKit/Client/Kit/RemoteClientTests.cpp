@@ -201,7 +201,8 @@ TEST(RemoteClientSerializing, SecondRequestWaitsForTheFirstReply) {
     client.sendText("next", second.completion());
 
     ASSERT_TRUE(server.waitUntil([&] { return server.holding(); }));
-    // Give an eager client every chance to send the second request early.
+    // Give an eager client every chance to send the second request early: a fixed wait on
+    // purpose, for something that must not happen.
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(server.pendingBytesWhileHeld(), 0u);
     EXPECT_FALSE(second.ready());
