@@ -64,6 +64,8 @@ constexpr int kRightHeight = 768;
 // How long a second hide is watched for any effect: longer than the fade-out (0.22 s) it must not
 // start again.
 constexpr auto kNoOpWatch = 300ms;
+// How far a colour on screen may be from the one expected (the sum of the channels' differences).
+constexpr int kColourTolerance = 12;
 
 // Starts a helper (the X server, the compositing manager) that ends with this process, even when
 // a failed test aborts it.
@@ -225,8 +227,8 @@ class HUDPanel : public ::testing::Test {
     }
 
     // Runs the event loop until the panel's animations have ended.
-    bool settle() {
-        return pumpEventsUntil([&] { return animationsEnded(); });
+    void settle() {
+        pumpEventsUntil([&] { return animationsEnded(); });
     }
 
     // Runs the event loop until the panel's animations have ended and `done` holds, so that a
@@ -240,9 +242,9 @@ class HUDPanel : public ::testing::Test {
     // rest as `looks` expects: the same picture twice in a row, since a compositing manager draws
     // a little after the panel changes.
     template <typename Looks>
-    bool waitForRestingPicture(const QRect& area, Looks looks) {
+    void waitForRestingPicture(const QRect& area, Looks looks) {
         QImage previous;
-        return pumpEventsUntil([&] {
+        pumpEventsUntil([&] {
             if (!animationsEnded()) return false;
             QImage shot = grabScreen(area);
             const bool resting = shot == previous && looks(shot);
@@ -409,7 +411,7 @@ TEST_F(HUDPanel, AShowDuringTheFadeOutKeepsThePanel) {
     // Shown again once the fade-out has begun to take the panel away.
     pumpEventsUntil([&] { return panel_->window()->windowOpacity() < 1.0; });
     panel_->show("Again");
-    // Every animation ended, the first fade-out's end included had it gone on.
+    // Until every animation has ended: a first fade-out that went on would have ended too.
     pumpEventsUntil([&] { return animationsEnded() && mapped(); });
     EXPECT_TRUE(panel_->isVisible());
     EXPECT_TRUE(mapped()) << "the first fade-out's end did not take the panel away";
@@ -459,14 +461,14 @@ bool compositorOwnsTheScreen(Display* display) {
     return XGetSelectionOwner(display, XInternAtom(display, "_NET_WM_CM_S0", False)) != None;
 }
 
-// Whether the screen shows `backdrop` in `area` as the widget paints itself: at two opposite
-// corners, within the tolerance of the look checks.
+// Whether the screen shows `backdrop` in `area` as the widget paints itself, at two opposite
+// corners.
 bool showsBackdrop(Backdrop& backdrop, const QRect& area) {
     const QImage painted = backdrop.grab(area).toImage().convertToFormat(QImage::Format_RGB32);
     const QImage shown = grabScreen(area);
     const QPoint farCorner(area.width() - 1, area.height() - 1);
-    return distance(shown.pixelColor(0, 0), painted.pixelColor(0, 0)) <= 12 &&
-           distance(shown.pixelColor(farCorner), painted.pixelColor(farCorner)) <= 12;
+    return distance(shown.pixelColor(0, 0), painted.pixelColor(0, 0)) <= kColourTolerance &&
+           distance(shown.pixelColor(farCorner), painted.pixelColor(farCorner)) <= kColourTolerance;
 }
 
 TEST_F(HUDPanel, CompositingGivesATranslucentPanelAndNoneAnOpaqueRoundedShape) {
@@ -488,7 +490,7 @@ TEST_F(HUDPanel, CompositingGivesATranslucentPanelAndNoneAnOpaqueRoundedShape) {
     };
     const auto checkCornersAndInside = [&](const QImage& shot) {
         const QPoint corner = frame().topLeft() - area.topLeft() + QPoint(2, 2);
-        EXPECT_LE(distance(shot.pixelColor(corner), desktop.pixelColor(corner)), 12);
+        EXPECT_LE(distance(shot.pixelColor(corner), desktop.pixelColor(corner)), kColourTolerance);
         return shot.pixelColor(inside());
     };
 
