@@ -135,9 +135,21 @@ endfunction()
 # run at the same time.
 function(murrelo_add_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT;RESOURCE_LOCK" ${ARGN})
+  # Test discovery cannot carry a property with several values through to the tests it makes (the
+  # values spill into the next property: a program with two environment variables lost its lock on
+  # the display), so a program that needs several locks (the display and the audio server) or
+  # several environment variables runs as one test. Its main exits 77 when it skipped a test, so
+  # that CTest counts the run as skipped (a failure still counts as failed).
+  list(LENGTH ARG_RESOURCE_LOCK _locks)
+  list(LENGTH ARG_ENVIRONMENT _variables)
+  set(_whole_program FALSE)
+  set(_main GTest::gmock_main)
+  if(_locks GREATER 1 OR _variables GREATER 1)
+    set(_whole_program TRUE)
+    set(_main murrelo_whole_program_main)
+  endif()
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock_main murrelo_test_support
-                                        murrelo_warnings)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} ${_main} murrelo_test_support murrelo_warnings)
   target_compile_definitions(${name} PRIVATE
     MURRELO_SOURCE_DIR="${PROJECT_SOURCE_DIR}" MURRELO_BINARY_DIR="${PROJECT_BINARY_DIR}")
   if(NOT ARG_TIMEOUT)
@@ -146,15 +158,9 @@ function(murrelo_add_test name)
   # Only properties that have a value: an empty one would vanish from the list and shift the
   # name/value pairs (a test without labels got the label "ENVIRONMENT").
   set(_properties TIMEOUT ${ARG_TIMEOUT})
-  # Test discovery cannot carry a property with several values through to the tests it makes (the
-  # values spill into the next property: a program with two environment variables lost its lock on
-  # the display), so a program that needs several locks (the display and the audio server) or
-  # several environment variables runs as one test.
-  list(LENGTH ARG_RESOURCE_LOCK _locks)
-  list(LENGTH ARG_ENVIRONMENT _variables)
-  if(_locks GREATER 1 OR _variables GREATER 1)
+  if(_whole_program)
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} SKIP_RETURN_CODE 77
                          RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
     foreach(_property LABELS ENVIRONMENT)
       if(ARG_${_property})

@@ -44,11 +44,11 @@ Result<T, RemoteClient::Failure> await(
 // Sends `remaining` texts one after another, each from the completion of the one before.
 void sendTexts(RemoteClient& client, int remaining, std::promise<bool>& finished) {
     if (remaining == 0) return finished.set_value(true);
-    client.sendText("benchmark text", [&client, remaining, &finished](
-                                          Result<RemoteClient::Done, RemoteClient::Failure> r) {
-        if (!r) return finished.set_value(false);
-        sendTexts(client, remaining - 1, finished);
-    });
+    client.sendText("benchmark text",
+                    [&client, remaining, &finished](Result<void, RemoteClient::Failure> r) {
+                        if (!r) return finished.set_value(false);
+                        sendTexts(client, remaining - 1, finished);
+                    });
 }
 
 }  // namespace

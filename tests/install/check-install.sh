@@ -3,6 +3,7 @@
 #                                           the programs from there (and from the prefix moved)
 # check-install.sh package CPACK BUILD_DIR HAS_MURRELO  makes the .deb, lists it, runs lintian
 # HAS_MURRELO is 1 when the build has the tray application, DESKTOP 1 when it has the desktop layers.
+# Exit 77 = skipped: a tool the package check needs is missing.
 set -euo pipefail
 mode=$1 tool=$2 build=$3 has_murrelo=$4 desktop=$5
 work=$(mktemp -d /tmp/murrelo-install-test.XXXXXX)
@@ -69,6 +70,9 @@ prefix)
   fi
   ;;
 package)
+  for needed in dpkg-deb dpkg-shlibdeps lintian; do
+    command -v "$needed" >/dev/null || { echo "skipped: $needed missing"; exit 77; }
+  done
   (cd "$work" && "$tool" --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) \
     || { cat "$work/cpack.log"; fail "cpack"; }
   deb=$(ls "$work"/out/murrelo_*.deb 2>/dev/null | head -n 1)

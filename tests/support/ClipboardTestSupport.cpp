@@ -3,15 +3,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <future>
 #include <sstream>
-#include <thread>
+
 #include "tests/support/CommandOutput.hpp"
 #include "tests/support/ResultTesting.hpp"
+#include "tests/support/WaitUntil.hpp"
 
 namespace kestrune::testing {
 
@@ -38,17 +38,13 @@ bool offerWithXclip(const std::string& target, const std::string& bytes) {
         "xclip -selection clipboard -t '" + target + "' -i '" + path + "' >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) return false;
     // xclip takes the clipboard from its background child, a moment after it returns.
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    const bool offered = waitUntil([&] {
         const auto targets = clipboardTargets();
-        if (std::find(targets.begin(), targets.end(), target) != targets.end() &&
-            clipboardData(target) == bytes) {
-            std::remove(path.c_str());
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+        return std::find(targets.begin(), targets.end(), target) != targets.end() &&
+               clipboardData(target) == bytes;
+    });
     std::remove(path.c_str());
-    return false;
+    return offered;
 }
 
 ClipboardSide::ClipboardSide() : clipboard_(std::make_unique<X11Clipboard>(main_)) {}

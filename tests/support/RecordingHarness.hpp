@@ -12,6 +12,7 @@
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "platform/linux/pocketsphinx/PocketSphinxEngine.hpp"
 #include "platform/linux/pulse/PulseAudioCapture.hpp"
+#include "tests/support/WaitUntil.hpp"
 
 namespace kestrune::testing {
 
@@ -75,13 +76,15 @@ class RecordingHarness {
     }
 
     // Waits (in real time, bounded) until the error callback ran or the limit passed.
-    bool waitForError(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (!errors().empty()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
+    bool waitForError() {
+        return waitUntil([this] { return !errors().empty(); });
+    }
+
+    // Waits until `count` more buffers than now went through the recognizer: each reaches it
+    // before its level is posted here.
+    bool waitForBuffers(std::size_t count) {
+        const std::size_t target = levels().size() + count;
+        return waitUntil([&] { return levels().size() >= target; });
     }
 
     template <typename Work>

@@ -26,7 +26,6 @@ namespace kestrune::phone {
 namespace {
 
 using Failure = RemoteClient::Failure;
-using Done = RemoteClient::Done;
 
 // Received pictures are ordinary files for the person; only the pairing file is private.
 constexpr mode_t kPictureFileMode = 0644;
@@ -61,7 +60,7 @@ std::optional<PhonePairing> loadPairing(const CommonOptions& options) {
 
 // Runs `operation` on a client authenticated with the stored pairing.
 int withPairedClient(const CommonOptions& options,
-                     const std::function<Result<Done, Failure>(RemoteClient&)>& operation) {
+                     const std::function<Result<void, Failure>(RemoteClient&)>& operation) {
     const auto pairing = loadPairing(options);
     if (!pairing) return kExitFailed;
     RemoteClient client(pairing->host, pairing->port, pairing->fingerprint, options.requestTiming);
@@ -238,7 +237,7 @@ int textCommand(const CommonOptions& options, const std::string& text) {
         return kExitFailed;
     }
     return withPairedClient(options, [&](RemoteClient& client) {
-        return await<Done>([&](auto done) { client.sendText(text, std::move(done)); });
+        return await<void>([&](auto done) { client.sendText(text, std::move(done)); });
     });
 }
 
@@ -249,7 +248,7 @@ int keyCommand(const CommonOptions& options, const std::string& keyName) {
         return kExitUsage;
     }
     return withPairedClient(options, [&](RemoteClient& client) {
-        return await<Done>([&](auto done) { client.sendKey(*key, std::move(done)); });
+        return await<void>([&](auto done) { client.sendKey(*key, std::move(done)); });
     });
 }
 
@@ -265,7 +264,7 @@ int secretCommand(const CommonOptions& options, bool enter) {
         return kExitFailed;
     }
     return withPairedClient(options, [&](RemoteClient& client) {
-        return await<Done>([&](auto done) { client.sendSecret(*secret, enter, std::move(done)); });
+        return await<void>([&](auto done) { client.sendSecret(*secret, enter, std::move(done)); });
     });
 }
 
@@ -298,13 +297,13 @@ int imageCommand(const CommonOptions& options, const std::filesystem::path& file
     }
     std::optional<RemoteClient::SavedImage> saved;
     const int status =
-        withPairedClient(options, [&](RemoteClient& client) -> Result<Done, Failure> {
+        withPairedClient(options, [&](RemoteClient& client) -> Result<void, Failure> {
             auto sent = await<std::optional<RemoteClient::SavedImage>>([&](auto done) {
                 client.sendImage(prepared->data, prepared->format, save, std::move(done));
             });
             if (!sent) return sent.error();
             saved = sent.value();
-            return Done{};
+            return {};
         });
     if (status != kExitOk) return status;
     std::cout << "Sent " << prepared->summary() << ".\n";

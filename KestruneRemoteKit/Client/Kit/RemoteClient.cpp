@@ -122,7 +122,7 @@ struct RemoteClient::Impl : std::enable_shared_from_this<Impl> {
         }
     }
 
-    void openLink(Completion<Done> done) {
+    void openLink(Completion<void> done) {
         dropLink();
         if (isClosed) return done(Failure::disconnected());
         if (!hasUrl) return done(Failure::unreachable(std::string(kitTextInvalidQRAddress)));
@@ -152,7 +152,7 @@ struct RemoteClient::Impl : std::enable_shared_from_this<Impl> {
                     }
                 }
                 self->startReading(opening);
-                done(Done{});
+                done({});
             });
     }
 
@@ -268,31 +268,31 @@ struct RemoteClient::Impl : std::enable_shared_from_this<Impl> {
                         });
     }
 
-    void ensureLink(Completion<Done> done) {
+    void ensureLink(Completion<void> done) {
         if (link && !link->dead && link->socket->isOpen() &&
             now() - link->lastActivity <= timing.staleAfter) {
-            return done(Done{});
+            return done({});
         }
         auto self = shared_from_this();
-        openLink([self, done = std::move(done)](Result<Done, Failure> opened) {
+        openLink([self, done = std::move(done)](Result<void, Failure> opened) {
             if (!opened || !self->secret) return done(std::move(opened));
             self->request(RemoteMessage::Hello{*self->secret}, self->timing.replyTimeout,
                           [done](Result<std::optional<SavedImage>, Failure> ok) {
                               if (!ok) return done(ok.error());
-                              done(Done{});
+                              done({});
                           });
         });
     }
 
-    void command(RemoteMessage message, Completion<Done> done) {
-        exclusive<Done>(std::move(done), [self = shared_from_this(),
-                                          message = std::move(message)](Completion<Done> finish) {
-            self->ensureLink([self, message, finish](Result<Done, Failure> ready) {
+    void command(RemoteMessage message, Completion<void> done) {
+        exclusive<void>(std::move(done), [self = shared_from_this(),
+                                          message = std::move(message)](Completion<void> finish) {
+            self->ensureLink([self, message, finish](Result<void, Failure> ready) {
                 if (!ready) return finish(ready.error());
                 self->request(message, self->timing.replyTimeout,
                               [finish](Result<std::optional<SavedImage>, Failure> ok) {
                                   if (!ok) return finish(ok.error());
-                                  finish(Done{});
+                                  finish({});
                               });
             });
         });
@@ -373,7 +373,7 @@ void RemoteClient::pair(std::string token, std::string deviceName, Completion<st
                                                        Completion<std::string> finish) {
         self->dropLink();
         self->secret.reset();
-        self->openLink([self, token, deviceName, finish](Result<Done, Failure> opened) {
+        self->openLink([self, token, deviceName, finish](Result<void, Failure> opened) {
             if (!opened) return finish(opened.error());
             self->exchange(RemoteMessage::Pair{token, deviceName}, self->timing.approvalTimeout,
                            [self, finish](Result<RemoteMessage, Failure> reply) {
@@ -393,9 +393,9 @@ void RemoteClient::pair(std::string token, std::string deviceName, Completion<st
     });
 }
 
-void RemoteClient::hello(std::string secret, Completion<Done> done) {
-    impl_->exclusive<Done>(std::move(done),
-                           [self = impl_, secret = std::move(secret)](Completion<Done> finish) {
+void RemoteClient::hello(std::string secret, Completion<void> done) {
+    impl_->exclusive<void>(std::move(done),
+                           [self = impl_, secret = std::move(secret)](Completion<void> finish) {
                                if (self->secret != secret) {
                                    self->dropLink();
                                    self->secret = secret;
@@ -404,32 +404,32 @@ void RemoteClient::hello(std::string secret, Completion<Done> done) {
                            });
 }
 
-void RemoteClient::adopt(std::string secret, Completion<Done> done) {
-    impl_->exclusive<Done>(std::move(done),
-                           [self = impl_, secret = std::move(secret)](Completion<Done> finish) {
+void RemoteClient::adopt(std::string secret, Completion<void> done) {
+    impl_->exclusive<void>(std::move(done),
+                           [self = impl_, secret = std::move(secret)](Completion<void> finish) {
                                if (self->secret != secret) {
                                    self->dropLink();
                                    self->secret = secret;
                                }
-                               finish(Done{});
+                               finish({});
                            });
 }
 
-void RemoteClient::ensureConnected(Completion<Done> done) {
-    impl_->exclusive<Done>(std::move(done), [self = impl_](Completion<Done> finish) {
+void RemoteClient::ensureConnected(Completion<void> done) {
+    impl_->exclusive<void>(std::move(done), [self = impl_](Completion<void> finish) {
         self->ensureLink(std::move(finish));
     });
 }
 
-void RemoteClient::sendText(std::string text, Completion<Done> done) {
+void RemoteClient::sendText(std::string text, Completion<void> done) {
     impl_->command(RemoteMessage::Text{std::move(text)}, std::move(done));
 }
 
-void RemoteClient::sendKey(RemoteKey key, Completion<Done> done) {
+void RemoteClient::sendKey(RemoteKey key, Completion<void> done) {
     impl_->command(RemoteMessage::Key{std::string(rawValue(key))}, std::move(done));
 }
 
-void RemoteClient::sendSecret(std::string payload, bool enter, Completion<Done> done) {
+void RemoteClient::sendSecret(std::string payload, bool enter, Completion<void> done) {
     impl_->command(RemoteMessage::Secret{std::move(payload), enter}, std::move(done));
 }
 
@@ -439,7 +439,7 @@ void RemoteClient::sendImage(Bytes data, ImageFormat format, bool save,
     impl_->exclusive<std::optional<SavedImage>>(
         std::move(done),
         [self = impl_, shared, format, save](Completion<std::optional<SavedImage>> finish) {
-            self->ensureLink([self, shared, format, save, finish](Result<Done, Failure> ready) {
+            self->ensureLink([self, shared, format, save, finish](Result<void, Failure> ready) {
                 if (!ready) return finish(ready.error());
                 const auto id = Uuid::random();
                 if (!id) return finish(Failure::disconnected());

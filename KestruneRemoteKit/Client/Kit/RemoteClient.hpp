@@ -6,7 +6,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <variant>
 
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
 #include "KestruneRemoteKit/Protocol/WireLimits.hpp"
@@ -54,11 +53,9 @@ class RemoteClient {
         bool operator==(const SavedImage&) const = default;
     };
 
-    using Done = std::monostate;
     template <typename T>
     using Completion = std::function<void(Result<T, Failure>)>;
     using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
-
 
     // `now` measures link idleness (tests pass a manual clock).
     RemoteClient(std::string host, std::uint16_t port, std::string fingerprint, Timing timing,
@@ -72,15 +69,15 @@ class RemoteClient {
     // Pairs with a one-time code; gives the new secret, which the client keeps.
     void pair(std::string token, std::string deviceName, Completion<std::string> done);
     // Adopts the secret and makes sure an authenticated link is open.
-    void hello(std::string secret, Completion<Done> done);
+    void hello(std::string secret, Completion<void> done);
     // Adopts the secret without connecting.
-    void adopt(std::string secret, Completion<Done> done = {});
+    void adopt(std::string secret, Completion<void> done = {});
     // Makes sure a link is open, authenticated when a secret is known.
-    void ensureConnected(Completion<Done> done);
+    void ensureConnected(Completion<void> done);
 
-    void sendText(std::string text, Completion<Done> done);
-    void sendKey(RemoteKey key, Completion<Done> done);
-    void sendSecret(std::string payload, bool enter, Completion<Done> done);
+    void sendText(std::string text, Completion<void> done);
+    void sendKey(RemoteKey key, Completion<void> done);
+    void sendSecret(std::string payload, bool enter, Completion<void> done);
     // Sends the picture in chunks of kImageChunkBytes; gives where it was saved, if it was.
     void sendImage(Bytes data, ImageFormat format, bool save,
                    Completion<std::optional<SavedImage>> done);

@@ -25,10 +25,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QAbstractAnimation>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "Kestrune/dictation/panel/HUDPanelLayout.hpp"
@@ -36,6 +39,7 @@
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "shell/hud/HUDPanelController.hpp"
 #include "shell/hud/WaveformView.hpp"
+#include "tests/support/QtEventPump.hpp"
 
 // Last: Xlib's macros (Bool, Status, None) break Qt's headers.
 #include <X11/Xatom.h>
@@ -50,14 +54,18 @@ namespace {
 
 using namespace std::chrono_literals;
 using hud::HUDPanelLayout;
+using testing::pumpEventsUntil;
 
 // A laptop's display and a smaller one to its right, tops aligned.
 constexpr int kLeftWidth = 1280;
 constexpr int kLeftHeight = 800;
 constexpr int kRightWidth = 1024;
 constexpr int kRightHeight = 768;
-// Long enough for every animation of the panel (0.35 s at most) on a loaded machine.
-constexpr auto kSettle = 800ms;
+// How long a second hide is watched for any effect: longer than the fade-out (0.22 s) it must not
+// start again.
+constexpr auto kNoOpWatch = 300ms;
+// How far a colour on screen may be from the one expected (the sum of the channels' differences).
+constexpr int kColourTolerance = 12;
 
 // Starts a helper (the X server, the compositing manager) that ends with this process, even when
 // a failed test aborts it.
@@ -153,30 +161,6 @@ class TwoMonitorServer final : public ::testing::Environment {
 [[maybe_unused]] const auto* const kServer =
     ::testing::AddGlobalTestEnvironment(new TwoMonitorServer);
 
-template <typename Predicate>
-bool pumpUntil(Predicate done, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
-void pumpFor(std::chrono::milliseconds time) {
-    pumpUntil([] { return false; }, time);
-}
-
-// Runs the event loop until `done` holds, then for the animations' length more, so a state that
-// holds only in passing (mid-glide) is not taken for the end.
-template <typename Predicate>
-bool settlesAt(Predicate done) {
-    if (!pumpUntil(done)) return false;
-    pumpFor(kSettle);
-    return done();
-}
-
 std::vector<std::string> atomNames(Display* display, Window window, const char* property) {
     Atom type;
     int format;
@@ -195,6 +179,13 @@ std::vector<std::string> atomNames(Display* display, Window window, const char* 
         XFree(data);
     }
     return names;
+}
+
+QImage grabScreen(const QRect& area) {
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
 }
 
 class HUDPanel : public ::testing::Test {
@@ -227,6 +218,41 @@ class HUDPanel : public ::testing::Test {
         return attributes.map_state == IsViewable;
     }
 
+    // Whether every animation of the panel (appearing, fading, gliding, the bars' steps) has ended.
+    bool animationsEnded() const {
+        const auto animations = panel_->window()->findChildren<QAbstractAnimation*>();
+        return std::none_of(animations.begin(), animations.end(), [](const auto* animation) {
+            return animation->state() == QAbstractAnimation::Running;
+        });
+    }
+
+    // Runs the event loop until the panel's animations have ended.
+    void settle() {
+        pumpEventsUntil([&] { return animationsEnded(); });
+    }
+
+    // Runs the event loop until the panel's animations have ended and `done` holds, so that a
+    // state that holds only in passing (mid-glide) is not taken for the end.
+    template <typename Predicate>
+    bool settlesAt(Predicate done) {
+        return pumpEventsUntil([&] { return animationsEnded() && done(); });
+    }
+
+    // Runs the event loop until the panel's animations have ended and the screen shows `area` at
+    // rest as `looks` expects: the same picture twice in a row, since a compositing manager draws
+    // a little after the panel changes.
+    template <typename Looks>
+    void waitForRestingPicture(const QRect& area, Looks looks) {
+        QImage previous;
+        pumpEventsUntil([&] {
+            if (!animationsEnded()) return false;
+            QImage shot = grabScreen(area);
+            const bool resting = shot == previous && looks(shot);
+            previous = std::move(shot);
+            return resting;
+        });
+    }
+
     Display* display_ = nullptr;
     std::unique_ptr<HUDPanelController> panel_;
 };
@@ -247,7 +273,7 @@ TEST_F(HUDPanel, WidthFollowsTheTextAndLongTextIsCutShortAtItsEnd) {
     EXPECT_EQ(panel_->window()->accessibleName(), "Dictation status");
 
     panel_->show("");
-    pumpFor(kSettle);
+    settle();
     EXPECT_EQ(panel_->text(), QString::fromUtf8("Listening\u2026"));
     EXPECT_EQ(frame().width(), HUDPanelLayout::kMinimumPanelWidth);
     EXPECT_EQ(frame().height(), 56);
@@ -295,7 +321,7 @@ TEST_F(HUDPanel, AppearsOnTheMonitorHoldingThePointerAtEachShow) {
     EXPECT_EQ(frame(), onRight);
 
     panel_->hide();
-    ASSERT_TRUE(pumpUntil([&] { return !mapped(); }));
+    ASSERT_TRUE(pumpEventsUntil([&] { return !mapped(); }));
     movePointer(100, 700);
     panel_->show("Left");
     EXPECT_TRUE(settlesAt([&] { return frame() == onLeft; }));
@@ -316,7 +342,7 @@ TEST_F(HUDPanel, LeavesTheFocusAndTheClicksToTheWindowBelow) {
     XSelectInput(display_, below, ButtonPressMask | StructureNotifyMask);
     XMapWindow(display_, below);
     XSync(display_, False);
-    ASSERT_TRUE(pumpUntil([&] {
+    ASSERT_TRUE(pumpEventsUntil([&] {
         XWindowAttributes attributes;
         XGetWindowAttributes(display_, below, &attributes);
         return attributes.map_state == IsViewable;
@@ -327,7 +353,7 @@ TEST_F(HUDPanel, LeavesTheFocusAndTheClicksToTheWindowBelow) {
     movePointer(600, 300);
     panel_->show("Your words go where your cursor is");
     for (double level : {0.3, 0.8, 0.5}) panel_->updateLevel(level);
-    pumpFor(kSettle);
+    pumpEventsUntil([&] { return animationsEnded() && mapped(); });
     ASSERT_TRUE(mapped());
 
     Window focus = 0;
@@ -362,7 +388,7 @@ TEST_F(HUDPanel, LeavesTheFocusAndTheClicksToTheWindowBelow) {
     XTestFakeButtonEvent(display_, 1, False, CurrentTime);
     XSync(display_, False);
     XEvent event;
-    ASSERT_TRUE(pumpUntil(
+    ASSERT_TRUE(pumpEventsUntil(
         [&] { return XCheckTypedWindowEvent(display_, below, ButtonPress, &event) == True; }));
     EXPECT_EQ(event.xbutton.x_root, centre.x());
     EXPECT_EQ(event.xbutton.y_root, centre.y());
@@ -376,15 +402,17 @@ TEST_F(HUDPanel, AShowDuringTheFadeOutKeepsThePanel) {
     WaveformView* waveform = panel_->waveformView();
     panel_->show("First");
     for (int i = 0; i < 5; ++i) panel_->updateLevel(1.0);
-    pumpFor(kSettle);
+    settle();
     const double level = waveform->displayedLevel();
     EXPECT_NEAR(level, 1 - std::pow(0.6, 5), 1e-9);
 
     panel_->hide();
     EXPECT_FALSE(panel_->isVisible());
-    pumpFor(60ms);
+    // Shown again once the fade-out has begun to take the panel away.
+    pumpEventsUntil([&] { return panel_->window()->windowOpacity() < 1.0; });
     panel_->show("Again");
-    pumpFor(kSettle);
+    // Until every animation has ended: a first fade-out that went on would have ended too.
+    pumpEventsUntil([&] { return animationsEnded() && mapped(); });
     EXPECT_TRUE(panel_->isVisible());
     EXPECT_TRUE(mapped()) << "the first fade-out's end did not take the panel away";
     EXPECT_DOUBLE_EQ(panel_->window()->windowOpacity(), 1.0);
@@ -396,10 +424,11 @@ TEST_F(HUDPanel, AShowDuringTheFadeOutKeepsThePanel) {
     EXPECT_EQ(panel_->shownText(), QString::fromUtf8("Refining\u2026"));
     EXPECT_NEAR(waveform->displayedLevel(), level * 0.85, 1e-9);
     panel_->hide();
-    ASSERT_TRUE(pumpUntil([&] { return !mapped(); }));
+    ASSERT_TRUE(pumpEventsUntil([&] { return !mapped(); }));
     EXPECT_NEAR(waveform->displayedLevel(), level * 0.85 * 0.85, 1e-9);
     panel_->hide();
-    pumpFor(300ms);
+    // A fixed wait on purpose: nothing may happen during it.
+    testing::pumpEventsFor(kNoOpWatch);
     EXPECT_FALSE(mapped());
     EXPECT_NEAR(waveform->displayedLevel(), level * 0.85 * 0.85, 1e-9) << "hidden: no-op";
 }
@@ -423,13 +452,6 @@ class Backdrop final : public QWidget {
     }
 };
 
-QImage grabScreen(const QRect& area) {
-    return QGuiApplication::primaryScreen()
-        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
-        .toImage()
-        .convertToFormat(QImage::Format_RGB32);
-}
-
 int distance(QColor a, QColor b) {
     return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
            std::abs(a.blue() - b.blue());
@@ -439,6 +461,16 @@ bool compositorOwnsTheScreen(Display* display) {
     return XGetSelectionOwner(display, XInternAtom(display, "_NET_WM_CM_S0", False)) != None;
 }
 
+// Whether the screen shows `backdrop` in `area` as the widget paints itself, at two opposite
+// corners.
+bool showsBackdrop(Backdrop& backdrop, const QRect& area) {
+    const QImage painted = backdrop.grab(area).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage shown = grabScreen(area);
+    const QPoint farCorner(area.width() - 1, area.height() - 1);
+    return distance(shown.pixelColor(0, 0), painted.pixelColor(0, 0)) <= kColourTolerance &&
+           distance(shown.pixelColor(farCorner), painted.pixelColor(farCorner)) <= kColourTolerance;
+}
+
 TEST_F(HUDPanel, CompositingGivesATranslucentPanelAndNoneAnOpaqueRoundedShape) {
     if (std::system("command -v xcompmgr >/dev/null") != 0) GTEST_SKIP() << "needs xcompmgr";
     ASSERT_FALSE(compositorOwnsTheScreen(display_));
@@ -446,22 +478,26 @@ TEST_F(HUDPanel, CompositingGivesATranslucentPanelAndNoneAnOpaqueRoundedShape) {
     backdrop.show();
     backdrop.lower();
     movePointer(640, 300);
-    pumpFor(300ms);
     const QString transcript = "Let\u2019s meet at the caf\u00e9 on Thursday at ten";
     // The panel with some of the desktop around it, down to the monitor's bottom edge.
     const QRect area((kLeftWidth - 760) / 2, kLeftHeight - 56 - 56 - 70, 760, 56 + 56 + 70);
+    pumpEventsUntil([&] { return showsBackdrop(backdrop, area); });
     const QImage desktop = grabScreen(area);
 
     // Where the panel's corner is cut away the desktop shows; inside, the panel's colour.
+    const auto inside = [&] {
+        return QPoint(frame().right() - 12, frame().center().y()) - area.topLeft();
+    };
     const auto checkCornersAndInside = [&](const QImage& shot) {
         const QPoint corner = frame().topLeft() - area.topLeft() + QPoint(2, 2);
-        EXPECT_LE(distance(shot.pixelColor(corner), desktop.pixelColor(corner)), 12);
-        const QPoint inside = QPoint(frame().right() - 12, frame().center().y()) - area.topLeft();
-        return shot.pixelColor(inside);
+        EXPECT_LE(distance(shot.pixelColor(corner), desktop.pixelColor(corner)), kColourTolerance);
+        return shot.pixelColor(inside());
     };
 
+    const QColor opaqueColour(36, 36, 40);
     panel_->show(transcript.toStdString());
-    pumpFor(kSettle);
+    waitForRestingPicture(
+        area, [&](const QImage& shot) { return shot.pixelColor(inside()) == opaqueColour; });
     EXPECT_FALSE(panel_->isTranslucent());
     int shaped = 0, unused = 0;
     unsigned int size = 0;
@@ -470,18 +506,24 @@ TEST_F(HUDPanel, CompositingGivesATranslucentPanelAndNoneAnOpaqueRoundedShape) {
                        &unused, &unused, &size, &size);
     EXPECT_TRUE(shaped) << "the window's own shape is the rounded outline";
     const QColor opaque = checkCornersAndInside(grabScreen(area));
-    EXPECT_EQ(opaque, QColor(36, 36, 40));
+    EXPECT_EQ(opaque, opaqueColour);
     panel_->hide();
-    ASSERT_TRUE(pumpUntil([&] { return !mapped(); }));
+    ASSERT_TRUE(pumpEventsUntil([&] { return !mapped(); }));
 
     const pid_t compositor = spawn({"xcompmgr", "-c"});
     ASSERT_GT(compositor, 0);
-    const bool started = pumpUntil([&] { return compositorOwnsTheScreen(display_); });
+    const bool started = pumpEventsUntil([&] { return compositorOwnsTheScreen(display_); });
     if (started) {
         panel_->waveformView()->setShimmerSeed(2026);
         panel_->show(transcript.toStdString());
         for (double level : {0.3, 0.9, 1.0, 0.8, 0.95, 0.7}) panel_->updateLevel(level);
-        pumpFor(kSettle);
+        // What the checks below expect inside the panel; neither the desktop alone nor an opaque
+        // panel looks so.
+        const auto blendedLook = [](QColor colour) {
+            return colour.lightness() < 80 && colour.blue() - colour.red() > 6;
+        };
+        waitForRestingPicture(
+            area, [&](const QImage& shot) { return blendedLook(shot.pixelColor(inside())); });
         EXPECT_TRUE(panel_->isTranslucent());
         XShapeQueryExtents(display_, panelWindow, &shaped, &unused, &unused, &size, &size, &unused,
                            &unused, &unused, &size, &size);

@@ -157,8 +157,8 @@ TEST_F(PhoneRemoval, ARemovedPhoneIsDisconnectedAtOnceAndCannotComeBack) {
         "127.0.0.1", port, fingerprint(),
         {.replyTimeout = 60s, .approvalTimeout = 60s, .connectTimeout = 60s, .staleAfter = 300s});
     std::mutex helloLock;
-    std::optional<Result<RemoteClient::Done, RemoteClient::Failure>> hello;
-    again.hello(secret_, [&](Result<RemoteClient::Done, RemoteClient::Failure> result) {
+    std::optional<Result<void, RemoteClient::Failure>> hello;
+    again.hello(secret_, [&](Result<void, RemoteClient::Failure> result) {
         std::lock_guard guard(helloLock);
         hello.emplace(std::move(result));
     });

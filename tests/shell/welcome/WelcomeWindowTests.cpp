@@ -7,6 +7,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 
@@ -66,9 +67,14 @@ void pressKey(KeySym symbol) {
 // Without a window manager nobody hands the keyboard to a new window; one would.
 void giveFocus(QWidget* window) {
     ASSERT_TRUE(pumpUntil([window] { return window->isVisible(); }));
-    testing::pumpEventsFor(100ms);
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);
+    // The X server hands the focus only to a window it shows.
+    pumpUntil([&] {
+        XWindowAttributes attributes;
+        return XGetWindowAttributes(display, static_cast<Window>(window->winId()), &attributes) &&
+               attributes.map_state == IsViewable;
+    });
     XSetInputFocus(display, static_cast<Window>(window->winId()), RevertToPointerRoot, CurrentTime);
     XSync(display, False);
     XCloseDisplay(display);
@@ -123,17 +129,28 @@ class WelcomeWindow : public ::testing::Test {
 
     WelcomeView& view() { return *controller->view(); }
 
-    // Saves the window's picture for the documentation, when asked to, and scans its code.
+    // Saves the window's picture for the documentation, when asked to, and scans its code. The
+    // picture is the window painted: the same twice in a row, with a code that reads.
     std::string screenshotAndScan(const std::string& name) {
-        testing::pumpEventsFor(300ms);  // painted
         const auto shot = (config / name).string();
         const std::string window = std::to_string(controller->window()->winId());
-        EXPECT_EQ(std::system(("import -window " + window + " " + shot).c_str()), 0);
+        int imported = -1;
+        QImage previous;
+        std::string text;
+        pumpUntil([&] {
+            imported = std::system(("import -window " + window + " " + shot).c_str());
+            QImage picture(QString::fromStdString(shot));
+            const bool resting = imported == 0 && !picture.isNull() && picture == previous;
+            previous = std::move(picture);
+            if (!resting) return false;
+            text = testing::commandOutput("zbarimg --raw -q " + shot);
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+            return !text.empty();
+        });
+        EXPECT_EQ(imported, 0);
         if (const char* docs = std::getenv("MURRELO_SCREENSHOT_DIR")) {
             std::system(("cp " + shot + " " + docs + "/" + name).c_str());
         }
-        auto text = testing::commandOutput("zbarimg --raw -q " + shot);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
         return text;
     }
 

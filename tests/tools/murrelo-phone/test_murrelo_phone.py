@@ -268,8 +268,11 @@ class Listening(PhoneTestCase):
                                          env=environment)
         self.output = queue.Queue()
         self.notes = queue.Queue()
+        self.readers = []
         for stream, sink in ((self.listener.stdout, self.output), (self.listener.stderr, self.notes)):
-            threading.Thread(target=lambda s=stream, q=sink: [q.put(l.rstrip("\n")) for l in s], daemon=True).start()
+            reader = threading.Thread(target=lambda s=stream, q=sink: [q.put(l.rstrip("\n")) for l in s], daemon=True)
+            reader.start()
+            self.readers.append(reader)
 
     def next_line(self, lines, prefix, timeout=30):
         deadline = time.monotonic() + timeout
@@ -286,7 +289,9 @@ class Listening(PhoneTestCase):
         """Ends the listener as a person would; its exit status, and what it printed on stderr."""
         self.listener.send_signal(signal.SIGTERM)
         status = self.listener.wait(timeout=20)
-        time.sleep(0.1)  # let the reader threads take the last lines
+        # The readers end at the end of their streams, having taken the last lines.
+        for reader in self.readers:
+            reader.join(timeout=20)
         notes = []
         while not self.notes.empty():
             notes.append(self.notes.get())

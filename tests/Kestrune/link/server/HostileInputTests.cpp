@@ -2,11 +2,11 @@
 #include <sys/resource.h>
 
 #include <mutex>
-#include <thread>
 
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "tests/support/ServerHarness.hpp"
 #include "tests/support/TestPhone.hpp"
+#include "tests/support/WaitUntil.hpp"
 
 namespace kestrune::testing {
 namespace {
@@ -25,14 +25,14 @@ RemoteInputServer::ConnectionCounts countConnections(ServerHarness& harness) {
 // Waits (bounded) until the server holds exactly `total` connections and the process is back to
 // `descriptors` open files: closed connections must not leak sockets.
 void expectSettlesAt(ServerHarness& harness, std::size_t total, std::size_t descriptors) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
     std::size_t open = 0;
     RemoteInputServer::ConnectionCounts counts;
-    while (std::chrono::steady_clock::now() < deadline) {
-        counts = countConnections(harness);
-        open = openDescriptorCount();
-        if (counts.total == total && open == descriptors) return;
-        std::this_thread::sleep_for(20ms);
+    if (waitUntil([&] {
+            counts = countConnections(harness);
+            open = openDescriptorCount();
+            return counts.total == total && open == descriptors;
+        })) {
+        return;
     }
     ADD_FAILURE() << "connections " << counts.total << " (want " << total << "), descriptors "
                   << open << " (want " << descriptors << ")";
@@ -41,13 +41,14 @@ void expectSettlesAt(ServerHarness& harness, std::size_t total, std::size_t desc
 class HostileInput : public ::testing::Test {
   protected:
     void SetUp() override {
-        harness = std::make_unique<ServerHarness>(
-            ServerHarness::Options{.configure = [](auto& configuration) {
-                configuration.maxPendingConnections = kMaxPending;
-                configuration.maxConnections = 64;
-                configuration.helloTimeout = 2s;
-                configuration.closeGrace = 300ms;
-            },
+        harness = std::make_unique<ServerHarness>(ServerHarness::Options{
+            .configure =
+                [](auto& configuration) {
+                    configuration.maxPendingConnections = kMaxPending;
+                    configuration.maxConnections = 64;
+                    configuration.helloTimeout = 2s;
+                    configuration.closeGrace = 300ms;
+                },
             // A stopped clock: a flood that outlasts a pairing code's minute on a loaded machine
             // must not turn "the right code still works" into "the code expired".
             .now = [] { return Date(std::chrono::seconds(1'800'000'000)); }});

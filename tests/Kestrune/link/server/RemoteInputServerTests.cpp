@@ -8,10 +8,10 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <thread>
 
 #include "tests/support/ServerHarness.hpp"
 #include "tests/support/TestPhone.hpp"
+#include "tests/support/WaitUntil.hpp"
 
 namespace kestrune::testing {
 namespace {
@@ -298,11 +298,7 @@ TEST(RemoteInputServer, APeerThatIgnoresTheCloseFrameIsShutAfterTheGrace) {
     auto deaf = TestPhone::connect(harness.port());
     ASSERT_TRUE(deaf);
     ASSERT_EQ(serverSideSockets(harness.port()).size(), 1u);
-    const auto deadline = std::chrono::steady_clock::now() + kClosedWithin;
-    while (!serverSideSockets(harness.port()).empty() &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-    }
+    waitUntil([&] { return serverSideSockets(harness.port()).empty(); }, kClosedWithin);
     EXPECT_TRUE(serverSideSockets(harness.port()).empty());
     EXPECT_EQ(deaf->awaitClose(kClosedWithin), kPolicyViolation);
 }

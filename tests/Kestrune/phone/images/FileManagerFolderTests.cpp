@@ -2,9 +2,9 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 #include "Kestrune/phone/images/FileManagerFolder.hpp"
+#include "tests/support/WaitUntil.hpp"
 
 namespace kestrune {
 namespace {
@@ -79,13 +79,12 @@ TEST(FileManagerFolder, AskerAnswersAndKeepsOneQuestionInFlight) {
 
     // Once the late answer arrives it is discarded, and the next question is asked anew.
     gate.release();
+    // Asked again while the first call is still finishing on the asker's queue, it times out.
     Answer next;
-    for (int attempt = 0; attempt < 5000; ++attempt) {
+    testing::waitUntil([&] {
         next = asker.ask(std::chrono::hours(1));
-        if (next != Answer::timedOut()) break;
-        // The first call is still finishing on the asker's queue.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+        return next != Answer::timedOut();
+    });
     EXPECT_EQ(next, Answer::makeFolder("/tmp"));
     EXPECT_EQ(gate.started, 2);
 }

@@ -4,6 +4,7 @@
 #include "platform/linux/avahi/AvahiServiceAdvertiser.hpp"
 #include "tests/support/ServerHarness.hpp"
 #include "tests/support/TestPhone.hpp"
+#include "tests/support/WaitUntil.hpp"
 
 namespace kestrune::testing {
 namespace {
@@ -18,12 +19,10 @@ TEST(AvahiUnavailable, TheServerRunsAnywayAndSaysWhyItIsNotAdvertised) {
         .advertiser = advertiser});
     ASSERT_NE(harness.start(), 0);
 
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (harness.server().advertisementStatus().state !=
-               AdvertisementStatus::State::unavailable &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(10ms);
-    }
+    waitUntil([&] {
+        return harness.server().advertisementStatus().state ==
+               AdvertisementStatus::State::unavailable;
+    });
     const auto status = harness.server().advertisementStatus();
     EXPECT_EQ(status.state, AdvertisementStatus::State::unavailable);
     EXPECT_FALSE(status.reason.empty());

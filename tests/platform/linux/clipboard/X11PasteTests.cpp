@@ -7,7 +7,6 @@
 #include <future>
 #include <map>
 #include <sstream>
-#include <thread>
 
 #include "Kestrune/paste/TextInjector.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
@@ -15,6 +14,7 @@
 #include "platform/linux/x11/X11Typist.hpp"
 #include "tests/support/CommandOutput.hpp"
 #include "tests/support/ReceiverProcess.hpp"
+#include "tests/support/WaitUntil.hpp"
 
 namespace kestrune {
 namespace {
@@ -125,11 +125,10 @@ TEST_F(X11Paste, LargeDataIsSavedAndServedBackIncrementally) {
             ("xclip -selection clipboard -t image/png -i " + path + " >/dev/null 2>&1").c_str()),
         0);
     // xclip takes the clipboard in its background child, a moment after it returns.
-    for (int i = 0; i < 100 && commandOutput(xclipOut + "TARGETS 2>/dev/null").find("image/png") ==
-                                   std::string::npos;
-         ++i) {
-        std::this_thread::sleep_for(50ms);
-    }
+    testing::waitUntil([] {
+        return commandOutput(xclipOut + "TARGETS 2>/dev/null").find("image/png") !=
+               std::string::npos;
+    });
     auto saved = snapshot();
     ASSERT_EQ(saved.items.size(), 1u);
     ASSERT_EQ(saved.items[0].size(), 1u);

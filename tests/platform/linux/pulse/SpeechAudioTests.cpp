@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <thread>
 
 #include "tests/support/RecordingHarness.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
@@ -15,14 +14,19 @@ namespace {
 using namespace std::chrono_literals;
 using testing::RecordingHarness;
 
-// The monitor hands on what is played about a quarter of a second later; four times that, so a
-// busy machine does not lose the last word.
+// The monitor hands on what is played about a quarter of a second later. The recording goes on
+// until four times that much sound played after the file has come through, counted in buffers
+// received rather than in time, so a busy machine does not lose the last word.
 constexpr auto kMonitorDelay = 1000ms;
+constexpr auto kBufferDuration = std::chrono::duration<double>(
+    static_cast<double>(AudioCapture::kBufferFrames) / AudioCapture::kClientFormat.sampleRate);
+constexpr std::size_t kBuffersAfterTheFile =
+    static_cast<std::size_t>(kMonitorDelay / kBufferDuration) + 1;
 
 SpeechCaptureResult record(RecordingHarness& harness, const std::filesystem::path& wav) {
     EXPECT_TRUE(harness.start().ok());
     EXPECT_TRUE(testing::play(wav));
-    std::this_thread::sleep_for(kMonitorDelay);
+    EXPECT_TRUE(harness.waitForBuffers(kBuffersAfterTheFile));
     auto outcome = harness.stop();
     EXPECT_TRUE(outcome.ok());
     return outcome.ok() ? outcome.value() : SpeechCaptureResult{};

@@ -2,7 +2,6 @@
 
 #include <QKeyCombination>
 #include <cstdlib>
-#include <thread>
 
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "platform/linux/x11/OwnInjection.hpp"
@@ -10,6 +9,7 @@
 #include "platform/linux/x11/X11Typist.hpp"
 #include "tests/support/EventRecorder.hpp"
 #include "tests/support/ReceiverProcess.hpp"
+#include "tests/support/WaitUntil.hpp"
 
 namespace kestrune {
 namespace {
@@ -98,7 +98,7 @@ TEST_F(X11Trigger, OwnTypingIsNotOtherInput) {
     typist->typeText("typed by us");
     // The input below stands for the user's keyboard, which is never our own typing; XTest
     // events right after ours would still count as ours.
-    std::this_thread::sleep_for(x11::OwnInjection::deliveryAllowance * 2);
+    ASSERT_TRUE(testing::waitUntil([] { return !x11::OwnInjection::isActive(); }));
     fakeKey(rightAlt, false);
     EXPECT_EQ(notices_.waitFor(2), (Notices{"press", "release"}));
     tap(rightAlt);
