@@ -1,8 +1,8 @@
 #include "shell/settings/SettingsView.hpp"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QGroupBox>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "shell/settings/SettingsStyle.hpp"
@@ -57,8 +57,13 @@ void collectFocusable(QLayout* layout, std::vector<QWidget*>& found);
 
 void collectFocusable(QWidget* widget, std::vector<QWidget*>& found) {
     if (widget->focusPolicy() & Qt::TabFocus) found.push_back(widget);
-    if (auto* scroll = qobject_cast<QScrollArea*>(widget)) {
-        if (scroll->widget()) collectFocusable(scroll->widget(), found);
+    // An item view's rows hold their controls outside any layout.
+    if (auto* view = qobject_cast<QAbstractItemView*>(widget)) {
+        const auto* model = view->model();
+        for (int row = 0; model && row < model->rowCount(); ++row) {
+            if (auto* control = view->indexWidget(model->index(row, 0)))
+                collectFocusable(control, found);
+        }
         return;
     }
     if (widget->layout()) collectFocusable(widget->layout(), found);
@@ -121,6 +126,12 @@ void SettingsView::restoreTabOrder() {
 }
 
 int SettingsView::fittingHeight(int width) const {
+    // A section's new height reaches this layout through an event that each layout on the way
+    // posts to the next one up; activating them from the inside out takes it there now.
+    for (auto* section : sections_) {
+        for (QWidget* inner = section; inner != this; inner = inner->parentWidget())
+            inner->layout()->activate();
+    }
     auto* layout = this->layout();
     layout->activate();
     return layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)

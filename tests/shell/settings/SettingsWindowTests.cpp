@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -246,22 +247,39 @@ TEST_F(SettingsWindowTest, SevenPhonesAreListedPlainlyAndEightScroll) {
     phone_->reload();
     defaults_->set(kSettingsLastPaneKey, std::string("phone"));
     open();
-    EXPECT_EQ(find<QScrollArea>(pane(), "phoneScroll"), nullptr);
-    auto* list = find<QWidget>(pane(), "phoneList");
+    ASSERT_TRUE(testing::waitUntilSettled(window()));
+    auto* list = find<QListView>(pane(), "phoneList");
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->verticalScrollBar()->maximum(), 0) << "seven rows are listed whole";
     EXPECT_EQ(list->findChildren<QPushButton*>().size(), 7);
-    EXPECT_EQ(list->sizeHint().height(), 7 * 32);
-    const auto labels = list->findChildren<QLabel*>();
-    ASSERT_FALSE(labels.empty());
-    EXPECT_EQ(labels.front()->text(), "Phone 0 · …4f2a9c · just now");
+    EXPECT_EQ(list->height(), 7 * 32);
+    EXPECT_EQ(list->model()->index(0, 0).data().toString(), "Phone 0 · …4f2a9c · just now");
     const int sevenHeight = window()->height();
 
     devices_.push_back(phone(7));
     phone_->reload();
-    ASSERT_TRUE(
-        pumpUntil([&] { return find<QScrollArea>(pane(), "phoneScroll") != nullptr; }, 10s));
-    auto* scroll = find<QScrollArea>(pane(), "phoneScroll");
-    EXPECT_EQ(scroll->height(), 240);
+    EXPECT_TRUE(pumpUntil([&] { return list->verticalScrollBar()->maximum() > 0; }, 10s))
+        << "the eighth row scrolls";
+    EXPECT_EQ(list->height(), 240);
     EXPECT_EQ(window()->height(), sevenHeight + 240 - 224) << "refitted to the list";
+
+    // Tab goes on to the row below the fold, and the list scrolls to it.
+    const auto removeButton = [&](const QString& name) -> QPushButton* {
+        for (auto* button : list->findChildren<QPushButton*>()) {
+            if (button->isVisibleTo(window()) && button->accessibleName() == name) return button;
+        }
+        return nullptr;
+    };
+    auto* seventh = removeButton("Remove “Phone 6”?");
+    auto* eighth = removeButton("Remove “Phone 7”?");
+    ASSERT_TRUE(seventh && eighth);
+    ASSERT_TRUE(testing::giveFocus(window()));
+    seventh->setFocus(Qt::TabFocusReason);
+    QKeyEvent tabKey(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(seventh, &tabKey);
+    EXPECT_EQ(QApplication::focusWidget(), eighth);
+    auto* scrollBar = list->verticalScrollBar();
+    EXPECT_TRUE(pumpUntil([&] { return scrollBar->value() == scrollBar->maximum(); }, 10s));
 
     devices_.clear();
     phone_->reload();
@@ -277,8 +295,10 @@ TEST_F(SettingsWindowTest, APaneTallerThanTheScreenScrollsInsideIt) {
     phone_->reload();
     defaults_->set(kSettingsLastPaneKey, std::string("phone"));
     open();
-    auto* list = find<QScrollArea>(pane(), "phoneScroll");
-    ASSERT_NE(list, nullptr) << "5 rows need 160 pixels, more than 30 % of 500";
+    auto* list = find<QListView>(pane(), "phoneList");
+    ASSERT_NE(list, nullptr);
+    EXPECT_TRUE(pumpUntil([&] { return list->verticalScrollBar()->maximum() > 0; }, 10s))
+        << "5 rows need 160 pixels, more than 30 % of 500";
     EXPECT_EQ(list->height(), 150);
     EXPECT_EQ(window()->height(), 500);
     auto* paneScroll = qobject_cast<QScrollArea*>(pane());
