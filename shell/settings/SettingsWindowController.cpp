@@ -126,7 +126,7 @@ class SettingsWindowController::Impl {
                          [this](Qt::ApplicationState state) {
                              if (state != Qt::ApplicationActive) return;
                              if (deps.launchAtLogin.refresh) deps.launchAtLogin.refresh();
-                             for (auto* view : views) view->refreshLaunchAtLogin();
+                             for (auto* view : views) view->refresh();
                          });
 
         const auto stored = deps.defaults->string(kSettingsLastPaneKey);

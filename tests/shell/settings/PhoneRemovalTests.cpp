@@ -37,7 +37,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::find;
-using testing::pumpFor;
 using testing::pumpUntil;
 
 // Making the certificate with openssl and starting the server takes seconds; a loaded machine
@@ -177,7 +176,7 @@ TEST_F(PhoneRemoval, ARemovalThatCannotBeSavedSaysSoAndKeepsThePhone) {
     const auto file = controller_->devices()->filePath();
     std::filesystem::remove(file);
     std::filesystem::create_directories(file / "blocked");
-    pumpFor(50ms);
+    ASSERT_TRUE(testing::waitUntilSettled(window_->window()));
 
     auto removes = pane()->findChildren<QPushButton*>();
     auto remove = std::find_if(removes.begin(), removes.end(),

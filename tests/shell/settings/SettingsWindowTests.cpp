@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -200,7 +201,7 @@ TEST_F(SettingsWindowTest, OpensTheRememberedPaneFittedToItsHeightAndHidesOnEsca
 
     const int top = window()->geometry().top();
     tab(SettingsPane::phone)->trigger();
-    pumpFor(100ms);
+    ASSERT_TRUE(testing::waitUntilSettled(window()));
     EXPECT_EQ(controller.currentPane(), SettingsPane::phone);
     EXPECT_EQ(window()->windowTitle(), "Phone Connection");
     EXPECT_EQ(defaults_->string(kSettingsLastPaneKey), "phone");
@@ -246,27 +247,43 @@ TEST_F(SettingsWindowTest, SevenPhonesAreListedPlainlyAndEightScroll) {
     phone_->reload();
     defaults_->set(kSettingsLastPaneKey, std::string("phone"));
     open();
-    EXPECT_EQ(find<QScrollArea>(pane(), "phoneScroll"), nullptr);
-    auto* list = find<QWidget>(pane(), "phoneList");
+    ASSERT_TRUE(testing::waitUntilSettled(window()));
+    auto* list = find<QListView>(pane(), "phoneList");
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->verticalScrollBar()->maximum(), 0) << "seven rows are listed whole";
     EXPECT_EQ(list->findChildren<QPushButton*>().size(), 7);
-    EXPECT_EQ(list->sizeHint().height(), 7 * 32);
-    const auto labels = list->findChildren<QLabel*>();
-    ASSERT_FALSE(labels.empty());
-    EXPECT_EQ(labels.front()->text(), "Phone 0 · …4f2a9c · just now");
+    EXPECT_EQ(list->height(), 7 * 32);
+    EXPECT_EQ(list->model()->index(0, 0).data().toString(), "Phone 0 · …4f2a9c · just now");
     const int sevenHeight = window()->height();
 
     devices_.push_back(phone(7));
     phone_->reload();
-    pumpFor(50ms);
-    auto* scroll = find<QScrollArea>(pane(), "phoneScroll");
-    ASSERT_NE(scroll, nullptr);
-    EXPECT_EQ(scroll->height(), 240);
+    EXPECT_TRUE(pumpUntil([&] { return list->verticalScrollBar()->maximum() > 0; }, 10s))
+        << "the eighth row scrolls";
+    EXPECT_EQ(list->height(), 240);
     EXPECT_EQ(window()->height(), sevenHeight + 240 - 224) << "refitted to the list";
+
+    // Tab goes on to the row below the fold, and the list scrolls to it.
+    const auto removeButton = [&](const QString& name) -> QPushButton* {
+        for (auto* button : list->findChildren<QPushButton*>()) {
+            if (button->isVisibleTo(window()) && button->accessibleName() == name) return button;
+        }
+        return nullptr;
+    };
+    auto* seventh = removeButton("Remove “Phone 6”?");
+    auto* eighth = removeButton("Remove “Phone 7”?");
+    ASSERT_TRUE(seventh && eighth);
+    ASSERT_TRUE(testing::giveFocus(window()));
+    seventh->setFocus(Qt::TabFocusReason);
+    QKeyEvent tabKey(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(seventh, &tabKey);
+    EXPECT_EQ(QApplication::focusWidget(), eighth);
+    auto* scrollBar = list->verticalScrollBar();
+    EXPECT_TRUE(pumpUntil([&] { return scrollBar->value() == scrollBar->maximum(); }, 10s));
 
     devices_.clear();
     phone_->reload();
-    pumpFor(50ms);
-    EXPECT_NE(find<QLabel>(pane(), "noPairedPhones"), nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return find<QLabel>(pane(), "noPairedPhones") != nullptr; }, 10s));
     EXPECT_EQ(find<QLabel>(pane(), "noPairedPhones")->text(), "No paired phones");
 }
 
@@ -278,8 +295,10 @@ TEST_F(SettingsWindowTest, APaneTallerThanTheScreenScrollsInsideIt) {
     phone_->reload();
     defaults_->set(kSettingsLastPaneKey, std::string("phone"));
     open();
-    auto* list = find<QScrollArea>(pane(), "phoneScroll");
-    ASSERT_NE(list, nullptr) << "5 rows need 160 pixels, more than 30 % of 500";
+    auto* list = find<QListView>(pane(), "phoneList");
+    ASSERT_NE(list, nullptr);
+    EXPECT_TRUE(pumpUntil([&] { return list->verticalScrollBar()->maximum() > 0; }, 10s))
+        << "5 rows need 160 pixels, more than 30 % of 500";
     EXPECT_EQ(list->height(), 150);
     EXPECT_EQ(window()->height(), 500);
     auto* paneScroll = qobject_cast<QScrollArea*>(pane());
@@ -405,14 +424,14 @@ TEST_F(SettingsWindowTest, RecordersRefuseWhatTheyMustAndBindTheRest) {
     // A real key press from the X server: Right Alt's keycode comes back as the catalog's key.
     ASSERT_TRUE(testing::giveFocus(window()));
     record->click();
-    pumpFor(200ms);  // the keyboard grab reaches the X server
+    testing::syncWithXServer();  // the keyboard grab is in place
     testing::fakeKey(kKeycodeRightAlt, true);
     testing::fakeKey(kKeycodeRightAlt, false);
     ASSERT_TRUE(pumpUntil([&] { return triggerKeys_.size() == 2; }, 30s));
     EXPECT_EQ(triggerKeys_[1], TriggerKey::modifier(61));
     EXPECT_EQ(find<QLabel>(recorder, "triggerKeyHint")->text(), "Bound to Right Alt.");
     EXPECT_EQ(picker->currentText(), "Right Alt");
-    pumpFor(200ms);  // the grab's release reaches the X server
+    testing::syncWithXServer();  // the grab is released
 
     // The Send-to-Phone shortcut, with the live shortcut really registered on the X server.
     x11::HotKeyService system(main_);
@@ -456,7 +475,7 @@ TEST_F(SettingsWindowTest, RecordersRefuseWhatTheyMustAndBindTheRest) {
         testing::fakeKey(kKeycodeControl, false);
     };
     ASSERT_TRUE(center.isRegistered());
-    pumpFor(200ms);  // Qt's release of the keyboard reaches the X server
+    testing::syncWithXServer();  // Qt has released the keyboard
     pressCtrlAltK();
     ASSERT_TRUE(pumpUntil([&] { return fired == 1; }, 30s)) << "the registered shortcut fires";
 
@@ -464,13 +483,14 @@ TEST_F(SettingsWindowTest, RecordersRefuseWhatTheyMustAndBindTheRest) {
     find<QPushButton>(hotKeys, "recordHotKey")->click();
     EXPECT_TRUE(center.isSuspended());
     EXPECT_FALSE(center.isRegistered());
-    pumpFor(200ms);  // Qt's keyboard grab reaches the X server
+    testing::syncWithXServer();  // Qt's keyboard grab is in place
     pressCtrlAltK();
     ASSERT_TRUE(pumpUntil(
         [&] { return find<QPushButton>(hotKeys, "recordHotKey")->text() == "Record Shortcut"; },
         30s))
         << "the press reached the recorder";
     EXPECT_EQ(find<QLabel>(hotKeys, "hotKeyCaption")->text(), "Set to Ctrl+Alt+K.");
+    // Something that must not happen has no moment to wait for: a bounded look instead.
     pumpFor(300ms);
     EXPECT_EQ(fired, 1) << "the live shortcut did not fire while recording";
     EXPECT_FALSE(center.isSuspended());
@@ -531,7 +551,7 @@ TEST_F(SettingsWindowTest, ControlsHaveNamesAndTabOrderFollowsTheLayout) {
     open();
     const auto check = [&](SettingsPane shown) {
         controller_->showPane(shown);
-        pumpFor(50ms);
+        ASSERT_TRUE(testing::waitUntilSettled(window()));
         std::vector<QWidget*> controls;
         for (auto* widget : pane()->findChildren<QWidget*>()) {
             if (!widget->isVisibleTo(window()) || widget->focusPolicy() == Qt::NoFocus) continue;
@@ -658,8 +678,8 @@ TEST_F(SettingsWindowTest, AScreenReaderFindsANameForEveryControl) {
     const std::string script =
         std::string(MURRELO_SOURCE_DIR) + "/tests/shell/settings/accessible_names.py";
     for (auto shown : kAllSettingsPanes) {
+        // The script waits for the window to have this pane's title.
         controller_->showPane(shown);
-        pumpFor(200ms);
         const std::string command = "/usr/bin/python3 " + script + " '" +
                                     QApplication::applicationName().toStdString() + "' '" +
                                     window()->windowTitle().toStdString() + "' 2>&1";
@@ -694,7 +714,7 @@ TEST_F(SettingsWindowTest, ScreenshotsOfEveryPaneInBothLanguages) {
         open();
         for (auto shown : kAllSettingsPanes) {
             controller_->showPane(shown);
-            pumpFor(300ms);
+            ASSERT_TRUE(testing::waitUntilSettled(window()));
             const QPixmap shot = window()->grab();
             EXPECT_EQ(shot.width(), 560);
             EXPECT_EQ(shot.height(), window()->height());
