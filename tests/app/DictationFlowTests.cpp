@@ -14,6 +14,7 @@
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "app/Dictation.hpp"
+#include "app/Root.hpp"
 #include "app/Services.hpp"
 #include "tests/support/ClipboardTestSupport.hpp"
 #include "tests/support/DictationFakes.hpp"
@@ -94,12 +95,13 @@ class DictationFlow : public ::testing::Test {
         ASSERT_EQ(clipboardBefore_["text/html"], "<i>kept</i> before");
 
         main_.sync([this] {
-            services_ = std::make_unique<app::Services>(main_);
-            auto& settings = services_->settings();
-            settings.setSelectedLanguage(AppLanguage::english);
-            settings.setSpeechEngine(SpeechEnginePreference::builtIn);
-            settings.setLLMEnabled(false);
-            dictation_ = std::make_unique<app::Dictation>(*services_, main_, panel_);
+            services_ =
+                std::make_unique<app::Services>(main_, app::Root::openSettings(settings_.path()));
+            auto platform = services_->dictationPlatform();
+            platform.settings.setSelectedLanguage(AppLanguage::english);
+            platform.settings.setSpeechEngine(SpeechEnginePreference::builtIn);
+            platform.settings.setLLMEnabled(false);
+            dictation_ = std::make_unique<app::Dictation>(std::move(platform), main_, panel_);
             coordinator().updateTriggerKey(kRightAlt);
             coordinator().start(false);
         });
@@ -165,6 +167,7 @@ class DictationFlow : public ::testing::Test {
     }
 
     testing::TemporaryDirectory folder_{"dictation-flow"};
+    testing::TemporaryDirectory settings_{"dictation-flow-settings"};
     std::filesystem::path sentence_;
     std::unique_ptr<testing::ReceiverProcess> receiver_;
     std::map<std::string, std::string> clipboardBefore_;
@@ -195,7 +198,7 @@ TEST_F(DictationFlow, WithRefinementTheModelsAnswerIsTyped) {
                                  {"message", boost::json::object{{"role", "assistant"},
                                                                  {"content", refined}}}}}}})));
     main_.sync([&] {
-        auto& settings = services_->settings();
+        auto& settings = services_->shellPlatform().settings;
         settings.setLLMBaseURL(chat.baseURL());
         settings.setLLMAPIKey("sk-dictation-test");
         settings.setLLMModel("model-x");
