@@ -33,9 +33,11 @@ int main(int argc, char** argv) {
     std::condition_variable changed;
     std::optional<AdvertisementStatus> final;
 
-    RemoteInputServer::Configuration configuration{.identity = loaded.value().identity};
-    configuration.loopbackOnly = true;
-    configuration.mdnsFingerprint = loaded.value().fingerprint;
+    const RemoteInputServer::Configuration configuration{
+        .identity = loaded.value().identity,
+        .loopbackOnly = true,
+        .mdnsFingerprint = loaded.value().fingerprint,
+    };
     RemoteInputServer server(
         configuration, {.devices = std::make_shared<PairedDeviceStore>(directory / "devices.json"),
                         .outbox = nullptr,
