@@ -10,12 +10,14 @@
 #include <thread>
 
 #include "Kestrune/dictation/coordinator/AppCoordinator.hpp"
+#include "Kestrune/paste/SerialPasteQueue.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "app/Dictation.hpp"
 #include "app/Root.hpp"
 #include "app/Services.hpp"
+#include "tests/support/Await.hpp"
 #include "tests/support/ClipboardTestSupport.hpp"
 #include "tests/support/DictationFakes.hpp"
 #include "tests/support/LocalChatServer.hpp"
@@ -39,6 +41,8 @@ constexpr auto kMonitorDelay = 1000ms;
 constexpr auto kFlowLimit = 60s;
 
 constexpr const char* kSentence = "Please send the report to my manager before noon.";
+// Pasted after a dictation whose text must not be typed.
+constexpr const char* kMarker = "pasted afterwards";
 
 std::string hex(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -98,6 +102,7 @@ class DictationFlow : public ::testing::Test {
             services_ =
                 std::make_unique<app::Services>(main_, app::Root::openSettings(settings_.path()));
             auto platform = services_->dictationPlatform();
+            pasteQueue_ = &platform.pasteQueue;
             platform.settings.setSelectedLanguage(AppLanguage::english);
             platform.settings.setSpeechEngine(SpeechEnginePreference::builtIn);
             platform.settings.setLLMEnabled(false);
@@ -175,6 +180,7 @@ class DictationFlow : public ::testing::Test {
     testing::RecordingPanelLog panel_;
     std::unique_ptr<app::Services> services_;
     std::unique_ptr<app::Dictation> dictation_;
+    SerialPasteQueue* pasteQueue_ = nullptr;
     std::string transcript_;
 };
 
@@ -225,9 +231,12 @@ TEST_F(DictationFlow, WithAnOverrideNothingIsTyped) {
     dictate();
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0], transcript_);
-    // Long enough for a paste to have arrived, had there been one.
-    std::this_thread::sleep_for(1s);
-    EXPECT_EQ(receiver_->text(), "");
+    // The paste queue is serial: a text pasted now comes after any the dictation asked for, so
+    // once it has arrived alone, nothing was typed before it.
+    testing::Await<std::optional<RemoteError>> pasted;
+    main_.sync([&] { pasteQueue_->enqueue(std::string(kMarker), pasted.completion()); });
+    EXPECT_EQ(receiver_->waitForText(kMarker, kFlowLimit), kMarker);
+    EXPECT_EQ(pasted.get(), std::nullopt);
     EXPECT_EQ(clipboardContents(), clipboardBefore_);
 }
 
