@@ -4,31 +4,30 @@
 #include "Kestrune/paste/SerialPasteQueue.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
-#include "app/Services.hpp"
 
 namespace kestrune::app {
 
-Dictation::Dictation(Services& services, MainQueue& main, RecordingPanel& panel) {
+Dictation::Dictation(Platform platform, MainQueue& main, RecordingPanel& panel) {
     coordinator_ = std::make_unique<AppCoordinator>(AppCoordinator::Dependencies{
         .main = main,
-        .settings = services.settings().forDictation(),
-        .triggerKeys = services.triggerKeys(),
-        .speech = services.speech(),
-        .permissions = services.speechPermissions(),
-        .refiner = services.refiner(),
+        .settings = platform.settings.forDictation(),
+        .triggerKeys = platform.triggerKeys,
+        .speech = platform.speech,
+        .permissions = std::move(platform.permissions),
+        .refiner = platform.refiner,
         .panel = panel,
         // Through the paste queue that phones' texts use too, so that a dictated text and a
         // phone's never overwrite each other's clipboard save and restore.
         .paste =
-            [&services](std::string text, AppCoordinator::PasteDone done) {
-                services.pasteQueue().enqueue(
+            [&pasteQueue = platform.pasteQueue](std::string text, AppCoordinator::PasteDone done) {
+                pasteQueue.enqueue(
                     std::move(text), [done = std::move(done)](Result<void, RemoteError> pasted) {
                         if (pasted) return done({});
                         done(KestruneError::pasteFailed(
                             localized("The text could not be typed. Please try again.")));
                     });
             },
-        .isAccessibilityTrusted = services.accessibilityCheck(),
+        .isAccessibilityTrusted = std::move(platform.isAccessibilityTrusted),
     });
 }
 

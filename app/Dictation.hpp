@@ -1,25 +1,41 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
+#include "Kestrune/dictation/speech/PermissionCoordinator.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 
 namespace kestrune {
 
 class AppCoordinator;
+class LLMRefiner;
 class RecordingPanel;
+class SerialPasteQueue;
+class SettingsStore;
+class SpeechRecognizerService;
+class TriggerKeySource;
 
 namespace app {
 
-class Services;
-
 // Dictation as the application runs it: the coordinator with the settings, the trigger key
-// source, the speech service, the refiner and typing by paste of `services`, and the X11
-// accessibility check. The Qt layer gives the panel. `services`, `main` and `panel` outlive it;
-// everything runs on `main`.
+// source, the speech service, the refiner and typing by paste of the platform, and the X11
+// accessibility check. The Qt layer gives the panel. Everything in `Platform`, `main` and `panel`
+// outlives it; everything runs on `main`.
 class Dictation {
   public:
-    Dictation(Services& services, MainQueue& main, RecordingPanel& panel);
+    // The platform services it is made with (Services::dictationPlatform()).
+    struct Platform {
+        SettingsStore& settings;
+        TriggerKeySource& triggerKeys;
+        SpeechRecognizerService& speech;
+        PermissionCoordinator::Dependencies permissions;
+        const LLMRefiner& refiner;
+        SerialPasteQueue& pasteQueue;
+        std::function<bool()> isAccessibilityTrusted;
+    };
+
+    Dictation(Platform platform, MainQueue& main, RecordingPanel& panel);
     ~Dictation();
     Dictation(const Dictation&) = delete;
     Dictation& operator=(const Dictation&) = delete;

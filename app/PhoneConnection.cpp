@@ -7,25 +7,23 @@
 #include "Kestrune/phone/images/ReceivedImageDelivery.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "app/PhoneLink.hpp"
-#include "app/Services.hpp"
 #include "platform/linux/avahi/AvahiServiceAdvertiser.hpp"
 #include "platform/linux/clipboard-reader/SnapshotClipboardReader.hpp"
 #include "platform/linux/net/NetworkInterfaces.hpp"
-#include "platform/linux/x11/X11Typist.hpp"
 
 namespace kestrune::app {
 
-PhoneConnection::PhoneConnection(Services& services, MainQueue& main,
-                                 PhoneConnectionWindows windows, Options options)
+PhoneConnection::PhoneConnection(Platform platform, MainQueue& main, PhoneConnectionWindows windows,
+                                 Options options)
     : background_(std::make_unique<SerialQueue>("Kestrune.PhoneConnection.prepare")) {
     const char* home = std::getenv("HOME");
     RemoteInputController::Dependencies deps{
         .main = main,
-        .defaults = services.defaults(),
+        .defaults = platform.defaults,
         .directory = options.directory.empty() ? PhoneLink::defaultDirectory() : options.directory,
         .makeServer = remoteInputServerMaker(
             main, options.advertise ? std::make_shared<AvahiServiceAdvertiser>() : nullptr),
-        .isAccessibilityTrusted = [] { return x11::isTrusted(); },
+        .isAccessibilityTrusted = platform.isAccessibilityTrusted,
         .presentAlert = std::move(windows.presentAlert),
         .showApproval = std::move(windows.showApproval),
         .makePairingWindow = std::move(windows.makePairingWindow),
@@ -35,12 +33,13 @@ PhoneConnection::PhoneConnection(Services& services, MainQueue& main,
             options.primaryInterface ? std::move(options.primaryInterface) : net::primaryInterface,
         .computerName = std::move(windows.computerName),
         .observeLanguageChange = std::move(windows.observeLanguageChange),
-        .executor = services.commandExecutor(),
-        .injector = services.directTyping(),
-        .pasteQueue = services.pasteQueue(),
+        .executor = platform.commandExecutor,
+        .injector = platform.directTyping,
+        .pasteQueue = platform.pasteQueue,
         .readClipboard =
-            [&services](std::function<void(std::unique_ptr<ClipboardReader>)> done) {
-                services.clipboard().takeSnapshot([done](PasteboardSnapshot snapshot) {
+            [&clipboard =
+                 platform.clipboard](std::function<void(std::unique_ptr<ClipboardReader>)> done) {
+                clipboard.takeSnapshot([done](PasteboardSnapshot snapshot) {
                     done(std::make_unique<SnapshotClipboardReader>(std::move(snapshot)));
                 });
             },
@@ -49,10 +48,10 @@ PhoneConnection::PhoneConnection(Services& services, MainQueue& main,
         .images = {},
         .loopbackOnly = options.loopbackOnly,
     };
-    deps.images.askFileManager = [&services] {
-        return services.fileManager().ask(FileManagerFolder::kAnswerWait);
+    deps.images.askFileManager = [&fileManager = platform.fileManager] {
+        return fileManager.ask(FileManagerFolder::kAnswerWait);
     };
-    deps.images.commitImage = clipboardImageCommit(services.clipboard());
+    deps.images.commitImage = clipboardImageCommit(platform.clipboard);
     deps.images.home = home ? home : "";
     controller_ = std::make_unique<RemoteInputController>(std::move(deps));
 }

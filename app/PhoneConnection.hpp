@@ -9,17 +9,21 @@
 
 #include "Kestrune/phone/controller/ConnectionWindows.hpp"
 #include "Kestrune/phone/controller/LocalAddress.hpp"
+#include "Kestrune/phone/images/FileManagerFolder.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Subscription.hpp"
 
 namespace kestrune {
 
+class DirectTextInjector;
+class Pasteboard;
+class RemoteCommandExecutor;
 class RemoteInputController;
+class SerialPasteQueue;
 class SerialQueue;
+class UserDefaults;
 
 namespace app {
-
-class Services;
 
 // What only the Qt layer can give Phone Connection: its alerts, the approval prompt, the pairing
 // window, the interface-language signal and the computer's name (asked over D-Bus).
@@ -32,10 +36,22 @@ struct PhoneConnectionWindows {
 };
 
 // Phone Connection as the application runs it: the controller on the main queue, with the typing,
-// clipboard and file-manager services of `services`, the server made on the first start (announced
-// through Avahi), and its files in $XDG_DATA_HOME/Murrelo/Remote. `services` and `main` outlive it.
+// clipboard and file-manager services of the platform, the server made on the first start
+// (announced through Avahi), and its files in $XDG_DATA_HOME/Murrelo/Remote. Everything in
+// `Platform` and `main` outlives it.
 class PhoneConnection {
   public:
+    // The platform services it is made with (Services::phoneConnectionPlatform()).
+    struct Platform {
+        std::shared_ptr<UserDefaults> defaults;
+        RemoteCommandExecutor& commandExecutor;
+        DirectTextInjector& directTyping;
+        SerialPasteQueue& pasteQueue;
+        Pasteboard& clipboard;
+        FileManagerFolder::SerialAsker& fileManager;
+        std::function<bool()> isAccessibilityTrusted;
+    };
+
     struct Options {
         std::filesystem::path directory;  // empty: the application's data folder
         // Announce the service on the local network (never in tests).
@@ -47,7 +63,7 @@ class PhoneConnection {
         std::function<std::optional<std::string>()> primaryInterface;
     };
 
-    PhoneConnection(Services& services, MainQueue& main, PhoneConnectionWindows windows,
+    PhoneConnection(Platform platform, MainQueue& main, PhoneConnectionWindows windows,
                     Options options);
     // The controller goes first; then the queue its picture preparation ran on.
     ~PhoneConnection();

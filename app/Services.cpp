@@ -1,13 +1,16 @@
 #include "app/Services.hpp"
 
 #include "Kestrune/defaults/UserDefaults.hpp"
-#include "Kestrune/dictation/keys/TriggerKeySource.hpp"
 #include "Kestrune/dictation/refine/LLMRefiner.hpp"
 #include "Kestrune/dictation/speech/OnlineSpeechEngine.hpp"
 #include "Kestrune/dictation/speech/SpeechEngineSelector.hpp"
 #include "Kestrune/dictation/speech/SpeechRecognizerService.hpp"
 #include "Kestrune/http/HttpClient.hpp"
+#include "Kestrune/paste/SerialPasteQueue.hpp"
 #include "Kestrune/paste/TextInjector.hpp"
+#include "Kestrune/phone/typing/DirectTextInjector.hpp"
+#include "Kestrune/phone/typing/PasswordFieldDetector.hpp"
+#include "Kestrune/phone/typing/RemoteCommandExecutor.hpp"
 #include "Kestrune/phone/typing/SecretInjection.hpp"
 #include "Kestrune/settings/LegacyMigration.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
@@ -35,11 +38,11 @@ constexpr std::string_view kUsePasteKey = "remoteInputUsePaste";
 }  // namespace
 
 struct Services::Impl {
-    explicit Impl(MainQueue& main)
+    Impl(MainQueue& main, std::shared_ptr<UserDefaults> chosenDefaults)
         : main(main),
-          defaults(UserDefaults::standard()),
+          defaults(std::move(chosenDefaults)),
           keyStore(std::make_shared<SecretServiceKeyStore>()),
-          migratedNow(LegacyMigration::live(keyStore).runIfNeeded()),
+          migratedNow(LegacyMigration::live(defaults, keyStore).runIfNeeded()),
           settings(
               defaults, keyStore,
               std::make_shared<SecretServiceKeyStore>(SecretServiceKeyStore::kTranscriptionAccount),
@@ -150,63 +153,48 @@ struct Services::Impl {
     SpeechRecognizerService speech;
 };
 
-Services::Services(MainQueue& main) : impl_(std::make_unique<Impl>(main)) {}
+Services::Services(MainQueue& main, std::shared_ptr<UserDefaults> defaults)
+    : impl_(std::make_unique<Impl>(main, std::move(defaults))) {}
 
 Services::~Services() = default;
 
-const std::shared_ptr<UserDefaults>& Services::defaults() const {
-    return impl_->defaults;
-}
-const std::shared_ptr<LLMKeyStore>& Services::keyStore() const {
-    return impl_->keyStore;
-}
-SettingsStore& Services::settings() {
-    return impl_->settings;
-}
-const std::shared_ptr<HttpClient>& Services::http() const {
-    return impl_->http;
-}
-LLMRefiner& Services::refiner() {
-    return impl_->refiner;
-}
-TriggerKeySource& Services::triggerKeys() {
-    return impl_->triggerKeys;
-}
-Pasteboard& Services::clipboard() {
-    return impl_->clipboard;
-}
-TextInjector& Services::pasteInjector() {
-    return impl_->pasteInjector;
-}
-SerialPasteQueue& Services::pasteQueue() {
-    return impl_->pasteQueue;
-}
-DirectTextInjector& Services::directTyping() {
-    return impl_->directTyping;
-}
-PasswordFieldDetector& Services::passwordFields() {
-    return impl_->passwordFields;
-}
-RemoteCommandExecutor& Services::commandExecutor() {
-    return impl_->commandExecutor;
-}
-SpeechEngineSelector& Services::speechEngines() {
-    return impl_->speechEngines;
-}
-SpeechRecognizerService& Services::speech() {
-    return impl_->speech;
-}
-PermissionCoordinator::Dependencies Services::speechPermissions() {
+PhoneConnection::Platform Services::phoneConnectionPlatform() {
     return {
-        impl_->main,
-        [this] { return impl_->speechEngines.serves(impl_->settings.selectedLanguage().value()); },
-        [] { return PulseAudioCapture::inputAvailable(); }};
+        .defaults = impl_->defaults,
+        .commandExecutor = impl_->commandExecutor,
+        .directTyping = impl_->directTyping,
+        .pasteQueue = impl_->pasteQueue,
+        .clipboard = impl_->clipboard,
+        .fileManager = impl_->fileManager,
+        .isAccessibilityTrusted = [] { return x11::isTrusted(); },
+    };
 }
-std::function<bool()> Services::accessibilityCheck() const {
-    return [] { return x11::isTrusted(); };
+
+Dictation::Platform Services::dictationPlatform() {
+    return {
+        .settings = impl_->settings,
+        .triggerKeys = impl_->triggerKeys,
+        .speech = impl_->speech,
+        .permissions = {impl_->main,
+                        [impl = impl_.get()] {
+                            return impl->speechEngines.serves(
+                                impl->settings.selectedLanguage().value());
+                        },
+                        [] { return PulseAudioCapture::inputAvailable(); }},
+        .refiner = impl_->refiner,
+        .pasteQueue = impl_->pasteQueue,
+        .isAccessibilityTrusted = [] { return x11::isTrusted(); },
+    };
 }
-FileManagerFolder::SerialAsker& Services::fileManager() {
-    return impl_->fileManager;
+
+ShellPlatform Services::shellPlatform() {
+    return {
+        .settings = impl_->settings,
+        .refiner = impl_->refiner,
+        .http = impl_->http,
+        .fileManager = impl_->fileManager,
+        .isAccessibilityTrusted = [] { return x11::isTrusted(); },
+    };
 }
 
 }  // namespace kestrune::app

@@ -138,18 +138,22 @@ function(murrelo_add_test name)
   # Test discovery cannot carry a property with several values through to the tests it makes (the
   # values spill into the next property: a program with two environment variables lost its lock on
   # the display), so a program that needs several locks (the display and the audio server) or
-  # several environment variables runs as one test. Its main exits 77 when it skipped a test, so
-  # that CTest counts the run as skipped (a failure still counts as failed).
+  # several environment variables runs as one test.
   list(LENGTH ARG_RESOURCE_LOCK _locks)
   list(LENGTH ARG_ENVIRONMENT _variables)
   set(_whole_program FALSE)
-  set(_main GTest::gmock_main)
   if(_locks GREATER 1 OR _variables GREATER 1)
     set(_whole_program TRUE)
-    set(_main murrelo_whole_program_main)
   endif()
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} ${_main} murrelo_test_support murrelo_warnings)
+  # Each discovered case reports its own skip ("[  SKIPPED ]", which gtest_discover_tests gives
+  # CTest); a program run as one test says with its exit status that every case skipped.
+  if(_whole_program)
+    target_link_libraries(${name} PRIVATE murrelo_whole_program_main GTest::gmock)
+  else()
+    target_link_libraries(${name} PRIVATE GTest::gmock_main)
+  endif()
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} murrelo_test_support murrelo_warnings)
   target_compile_definitions(${name} PRIVATE
     MURRELO_SOURCE_DIR="${PROJECT_SOURCE_DIR}" MURRELO_BINARY_DIR="${PROJECT_BINARY_DIR}")
   if(NOT ARG_TIMEOUT)
@@ -160,6 +164,7 @@ function(murrelo_add_test name)
   set(_properties TIMEOUT ${ARG_TIMEOUT})
   if(_whole_program)
     add_test(NAME ${name} COMMAND ${name})
+    # 77: WholeProgramMain's status when every case skipped.
     set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} SKIP_RETURN_CODE 77
                          RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
     foreach(_property LABELS ENVIRONMENT)

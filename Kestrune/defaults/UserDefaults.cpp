@@ -1,7 +1,6 @@
 #include "Kestrune/defaults/UserDefaults.hpp"
 
 #include "Kestrune/defaults/DefaultsFile.hpp"
-#include "Kestrune/defaults/XdgDirectories.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 
@@ -49,12 +48,6 @@ std::optional<DefaultsDictionary> loadDefaultsDomain(const std::filesystem::path
 UserDefaults::UserDefaults(std::filesystem::path directory, std::string domain)
     : directory_(std::move(directory)), domain_(std::move(domain)) {
     if (auto loaded = loadDefaultsDomain(fileOf(domain_))) values_ = std::move(*loaded);
-}
-
-std::shared_ptr<UserDefaults> UserDefaults::standard() {
-    static const auto instance =
-        std::make_shared<UserDefaults>(xdgConfigHome(), std::string(kStandardDomain));
-    return instance;
 }
 
 std::filesystem::path UserDefaults::fileOf(std::string_view domainName) const {

@@ -23,14 +23,12 @@ namespace kestrune {
 // every change that observers care about.
 class UserDefaults {
   public:
+    // The application's own domain; the composition root chooses its folder.
     static constexpr std::string_view kStandardDomain = "zz.holvanis.murrelo";
 
     UserDefaults(std::filesystem::path directory, std::string domain);
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;
-
-    // The application's own domain under $XDG_CONFIG_HOME, made once per process.
-    static std::shared_ptr<UserDefaults> standard();
 
     const std::string& domain() const { return domain_; }
     std::filesystem::path fileOf(std::string_view domainName) const;

@@ -95,12 +95,12 @@ LegacyMigration::FileManager LegacyMigration::FileManager::live() {
     return files;
 }
 
-LegacyMigration LegacyMigration::live(std::shared_ptr<LLMKeyStore> keyStore) {
-    const auto standard = UserDefaults::standard();
+LegacyMigration LegacyMigration::live(std::shared_ptr<UserDefaults> defaults,
+                                      std::shared_ptr<LLMKeyStore> keyStore) {
     const auto dataHome = xdgDataHome();
-    return {standard,
+    return {defaults,
             std::string(kOldDomainName),
-            standard,
+            defaults,
             dataHome / "Kestrune",
             dataHome / "Murrelo",
             FileManager::live(),

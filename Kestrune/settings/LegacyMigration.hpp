@@ -55,9 +55,11 @@ struct LegacyMigration {
     // settings file while a key store takes it.
     std::shared_ptr<LLMKeyStore> keyStore;
 
-    // The standard settings and the data folders "Kestrune" and "Murrelo" under $XDG_DATA_HOME;
-    // the key store is the application's (the Secret Service, made by the composition root).
-    static LegacyMigration live(std::shared_ptr<LLMKeyStore> keyStore);
+    // The application's settings database (whose folder also holds the earlier edition's domain)
+    // and the data folders "Kestrune" and "Murrelo" under $XDG_DATA_HOME; the database and the key
+    // store are the application's (the composition root makes both).
+    static LegacyMigration live(std::shared_ptr<UserDefaults> defaults,
+                                std::shared_ptr<LLMKeyStore> keyStore);
 
     // True when the check ran now; false when it had already run in an earlier start.
     bool runIfNeeded() const;

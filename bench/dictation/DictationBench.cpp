@@ -27,11 +27,13 @@
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "app/Root.hpp"
 #include "app/Services.hpp"
 #include "platform/linux/x11/OwnInjection.hpp"
 #include "platform/linux/x11/TriggerKeyMonitor.hpp"
 #include "tests/support/DictationFakes.hpp"
 #include "tests/support/ReceiverProcess.hpp"
+#include "tests/support/TemporaryDirectory.hpp"
 #include "tests/support/TestAudio.hpp"
 
 namespace {
@@ -91,8 +93,10 @@ class Bench {
   public:
     Bench() : counting_(main_) {
         main_.sync([this] {
-            services_ = std::make_unique<app::Services>(counting_);
-            auto& settings = services_->settings();
+            services_ = std::make_unique<app::Services>(counting_,
+                                                        app::Root::openSettings(settings_.path()));
+            auto platform = services_->dictationPlatform();
+            auto& settings = platform.settings;
             settings.setSelectedLanguage(AppLanguage::english);
             settings.setSpeechEngine(SpeechEnginePreference::builtIn);
             settings.setLLMEnabled(false);
@@ -100,23 +104,24 @@ class Bench {
             coordinator_ = std::make_unique<AppCoordinator>(AppCoordinator::Dependencies{
                 .main = counting_,
                 .settings = settings.forDictation(),
-                .triggerKeys = services_->triggerKeys(),
-                .speech = services_->speech(),
-                .permissions = services_->speechPermissions(),
-                .refiner = services_->refiner(),
+                .triggerKeys = platform.triggerKeys,
+                .speech = platform.speech,
+                .permissions = platform.permissions,
+                .refiner = platform.refiner,
                 .panel = panel_,
                 // As the application pastes, with the moments marked.
                 .paste =
-                    [this](std::string text, AppCoordinator::PasteDone done) {
+                    [this, &pasteQueue = platform.pasteQueue](std::string text,
+                                                              AppCoordinator::PasteDone done) {
                         marks_.mark("transcript");
-                        services_->pasteQueue().enqueue(
-                            std::move(text), [this, done](Result<void, RemoteError> pasted) {
-                                marks_.mark("pasted");
-                                if (pasted) return done({});
-                                done(KestruneError::pasteFailed("paste refused"));
-                            });
+                        pasteQueue.enqueue(std::move(text),
+                                           [this, done](Result<void, RemoteError> pasted) {
+                                               marks_.mark("pasted");
+                                               if (pasted) return done({});
+                                               done(KestruneError::pasteFailed("paste refused"));
+                                           });
                     },
-                .isAccessibilityTrusted = services_->accessibilityCheck(),
+                .isAccessibilityTrusted = platform.isAccessibilityTrusted,
             });
             watching_ = coordinator_->state().subscribe([this](State s) {
                 if (s == State::stopping) marks_.mark("stopping");
@@ -228,6 +233,8 @@ class Bench {
 
   private:
     CountingQueue counting_;
+    // A settings database of the benchmark's own, never the user's.
+    testing::TemporaryDirectory settings_{"dictation-bench-settings"};
     testing::RecordingPanelLog panel_;
     std::unique_ptr<app::Services> services_;
     std::unique_ptr<AppCoordinator> coordinator_;

@@ -2,28 +2,28 @@
 
 #include "Kestrune/phone/controller/RemoteInputController.hpp"
 #include "Kestrune/phone/settings/PhoneSettingsModel.hpp"
-#include "app/Services.hpp"
+#include "Kestrune/settings/SettingsStore.hpp"
 #include "shell/settings/SettingsWiring.hpp"
 
 namespace kestrune {
 
-ApplicationSettings::ApplicationSettings(app::Services& services, RemoteInputController& phone,
-                                         MainQueue& main, Callbacks callbacks)
+ApplicationSettings::ApplicationSettings(Dependencies dependencies, Callbacks callbacks)
     : phoneModel_(std::make_unique<PhoneSettingsModel>(
-          services.defaults(), settings_wiring::phoneOperations(phone, &services.fileManager()))) {
-    followingDevices_ = settings_wiring::followDevices(phone, *phoneModel_);
+          dependencies.settings.defaults(),
+          settings_wiring::phoneOperations(dependencies.phone, dependencies.desktop))) {
+    followingDevices_ = settings_wiring::followDevices(dependencies.phone, *phoneModel_);
     window_ = std::make_unique<SettingsWindowController>(SettingsWindowController::Dependencies{
-        .settings = services.settings(),
-        .defaults = services.defaults(),
+        .settings = dependencies.settings,
+        .defaults = dependencies.settings.defaults(),
         .phone = *phoneModel_,
         .launchAtLogin = std::move(callbacks.launchAtLogin),
-        .testRefinement = settings_wiring::refinementTest(services.refiner()),
-        .testTranscription =
-            settings_wiring::transcriptionTest(services.http(), main, services.settings()),
+        .testRefinement = settings_wiring::refinementTest(dependencies.refiner),
+        .testTranscription = settings_wiring::transcriptionTest(
+            dependencies.http, dependencies.main, dependencies.settings),
         .onTriggerKeyChange = std::move(callbacks.onTriggerKeyChange),
         .onShowWelcome = std::move(callbacks.onShowWelcome),
         .onHotKeyRecording = std::move(callbacks.onHotKeyRecording),
-        .reduceMotion = {},
+        .reduceMotion = [&desktop = dependencies.desktop] { return desktop.reducesMotion(); },
         .folderDisplayName = settings_wiring::folderDisplayName,
         .availableScreenHeight = {},
     });

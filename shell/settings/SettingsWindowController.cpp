@@ -22,7 +22,6 @@
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "Kestrune/settings/ui/InterfaceLanguageSignal.hpp"
 #include "Kestrune/settings/ui/SettingsControls.hpp"
-#include "platform/linux/gsettings/DesktopPreferences.hpp"
 #include "shell/settings/SettingsStyle.hpp"
 #include "shell/settings/SettingsView.hpp"
 
@@ -185,9 +184,7 @@ class SettingsWindowController::Impl {
 
     bool animated() const {
         if (deps.reduceMotion) return !deps.reduceMotion();
-        // GNOME's own switch first: Qt's effects setting follows it only with a GTK platform theme.
-        return !linux_desktop::reducesMotion().value_or(
-            !QApplication::isEffectEnabled(Qt::UI_General));
+        return QApplication::isEffectEnabled(Qt::UI_General);
     }
 
     void select(SettingsPane pane, bool byUser) {

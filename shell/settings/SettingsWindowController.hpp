@@ -62,7 +62,7 @@ class SettingsWindowController {
         std::function<void()> onShowWelcome;
         // True while the shortcut recorder records: the live shortcut is suspended.
         std::function<void(bool)> onHotKeyRecording;
-        // Whether size changes happen at once; empty: the desktop's animation setting.
+        // Whether size changes happen at once; empty: Qt's effects setting.
         std::function<bool()> reduceMotion;
         // The name the file manager shows for a folder; empty: the folder's own name.
         std::function<std::string(const std::filesystem::path&)> folderDisplayName;

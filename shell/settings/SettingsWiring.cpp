@@ -11,32 +11,24 @@
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "Kestrune/settings/login/LaunchAtLoginModel.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
-#include "KestruneRemoteKit/Support/SerialQueue.hpp"
-#include "platform/linux/qt/NonModalPrompt.hpp"
+#include "shell/settings/ApplicationSettings.hpp"
 
 namespace kestrune::settings_wiring {
 
-namespace {
-// The file manager's first answer is only wanted for its side effect; never wait long for it.
-constexpr std::chrono::milliseconds kPrimingTimeout{2000};
-}  // namespace
-
 PhoneSettingsModel::Operations phoneOperations(RemoteInputController& controller,
-                                               FileManagerFolder::SerialAsker* fileManager) {
+                                               SettingsDesktop& desktop) {
     return PhoneSettingsModel::Operations{
         .loadDevices = [&controller] { return controller.devices()->devices(); },
         .turnOn = [&controller](bool thenPair) { controller.turnOn(thenPair); },
         .forget = [&controller](const Uuid& id) { return controller.removeDevice(id); },
         .idleTimeoutChanged = [&controller] { controller.idleTimeoutChanged(); },
         .confirm =
-            [](const std::string& title, const std::string& message,
-               std::function<void(bool)> completion) {
-                NonModalPrompt::confirm(title, message, localized("Remove"), localized("Cancel"),
-                                        std::move(completion))
-                    ->present();
+            [&desktop](const std::string& title, const std::string& message,
+                       std::function<void(bool)> completion) {
+                desktop.confirmRemoval(title, message, std::move(completion));
             },
-        .alert = [](const std::string& title,
-                    const std::string& message) { presentQtAlert(title, message); },
+        .alert = [&desktop](const std::string& title,
+                            const std::string& message) { desktop.alert(title, message); },
         .pickFolder =
             [](const std::filesystem::path& current,
                std::function<void(std::optional<std::filesystem::path>)> completion) {
@@ -63,13 +55,7 @@ PhoneSettingsModel::Operations phoneOperations(RemoteInputController& controller
                 dialog->raise();
                 dialog->activateWindow();
             },
-        // The asker blocks its caller, so the question waits on a queue of its own; the answer
-        // is not needed, only the file manager's first question to the user.
-        .primeFileManagerAccess =
-            [fileManager, queue = std::make_shared<SerialQueue>("Kestrune.FileManagerPriming")] {
-                if (!fileManager) return;
-                queue->post([fileManager] { fileManager->ask(kPrimingTimeout); });
-            },
+        .primeFileManagerAccess = [&desktop] { desktop.primeFileManagerAccess(); },
     };
 }
 

@@ -4,7 +4,6 @@
 #include <memory>
 #include <string>
 
-#include "Kestrune/phone/images/FileManagerFolder.hpp"
 #include "Kestrune/phone/settings/PhoneSettingsModel.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Subscription.hpp"
@@ -16,17 +15,17 @@ class HttpClient;
 class LaunchAtLoginModel;
 class LLMRefiner;
 class RemoteInputController;
+class SettingsDesktop;
 class SettingsStore;
 
 // How the settings window reaches the running application's parts. GUI thread only.
 namespace settings_wiring {
 
 // The phone model's operations over Phone Connection: the controller's device removal (which
-// drops the phone's connection at once), Qt prompts, the folder chooser (folders only, new ones
-// allowed) and the file manager's first question in the background. `fileManager` may be null;
-// it and `controller` outlive the operations.
+// drops the phone's connection at once), the desktop's prompts and file manager question, and the
+// folder chooser (folders only, new ones allowed). `controller` and `desktop` outlive them.
 PhoneSettingsModel::Operations phoneOperations(RemoteInputController& controller,
-                                               FileManagerFolder::SerialAsker* fileManager);
+                                               SettingsDesktop& desktop);
 // Every change of the paired phones reloads the model's list (the controller reports on the GUI
 // thread) for as long as the subscription is kept; `model` must outlive it.
 [[nodiscard]] Subscription followDevices(RemoteInputController& controller,

@@ -7,6 +7,7 @@
 #include <QDBusVirtualObject>
 #include <QVariantMap>
 
+#include "Kestrune/tray/ControlAnswers.hpp"
 #include "Kestrune/tray/ControlCommand.hpp"
 
 namespace kestrune {
@@ -25,7 +26,7 @@ const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Proper
 // (ShowPairing) is a plain message kept until the link is known.
 class ControlService::Object final : public QDBusVirtualObject {
   public:
-    explicit Object(ControlHandlers handlers) : handlers_(std::move(handlers)) {}
+    explicit Object(tray::ControlAnswers& answers) : answers_(answers) {}
 
     QString introspect(const QString&) const override {
         return QStringLiteral(
@@ -50,44 +51,44 @@ class ControlService::Object final : public QDBusVirtualObject {
             return false;
         }
         const QString member = message.member();
-        auto outcome = [&](const ControlHandlers::Outcome& result) {
-            bus.send(result.ok()
-                         ? message.createReply()
-                         : message.createErrorReply(q(tray::control::kNotAvailableError),
-                                                    QString::fromStdString(result.error())));
-        };
         if (member == "SendClipboardToPhone") {
-            handlers_.sendClipboardToPhone();
+            answers_.sendClipboardToPhone();
             bus.send(message.createReply());
         } else if (member == "TogglePhoneConnection") {
             QDBusMessage delayed = message;
             delayed.setDelayedReply(true);
-            handlers_.togglePhoneConnection(
+            answers_.togglePhoneConnection(
                 [bus, delayed](bool on) { bus.send(delayed.createReply(QVariant(on))); });
         } else if (member == "ShowPairing") {
             QDBusMessage delayed = message;
             delayed.setDelayedReply(true);
-            handlers_.showPairing(
-                [bus, delayed](Result<std::string, ControlHandlers::LinkFailure> link) mutable {
+            answers_.showPairing(
+                [bus,
+                 delayed](Result<std::string, tray::ControlAnswers::LinkFailure> link) mutable {
                     bus.send(link.ok() ? delayed.createReply(QString::fromStdString(link.value()))
                                        : delayed.createErrorReply(
                                              q(tray::control::kFailedError),
                                              QString::fromStdString(link.error().message)));
                 });
         } else if (member == "DictationPress") {
-            outcome(handlers_.dictationPress());
+            answers_.dictationPress();
+            bus.send(message.createReply());
         } else if (member == "DictationRelease") {
-            outcome(handlers_.dictationRelease());
+            answers_.dictationRelease();
+            bus.send(message.createReply());
         } else if (member == "ToggleDictation") {
-            outcome(handlers_.toggleDictation());
+            answers_.toggleDictation();
+            bus.send(message.createReply());
         } else if (member == "OpenSettings") {
-            outcome(handlers_.openSettings());
+            answers_.openSettings();
+            bus.send(message.createReply());
         } else if (member == "ShowWelcome") {
-            outcome(handlers_.showWelcome());
+            answers_.showWelcome();
+            bus.send(message.createReply());
         } else if (member == "Quit") {
             // Answered first: the caller hears back before the application goes.
             bus.send(message.createReply());
-            handlers_.quit();
+            answers_.quit();
         } else {
             return false;
         }
@@ -102,12 +103,12 @@ class ControlService::Object final : public QDBusVirtualObject {
         const bool ours = interface == q(tray::control::kInterface);
         const bool isPhone = property == q(tray::control::kPhoneConnectionProperty);
         if (message.member() == "GetAll" && ours) {
-            QVariantMap all{{q(tray::control::kPhoneConnectionProperty),
-                             QVariant(handlers_.phoneConnection())}};
+            QVariantMap all{
+                {q(tray::control::kPhoneConnectionProperty), QVariant(answers_.phoneConnection())}};
             bus.send(message.createReply(QVariant::fromValue(all)));
         } else if (message.member() == "Get" && ours && isPhone) {
             bus.send(message.createReply(
-                QVariant::fromValue(QDBusVariant(QVariant(handlers_.phoneConnection())))));
+                QVariant::fromValue(QDBusVariant(QVariant(answers_.phoneConnection())))));
         } else if (message.member() == "Set" && ours && isPhone) {
             const QVariant value = arguments.value(2).value<QDBusVariant>().variant();
             if (value.typeId() != QMetaType::Bool) {
@@ -117,8 +118,8 @@ class ControlService::Object final : public QDBusVirtualObject {
             }
             QDBusMessage delayed = message;
             delayed.setDelayedReply(true);
-            handlers_.setPhoneConnection(value.toBool(),
-                                         [bus, delayed](bool) { bus.send(delayed.createReply()); });
+            answers_.setPhoneConnection(value.toBool(),
+                                        [bus, delayed](bool) { bus.send(delayed.createReply()); });
         } else {
             bus.send(message.createErrorReply(QDBusError::UnknownProperty,
                                               QStringLiteral("no such property: ") + property));
@@ -126,11 +127,11 @@ class ControlService::Object final : public QDBusVirtualObject {
         return true;
     }
 
-    ControlHandlers handlers_;
+    tray::ControlAnswers& answers_;
 };
 
-ControlService::ControlService(ControlHandlers handlers)
-    : object_(std::make_unique<Object>(std::move(handlers))) {}
+ControlService::ControlService(tray::ControlAnswers& answers)
+    : object_(std::make_unique<Object>(answers)) {}
 
 ControlService::~ControlService() {
     if (registered_) {

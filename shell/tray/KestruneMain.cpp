@@ -21,11 +21,13 @@
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/L10n/L10nCheck.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
-#include "platform/linux/qt/QtMainQueue.hpp"
+#include "app/Root.hpp"
 #include "platform/linux/x11/X11Typist.hpp"
+#include "shell/root/ShellRoot.hpp"
 #include "shell/tray/ControlClient.hpp"
 #include "shell/tray/ControlService.hpp"
-#include "shell/tray/TrayApplication.hpp"
+#include "shell/tray/LaunchOrder.hpp"
+#include "shell/tray/TrayIcon.hpp"
 
 namespace {
 
@@ -100,8 +102,7 @@ int runApplication(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("murrelo"));
-    QApplication::setApplicationDisplayName(
-        QString::fromUtf8(TrayApplication::kDisplayName.data()));
+    QApplication::setApplicationDisplayName(QString::fromUtf8(TrayIcon::kDisplayName.data()));
     QApplication::setApplicationVersion(QStringLiteral(MURRELO_VERSION));
     QApplication::setDesktopFileName(QString::fromUtf8(kIdentifier.data()));
     // A tray application: closing its last window leaves it running.
@@ -114,9 +115,8 @@ int runApplication(int argc, char** argv) {
         return askRunningInstanceToOpenSettings() ? 0 : 1;
     }
 
-    QtMainQueue main;
-    TrayApplication delegate(main, {});
-    ControlService control(delegate.controlHandlers());
+    ShellRoot root({});
+    ControlService control(root.controlAnswers());
     switch (control.claim(bus)) {
         case ControlService::Claim::owned:
             break;
@@ -129,9 +129,9 @@ int runApplication(int argc, char** argv) {
             break;
     }
     QObject::connect(&application, &QCoreApplication::aboutToQuit,
-                     [&delegate] { delegate.applicationWillTerminate(); });
+                     [&root] { root.launchOrder().quit(); });
     quitOnSignals(application);
-    delegate.applicationDidFinishLaunching();
+    root.launchOrder().launch();
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         log(LogLevel::warning, kLogCategory,
             "no system tray in this session: the icon appears once a tray starts");
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     if (std::find(arguments.begin(), arguments.end(), "--l10n-check") != arguments.end()) {
         // Reads the stored choice and prints; writes nothing, migrates nothing, shows nothing.
-        const auto defaults = UserDefaults::standard();
+        const auto defaults = app::Root::openSettings({});
         std::cout << l10nCheckReport(
             InterfaceLanguage::stored([&](std::string_view key) { return defaults->string(key); }));
         return 0;

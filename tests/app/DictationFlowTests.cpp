@@ -10,11 +10,14 @@
 #include <thread>
 
 #include "Kestrune/dictation/coordinator/AppCoordinator.hpp"
+#include "Kestrune/paste/SerialPasteQueue.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "app/Dictation.hpp"
+#include "app/Root.hpp"
 #include "app/Services.hpp"
+#include "tests/support/Await.hpp"
 #include "tests/support/ClipboardTestSupport.hpp"
 #include "tests/support/DictationFakes.hpp"
 #include "tests/support/LocalChatServer.hpp"
@@ -38,6 +41,8 @@ constexpr auto kMonitorDelay = 1000ms;
 constexpr auto kFlowLimit = 60s;
 
 constexpr const char* kSentence = "Please send the report to my manager before noon.";
+// Pasted after a dictation whose text must not be typed.
+constexpr const char* kMarker = "pasted afterwards";
 
 std::string hex(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -94,12 +99,14 @@ class DictationFlow : public ::testing::Test {
         ASSERT_EQ(clipboardBefore_["text/html"], "<i>kept</i> before");
 
         main_.sync([this] {
-            services_ = std::make_unique<app::Services>(main_);
-            auto& settings = services_->settings();
-            settings.setSelectedLanguage(AppLanguage::english);
-            settings.setSpeechEngine(SpeechEnginePreference::builtIn);
-            settings.setLLMEnabled(false);
-            dictation_ = std::make_unique<app::Dictation>(*services_, main_, panel_);
+            services_ =
+                std::make_unique<app::Services>(main_, app::Root::openSettings(settings_.path()));
+            auto platform = services_->dictationPlatform();
+            pasteQueue_ = &platform.pasteQueue;
+            platform.settings.setSelectedLanguage(AppLanguage::english);
+            platform.settings.setSpeechEngine(SpeechEnginePreference::builtIn);
+            platform.settings.setLLMEnabled(false);
+            dictation_ = std::make_unique<app::Dictation>(std::move(platform), main_, panel_);
             coordinator().updateTriggerKey(kRightAlt);
             coordinator().start(false);
         });
@@ -165,6 +172,7 @@ class DictationFlow : public ::testing::Test {
     }
 
     testing::TemporaryDirectory folder_{"dictation-flow"};
+    testing::TemporaryDirectory settings_{"dictation-flow-settings"};
     std::filesystem::path sentence_;
     std::unique_ptr<testing::ReceiverProcess> receiver_;
     std::map<std::string, std::string> clipboardBefore_;
@@ -172,6 +180,7 @@ class DictationFlow : public ::testing::Test {
     testing::RecordingPanelLog panel_;
     std::unique_ptr<app::Services> services_;
     std::unique_ptr<app::Dictation> dictation_;
+    SerialPasteQueue* pasteQueue_ = nullptr;
     std::string transcript_;
 };
 
@@ -195,7 +204,7 @@ TEST_F(DictationFlow, WithRefinementTheModelsAnswerIsTyped) {
                                  {"message", boost::json::object{{"role", "assistant"},
                                                                  {"content", refined}}}}}}})));
     main_.sync([&] {
-        auto& settings = services_->settings();
+        auto& settings = services_->shellPlatform().settings;
         settings.setLLMBaseURL(chat.baseURL());
         settings.setLLMAPIKey("sk-dictation-test");
         settings.setLLMModel("model-x");
@@ -222,9 +231,12 @@ TEST_F(DictationFlow, WithAnOverrideNothingIsTyped) {
     dictate();
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0], transcript_);
-    // Long enough for a paste to have arrived, had there been one.
-    std::this_thread::sleep_for(1s);
-    EXPECT_EQ(receiver_->text(), "");
+    // The paste queue is serial: a text pasted now comes after any the dictation asked for, so
+    // once it has arrived alone, nothing was typed before it.
+    testing::Await<Result<void, RemoteError>> pasted;
+    main_.sync([&] { pasteQueue_->enqueue(std::string(kMarker), pasted.completion()); });
+    EXPECT_EQ(receiver_->waitForText(kMarker, kFlowLimit), kMarker);
+    EXPECT_TRUE(pasted.get().ok());
     EXPECT_EQ(clipboardContents(), clipboardBefore_);
 }
 

@@ -226,7 +226,9 @@ TEST(LegacyMigrationLive, UsesTheXdgFoldersAndTheEarlierDomain) {
     TemporaryDirectory home{"murrelo-settings"};
     ::setenv("XDG_DATA_HOME", home.path().c_str(), 1);
     auto keyStore = std::make_shared<InMemoryLLMKeyStore>();
-    const auto live = LegacyMigration::live(keyStore);
+    const auto settings =
+        std::make_shared<UserDefaults>(home.path(), std::string(UserDefaults::kStandardDomain));
+    const auto live = LegacyMigration::live(settings, keyStore);
     EXPECT_EQ(live.oldDomainName, "zz.pellam.kestrune");
     EXPECT_EQ(live.oldDirectory, home.path() / "Kestrune");
     EXPECT_EQ(live.newDirectory, home.path() / "Murrelo");

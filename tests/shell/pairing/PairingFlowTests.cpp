@@ -20,6 +20,7 @@
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
 #include "app/PhoneConnection.hpp"
+#include "app/Root.hpp"
 #include "app/Services.hpp"
 #include "platform/linux/qt/NonModalPrompt.hpp"
 #include "platform/linux/qt/QtMainQueue.hpp"
@@ -106,7 +107,8 @@ class PairingFlow : public ::testing::Test {
         L10n::shared().setLanguageOverride("en");
         ASSERT_TRUE(x11::isTrusted());
 
-        services_ = std::make_unique<app::Services>(main_);
+        services_ =
+            std::make_unique<app::Services>(main_, app::Root::openSettings(settingsFolder_.path()));
         app::PhoneConnectionWindows windows{
             .presentAlert = [this](const std::string& title,
                                    const std::string&) { alerts_.push_back(title); },
@@ -132,8 +134,8 @@ class PairingFlow : public ::testing::Test {
                 },
             .primaryInterface = [] { return std::optional<std::string>("eth0"); },
         };
-        connection_ = std::make_unique<app::PhoneConnection>(*services_, main_, std::move(windows),
-                                                             std::move(options));
+        connection_ = std::make_unique<app::PhoneConnection>(
+            services_->phoneConnectionPlatform(), main_, std::move(windows), std::move(options));
         controller_ = &connection_->controller();
         devices_ = controller_->devices();
     }
@@ -170,6 +172,7 @@ class PairingFlow : public ::testing::Test {
     }
 
     testing::TemporaryDirectory data_{"murrelo-pairing-flow"};
+    testing::TemporaryDirectory settingsFolder_{"murrelo-pairing-settings"};
     testing::TemporaryDirectory screens_{"murrelo-pairing-screens"};
     QtMainQueue main_;
     std::shared_ptr<PairedDeviceStore> devices_;

@@ -22,9 +22,11 @@
 #include "KestruneRemoteKit/Client/Kit/SubscriptionClient.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "app/PhoneConnection.hpp"
+#include "app/Root.hpp"
 #include "app/Services.hpp"
 #include "platform/linux/qt/NonModalPrompt.hpp"
 #include "platform/linux/qt/QtMainQueue.hpp"
+#include "shell/root/QtDesktop.hpp"
 #include "shell/settings/ApplicationSettings.hpp"
 #include "shell/settings/SettingsWindowController.hpp"
 #include "tests/support/PromptWaiting.hpp"
@@ -49,7 +51,9 @@ class PhoneRemoval : public ::testing::Test {
         if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display";
         testing::widgetsApplication();
         L10n::shared().setLanguageOverride("en");
-        services_ = std::make_unique<app::Services>(main_);
+        services_ =
+            std::make_unique<app::Services>(main_, app::Root::openSettings(settingsFolder_.path()));
+        desktop_ = std::make_unique<QtDesktop>(services_->shellPlatform().fileManager);
         app::PhoneConnectionWindows windows{
             .presentAlert = [](const std::string&, const std::string&) {},
             .showApproval = qtApprovalPrompts(),
@@ -58,7 +62,7 @@ class PhoneRemoval : public ::testing::Test {
             .computerName = [] { return std::optional<std::string>("Test Desk"); },
         };
         connection_ = std::make_unique<app::PhoneConnection>(
-            *services_, main_, std::move(windows),
+            services_->phoneConnectionPlatform(), main_, std::move(windows),
             app::PhoneConnection::Options{.directory = data_.path(),
                                           .advertise = false,
                                           .loopbackOnly = true,
@@ -70,9 +74,15 @@ class PhoneRemoval : public ::testing::Test {
         ASSERT_TRUE(registration.ok());
         secret_ = registration.value().secret;
 
-        services_->defaults()->set(kSettingsLastPaneKey, std::string("phone"));
+        const auto platform = services_->shellPlatform();
+        platform.settings.defaults()->set(kSettingsLastPaneKey, std::string("phone"));
         settings_ = std::make_unique<ApplicationSettings>(
-            *services_, *controller_, main_,
+            ApplicationSettings::Dependencies{.main = main_,
+                                              .settings = platform.settings,
+                                              .phone = *controller_,
+                                              .refiner = platform.refiner,
+                                              .http = platform.http,
+                                              .desktop = *desktop_},
             ApplicationSettings::Callbacks{.onTriggerKeyChange = {},
                                            .onShowWelcome = {},
                                            .onHotKeyRecording = {},
@@ -84,6 +94,7 @@ class PhoneRemoval : public ::testing::Test {
     void TearDown() override {
         settings_.reset();
         connection_.reset();
+        desktop_.reset();
         services_.reset();
         L10n::shared().setLanguageOverride(std::nullopt);
     }
@@ -107,8 +118,10 @@ class PhoneRemoval : public ::testing::Test {
     }
 
     testing::TemporaryDirectory data_{"murrelo-phone-removal"};
+    testing::TemporaryDirectory settingsFolder_{"murrelo-phone-removal-settings"};
     QtMainQueue main_;
     std::unique_ptr<app::Services> services_;
+    std::unique_ptr<QtDesktop> desktop_;
     std::unique_ptr<app::PhoneConnection> connection_;
     RemoteInputController* controller_ = nullptr;
     std::unique_ptr<ApplicationSettings> settings_;

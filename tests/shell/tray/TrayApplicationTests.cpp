@@ -1,7 +1,7 @@
-// The tray application's delegate through its real parts on the test X server: the status icon on
-// a stand-in tray host, its menu, Phone Connection turning on, the language switch, the feedback
-// over a stand-in notification server, the shortcut, push-to-talk over the control interface and
-// the quit order.
+// The tray application through its real parts, as its Qt-side root makes them, on the test X
+// server: the status icon on a stand-in tray host, its menu, Phone Connection turning on, the
+// language switch, the feedback over a stand-in notification server, the shortcut, push-to-talk
+// over the control interface's answers and the quit order.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -20,10 +20,16 @@
 #include "Kestrune/phone/controller/RemoteInputController.hpp"
 #include "Kestrune/phone/outbox/Outbox.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
+#include "Kestrune/settings/ui/InterfaceLanguageSignal.hpp"
+#include "Kestrune/tray/ControlAnswers.hpp"
+#include "KestruneRemoteKit/L10n/InterfaceLanguage.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/Uuid.hpp"
-#include "platform/linux/qt/QtMainQueue.hpp"
-#include "shell/tray/TrayApplication.hpp"
+#include "app/Root.hpp"
+#include "shell/root/ShellRoot.hpp"
+#include "shell/tray/LaunchOrder.hpp"
+#include "shell/tray/SendShortcut.hpp"
+#include "shell/tray/TrayIcon.hpp"
 #include "tests/support/ChildProcess.hpp"
 #include "tests/support/QtEventPump.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
@@ -74,11 +80,28 @@ std::vector<std::string> describe(const QMenu& menu, const std::string& indent =
 }
 
 // The menu as it is about to open (the tray host asks for it just before showing it).
-std::vector<std::string> openMenu(TrayApplication& delegate) {
-    QMenu* menu = delegate.statusMenu();
+std::vector<std::string> openMenu(TrayIcon& icon) {
+    QMenu* menu = icon.statusMenu();
     if (!menu) return {};
     Q_EMIT menu->aboutToShow();
     return describe(*menu);
+}
+
+bool grabRefused = false;
+
+// Whether `display` gets the key grab: X refuses a grab another client holds with BadAccess,
+// reported asynchronously, so the request is followed by a round trip.
+bool grabs(Display* display, KeyCode key, unsigned int modifiers) {
+    grabRefused = false;
+    const auto previous = XSetErrorHandler([](Display*, XErrorEvent* error) {
+        if (error->error_code == BadAccess) grabRefused = true;
+        return 0;
+    });
+    XGrabKey(display, key, modifiers, DefaultRootWindow(display), True, GrabModeAsync,
+             GrabModeAsync);
+    XSync(display, False);
+    XSetErrorHandler(previous);
+    return !grabRefused;
 }
 
 class TrayApplicationTest : public ::testing::Test {
@@ -95,46 +118,46 @@ class TrayApplicationTest : public ::testing::Test {
         standIn_ = std::make_unique<DesktopStandIn>(
             folder_.path(), std::vector<std::string>{"watcher", "notifications"});
         ASSERT_TRUE(standIn_->ready()) << standIn_->output();
-        UserDefaults::standard()->set("interfaceLanguage", std::string("en"));
+        app::Root::openSettings(config())->set("interfaceLanguage", std::string("en"));
 
         static int argc = 1;
         static char name[] = "tray-application-tests";
         static char* argv[] = {name, nullptr};
         application_ = std::make_unique<QApplication>(argc, argv);
-        main_ = std::make_unique<QtMainQueue>();
-        TrayApplication::Options options;
+        app::Root::Options options;
+        options.settingsFolder = config();
         options.phone.directory = folder_ / "data" / "Remote";
         options.phone.advertise = false;
         options.phone.loopbackOnly = true;
-        delegate_ = std::make_unique<TrayApplication>(*main_, std::move(options));
-        delegate_->applicationDidFinishLaunching();
+        root_ = std::make_unique<ShellRoot>(std::move(options));
+        root_->launchOrder().launch();
     }
 
     void TearDown() override {
-        delegate_.reset();
-        main_.reset();
+        root_.reset();
         application_.reset();
     }
 
+    std::filesystem::path config() const { return folder_ / "config"; }
+    TrayIcon& icon() { return root_->trayIcon(); }
+
     bool isOn() {
-        return std::holds_alternative<RemoteInputLifecycle::On>(
-            delegate_->phoneConnection().state());
+        return std::holds_alternative<RemoteInputLifecycle::On>(root_->phoneConnection().state());
     }
 
     TemporaryDirectory folder_{"tray-application"};
     std::unique_ptr<DesktopStandIn> standIn_;
     std::unique_ptr<QApplication> application_;
-    std::unique_ptr<QtMainQueue> main_;
-    std::unique_ptr<TrayApplication> delegate_;
+    std::unique_ptr<ShellRoot> root_;
 };
 
 TEST_F(TrayApplicationTest, IconOnTheTrayHostWithTheMenuOfAnEmptyOutbox) {
     ASSERT_TRUE(standIn_->waitForOutput("item ", kLimit)) << standIn_->output();
     EXPECT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
-    ASSERT_NE(delegate_->statusItem(), nullptr);
-    EXPECT_TRUE(delegate_->statusItem()->isVisible());
-    EXPECT_FALSE(delegate_->statusItem()->icon().isNull());
-    EXPECT_EQ(delegate_->statusItem()->toolTip(), "Murrelo");
+    ASSERT_NE(icon().statusItem(), nullptr);
+    EXPECT_TRUE(icon().statusItem()->isVisible());
+    EXPECT_FALSE(icon().statusItem()->icon().isNull());
+    EXPECT_EQ(icon().statusItem()->toolTip(), "Murrelo");
 
     const std::vector<std::string> expected = {
         "Send Clipboard to Phone", "-",          "Speech Language",   "  English",
@@ -142,63 +165,67 @@ TEST_F(TrayApplicationTest, IconOnTheTrayHostWithTheMenuOfAnEmptyOutbox) {
         "Phone Connection",        "-",          "Settings…\tCtrl+,", "About Murrelo",
         "Quit Murrelo\tCtrl+Q",
     };
-    EXPECT_EQ(openMenu(*delegate_), expected);
+    EXPECT_EQ(openMenu(icon()), expected);
 
     // Choosing a language from the submenu stores it and rebuilds the menu with its check.
-    QMenu* languages = delegate_->statusMenu()->actions()[2]->menu();
+    QMenu* languages = icon().statusMenu()->actions()[2]->menu();
     ASSERT_NE(languages, nullptr);
     languages->actions()[3]->trigger();
-    EXPECT_EQ(delegate_->settings().selectedLanguage().value(), AppLanguage::japanese);
-    ASSERT_TRUE(pumpUntil([&] { return openMenu(*delegate_)[6] == "  [x] 日本語"; }, 10s))
-        << openMenu(*delegate_)[6];
+    EXPECT_EQ(root_->settings().selectedLanguage().value(), AppLanguage::japanese);
+    ASSERT_TRUE(pumpUntil([&] { return openMenu(icon())[6] == "  [x] 日本語"; }, 10s))
+        << openMenu(icon())[6];
 }
 
 TEST_F(TrayApplicationTest, WaitingItemsWithTheConnectionOffThenOnChangeMenuAndIcon) {
-    auto& phone = delegate_->phoneConnection();
+    auto& phone = root_->phoneConnection();
     const auto someone = Uuid::parse("11111111-1111-4111-8111-111111111111").value();
     ASSERT_TRUE(phone.outbox()->enqueue(PushContent::text("first"), {someone}).ok());
     ASSERT_TRUE(phone.outbox()->enqueue(PushContent::text("second"), {someone}).ok());
-    auto lines = openMenu(*delegate_);
+    auto lines = openMenu(icon());
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[0],
               "2 waiting for your phone — turn on Phone Connection to deliver (disabled)");
     EXPECT_EQ(lines[1], "Send Clipboard to Phone");
     EXPECT_EQ(lines[2], "Clear Waiting Items");
     EXPECT_EQ(lines[3], "-");
-    const auto drawn = [&] { return delegate_->statusItem()->icon().pixmap(22).toImage(); };
+    const auto drawn = [&] { return icon().statusItem()->icon().pixmap(22).toImage(); };
     const QImage microphone = drawn();
     EXPECT_FALSE(microphone.isNull());
 
     phone.turnOn(/*thenPair=*/false);
     ASSERT_TRUE(pumpUntil([&] { return isOn(); })) << "Phone Connection did not come on";
     const auto port = std::get<RemoteInputLifecycle::On>(phone.state()).port;
-    lines = openMenu(*delegate_);
+    lines = openMenu(icon());
     EXPECT_EQ(lines[0], "2 waiting for your phone (disabled)");
     EXPECT_EQ(lines[10], "[x] Phone Connection — port " + std::to_string(port));
-    EXPECT_EQ(delegate_->statusItem()->toolTip(), "Murrelo — Phone Connection is on");
+    EXPECT_EQ(icon().statusItem()->toolTip(), "Murrelo — Phone Connection is on");
     EXPECT_NE(drawn(), microphone);
 
     // "Clear Waiting Items" from the menu empties the outbox; the menu loses both lines.
-    delegate_->statusMenu()->actions()[2]->trigger();
-    lines = openMenu(*delegate_);
+    icon().statusMenu()->actions()[2]->trigger();
+    lines = openMenu(icon());
     EXPECT_EQ(lines[0], "Send Clipboard to Phone");
     EXPECT_EQ(lines[1], "-");
 
     // The switch in the menu turns it off again, and the microphone comes back.
-    for (QAction* action : delegate_->statusMenu()->actions()) {
+    for (QAction* action : icon().statusMenu()->actions()) {
         if (action->text().startsWith("Phone Connection")) action->trigger();
     }
     ASSERT_TRUE(pumpUntil([&] { return !isOn(); })) << "Phone Connection did not go off";
-    EXPECT_EQ(delegate_->statusItem()->toolTip(), "Murrelo");
+    EXPECT_EQ(icon().statusItem()->toolTip(), "Murrelo");
     EXPECT_EQ(drawn(), microphone);
 }
 
 TEST_F(TrayApplicationTest, LanguageChangeRebuildsTheMenuInSimplifiedChinese) {
-    const QMenu* before = delegate_->statusMenu();
-    delegate_->selectInterfaceLanguage(InterfaceLanguage::Case::simplifiedChinese);
-    EXPECT_EQ(UserDefaults::standard()->string("interfaceLanguage"), "zh-Hans");
-    EXPECT_NE(delegate_->statusMenu(), before) << "a fresh menu is made for the new language";
-    const auto lines = describe(*delegate_->statusMenu());
+    const QMenu* before = icon().statusMenu();
+    // As the settings window chooses it: stored, applied and announced.
+    const auto& defaults = root_->settings().defaults();
+    InterfaceLanguage(InterfaceLanguage::Case::simplifiedChinese)
+        .select([&](std::string_view key, const std::string& value) { defaults->set(key, value); },
+                [] { InterfaceLanguageSignal::announce(); });
+    EXPECT_EQ(defaults->string("interfaceLanguage"), "zh-Hans");
+    EXPECT_NE(icon().statusMenu(), before) << "a fresh menu is made for the new language";
+    const auto lines = describe(*icon().statusMenu());
     const std::vector<std::string> expected = {
         "将剪贴板发送到手机",
         "-",
@@ -219,12 +246,13 @@ TEST_F(TrayApplicationTest, LanguageChangeRebuildsTheMenuInSimplifiedChinese) {
 }
 
 TEST_F(TrayApplicationTest, ASecondFlashReplacesTheFirstAndIsTakenAwayItself) {
-    delegate_->flash("Sent to your phone");
+    icon().flash("Sent to your phone");
     ASSERT_TRUE(pumpUntil([&] { return !standIn_->lines("notify").empty(); }, 30s));
-    EXPECT_EQ(delegate_->statusItem()->toolTip(), "Sent to your phone");
-    pumpUntil([] { return false; }, 1s);
-    delegate_->flash("Nothing to send");
-    EXPECT_EQ(delegate_->statusItem()->toolTip(), "Nothing to send");
+    EXPECT_EQ(icon().statusItem()->toolTip(), "Sent to your phone");
+    // The second text comes a second later, so the first one's expiry falls while it shows.
+    testing::pumpEventsFor(1s);
+    icon().flash("Nothing to send");
+    EXPECT_EQ(icon().statusItem()->toolTip(), "Nothing to send");
     ASSERT_TRUE(pumpUntil([&] { return !standIn_->lines("close").empty(); }, 60s))
         << standIn_->output();
 
@@ -236,7 +264,7 @@ TEST_F(TrayApplicationTest, ASecondFlashReplacesTheFirstAndIsTakenAwayItself) {
     const auto closes = standIn_->lines("close");
     ASSERT_EQ(closes.size(), 1u) << "the first text's expiry closes nothing";
     EXPECT_EQ(closes[0].second, "close 1");
-    EXPECT_EQ(delegate_->statusItem()->toolTip(), "Murrelo");
+    EXPECT_EQ(icon().statusItem()->toolTip(), "Murrelo");
 }
 
 TEST_F(TrayApplicationTest, AShortcutHeldByAnotherApplicationIsReported) {
@@ -252,25 +280,25 @@ TEST_F(TrayApplicationTest, AShortcutHeldByAnotherApplicationIsReported) {
     }
     XSync(other, False);
 
-    delegate_->settings().setSendToPhoneHotKey(
+    root_->settings().setSendToPhoneHotKey(
         GlobalHotKey(40, GlobalHotKey::command | GlobalHotKey::option));
     ASSERT_TRUE(pumpUntil([&] { return !standIn_->lines("notify").empty(); }, 30s))
         << standIn_->output();
     EXPECT_EQ(standIn_->lines("notify")[0].second,
               "notify 1 0 4000 Murrelo|Couldn’t register this shortcut.");
     // The stored setting stays, and the menu shows the shortcut beside its item.
-    EXPECT_TRUE(delegate_->settings().sendToPhoneHotKey().value().has_value());
-    EXPECT_EQ(openMenu(*delegate_)[0], "Send Clipboard to Phone\tCtrl+Alt+K");
+    EXPECT_TRUE(root_->settings().sendToPhoneHotKey().value().has_value());
+    EXPECT_EQ(openMenu(icon())[0], "Send Clipboard to Phone\tCtrl+Alt+K");
     XCloseDisplay(other);
 }
 
 TEST_F(TrayApplicationTest, ShortcutSendsTheClipboardAndIsLetGoWhileARecordingRuns) {
-    const QMenu* before = delegate_->statusMenu();
-    delegate_->settings().setSendToPhoneHotKey(
+    const QMenu* before = icon().statusMenu();
+    root_->settings().setSendToPhoneHotKey(
         GlobalHotKey(40, GlobalHotKey::command | GlobalHotKey::option));
     // A new shortcut is registered on the main queue, then the menu is made afresh.
-    ASSERT_TRUE(pumpUntil([&] { return delegate_->statusMenu() != before; }, 30s));
-    EXPECT_EQ(openMenu(*delegate_)[0], "Send Clipboard to Phone\tCtrl+Alt+K");
+    ASSERT_TRUE(pumpUntil([&] { return icon().statusMenu() != before; }, 30s));
+    EXPECT_EQ(openMenu(icon())[0], "Send Clipboard to Phone\tCtrl+Alt+K");
 
     // Ctrl+Alt+K pressed as a user would: the clipboard goes to Phone Connection, which says
     // that the (test session's) clipboard is empty.
@@ -289,12 +317,10 @@ TEST_F(TrayApplicationTest, ShortcutSendsTheClipboardAndIsLetGoWhileARecordingRu
 
     // While the settings window records a shortcut, ours is let go: another client can take it,
     // and taking ours back afterwards fails and says so.
-    delegate_->setHotKeyRecording(true);
-    pumpUntil([] { return false; }, 500ms);
-    XGrabKey(other, k, ControlMask | Mod1Mask, DefaultRootWindow(other), True, GrabModeAsync,
-             GrabModeAsync);
-    XSync(other, False);
-    delegate_->setHotKeyRecording(false);
+    root_->sendShortcut().setRecording(true);
+    ASSERT_TRUE(pumpUntil([&] { return grabs(other, k, ControlMask | Mod1Mask); }, 30s))
+        << "the shortcut was not let go";
+    root_->sendShortcut().setRecording(false);
     ASSERT_TRUE(pumpUntil([&] { return standIn_->lines("notify").size() == 2; }, 30s))
         << standIn_->output();
     EXPECT_EQ(standIn_->lines("notify")[1].second,
@@ -305,30 +331,30 @@ TEST_F(TrayApplicationTest, ShortcutSendsTheClipboardAndIsLetGoWhileARecordingRu
 // A window manager's key binding drives push-to-talk over the control interface: the press
 // starts a recording from the test audio server (silence), the release ends it with nothing typed.
 TEST_F(TrayApplicationTest, ControlPressAndReleaseRecordLikeTheTriggerKey) {
-    delegate_->settings().setSelectedLanguage(AppLanguage::english);
-    auto control = delegate_->controlHandlers();
-    const auto phase = [&] { return delegate_->dictation().state().value(); };
+    root_->settings().setSelectedLanguage(AppLanguage::english);
+    auto& control = root_->controlAnswers();
+    const auto phase = [&] { return root_->dictation().state().value(); };
     ASSERT_EQ(phase(), AppCoordinator::State::idle);
-    ASSERT_TRUE(control.dictationPress().ok());
+    control.dictationPress();
     ASSERT_TRUE(pumpUntil([&] { return phase() == AppCoordinator::State::recording; }))
         << "the recording did not start";
-    ASSERT_TRUE(control.dictationRelease().ok());
+    control.dictationRelease();
     ASSERT_TRUE(pumpUntil([&] { return phase() == AppCoordinator::State::idle; }))
         << "the recording did not end";
 
     // Toggle twice: the same recording from one key.
-    ASSERT_TRUE(control.toggleDictation().ok());
+    control.toggleDictation();
     ASSERT_TRUE(pumpUntil([&] { return phase() == AppCoordinator::State::recording; }));
-    ASSERT_TRUE(control.toggleDictation().ok());
+    control.toggleDictation();
     ASSERT_TRUE(pumpUntil([&] { return phase() == AppCoordinator::State::idle; }));
 }
 
 TEST_F(TrayApplicationTest, QuitStopsTheConnectionButKeepsTheIntentForTheNextLaunch) {
-    delegate_->phoneConnection().turnOn(/*thenPair=*/false);
+    root_->phoneConnection().turnOn(/*thenPair=*/false);
     ASSERT_TRUE(pumpUntil([&] { return isOn(); })) << "Phone Connection did not come on";
-    delegate_->applicationWillTerminate();
+    root_->launchOrder().quit();
     ASSERT_TRUE(pumpUntil([&] { return !isOn(); })) << "the server did not stop";
-    EXPECT_EQ(UserDefaults::standard()->boolean(RemoteInputController::kEnabledKey), true);
+    EXPECT_EQ(root_->settings().defaults()->boolean(RemoteInputController::kEnabledKey), true);
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 // paired-device store, outbox and settings.
 #include <gtest/gtest.h>
 
-#include "ControllerHarness.hpp"
 #include "KestruneRemoteKit/Protocol/PairingPayload.hpp"
+#include "tests/support/ControllerHarness.hpp"
 #include "tests/support/ResultTesting.hpp"
 #include "tests/support/TestImages.hpp"
 

@@ -70,6 +70,8 @@ struct FakePairingWindow final : PairingWindow {
         std::vector<std::string> links;
         int windowsMade = 0;
         Observers<> closed;
+        // Told of each link drawn, for a test that reports it on.
+        std::function<void(const std::string&)> onLink;
 
         void userCloses() {
             if (!visible) return;
@@ -83,7 +85,10 @@ struct FakePairingWindow final : PairingWindow {
         screen->visible = true;
         screen->address = address;
     }
-    void showLink(const std::string& link) override { screen->links.push_back(link); }
+    void showLink(const std::string& link) override {
+        screen->links.push_back(link);
+        if (screen->onLink) screen->onLink(link);
+    }
     void close() override { screen->userCloses(); }
     bool isVisible() const override { return screen->visible; }
     Subscription observeClose(std::function<void()> observer) override {
@@ -178,6 +183,8 @@ class ControllerHarness {
     std::vector<LocalAddress::Interface> interfaces{{"lo", "127.0.0.1"},
                                                     {"wlp2s0", "192.168.1.20"}};
     std::vector<std::string> alerts;
+    // Told of each alert too, for a test that reports it on.
+    std::function<void(const std::string& title, const std::string& message)> onAlert;
     std::vector<std::string> feedback;
     std::vector<std::string> typed;
     int statusChanges = 0;

@@ -1,4 +1,4 @@
-#include "ControllerHarness.hpp"
+#include "tests/support/ControllerHarness.hpp"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +29,7 @@ ControllerHarness::ControllerHarness()
         .presentAlert =
             [this](const std::string& title, const std::string& message) {
                 alerts.push_back(title + "|" + message);
+                if (onAlert) onAlert(title, message);
             },
         .showApproval =
             [this](ApprovalQuestion question, std::function<void(bool)> answer) {
