@@ -63,9 +63,11 @@ int main(int argc, char** argv) {
     };
     const auto probe = std::make_shared<Owner>(mutex, changed, final);
 
-    RemoteInputServer::Configuration configuration{.identity = loaded.value().identity};
-    configuration.loopbackOnly = true;
-    configuration.mdnsFingerprint = loaded.value().fingerprint;
+    const RemoteInputServer::Configuration configuration{
+        .identity = loaded.value().identity,
+        .loopbackOnly = true,
+        .mdnsFingerprint = loaded.value().fingerprint,
+    };
     RemoteInputServer server(
         configuration, {.devices = std::make_shared<PairedDeviceStore>(directory / "devices.json"),
                         .outbox = nullptr,
