@@ -43,13 +43,13 @@ AppCoordinator::AppCoordinator(Dependencies dependencies) : deps_(std::move(depe
     // Events come on the main queue already, in the order they happened, so they are handled at
     // once: a hop would let other input overtake the press it belongs to.
     keys.setEvents({
-        .pressed = weakly([this] {
+        .pressed = lifetime_.guard([this] {
             if (!controlHeld_) handleTriggerPressed(true);
         }),
-        .released = weakly([this] {
+        .released = lifetime_.guard([this] {
             if (!controlHeld_) handleTriggerReleased();
         }),
-        .otherInput = weakly([this] { holdPolicy_.noteOtherInput(); }),
+        .otherInput = lifetime_.guard([this] { holdPolicy_.noteOtherInput(); }),
     });
 }
 
@@ -150,8 +150,8 @@ void AppCoordinator::startTriggerKeyMonitor() {
 
 void AppCoordinator::scheduleTriggerMonitorRetry() {
     if (triggerMonitorRetryTask_) return;
-    triggerMonitorRetryTask_ =
-        deps_.main.postAfter(kMonitorRetryInterval, weakly([this] { retryTriggerMonitor(); }));
+    triggerMonitorRetryTask_ = deps_.main.postAfter(
+        kMonitorRetryInterval, lifetime_.guard([this] { retryTriggerMonitor(); }));
 }
 
 void AppCoordinator::retryTriggerMonitor() {
@@ -188,9 +188,9 @@ void AppCoordinator::handleTriggerPressed(bool confirmHold) {
     const auto hold = holdPolicy_.beginHold();
     const auto key = deps_.triggerKeys.triggerKey();
     if (confirmHold && key.kind() == TriggerKey::Kind::modifier && !isFn(key)) {
-        deps_.main.postAfter(kHoldConfirmationDelay, weakly([this, hold] {
-                                 if (holdPolicy_.shouldStartRecording(hold)) beginAttempt();
-                             }));
+        deps_.main.postAfter(kHoldConfirmationDelay, lifetime_.guard([this, hold] {
+            if (holdPolicy_.shouldStartRecording(hold)) beginAttempt();
+        }));
         return;
     }
     beginAttempt();
@@ -204,7 +204,7 @@ void AppCoordinator::beginAttempt() {
     startTriggerReleasePolling();
     if (hasGrantedPermissions_) return confirmRecording(*attempt);
     PermissionCoordinator::requestSpeechAndMicrophonePermissions(
-        deps_.permissions, weakly([this, attempt = *attempt](bool granted) {
+        deps_.permissions, lifetime_.guard([this, attempt = *attempt](bool granted) {
             if (!granted) {
                 if (recordingGate_.phase() == State::preparing && isCurrent(attempt)) {
                     recordingGate_.finish(attempt);
@@ -226,15 +226,15 @@ void AppCoordinator::confirmRecording(RecordingGate::Attempt attempt) {
 
     currentTranscript_.clear();
     const auto started = deps_.speech.start(
-        deps_.settings.language(), weakly([this, attempt](const std::string& transcript) {
+        deps_.settings.language(), lifetime_.guard([this, attempt](const std::string& transcript) {
             if (!isCurrent(attempt)) return;
             currentTranscript_ = transcript;
             deps_.panel.show(transcript.empty() ? listeningText() : transcript);
         }),
-        weakly([this](float level) {
+        lifetime_.guard([this](float level) {
             deps_.panel.updateLevel(std::clamp(static_cast<double>(level), 0.0, 1.0));
         }),
-        weakly([this, attempt](const KestruneError& error) {
+        lifetime_.guard([this, attempt](const KestruneError& error) {
             // An old recording's failure must not end or cover a newer one.
             if (isCurrent(attempt)) fail(attempt, error);
         }));
@@ -262,8 +262,8 @@ void AppCoordinator::handleTriggerReleased() {
 
 void AppCoordinator::startTriggerReleasePolling() {
     if (triggerReleasePollTask_) return;
-    triggerReleasePollTask_ =
-        deps_.main.postAfter(kReleasePollInterval, weakly([this] { pollTriggerRelease(); }));
+    triggerReleasePollTask_ = deps_.main.postAfter(
+        kReleasePollInterval, lifetime_.guard([this] { pollTriggerRelease(); }));
 }
 
 void AppCoordinator::pollTriggerRelease() {
@@ -288,9 +288,10 @@ bool AppCoordinator::triggerIsDown() {
 // ---- after the release
 
 void AppCoordinator::finishRecording(RecordingGate::Attempt attempt) {
-    deps_.speech.stop(weakly([this, attempt](Result<SpeechCaptureResult, KestruneError> outcome) {
-        captureStopped(attempt, std::move(outcome));
-    }));
+    deps_.speech.stop(
+        lifetime_.guard([this, attempt](Result<SpeechCaptureResult, KestruneError> outcome) {
+            captureStopped(attempt, std::move(outcome));
+        }));
     // An engine that transcribes only now takes a moment; say so instead of "Listening...".
     if (deps_.speech.isTranscribing()) {
         deps_.panel.show(SpeechRecognizerService::transcribingText());
@@ -325,7 +326,7 @@ void AppCoordinator::captureStopped(RecordingGate::Attempt attempt,
     syncState();
     deps_.panel.showRefining();
     deps_.refiner.refine({transcript, std::move(alternatives)}, deps_.settings.language(),
-                         configuration, weakly([this, attempt](LLMOutcome refined) {
+                         configuration, lifetime_.guard([this, attempt](LLMOutcome refined) {
                              if (!isCurrent(attempt)) return;
                              if (!refined) return fail(attempt, refined.error().asKestruneError());
                              deliver(attempt, refined.value());
@@ -339,11 +340,11 @@ void AppCoordinator::deliver(RecordingGate::Attempt attempt, const std::string& 
         override(text);
         return succeed(attempt);
     }
-    deps_.paste(text, weakly([this, attempt](PasteOutcome pasted) {
-                    if (!isCurrent(attempt)) return;
-                    if (!pasted) return fail(attempt, pasted.error());
-                    succeed(attempt);
-                }));
+    deps_.paste(text, lifetime_.guard([this, attempt](PasteOutcome pasted) {
+        if (!isCurrent(attempt)) return;
+        if (!pasted) return fail(attempt, pasted.error());
+        succeed(attempt);
+    }));
 }
 
 void AppCoordinator::fail(RecordingGate::Attempt attempt, const KestruneError& error) {
@@ -373,7 +374,7 @@ void AppCoordinator::showNotice(const std::string& text) {
 void AppCoordinator::scheduleHUDDismissal() {
     // Not kept and never cancelled: each notice hides the panel 1.4 s after it, whatever shows
     // by then.
-    deps_.main.postAfter(kPanelDismissalDelay, weakly([this] { deps_.panel.hide(); }));
+    deps_.main.postAfter(kPanelDismissalDelay, lifetime_.guard([this] { deps_.panel.hide(); }));
 }
 
 void AppCoordinator::syncState() {

@@ -109,12 +109,6 @@ class AppCoordinator {
     static std::string unwatchableFnText();
 
   private:
-    // A continuation on the main queue that does nothing once the coordinator is gone.
-    template <typename Step>
-    auto weakly(Step step) {
-        return lifetime_.guard(std::move(step));
-    }
-
     void startTriggerKeyMonitor();
     void scheduleTriggerMonitorRetry();
     void retryTriggerMonitor();
