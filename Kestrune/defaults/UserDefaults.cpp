@@ -19,35 +19,47 @@ std::optional<T> as(const std::optional<DefaultsValue>& value) {
 
 }  // namespace
 
-std::optional<DefaultsDictionary> loadDefaultsDomain(const std::filesystem::path& file) {
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) return std::nullopt;
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec || size > kMaxDefaultsFileBytes) {
-        log(LogLevel::warning, kLogCategory, "ignoring oversized or unreadable " + file.string());
-        return std::nullopt;
-    }
-    const auto bytes = readWholeFile(file);
-    if (!bytes) {
-        log(LogLevel::warning, kLogCategory, "cannot read " + file.string());
-        return std::nullopt;
-    }
-    auto decoded = decodeDefaultsFile(*bytes);
-    if (!decoded) {
-        log(LogLevel::warning, kLogCategory, "ignoring " + file.string() + ": " + decoded.error());
-        return std::nullopt;
-    }
+namespace {
+
+// What the settings file holds, or why it cannot be used.
+Result<std::optional<DefaultsDictionary>, std::string> readDomain(
+    const std::filesystem::path& file) {
+    auto bytes = readStoredFile(file, kMaxDefaultsFileBytes);
+    if (!bytes) return std::move(bytes.error());
+    if (!bytes.value()) return std::optional<DefaultsDictionary>{};
+    auto decoded = decodeDefaultsFile(*bytes.value());
+    if (!decoded) return std::move(decoded.error());
     for (const auto& key : decoded.value().skippedKeys) {
         // The key only: a value could be anything, a secret included.
         log(LogLevel::warning, kLogCategory,
             "ignoring the value of \"" + key + "\" in " + file.string() + ": unsupported kind");
     }
-    return std::move(decoded.value().values);
+    return std::optional<DefaultsDictionary>(std::move(decoded.value().values));
 }
 
-UserDefaults::UserDefaults(std::filesystem::path directory, std::string domain)
-    : directory_(std::move(directory)), domain_(std::move(domain)) {
-    if (auto loaded = loadDefaultsDomain(fileOf(domain_))) values_ = std::move(*loaded);
+}  // namespace
+
+std::optional<DefaultsDictionary> loadDefaultsDomain(const std::filesystem::path& file) {
+    auto read = readDomain(file);
+    if (!read) {
+        log(LogLevel::warning, kLogCategory, "ignoring " + file.string() + ": " + read.error());
+        return std::nullopt;
+    }
+    return std::move(read.value());
+}
+
+UserDefaults::UserDefaults(std::filesystem::path directory, std::string domain,
+                           StoreProblemReport reportProblem)
+    : directory_(std::move(directory)),
+      domain_(std::move(domain)),
+      reportProblem_(std::move(reportProblem)) {
+    auto read = readDomain(fileOf(domain_));
+    if (!read) {
+        writable_ = setAsideUnreadable(fileOf(domain_), read.error(), "The settings file",
+                                       "the settings start from their defaults", reportProblem_);
+    } else if (read.value()) {
+        values_ = std::move(*read.value());
+    }
 }
 
 std::filesystem::path UserDefaults::fileOf(std::string_view domainName) const {
@@ -78,6 +90,7 @@ std::optional<StringList> UserDefaults::stringList(std::string_view key) const {
 }
 
 void UserDefaults::set(std::string_view key, DefaultsValue value) {
+    std::optional<StoreProblem> problem;
     {
         std::lock_guard lock(mutex_);
         const auto found = values_.find(key);
@@ -98,19 +111,22 @@ void UserDefaults::set(std::string_view key, DefaultsValue value) {
                 "refusing a value of \"" + std::string(key) + "\" too large for the settings file");
             return;
         }
-        saveLocked(encoded);
+        problem = saveLocked(encoded);
     }
+    report(problem);
     notify({std::string(key)});
 }
 
 void UserDefaults::remove(std::string_view key) {
+    std::optional<StoreProblem> problem;
     {
         std::lock_guard lock(mutex_);
         const auto found = values_.find(key);
         if (found == values_.end()) return;
         values_.erase(found);
-        saveLocked(encodeDefaultsFile(values_));
+        problem = saveLocked(encodeDefaultsFile(values_));
     }
+    report(problem);
     notify({std::string(key)});
 }
 
@@ -132,6 +148,7 @@ void UserDefaults::setPersistentDomain(DefaultsDictionary values, std::string_vi
         return;
     }
     std::vector<std::string> changed;
+    std::optional<StoreProblem> problem;
     {
         std::lock_guard lock(mutex_);
         for (const auto& [key, value] : values_) {
@@ -142,8 +159,9 @@ void UserDefaults::setPersistentDomain(DefaultsDictionary values, std::string_vi
             if (!values_.count(key)) changed.push_back(key);
         }
         values_ = std::move(values);
-        saveLocked(encodeDefaultsFile(values_));
+        problem = saveLocked(encodeDefaultsFile(values_));
     }
+    report(problem);
     notify(changed);
 }
 
@@ -151,12 +169,21 @@ Subscription UserDefaults::observe(std::function<void(const std::string& key)> o
     return observers_.add(std::move(observer));
 }
 
-void UserDefaults::saveLocked(const std::string& encoded) const {
-    if (auto written = writeFileAtomically(fileOf(domain_), encoded); !written) {
-        // The value stays in memory for this run; only its persistence failed.
-        log(LogLevel::error, kLogCategory,
-            "could not save domain " + domain_ + ": " + written.error());
-    }
+std::optional<StoreProblem> UserDefaults::saveLocked(const std::string& encoded) {
+    if (!writable_) return std::nullopt;
+    const auto file = fileOf(domain_);
+    auto written = writeFileAtomically(file, encoded);
+    if (written) return std::nullopt;
+    // The value stays in memory for this run; only its persistence failed.
+    log(LogLevel::error, kLogCategory, "could not save domain " + domain_ + ": " + written.error());
+    if (saveFailureReported_) return std::nullopt;
+    saveFailureReported_ = true;
+    return StoreProblem{file, "Settings could not be saved to " + file.string() + " (" +
+                                  written.error() + "); changes last only until Murrelo quits."};
+}
+
+void UserDefaults::report(const std::optional<StoreProblem>& problem) const {
+    if (problem && reportProblem_) reportProblem_(*problem);
 }
 
 void UserDefaults::notify(const std::vector<std::string>& keys) {

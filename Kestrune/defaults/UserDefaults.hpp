@@ -11,22 +11,26 @@
 
 #include "Kestrune/defaults/DefaultsValue.hpp"
 #include "KestruneRemoteKit/Support/Observers.hpp"
+#include "KestruneRemoteKit/Support/StoredFile.hpp"
 #include "KestruneRemoteKit/Support/Subscription.hpp"
 
 namespace kestrune {
 
 // The settings database of one domain: typed values by key, kept in memory after one read at
 // start and written through to `<directory>/<domain>.json` (atomically, owner-only) on every
-// change. A value of another kind than the one asked for reads as absent. Other domains of the
-// same directory are reachable whole, as "persistent domains", for moving settings between them.
-// Values may be read and written from any thread; observing belongs to the main thread, like
-// every change that observers care about.
+// change. A file that cannot be read is kept aside, never written over: the settings start from
+// their defaults, or, when it cannot even be moved, are not saved for this run; both are reported,
+// like the first failure to save. A value of another kind than the one asked for reads as absent.
+// Other domains of the same directory are reachable whole, as "persistent domains", for moving
+// settings between them. Values may be read and written from any thread; observing belongs to the
+// main thread, like every change that observers care about.
 class UserDefaults {
   public:
     // The application's own domain; the composition root chooses its folder.
     static constexpr std::string_view kStandardDomain = "zz.holvanis.murrelo";
 
-    UserDefaults(std::filesystem::path directory, std::string domain);
+    UserDefaults(std::filesystem::path directory, std::string domain,
+                 StoreProblemReport reportProblem = {});
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;
 
@@ -52,13 +56,19 @@ class UserDefaults {
     Subscription observe(std::function<void(const std::string& key)> observer);
 
   private:
-    // Writes the encoded domain, with the lock held.
-    void saveLocked(const std::string& encoded) const;
+    // Writes the encoded domain, with the lock held; the problem to report once it is released.
+    std::optional<StoreProblem> saveLocked(const std::string& encoded);
+    void report(const std::optional<StoreProblem>& problem) const;
     void notify(const std::vector<std::string>& keys);
 
     std::filesystem::path directory_;
     std::string domain_;
+    StoreProblemReport reportProblem_;
     mutable std::mutex mutex_;
+    // False when an unreadable file is still in the way: saving would destroy it.
+    bool writable_ = true;
+    // The user hears of the first failed save only; every later one is logged.
+    bool saveFailureReported_ = false;
     DefaultsDictionary values_;
     Observers<std::string> observers_;
 };

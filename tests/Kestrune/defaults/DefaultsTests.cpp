@@ -4,10 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
+#include <fstream>
+#include <iterator>
 
 #include "Kestrune/defaults/DefaultsFile.hpp"
 #include "Kestrune/defaults/UserDefaults.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
+#include "KestruneRemoteKit/Support/StoredFile.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
 namespace kestrune {
@@ -199,6 +202,128 @@ TEST_F(UserDefaultsTest, PersistentDomainsReadAndReplaceWholeDomains) {
     EXPECT_EQ(seen, (std::vector<std::string>{"drop", "new"}));
     EXPECT_EQ(open("own")->persistentDomain("own"),
               (DefaultsDictionary{{"keep", true}, {"new", std::int64_t{3}}}));
+}
+
+std::string bytesOf(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The files beside `file` that an earlier start kept aside.
+std::vector<std::filesystem::path> keptAside(const std::filesystem::path& file) {
+    std::vector<std::filesystem::path> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path())) {
+        const auto name = entry.path().filename().string();
+        if (name.starts_with(file.filename().string()) && isKeptAside(name))
+            kept.push_back(entry.path());
+    }
+    return kept;
+}
+
+// Each way a settings file cannot be read: it is kept byte for byte beside itself, owner-only,
+// the user hears of it once naming both paths, and the settings run on from their defaults.
+TEST_F(UserDefaultsTest, AnUnreadableFileIsKeptAsideReportedOnceAndNeverWrittenOver) {
+    const auto file = dir / "zz.test.domain.json";
+    const std::vector<std::pair<std::string, std::string>> damaged = {
+        {"invalid JSON", R"({"triggerKey": "fn",,)"},
+        {"a list", R"(["triggerKey"])"},
+        {"oversize", "{\"a\": \"" + std::string(kMaxDefaultsFileBytes, 'x') + "\"}"},
+    };
+    for (const auto& [what, bytes] : damaged) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(writeFileAtomically(file, bytes, 0644));
+        std::vector<StoreProblem> problems;
+        {
+            UserDefaults defaults(dir.path(), "zz.test.domain", [&](const StoreProblem& problem) {
+                problems.push_back(problem);
+            });
+            EXPECT_EQ(defaults.persistentDomain("zz.test.domain"), DefaultsDictionary{});
+            defaults.set("fresh", true);
+            defaults.set("again", true);
+        }
+        const auto kept = keptAside(file);
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(bytesOf(kept[0]), bytes);
+        struct stat info {};
+        ASSERT_EQ(::stat(kept[0].c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_NE(problems[0].message.find(file.string()), std::string::npos);
+        EXPECT_NE(problems[0].message.find(kept[0].string()), std::string::npos);
+        EXPECT_EQ(open()->boolean("fresh"), true);
+        std::filesystem::remove(kept[0]);
+    }
+}
+
+TEST_F(UserDefaultsTest, AFolderInTheFilesPlaceIsNamedAndMovedAside) {
+    const auto file = dir / "zz.test.domain.json";
+    std::filesystem::create_directory(file);
+    std::vector<StoreProblem> problems;
+    UserDefaults defaults(dir.path(), "zz.test.domain",
+                          [&](const StoreProblem& problem) { problems.push_back(problem); });
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].message.find(file.string() + " is a folder"), std::string::npos);
+    ASSERT_EQ(keptAside(file).size(), 1u);
+    EXPECT_TRUE(std::filesystem::is_directory(keptAside(file)[0]));
+    defaults.set("fresh", true);
+    EXPECT_EQ(open()->boolean("fresh"), true);
+}
+
+// Runs `body` in a child without the privileges that let root read and move anything; its exit
+// status is the test's verdict (0: all held).
+int runUnprivileged(const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::geteuid() == 0 && (::setresgid(kNobody, kNobody, kNobody) != 0 ||
+                                 ::setresuid(kNobody, kNobody, kNobody) != 0)) {
+            ::_exit(100);
+        }
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+}
+
+// Mode 000 in a folder the user may not change: the file can be neither read nor moved, so the
+// settings are not saved for this run, and the user is told; the file is untouched.
+TEST_F(UserDefaultsTest, AFileThatCannotBeMovedIsLeftAloneForTheRun) {
+    const auto file = dir / "zz.test.domain.json";
+    const std::string original = R"({"triggerKey": "rightOption"})";
+    ASSERT_TRUE(writeFileAtomically(file, original, 0000));
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0555));
+    const int verdict = runUnprivileged([&] {
+        std::vector<StoreProblem> problems;
+        UserDefaults defaults(dir.path(), "zz.test.domain",
+                              [&](const StoreProblem& problem) { problems.push_back(problem); });
+        defaults.set("fresh", true);
+        if (problems.size() != 1) return 1;
+        if (problems[0].message.find("could not be moved aside") == std::string::npos) return 2;
+        return defaults.boolean("fresh") == true ? 0 : 3;
+    });
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0700));
+    EXPECT_EQ(verdict, 0);
+    EXPECT_EQ(bytesOf(file), original);
+    EXPECT_TRUE(keptAside(file).empty());
+}
+
+// A folder the settings cannot be written to: the first failure reaches the user with the path
+// and the system's reason, later ones do not repeat it.
+TEST_F(UserDefaultsTest, TheFirstFailedSaveIsReportedWithThePathAndTheReason) {
+    const int verdict = runUnprivileged([&] {
+        std::vector<StoreProblem> problems;
+        UserDefaults defaults("/proc/murrelo-settings", "zz.test.domain",
+                              [&](const StoreProblem& problem) { problems.push_back(problem); });
+        defaults.set("a", true);
+        defaults.set("b", true);
+        if (problems.size() != 1) return 1;
+        const auto& message = problems[0].message;
+        if (message.find("/proc/murrelo-settings/zz.test.domain.json") == std::string::npos)
+            return 2;
+        return message.find("cannot create") != std::string::npos ? 0 : 3;
+    });
+    EXPECT_EQ(verdict, 0);
 }
 
 // A writer killed at an arbitrary moment leaves the previous or the next file, whole.
