@@ -134,29 +134,86 @@ std::string encodePairedDevices(const std::vector<PairedDevice>& devices) {
     return out;
 }
 
-std::optional<std::vector<PairedDevice>> decodePairedDevices(std::string_view text) {
+Result<DecodedPairedDevices, std::string> decodePairedDeviceList(std::string_view text) {
     boost::system::error_code error;
     const json::value root = json::parse(text, error);
-    if (error || !root.is_array()) return std::nullopt;
-    std::vector<PairedDevice> devices;
-    for (const auto& element : root.get_array()) {
-        auto device = decodeDevice(element);
-        if (!device) return std::nullopt;
-        devices.push_back(std::move(*device));
+    if (error) return "not valid JSON: " + error.message();
+    if (!root.is_array()) return std::string("not a JSON list");
+    DecodedPairedDevices decoded;
+    const auto& elements = root.get_array();
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        if (auto device = decodeDevice(elements[i])) {
+            decoded.devices.push_back(std::move(*device));
+            continue;
+        }
+        std::string entry = "entry " + std::to_string(i + 1);
+        const auto* object = elements[i].if_object();
+        // The identifier only: the name is the phone's, the hash a secret's.
+        if (const auto id = object ? stringField(*object, "id") : std::nullopt;
+            id && Uuid::parse(*id)) {
+            entry += " (" + *id + ")";
+        }
+        decoded.skipped.push_back(std::move(entry));
     }
-    return devices;
+    return decoded;
 }
 
-PairedDeviceStore::PairedDeviceStore(std::filesystem::path filePath)
+std::optional<std::vector<PairedDevice>> decodePairedDevices(std::string_view text) {
+    auto decoded = decodePairedDeviceList(text);
+    if (!decoded || !decoded.value().skipped.empty()) return std::nullopt;
+    return std::move(decoded.value().devices);
+}
+
+PairedDeviceStore::PairedDeviceStore(std::filesystem::path filePath,
+                                     StoreProblemReport reportProblem)
     : filePath_(std::move(filePath)) {
-    const auto text = readWholeFile(filePath_);
-    if (!text) return;
-    if (auto devices = decodePairedDevices(*text)) {
-        devices_ = std::move(*devices);
-    } else {
-        log(LogLevel::warning, kLogCategory,
-            "the devices file does not decode; starting with no paired devices");
+    load(reportProblem);
+}
+
+void PairedDeviceStore::load(const StoreProblemReport& reportProblem) {
+    constexpr std::string_view what = "The paired-devices file";
+    constexpr std::string_view reset = "phones must be paired again";
+    const auto cannotKeep = [&] {
+        readOnlyReason_ =
+            "the paired-devices file " + filePath_.string() + " could not be read nor moved aside";
+    };
+    auto bytes = readStoredFile(filePath_, kMaxFileBytes);
+    if (!bytes) {
+        if (!setAsideUnreadable(filePath_, bytes.error(), what, reset, reportProblem)) cannotKeep();
+        return;
     }
+    if (!bytes.value()) return;
+    auto decoded = decodePairedDeviceList(*bytes.value());
+    if (!decoded) {
+        if (!setAsideUnreadable(filePath_, decoded.error(), what, reset, reportProblem)) {
+            cannotKeep();
+        }
+        return;
+    }
+    devices_ = std::move(decoded.value().devices);
+    const auto& skipped = decoded.value().skipped;
+    if (skipped.empty()) return;
+    std::string entries;
+    for (const auto& entry : skipped) {
+        log(LogLevel::warning, kLogCategory,
+            "skipping " + entry + " of " + filePath_.string() + ": not a paired device");
+        entries += (entries.empty() ? "" : ", ") + entry;
+    }
+    StoreProblem problem{filePath_, {}};
+    const std::string unread =
+        "Some paired phones in " + filePath_.string() + " could not be read (" + entries + ")";
+    // The next save rewrites the file without them; the file as it is now stays beside it.
+    if (auto kept = keepCopyAside(filePath_, *bytes.value())) {
+        problem.message = unread + "; the file was kept as " + kept.value().string() +
+                          " and those phones must be paired again.";
+    } else {
+        readOnlyReason_ = "the damaged paired-devices file " + filePath_.string() +
+                          " could not be kept aside (" + kept.error() + ")";
+        problem.message = unread + " and the file could not be kept aside (" + kept.error() +
+                          "); no pairing will be saved in this run.";
+    }
+    log(LogLevel::error, kLogCategory, problem.message);
+    if (reportProblem) reportProblem(problem);
 }
 
 bool PairedDeviceStore::contains(const Uuid& id) const {
@@ -245,6 +302,7 @@ void PairedDeviceStore::setOnChange(std::function<void()> onChange) {
 
 Result<void, PairedDeviceStore::Failure> PairedDeviceStore::saveLocked(
     std::vector<PairedDevice> devices) {
+    if (readOnlyReason_) return Failure{*readOnlyReason_};
     if (auto written = writeFileAtomically(filePath_, encodePairedDevices(devices)); !written) {
         return Failure{written.error()};
     }

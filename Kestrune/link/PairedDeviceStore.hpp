@@ -10,6 +10,7 @@
 
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
+#include "KestruneRemoteKit/Support/StoredFile.hpp"
 #include "KestruneRemoteKit/Support/Uuid.hpp"
 
 namespace kestrune {
@@ -34,6 +35,14 @@ std::string hashSecret(std::string_view secret);
 // The devices file: a pretty-printed JSON array with sorted keys, identifiers in upper case and
 // dates as seconds since 1970.
 std::string encodePairedDevices(const std::vector<PairedDevice>& devices);
+// The devices of a devices file, and a description of each element that is not a device (its
+// position, and its identifier when it has one): one damaged entry costs no other pairing.
+struct DecodedPairedDevices {
+    std::vector<PairedDevice> devices;
+    std::vector<std::string> skipped;
+};
+// Fails only when the file as a whole is not a JSON array.
+Result<DecodedPairedDevices, std::string> decodePairedDeviceList(std::string_view json);
 // None unless every element carries all five fields in their proper form.
 std::optional<std::vector<PairedDevice>> decodePairedDevices(std::string_view json);
 
@@ -58,8 +67,15 @@ class PairedDeviceStore {
         std::string secret;
     };
 
-    // Loads the file; a missing, unreadable or undecodable file gives an empty list.
-    explicit PairedDeviceStore(std::filesystem::path filePath);
+    // A devices file holds a few hundred bytes per phone; one far larger was not written by us.
+    static constexpr std::size_t kMaxFileBytes = 1024 * 1024;
+
+    // Loads the file. One that cannot be read is kept aside and the list starts empty; entries
+    // that do not decode are skipped and the file as it was is kept aside before it is ever
+    // rewritten. Both reach `reportProblem`; when the file cannot be kept, nothing is saved over
+    // it for the life of the store, and pairing fails saying why.
+    explicit PairedDeviceStore(std::filesystem::path filePath,
+                               StoreProblemReport reportProblem = {});
     PairedDeviceStore(const PairedDeviceStore&) = delete;
     PairedDeviceStore& operator=(const PairedDeviceStore&) = delete;
 
@@ -88,8 +104,12 @@ class PairedDeviceStore {
     // Writes `devices` and, only when that worked, makes it the in-memory list. Lock held.
     Result<void, Failure> saveLocked(std::vector<PairedDevice> devices);
 
+    void load(const StoreProblemReport& reportProblem);
+
     const std::filesystem::path filePath_;
     mutable std::mutex lock_;
+    // Why nothing may be written: a damaged file could not be kept aside. None when writable.
+    std::optional<std::string> readOnlyReason_;
     std::vector<PairedDevice> devices_;
     std::function<void(const Uuid&)> onRemove_;
     std::function<void()> onChange_;

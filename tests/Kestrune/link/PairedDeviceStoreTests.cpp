@@ -136,47 +136,94 @@ TEST_F(PairedDeviceStoreTest, ListSurvivesARestart) {
     EXPECT_LE(std::chrono::abs(devices[0].pairedAt - (kStart + 123456789us)), 1us);
 }
 
-TEST_F(PairedDeviceStoreTest, UnusableFilesLoadAsAnEmptyListAndAreOverwrittenLater) {
+// The files beside the devices file that a start kept aside.
+std::vector<fs::path> keptAside(const fs::path& file) {
+    std::vector<fs::path> kept;
+    for (const auto& entry : fs::directory_iterator(file.parent_path())) {
+        if (isKeptAside(entry.path().filename().string())) kept.push_back(entry.path());
+    }
+    return kept;
+}
+
+// A file that is not a list at all is moved aside whole, reported, and the list starts empty;
+// the next pairing writes a fresh file.
+TEST_F(PairedDeviceStoreTest, AnUnusableFileIsKeptAsideAndReported) {
     const std::string good =
         R"({"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","name":"A","secretHash":"x",)"
         R"("pairedAt":1,"lastConnectedAt":2})";
-    struct Case {
-        const char* label;
-        std::string text;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<const char*, std::string>> cases = {
         {"not JSON", "devices"},
         {"truncated", "[" + good.substr(0, 40)},
         {"object at top level", good},
-        {"element not an object", "[" + good + ",1]"},
-        {"missing lastConnectedAt",
-         "[" + good +
-             R"(,{"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4E","name":"B",)"
-             R"("secretHash":"y","pairedAt":1}])"},
-        {"id not a UUID", R"([{"id":"phone","name":"A","secretHash":"x","pairedAt":1,)"
-                          R"("lastConnectedAt":2}])"},
-        {"date as text", R"([{"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","name":"A",)"
-                         R"("secretHash":"x","pairedAt":"2026-01-01","lastConnectedAt":2}])"},
-        {"date beyond any clock", R"([{"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","name":"A",)"
-                                  R"("secretHash":"x","pairedAt":1e300,"lastConnectedAt":2}])"},
-        {"name not a string", R"([{"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","name":5,)"
-                              R"("secretHash":"x","pairedAt":1,"lastConnectedAt":2}])"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
+    for (const auto& [label, text] : cases) {
+        SCOPED_TRACE(label);
+        fs::remove_all(path.parent_path());
         fs::create_directories(path.parent_path());
-        writeText(path, c.text);
-        PairedDeviceStore store(path);
+        writeText(path, text);
+        std::vector<StoreProblem> problems;
+        PairedDeviceStore store(path, [&](const StoreProblem& p) { problems.push_back(p); });
         EXPECT_TRUE(store.devices().empty());
-        // Loading alone leaves the file as it was.
-        EXPECT_EQ(readText(path), c.text);
+        ASSERT_EQ(keptAside(path).size(), 1u);
+        EXPECT_EQ(readText(keptAside(path)[0]), text);
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_THAT(problems[0].message, ::testing::HasSubstr(keptAside(path)[0].string()));
         const auto registration = store.registerDevice("New", kStart);
         ASSERT_TRUE(registration.ok());
         EXPECT_EQ(decodePairedDevices(readText(path)), std::vector{registration->device});
     }
 
+    // A folder in the file's place is named, and moved aside like a damaged file.
+    fs::remove_all(path.parent_path());
+    fs::create_directories(path / "occupied");
+    std::vector<StoreProblem> problems;
+    PairedDeviceStore store(path, [&](const StoreProblem& p) { problems.push_back(p); });
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_THAT(problems[0].message, ::testing::HasSubstr(path.string() + " is a folder"));
+    EXPECT_TRUE(store.registerDevice("New", kStart).ok());
+}
+
+// Each entry that does not decode is skipped, naming it; the others stay paired, and the file as
+// it was is kept aside before the next save rewrites it without the damaged entry.
+TEST_F(PairedDeviceStoreTest, ADamagedEntryCostsOnlyItself) {
+    const auto entry = [](char last, const std::string& fields) {
+        return R"({"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4)" + std::string(1, last) +
+               R"(","name":"A","secretHash":"x",)" + fields + "}";
+    };
+    const std::string complete = R"("pairedAt":1,"lastConnectedAt":2)";
+    const std::vector<std::pair<const char*, std::string>> damaged = {
+        {"element not an object", "1"},
+        {"missing lastConnectedAt", entry('E', R"("pairedAt":1)")},
+        {"id not a UUID", R"({"id":"phone","name":"A","secretHash":"x",)" + complete + "}"},
+        {"date as text", entry('E', R"("pairedAt":"2026-01-01","lastConnectedAt":2)")},
+        {"date beyond any clock", entry('E', R"("pairedAt":1e300,"lastConnectedAt":2)")},
+        {"name not a string", R"({"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4E","name":5,)"
+                              R"("secretHash":"x",)" +
+                                  complete + "}"},
+    };
+    for (const auto& [label, bad] : damaged) {
+        SCOPED_TRACE(label);
+        fs::remove_all(path.parent_path());
+        fs::create_directories(path.parent_path());
+        const std::string text =
+            "[" + entry('D', complete) + "," + bad + "," + entry('F', complete) + "]";
+        writeText(path, text);
+        std::vector<StoreProblem> problems;
+        PairedDeviceStore store(path, [&](const StoreProblem& p) { problems.push_back(p); });
+        ASSERT_EQ(store.devices().size(), 2u);
+        EXPECT_EQ(store.devices()[1].id.uuidString(), "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4F");
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_THAT(problems[0].message, ::testing::HasSubstr("entry 2"));
+        ASSERT_EQ(keptAside(path).size(), 1u);
+        EXPECT_EQ(readText(keptAside(path)[0]), text);
+        // Loading alone leaves the file as it was.
+        EXPECT_EQ(readText(path), text);
+        ASSERT_TRUE(store.registerDevice("New", kStart).ok());
+        EXPECT_EQ(decodePairedDevices(readText(path))->size(), 3u);
+    }
+
     // The same element with all five keys (and one more) loads.
-    writeText(path, "[" + good.substr(0, good.size() - 1) + R"(,"extra":true}])");
+    writeText(path, "[" + entry('D', complete + R"(,"extra":true)") + "]");
     EXPECT_EQ(PairedDeviceStore(path).devices().size(), 1u);
 }
 
