@@ -59,18 +59,21 @@ Outbox::Clock Outbox::systemClock() {
     return [] { return std::chrono::system_clock::now(); };
 }
 
-std::shared_ptr<Outbox> Outbox::create(fs::path directory, MainQueue& purgeQueue, Clock now) {
-    return std::shared_ptr<Outbox>(new Outbox(std::move(directory), purgeQueue, std::move(now)));
+std::shared_ptr<Outbox> Outbox::create(fs::path directory, MainQueue& purgeQueue, Clock now,
+                                       const StoreProblemReport& reportProblem) {
+    return std::shared_ptr<Outbox>(
+        new Outbox(std::move(directory), purgeQueue, std::move(now), reportProblem));
 }
 
-Outbox::Outbox(fs::path directory, MainQueue& purgeQueue, Clock now)
+Outbox::Outbox(fs::path directory, MainQueue& purgeQueue, Clock now,
+               const StoreProblemReport& reportProblem)
     : directory_(std::move(directory)), purgeQueue_(purgeQueue), now_(std::move(now)) {
     std::lock_guard guard(lock_);
-    load();
+    load(reportProblem);
     purgeExpired(now_());
 }
 
-void Outbox::load() {
+void Outbox::load(const StoreProblemReport& reportProblem) {
     if (auto state = readSmallFile(directory_ / kStateFileName)) {
         if (auto lastSeq = decodeOutboxState(*state)) lastSeq_ = *lastSeq;
     }
@@ -82,6 +85,7 @@ void Outbox::load() {
         names.push_back(entry->path().filename().string());
     }
 
+    std::vector<std::string> keptAside;
     for (const auto& name : names) {
         if (!endsWithJson(name) || name == kStateFileName) continue;
         const auto bytes = readSmallFile(directory_ / name);
@@ -92,8 +96,14 @@ void Outbox::load() {
             item && outboxItemFileName(item->id) == name &&
             (!item->imageFile || fs::is_regular_file(directory_ / *item->imageFile, ec));
         if (!usable) {
-            log(LogLevel::warning, kLogCategory, "dropping unreadable item file " + name);
-            removeQuietly(directory_ / name);
+            // Kept, not deleted: what it holds may be the only copy of something the user sent.
+            // One that cannot be moved stays as it is; no new item ever takes its name.
+            auto kept = keepAside(directory_ / name);
+            log(LogLevel::warning, kLogCategory,
+                "unreadable item file " + name +
+                    (kept ? " kept as " + kept.value().string()
+                          : " left in place: " + kept.error()));
+            keptAside.push_back(kept ? kept.value().filename().string() : name);
             continue;
         }
         items_.push_back(std::move(*item));
@@ -108,8 +118,17 @@ void Outbox::load() {
     }
     // Pictures of items that are gone, and temporary files of writes a crash interrupted.
     for (const auto& name : names) {
-        if (!endsWithJson(name) && !pictures.contains(name)) removeQuietly(directory_ / name);
+        if (!endsWithJson(name) && !pictures.contains(name) && !isKeptAside(name)) {
+            removeQuietly(directory_ / name);
+        }
     }
+    if (keptAside.empty() || !reportProblem) return;
+    std::string list;
+    for (const auto& name : keptAside) list += (list.empty() ? "" : ", ") + name;
+    reportProblem({directory_,
+                   "Items waiting to be sent to your phones could not be read and "
+                   "were kept in " +
+                       directory_.string() + " (" + list + "); they will not be sent."});
 }
 
 bool Outbox::isExpiredSecret(const Item& item, Date now) const {

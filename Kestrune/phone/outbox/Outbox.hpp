@@ -17,6 +17,7 @@
 #include "KestruneRemoteKit/Protocol/RemoteMessage.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
+#include "KestruneRemoteKit/Support/StoredFile.hpp"
 #include "KestruneRemoteKit/Support/Uuid.hpp"
 
 namespace kestrune {
@@ -55,10 +56,12 @@ class Outbox : public OutboxPort, public std::enable_shared_from_this<Outbox> {
 
     static constexpr const char* kStateFileName = "state.json";
 
-    // Loads what an earlier run left in `directory` and drops what has expired. `purgeQueue` runs
-    // the timed password purge and must outlive the outbox.
+    // Loads what an earlier run left in `directory` and drops what has expired; item files that
+    // cannot be read are kept aside and reported, never deleted. `purgeQueue` runs the timed
+    // password purge and must outlive the outbox.
     static std::shared_ptr<Outbox> create(std::filesystem::path directory, MainQueue& purgeQueue,
-                                          Clock now = systemClock());
+                                          Clock now = systemClock(),
+                                          const StoreProblemReport& reportProblem = {});
 
     Outbox(const Outbox&) = delete;
     Outbox& operator=(const Outbox&) = delete;
@@ -91,9 +94,10 @@ class Outbox : public OutboxPort, public std::enable_shared_from_this<Outbox> {
     static Clock systemClock();
 
   private:
-    Outbox(std::filesystem::path directory, MainQueue& purgeQueue, Clock now);
+    Outbox(std::filesystem::path directory, MainQueue& purgeQueue, Clock now,
+           const StoreProblemReport& reportProblem);
 
-    void load();
+    void load(const StoreProblemReport& reportProblem);
     void purgeExpired(Date now);
     bool isExpiredSecret(const Item& item, Date now) const;
     void deleteFiles(const Item& item) const;

@@ -65,7 +65,9 @@ TEST_F(OutboxFilesTest, SequenceContinuesFromTheLargerOfStateAndItems) {
     EXPECT_EQ(enqueue(*open(), Content::text("c")).seq, 9);
 }
 
-TEST_F(OutboxFilesTest, StartupDropsWhatItCannotUseAndOnlyThat) {
+// What cannot be used is kept aside, never deleted, and the user hears of it once; leftovers of
+// the outbox's own writes go.
+TEST_F(OutboxFilesTest, StartupKeepsAsideWhatItCannotUseAndOnlyThat) {
     Outbox::Item keptText, keptPicture;
     {
         auto outbox = open();
@@ -94,12 +96,31 @@ TEST_F(OutboxFilesTest, StartupDropsWhatItCannotUseAndOnlyThat) {
     writeFile(dir() / ".state.json.tmp-123", "interrupted write");
     writeFile(dir() / ".0123.json.tmp-456", "interrupted write");
 
-    auto outbox = open();
-    EXPECT_EQ(fileNames(dir()),
-              (std::set<std::string>{"state.json", keptText.id + ".json", keptPicture.id + ".json",
-                                     *keptPicture.imageFile}));
+    std::vector<StoreProblem> problems;
+    auto outbox = Outbox::create(
+        dir(), queue, [this] { return now; },
+        [&](const StoreProblem& problem) { problems.push_back(problem); });
+    std::set<std::string> usable, aside;
+    for (const auto& name : fileNames(dir())) (isKeptAside(name) ? aside : usable).insert(name);
+    EXPECT_EQ(usable, (std::set<std::string>{"state.json", keptText.id + ".json",
+                                             keptPicture.id + ".json", *keptPicture.imageFile}));
+    ASSERT_EQ(aside.size(), 4u);
+    for (const auto& name : {"AAAAAAAA-AAAA-4AAA-8AAA-AAAAAAAAAAAA.json", "garbage.json"}) {
+        EXPECT_TRUE(std::any_of(aside.begin(), aside.end(),
+                                [&](const std::string& kept) { return kept.starts_with(name); }));
+    }
     EXPECT_EQ(readWholeFile(folder.path() / "victim.png"), "precious");
     EXPECT_THAT(outbox->pending(kPhoneA), ElementsAre(keptText, keptPicture));
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_THAT(problems[0].message, ::testing::HasSubstr(dir().string()));
+
+    // A second start finds the kept files and leaves them be, without a second notice.
+    problems.clear();
+    outbox = Outbox::create(
+        dir(), queue, [this] { return now; },
+        [&](const StoreProblem& problem) { problems.push_back(problem); });
+    EXPECT_EQ(fileNames(dir()).size(), usable.size() + aside.size());
+    EXPECT_THAT(problems, IsEmpty());
 }
 
 TEST_F(OutboxFilesTest, StartupAfterADayFindsNothingLeft) {
