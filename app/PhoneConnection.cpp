@@ -47,6 +47,7 @@ PhoneConnection::PhoneConnection(Platform platform, MainQueue& main, PhoneConnec
                           std::function<void()> work) { queue->post(std::move(work)); },
         .images = {},
         .loopbackOnly = options.loopbackOnly,
+        .reportStoreProblem = std::move(options.reportStoreProblem),
     };
     deps.images.askFileManager = [&fileManager = platform.fileManager] {
         return fileManager.ask(FileManagerFolder::kAnswerWait);

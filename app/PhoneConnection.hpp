@@ -11,6 +11,7 @@
 #include "Kestrune/phone/controller/LocalAddress.hpp"
 #include "Kestrune/phone/images/FileManagerFolder.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
+#include "KestruneRemoteKit/Support/StoredFile.hpp"
 #include "KestruneRemoteKit/Support/Subscription.hpp"
 
 namespace kestrune {
@@ -61,6 +62,8 @@ class PhoneConnection {
         bool loopbackOnly = false;
         std::function<std::vector<LocalAddress::Interface>()> interfaces;
         std::function<std::optional<std::string>()> primaryInterface;
+        // Where the paired devices and the outbox report files they could not read.
+        StoreProblemReport reportStoreProblem;
     };
 
     PhoneConnection(Platform platform, MainQueue& main, PhoneConnectionWindows windows,

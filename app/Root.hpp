@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
+#include "KestruneRemoteKit/Support/StoreProblems.hpp"
 #include "app/Dictation.hpp"
 #include "app/PhoneConnection.hpp"
 #include "app/Services.hpp"
@@ -43,13 +44,18 @@ class Root {
 
     // The application's settings database in `folder` (empty: $XDG_CONFIG_HOME), read once; the
     // program's self-check reads the interface language from it too.
-    static std::shared_ptr<UserDefaults> openSettings(const std::filesystem::path& folder);
+    static std::shared_ptr<UserDefaults> openSettings(const std::filesystem::path& folder,
+                                                      StoreProblemReport reportProblem = {});
 
     RemoteInputController& phoneConnection() { return phone_->controller(); }
     AppCoordinator& dictation() { return dictation_->coordinator(); }
     ShellPlatform shellPlatform() { return services_.shellPlatform(); }
+    // The stored files this run could not read or write, for the user.
+    StoreProblems& storeProblems() { return storeProblems_; }
 
   private:
+    // First: the stores made below report to it as they open.
+    StoreProblems storeProblems_;
     Services services_;
     std::unique_ptr<PhoneConnection> phone_;
     std::unique_ptr<Dictation> dictation_;

@@ -23,6 +23,9 @@ namespace kestrune {
 
 namespace {
 
+// The notification server's "never expires".
+constexpr std::chrono::milliseconds kStoreProblemsStayOnScreen{0};
+
 // The pairing window that also reports which link it shows, for whoever asked for it over the
 // control interface.
 class ReportingPairingWindow final : public PairingWindow {
@@ -113,6 +116,7 @@ struct ShellRoot::Impl {
             .dictation = core.dictation(),
             .windows = *windows,
         });
+        showStoreProblems();
         launchOrder = std::make_unique<LaunchOrder>(LaunchOrder::Dependencies{
             .settings = platform.settings,
             .icon = *icon,
@@ -124,6 +128,25 @@ struct ShellRoot::Impl {
         });
     }
 
+    // Stored files that could not be read or written stay on screen until the user closes the
+    // notice (they say where the user's data went); each new one is added to the same notice, so
+    // one does not hide another, and those of one moment (the start) come as one. Their own
+    // notifier, so the tray's brief feedback never replaces them.
+    void showStoreProblems() {
+        problemNotifier = std::make_unique<DesktopNotifier>(DesktopNotifier::Options{
+            std::string(TrayIcon::kDisplayName), "dialog-warning",
+            lifetime.guard([this](const std::string& text) { icon->showMessage(text); })});
+        storeProblems = core.storeProblems().observe([this](const StoreProblem& problem) {
+            const bool first = problemText.size() == shownProblemText;
+            problemText += (problemText.empty() ? "" : "\n") + problem.message;
+            if (!first) return;
+            main.post(lifetime.guard([this] {
+                shownProblemText = problemText.size();
+                problemNotifier->show(problemText, kStoreProblemsStayOnScreen);
+            }));
+        });
+    }
+
     // The tray's parts go in the reverse order of their making; the windows before the shortcut
     // they may still let go of, everything before the services it uses.
     ~Impl() {
@@ -131,6 +154,8 @@ struct ShellRoot::Impl {
         answers.reset();
         windows.reset();
         shortcut.reset();
+        storeProblems.reset();
+        problemNotifier.reset();
         icon.reset();
         notifier.reset();
     }
@@ -145,6 +170,11 @@ struct ShellRoot::Impl {
     x11::HotKeyService hotKeys;
     QtDesktop desktop;
     std::unique_ptr<DesktopNotifier> notifier;
+    std::unique_ptr<DesktopNotifier> problemNotifier;
+    std::string problemText;
+    // How much of it is on screen; less while a notice is about to be shown.
+    std::size_t shownProblemText = 0;
+    Subscription storeProblems;
     std::unique_ptr<TrayWindows> windows;
     std::unique_ptr<TrayIcon> icon;
     std::unique_ptr<SendShortcut> shortcut;

@@ -59,8 +59,10 @@ ReceivedImageDelivery::Services imageServices(ReceivedImageDelivery::Services se
 
 RemoteInputController::RemoteInputController(Dependencies dependencies)
     : deps_(std::move(dependencies)),
-      devices_(std::make_shared<PairedDeviceStore>(deps_.directory / "devices.json")),
-      outbox_(Outbox::create(deps_.directory / "outbox", deps_.main)),
+      devices_(std::make_shared<PairedDeviceStore>(deps_.directory / "devices.json",
+                                                   deps_.reportStoreProblem)),
+      outbox_(Outbox::create(deps_.directory / "outbox", deps_.main, Outbox::systemClock(),
+                             deps_.reportStoreProblem)),
       pairingWindow_(PairingWindowSession::Dependencies{
           .main = deps_.main,
           .makeWindow = deps_.makePairingWindow,

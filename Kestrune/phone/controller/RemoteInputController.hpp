@@ -25,6 +25,7 @@
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Observers.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
+#include "KestruneRemoteKit/Support/StoredFile.hpp"
 #include "KestruneRemoteKit/Support/Subscription.hpp"
 
 namespace kestrune {
@@ -89,6 +90,8 @@ class RemoteInputController {
 
         // The application listens on the local network; tests keep the listener on loopback.
         bool loopbackOnly = false;
+        // Hears of the stored files (paired devices, outbox) that could not be read.
+        StoreProblemReport reportStoreProblem;
     };
 
     explicit RemoteInputController(Dependencies dependencies);

@@ -52,12 +52,14 @@ Result<TLSIdentityStore::Loaded, std::string> loadOrMakeIdentity(
 
 MakePhoneLinkServer remoteInputServerMaker(MainQueue& main,
                                            std::shared_ptr<ServiceAdvertiser> advertiser) {
-    return [&main, advertiser](PhoneLinkServerSetup setup,
-                               std::function<void(Result<MadePhoneLinkServer, std::string>)> done) {
-        // A queue of its own for the one load; the task holds the last reference, so the thread
-        // ends by itself once the load is done.
-        auto loader = std::make_shared<SerialQueue>("Kestrune.TLSIdentityStore");
-        loader->post([loader, &main, advertiser, setup = std::move(setup),
+    // One queue for the loads, owned by the maker: when Phone Connection goes (at quit), the queue
+    // goes with it and waits for a load under way, which may be making the identity, so the
+    // load never posts to a main queue that is gone.
+    auto loader = std::make_shared<SerialQueue>("Kestrune.TLSIdentityStore");
+    return [&main, advertiser, loader](
+               PhoneLinkServerSetup setup,
+               std::function<void(Result<MadePhoneLinkServer, std::string>)> done) {
+        loader->post([&main, advertiser, setup = std::move(setup),
                       done = std::move(done)]() mutable {
             auto identity = loadOrMakeIdentity(setup.directory);
             main.post([&main, advertiser, setup = std::move(setup), done = std::move(done),
@@ -75,7 +77,6 @@ MakePhoneLinkServer remoteInputServerMaker(MainQueue& main,
                     setup.configure(loaded.identity, loaded.fingerprint), std::move(dependencies));
                 done(MadePhoneLinkServer{std::move(link), loaded.fingerprint});
             });
-            loader.reset();
         });
     };
 }

@@ -225,6 +225,75 @@ TEST_F(MurreloProgram, TheIconDocksIntoAnXEmbedTrayAndSigtermQuits) {
     EXPECT_EQ(instance->wait(kLimit), 0) << instance->errors();
 }
 
+// Every file beside `file` that a start kept aside.
+std::vector<fs::path> keptAside(const fs::path& file) {
+    std::vector<fs::path> kept;
+    for (const auto& entry : fs::directory_iterator(file.parent_path())) {
+        const auto name = entry.path().filename().string();
+        if (name.starts_with(file.filename().string() + ".unreadable-"))
+            kept.push_back(entry.path());
+    }
+    return kept;
+}
+
+// Damaged settings and a damaged paired phone: both files are kept byte for byte, the user is
+// told once where they went, the program runs with its defaults and keeps the sound pairings.
+TEST_F(MurreloProgram, DamagedStoredFilesAreKeptAsideAndReportedOnce) {
+    if (std::getenv("DISPLAY") == nullptr || std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
+        GTEST_SKIP()
+            << "needs an X display and a session bus: run under scripts/with-test-services";
+    }
+    if (std::system("unshare --net true 2>/dev/null") != 0) {
+        GTEST_SKIP() << "needs to make a network namespace (root)";
+    }
+    const auto settings = config() / "zz.holvanis.murrelo.json";
+    const std::string damagedSettings = "{\n  \"triggerKey\": \"rightOption\",,\n";
+    std::ofstream(settings) << damagedSettings;
+    const auto devices = folder_ / "data" / "Murrelo" / "Remote" / "devices.json";
+    fs::create_directories(devices.parent_path());
+    const auto device = [](char last) {
+        return std::string(R"({"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4)") + last +
+               R"(","name":"Phone","secretHash":"x","pairedAt":1,"lastConnectedAt":2})";
+    };
+    const std::string damagedDevices = "[" + device('D') +
+                                       R"(,{"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4E"},)" +
+                                       device('F') + "]";
+    std::ofstream(devices) << damagedDevices;
+
+    DesktopStandIn desktop(folder_.path(), {"watcher", "notifications"});
+    ASSERT_TRUE(desktop.ready()) << desktop.output();
+    auto instance = startInstance();
+    ASSERT_TRUE(waitForInstance()) << instance->errors();
+    EXPECT_EQ(ctl({"phone", "status"}).out, "off\n");
+
+    const auto keptSettings = keptAside(settings);
+    ASSERT_EQ(keptSettings.size(), 1u);
+    EXPECT_EQ(fileText(keptSettings[0]), damagedSettings);
+    const auto keptDevices = keptAside(devices);
+    ASSERT_EQ(keptDevices.size(), 1u);
+    EXPECT_EQ(fileText(keptDevices[0]), damagedDevices);
+    // One notice for both, naming where each file was and where it is now.
+    EXPECT_TRUE(desktop.waitForOutput(keptDevices[0].string(), kLimit)) << desktop.output();
+    const auto notices = desktop.lines("notify");
+    ASSERT_EQ(notices.size(), 1u) << desktop.output();
+    for (const auto& path : {settings, keptSettings[0], devices, keptDevices[0]}) {
+        EXPECT_NE(desktop.output().find(path.string()), std::string::npos) << path;
+    }
+    EXPECT_NE(desktop.output().find("entry 2 (0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4E)"),
+              std::string::npos)
+        << desktop.output();
+
+    // The settings run on from their defaults, and what is changed now is saved again.
+    EXPECT_EQ(ctl({"phone", "on"}).status, 0);
+    const auto quit = ctl({"quit"});
+    EXPECT_EQ(quit.status, 0) << quit.err;
+    EXPECT_EQ(instance->wait(kLimit), 0) << instance->errors();
+    EXPECT_NE(fileText(settings).find("\"remoteInputEnabled\": true"), std::string::npos)
+        << fileText(settings);
+    // Nothing was paired or removed since: the file is as it was, beside its copy.
+    EXPECT_EQ(fileText(devices), damagedDevices);
+}
+
 TEST_F(MurreloProgram, RunningInstanceAnswersEveryControlCommandAndASecondStart) {
     if (std::getenv("DISPLAY") == nullptr || std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
         GTEST_SKIP()
