@@ -17,10 +17,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Most calls are answered at once; pairing waits for the server to start (a first start makes
-// the certificate) and for the first code, which can take tens of seconds on a slow machine.
-constexpr auto kCallTimeout = 25s;
-constexpr auto kPairingTimeout = 120s;
+// The application bounds each wait of its own (a stop, storing the clipboard: at most 30 s) and
+// answers when it ran out; these bounds are longer, for an application that does not answer at
+// all. Turning Phone Connection on and pairing wait for the server to start (a first start makes
+// the certificate), which can take tens of seconds on a slow machine.
+constexpr auto kCallTimeout = 45s;
+constexpr auto kStartTimeout = 120s;
 
 QString q(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -75,7 +77,9 @@ int runControlCommand(const std::vector<std::string>& words) {
         return 1;
     }
     const bool pairing = request->member == "ShowPairing";
-    const auto timeout = pairing ? kPairingTimeout : kCallTimeout;
+    const bool starts = pairing || request->member == "TogglePhoneConnection" ||
+                        request->kind == tray::ControlRequest::Kind::setProperty;
+    const auto timeout = starts ? kStartTimeout : kCallTimeout;
     const QDBusMessage reply =
         bus.call(requestMessage(*request), QDBus::Block,
                  static_cast<int>(std::chrono::milliseconds(timeout).count()));
@@ -83,6 +87,12 @@ int runControlCommand(const std::vector<std::string>& words) {
         if (reply.errorName() == "org.freedesktop.DBus.Error.ServiceUnknown" ||
             reply.errorName() == "org.freedesktop.DBus.Error.NameHasNoOwner") {
             std::cerr << localized("Murrelo is not running: start it with “murrelo” first.")
+                      << "\n";
+        } else if (reply.errorName() == "org.freedesktop.DBus.Error.NoReply") {
+            std::cerr << localizedFormat(
+                             "Murrelo did not answer within %s seconds; what was asked may still "
+                             "happen.",
+                             {std::to_string(std::chrono::seconds(timeout).count())})
                       << "\n";
         } else {
             std::cerr << reply.errorMessage().toStdString() << "\n";
@@ -110,7 +120,9 @@ int runControlCommand(const std::vector<std::string>& words) {
             break;
         }
         case tray::ControlRequest::Kind::call:
-            if (request->member == "TogglePhoneConnection") {
+            if (request->member == "SendClipboardToPhone") {
+                std::cout << "stored\n";
+            } else if (request->member == "TogglePhoneConnection") {
                 std::cout << onOff(arguments.value(0).toBool()) << "\n";
             } else if (pairing) {
                 std::cout << arguments.value(0).toString().toStdString() << "\n";

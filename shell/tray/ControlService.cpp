@@ -20,6 +20,11 @@ QString q(std::string_view text) {
 
 const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 
+QDBusMessage failed(const QDBusMessage& call, const tray::ControlAnswers::Failure& failure) {
+    return call.createErrorReply(q(tray::control::kFailedError),
+                                 QString::fromStdString(failure.message));
+}
+
 }  // namespace
 
 // Answers the calls by hand (no generated adaptor): the interface is small, and a delayed answer
@@ -52,23 +57,27 @@ class ControlService::Object final : public QDBusVirtualObject {
         }
         const QString member = message.member();
         if (member == "SendClipboardToPhone") {
-            answers_.sendClipboardToPhone();
-            bus.send(message.createReply());
+            QDBusMessage delayed = message;
+            delayed.setDelayedReply(true);
+            answers_.sendClipboardToPhone(
+                [bus, delayed](Result<void, tray::ControlAnswers::Failure> stored) mutable {
+                    bus.send(stored.ok() ? delayed.createReply() : failed(delayed, stored.error()));
+                });
         } else if (member == "TogglePhoneConnection") {
             QDBusMessage delayed = message;
             delayed.setDelayedReply(true);
             answers_.togglePhoneConnection(
-                [bus, delayed](bool on) { bus.send(delayed.createReply(QVariant(on))); });
+                [bus, delayed](Result<bool, tray::ControlAnswers::Failure> on) mutable {
+                    bus.send(on.ok() ? delayed.createReply(QVariant(on.value()))
+                                     : failed(delayed, on.error()));
+                });
         } else if (member == "ShowPairing") {
             QDBusMessage delayed = message;
             delayed.setDelayedReply(true);
             answers_.showPairing(
-                [bus,
-                 delayed](Result<std::string, tray::ControlAnswers::LinkFailure> link) mutable {
+                [bus, delayed](Result<std::string, tray::ControlAnswers::Failure> link) mutable {
                     bus.send(link.ok() ? delayed.createReply(QString::fromStdString(link.value()))
-                                       : delayed.createErrorReply(
-                                             q(tray::control::kFailedError),
-                                             QString::fromStdString(link.error().message)));
+                                       : failed(delayed, link.error()));
                 });
         } else if (member == "DictationPress") {
             answers_.dictationPress();
@@ -118,8 +127,11 @@ class ControlService::Object final : public QDBusVirtualObject {
             }
             QDBusMessage delayed = message;
             delayed.setDelayedReply(true);
-            answers_.setPhoneConnection(value.toBool(),
-                                        [bus, delayed](bool) { bus.send(delayed.createReply()); });
+            answers_.setPhoneConnection(
+                value.toBool(),
+                [bus, delayed](Result<bool, tray::ControlAnswers::Failure> on) mutable {
+                    bus.send(on.ok() ? delayed.createReply() : failed(delayed, on.error()));
+                });
         } else {
             bus.send(message.createErrorReply(QDBusError::UnknownProperty,
                                               QStringLiteral("no such property: ") + property));

@@ -62,6 +62,8 @@ ControllerHarness::ControllerHarness()
             },
         .background = threads.executor(),
         .images = {},
+        .loopbackOnly = false,
+        .reportStoreProblem = {},
     };
     deps.images.askFileManager = [] { return FileManagerFolder::Answer::none(); };
     deps.images.commitImage = [](ClipboardImage::Prepared,

@@ -238,8 +238,9 @@ void RemoteInputController::showPairingWindow() {
     pairingWindow_.show(*server_, on->port, *fingerprint_);
 }
 
-void RemoteInputController::sendClipboardToPhone() {
-    sending_.sendClipboard();
+void RemoteInputController::sendClipboardToPhone(
+    std::function<void(Result<void, std::string>)> stored) {
+    sending_.sendClipboard(std::move(stored));
 }
 
 void RemoteInputController::clearOutbox() {

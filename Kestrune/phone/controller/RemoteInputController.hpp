@@ -107,7 +107,8 @@ class RemoteInputController {
     void turnOn(bool thenPair);
     void turnOff(bool recordIntent);
     void showPairingWindow();
-    void sendClipboardToPhone();
+    // `stored` hears once the content is in the outbox, or why it is not.
+    void sendClipboardToPhone(std::function<void(Result<void, std::string>)> stored = {});
     void clearOutbox();
     // Cancels every text, key and picture from phones that has not been carried out yet.
     void cancelPendingText();

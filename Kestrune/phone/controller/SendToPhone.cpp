@@ -22,36 +22,46 @@ Subscription SendToPhone::observeFeedback(std::function<void(const std::string&)
     return feedback_.add(std::move(observer));
 }
 
-void SendToPhone::sendClipboard() {
-    deps_.readClipboard(lifetime_.guard([this](std::unique_ptr<ClipboardReader> reader) {
+void SendToPhone::sendClipboard(Stored stored) {
+    deps_.readClipboard(lifetime_.guard([this, stored = std::move(stored)](
+                                            std::unique_ptr<ClipboardReader> reader) {
         auto taken = OutgoingClipboard::take(*reader);
-        if (!taken) return enqueue(taken.error());
+        if (!taken) return enqueue(taken.error(), stored);
         const bool sendOriginal = deps_.defaults->boolean(kSendOriginalImagesKey).value_or(false);
         // Scaling and compressing a picture takes a while; the result comes back to this queue.
         deps_.background([&main = deps_.main, taken = std::move(taken).value(), sendOriginal,
-                          then = lifetime_.guard(
-                              [this](const auto& prepared) { enqueue(prepared); })]() mutable {
+                          then = lifetime_.guard([this, stored](const auto& prepared) {
+                              enqueue(prepared, stored);
+                          })]() mutable {
             auto prepared = OutgoingClipboard::prepare(taken, sendOriginal, kMaxImageBytes);
             main.post([then, prepared = std::move(prepared)]() mutable { then(prepared); });
         });
     }));
 }
 
-void SendToPhone::enqueue(const Result<Outbox::Content, OutgoingClipboard::Refusal>& prepared) {
-    if (!prepared) return feedback_.notify(prepared.error().message());
+void SendToPhone::enqueue(const Result<Outbox::Content, OutgoingClipboard::Refusal>& prepared,
+                          const Stored& stored) {
+    if (!prepared) return refuse(prepared.error().message(), stored);
     std::vector<Uuid> phones;
     for (const auto& device : deps_.devices->devices()) phones.push_back(device.id);
     if (phones.empty()) {
-        return feedback_.notify(
-            localized("No paired phone yet — pair one under Phone Connection first"));
+        return refuse(localized("No paired phone yet — pair one under Phone Connection first"),
+                      stored);
     }
     auto item = deps_.outbox->enqueue(prepared.value(), phones);
     if (!item) {
-        return feedback_.notify(
-            localizedFormat("Couldn’t keep it for the phone: %s", {describe(item.error())}));
+        return refuse(
+            localizedFormat("Couldn’t keep it for the phone: %s", {describe(item.error())}),
+            stored);
     }
+    if (stored) stored({});
     awaitAcknowledgement(item.value().id, item.value().isSecret());
     deps_.onQueued();
+}
+
+void SendToPhone::refuse(const std::string& why, const Stored& stored) {
+    feedback_.notify(why);
+    if (stored) stored(why);
 }
 
 void SendToPhone::awaitAcknowledgement(const std::string& item, bool secret) {

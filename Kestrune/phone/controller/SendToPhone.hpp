@@ -46,7 +46,11 @@ class SendToPhone {
     SendToPhone(const SendToPhone&) = delete;
     SendToPhone& operator=(const SendToPhone&) = delete;
 
-    void sendClipboard();
+    // Hears whether the clipboard's content was stored in the outbox (then it is on disk, and
+    // reaches the phones even after a crash), or why not: the same words as the feedback.
+    using Stored = std::function<void(Result<void, std::string>)>;
+
+    void sendClipboard(Stored stored = {});
     // A phone confirmed the outbox item with this identifier.
     void pushAcknowledged(const std::string& item);
     // A password was not sent to a phone whose app keeps none.
@@ -58,7 +62,10 @@ class SendToPhone {
     Subscription observeFeedback(std::function<void(const std::string&)> observer);
 
   private:
-    void enqueue(const Result<Outbox::Content, OutgoingClipboard::Refusal>& prepared);
+    void enqueue(const Result<Outbox::Content, OutgoingClipboard::Refusal>& prepared,
+                 const Stored& stored);
+    // The line for the user, and the same as the outcome for whoever waits on this one.
+    void refuse(const std::string& why, const Stored& stored);
     void awaitAcknowledgement(const std::string& item, bool secret);
 
     Dependencies deps_;

@@ -40,12 +40,21 @@ struct Heard {
     std::vector<bool> states;
     std::vector<std::string> links;
     std::vector<std::string> failures;
+    std::vector<std::string> stored;
 
     ControlAnswers::StateReply state() {
-        return [this](bool on) { states.push_back(on); };
+        return [this](Result<bool, ControlAnswers::Failure> on) {
+            if (on.ok()) return states.push_back(on.value());
+            failures.push_back(on.error().message);
+        };
+    }
+    ControlAnswers::StoredReply store() {
+        return [this](Result<void, ControlAnswers::Failure> done) {
+            stored.push_back(done.ok() ? "stored" : done.error().message);
+        };
     }
     ControlAnswers::LinkReply link() {
-        return [this](Result<std::string, ControlAnswers::LinkFailure> answer) {
+        return [this](Result<std::string, ControlAnswers::Failure> answer) {
             if (answer.ok()) return links.push_back(answer.value());
             failures.push_back(answer.error().message);
         };
@@ -121,13 +130,14 @@ class ControlAnswersTest : public ::testing::Test {
     Subscription phoneStatus;
 };
 
-TEST_F(ControlAnswersTest, OnAnswersAtOnceAndOffOnlyOnceTheServerHasStopped) {
+TEST_F(ControlAnswersTest, OnAnswersOnceTheServerIsUpAndOffOnceItHasStopped) {
     EXPECT_FALSE(reportedOn());
     answers->setPhoneConnection(true, heard.state());
-    EXPECT_EQ(heard.states, std::vector<bool>{true}) << "starting counts as on";
-    EXPECT_TRUE(reportedOn());
+    EXPECT_TRUE(reportedOn()) << "starting reads as on";
+    h.settle();
+    EXPECT_TRUE(heard.states.empty()) << "not yet known to work";
     h.serverStarts(4300);
-    EXPECT_TRUE(reportedOn());
+    EXPECT_EQ(heard.states, std::vector<bool>{true});
     // Asking for what already is changes nothing and is answered at once.
     answers->setPhoneConnection(true, heard.state());
     EXPECT_EQ(heard.states, (std::vector<bool>{true, true}));
@@ -146,19 +156,39 @@ TEST_F(ControlAnswersTest, OnAnswersAtOnceAndOffOnlyOnceTheServerHasStopped) {
     EXPECT_EQ(h.defaults->boolean(RemoteInputController::kEnabledKey), false);
 
     // Its expiry was cancelled: nothing more is heard.
-    h.main.advance(ControlAnswers::kStopWait);
+    h.main.advance(ControlAnswers::kStartWait);
     EXPECT_EQ(heard.states.size(), 3u);
+    EXPECT_TRUE(heard.failures.empty());
 }
 
-TEST_F(ControlAnswersTest, AServerThatDoesNotStopIsAnsweredAsItIsAfterTheWait) {
-    h.controller().turnOn(false);
+// A start that fails is a failure with the alert's reason, never "on"; a start or stop that does
+// not finish in its bound says so.
+TEST_F(ControlAnswersTest, AFailedStartAndAnExhaustedWaitAreFailuresThatSayWhy) {
+    h.makeFailure = "every port of the plan is taken";
+    answers->setPhoneConnection(true, heard.state());
+    h.settle();
+    EXPECT_TRUE(heard.states.empty());
+    EXPECT_EQ(heard.failures,
+              std::vector<std::string>{
+                  "Phone Connection could not start every port of the plan is taken"});
+    EXPECT_FALSE(reportedOn());
+
+    h.makeFailure.reset();
+    answers->togglePhoneConnection(heard.state());
+    h.settle();
+    h.main.advance(ControlAnswers::kStartWait - 1ms);
+    EXPECT_EQ(heard.failures.size(), 1u);
+    h.main.advance(1ms);
+    ASSERT_EQ(heard.failures.size(), 2u);
+    EXPECT_EQ(heard.failures[1], "Phone Connection had not started after 90 seconds.");
+
     h.serverStarts(4300);
     answers->setPhoneConnection(false, heard.state());
     answers->togglePhoneConnection(heard.state());
-    h.main.advance(ControlAnswers::kStopWait - 1ms);
+    h.main.advance(ControlAnswers::kStopWait);
+    EXPECT_EQ(heard.failures.size(), 4u) << "both hear the server has not stopped";
+    EXPECT_EQ(heard.failures[3], "Phone Connection had not stopped after 10 seconds.");
     EXPECT_TRUE(heard.states.empty());
-    h.main.advance(1ms);
-    EXPECT_EQ(heard.states, (std::vector<bool>{true, true})) << "both hear it is still on";
 }
 
 TEST_F(ControlAnswersTest, ATurnOffWhileStartingIsOffAtOnceAndTheStartStopsOnceUp) {
@@ -166,13 +196,17 @@ TEST_F(ControlAnswersTest, ATurnOffWhileStartingIsOffAtOnceAndTheStartStopsOnceU
     h.settle();
     ASSERT_EQ(h.controller().state(), L::State(L::Starting{false, false}));
     answers->togglePhoneConnection(heard.state());
-    EXPECT_EQ(heard.states, (std::vector<bool>{true, false}));
+    // The first caller's start will not come: it hears so, and the second hears "off".
+    EXPECT_EQ(heard.failures,
+              std::vector<std::string>{"Phone Connection was turned off before it started."});
+    EXPECT_EQ(heard.states, std::vector<bool>{false});
     EXPECT_FALSE(reportedOn());
     // Switched on again before the port is known: the start goes on.
     answers->setPhoneConnection(true, heard.state());
     EXPECT_TRUE(reportedOn());
     answers->setPhoneConnection(false, heard.state());
-    EXPECT_EQ(heard.states, (std::vector<bool>{true, false, true, false}));
+    EXPECT_EQ(heard.states, (std::vector<bool>{false, false}));
+    EXPECT_EQ(heard.failures.size(), 2u);
 
     // Once up it stops at once; while it stops, it reads off, as the caller was told.
     h.serverStarts(4300);
@@ -180,7 +214,7 @@ TEST_F(ControlAnswersTest, ATurnOffWhileStartingIsOffAtOnceAndTheStartStopsOnceU
     EXPECT_FALSE(reportedOn());
     h.serverStops(Stop::requested());
     EXPECT_FALSE(reportedOn());
-    EXPECT_EQ(heard.states.size(), 4u);
+    EXPECT_EQ(heard.states.size(), 2u);
 }
 
 TEST_F(ControlAnswersTest, PairingTurnsOnAndAnswersWithTheLinkTheWindowShows) {
@@ -242,7 +276,7 @@ TEST_F(ControlAnswersTest, AnswersStillWaitingWhenTheApplicationGoesAreGiven) {
     answers.reset();
     EXPECT_EQ(heard.failures,
               std::vector<std::string>{"Murrelo quit before the pairing code appeared."});
-    EXPECT_EQ(heard.states, std::vector<bool>{true}) << "the state as it is: still stopping";
+    EXPECT_EQ(heard.states, std::vector<bool>{false}) << "the state as it is: stopping";
     // Their expiries went with them.
     h.main.advance(ControlAnswers::kPairingLinkWait);
     EXPECT_EQ(heard.failures.size(), 1u);
@@ -274,11 +308,14 @@ TEST_F(ControlAnswersTest, DictationWindowsAndTheClipboardRequestsReachTheirPart
     answers->quit();
     EXPECT_EQ(windows.calls, (std::vector<std::string>{"settings", "welcome", "quit"}));
 
-    // With no phone paired, sending says so instead of opening the connection.
-    answers->sendClipboardToPhone();
+    // With no phone paired, sending says so instead of opening the connection, and the caller
+    // hears it was not stored.
+    answers->sendClipboardToPhone(heard.store());
     h.settle();
-    EXPECT_EQ(h.feedback, std::vector<std::string>{
-                              "No paired phone yet — pair one under Phone Connection first"});
+    const std::vector<std::string> noPhone{
+        "No paired phone yet — pair one under Phone Connection first"};
+    EXPECT_EQ(h.feedback, noPhone);
+    EXPECT_EQ(heard.stored, noPhone);
     EXPECT_EQ(h.serversMade, 0);
 }
 

@@ -133,6 +133,7 @@ class PairingFlow : public ::testing::Test {
                     return std::vector<LocalAddress::Interface>{{"eth0", "10.0.0.7"}};
                 },
             .primaryInterface = [] { return std::optional<std::string>("eth0"); },
+            .reportStoreProblem = {},
         };
         connection_ = std::make_unique<app::PhoneConnection>(
             services_->phoneConnectionPlatform(), main_, std::move(windows), std::move(options));

@@ -67,7 +67,8 @@ class PhoneRemoval : public ::testing::Test {
                                           .advertise = false,
                                           .loopbackOnly = true,
                                           .interfaces = {},
-                                          .primaryInterface = {}});
+                                          .primaryInterface = {},
+                                          .reportStoreProblem = {}});
         controller_ = &connection_->controller();
         auto registration =
             controller_->devices()->registerDevice("Kit Phone", std::chrono::system_clock::now());

@@ -100,12 +100,13 @@ class MurreloProgram : public ::testing::Test {
         return run(std::move(words));
     }
 
-    // The application in a network namespace with one local network interface of its own.
-    std::unique_ptr<ChildProcess> startInstance() {
+    // The application in a network namespace with one local network interface of its own;
+    // `setup` runs there first.
+    std::unique_ptr<ChildProcess> startInstance(const std::string& setup = "") {
         const std::string script =
             "ip link set lo up && ip link add eth7 type veth peer name eth8 && "
-            "ip addr add 10.77.0.2/24 dev eth7 && ip link set eth7 up && ip link set eth8 up && "
-            "exec \"$0\"";
+            "ip addr add 10.77.0.2/24 dev eth7 && ip link set eth7 up && ip link set eth8 up && " +
+            setup + "exec \"$0\"";
         return std::make_unique<ChildProcess>(
             std::vector<std::string>{"unshare", "--net", "sh", "-c", script, kMurrelo},
             environment_, folder_.path(), "instance");
@@ -294,6 +295,102 @@ TEST_F(MurreloProgram, DamagedStoredFilesAreKeptAsideAndReportedOnce) {
     EXPECT_EQ(fileText(devices), damagedDevices);
 }
 
+bool canRunAnInstance() {
+    return std::getenv("DISPLAY") != nullptr &&
+           std::getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr &&
+           std::system("unshare --net true 2>/dev/null") == 0;
+}
+
+// Every port the server could take is taken in the instance's namespace: the preferred one, and
+// the whole (narrowed) range it falls back to. Python holds them until the application is gone.
+TEST_F(MurreloProgram, PhoneOnExitsOneWithTheReasonWhenTheServerCannotStart) {
+    if (!canRunAnInstance()) {
+        GTEST_SKIP() << "needs an X display, a session bus and a network namespace (root): run "
+                        "as root under scripts/with-test-services";
+    }
+    std::ofstream(config() / "zz.holvanis.murrelo.json") << "{\n  \"remoteInputPort\": 52111\n}\n";
+    const std::string occupy =
+        "import os, socket, time\n"
+        "parent = os.getppid()\n"
+        "held = []\n"
+        "for port in (40000, 40001, 52111):\n"
+        "    s = socket.socket(socket.AF_INET6)\n"
+        "    s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)\n"
+        "    s.bind(('::', port))\n"
+        "    s.listen()\n"
+        "    held.append(s)\n"
+        "open('" +
+        (folder_ / "occupied").string() +
+        "', 'w').close()\n"
+        "while os.getppid() == parent:\n"
+        "    time.sleep(0.2)\n";
+    std::ofstream(folder_ / "occupy.py") << occupy;
+    DesktopStandIn desktop(folder_.path(), {"watcher", "notifications"});
+    ASSERT_TRUE(desktop.ready()) << desktop.output();
+    auto instance = startInstance(
+        "sysctl -qw net.ipv4.ip_local_port_range='40000 40001' && "
+        "{ python3 " +
+        (folder_ / "occupy.py").string() +
+        " & } && "
+        "while [ ! -e " +
+        (folder_ / "occupied").string() + " ]; do sleep 0.1; done && ");
+    ASSERT_TRUE(waitForInstance()) << instance->errors();
+
+    const auto on = ctl({"phone", "on"});
+    EXPECT_EQ(on.status, 1) << on.out;
+    EXPECT_EQ(on.out, "");
+    EXPECT_TRUE(on.err.starts_with("Phone Connection could not start")) << on.err;
+    EXPECT_EQ(ctl({"phone", "status"}).out, "off\n");
+    EXPECT_EQ(ctl({"quit"}).status, 0);
+    EXPECT_EQ(instance->wait(kLimit), 0) << instance->errors();
+}
+
+// "stored" is said only once the item is on disk: the application killed right after the answer
+// finds it again at the next start.
+TEST_F(MurreloProgram, SendClipboardAnswersOnceTheItemIsStored) {
+    if (!canRunAnInstance()) {
+        GTEST_SKIP() << "needs an X display, a session bus and a network namespace (root): run "
+                        "as root under scripts/with-test-services";
+    }
+    const auto remote = folder_ / "data" / "Murrelo" / "Remote";
+    fs::create_directories(remote);
+    std::ofstream(remote / "devices.json")
+        << R"([{"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","name":"Phone","secretHash":"x",)"
+           R"("pairedAt":1,"lastConnectedAt":2}])";
+    const std::string text = "kept through a crash";
+    std::ofstream(folder_ / "clip.txt") << text;
+    ChildProcess clipboard(
+        {"xclip", "-selection", "clipboard", "-quiet", "-i", (folder_ / "clip.txt").string()},
+        environment_, folder_.path(), "xclip");
+    DesktopStandIn desktop(folder_.path(), {"watcher", "notifications"});
+    ASSERT_TRUE(desktop.ready()) << desktop.output();
+    auto instance = startInstance();
+    ASSERT_TRUE(waitForInstance()) << instance->errors();
+
+    const auto sent = ctl({"send-clipboard"});
+    ::kill(instance->pid(), SIGKILL);
+    instance->wait(kLimit);
+    ASSERT_EQ(sent.status, 0) << sent.err;
+    EXPECT_EQ(sent.out, "stored\n");
+
+    const auto items = [&] {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(remote / "outbox")) {
+            const auto name = entry.path().filename().string();
+            if (name != "state.json") found.push_back(name);
+        }
+        return found;
+    };
+    ASSERT_EQ(items().size(), 1u);
+    EXPECT_NE(fileText(remote / "outbox" / items()[0]).find(text), std::string::npos);
+    // The next start takes it as its own, without keeping anything aside.
+    instance = startInstance();
+    ASSERT_TRUE(waitForInstance()) << instance->errors();
+    EXPECT_EQ(ctl({"quit"}).status, 0);
+    EXPECT_EQ(instance->wait(kLimit), 0) << instance->errors();
+    EXPECT_EQ(items().size(), 1u);
+}
+
 TEST_F(MurreloProgram, RunningInstanceAnswersEveryControlCommandAndASecondStart) {
     if (std::getenv("DISPLAY") == nullptr || std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
         GTEST_SKIP()
@@ -321,14 +418,16 @@ TEST_F(MurreloProgram, RunningInstanceAnswersEveryControlCommandAndASecondStart)
     EXPECT_FALSE(instance->wait(0ms).has_value()) << "the first instance must keep running";
 
     EXPECT_EQ(ctl({"phone", "status"}).out, "off\n");
+    // The test's clipboard is empty: nothing is stored, and the feedback says so beside the icon,
+    // as a notification.
     const auto sent = ctl({"send-clipboard"});
-    EXPECT_EQ(sent.status, 0) << sent.err;
-    // The test's clipboard is empty: the feedback says so beside the icon, as a notification.
+    EXPECT_EQ(sent.status, 1);
+    EXPECT_EQ(sent.err, "The clipboard is empty\n");
     EXPECT_TRUE(desktop.waitForOutput("notify 1 0 4000 Murrelo|The clipboard is empty", kLimit))
         << desktop.output();
 
     const auto on = ctl({"phone", "on"});
-    EXPECT_EQ(on.status, 0) << on.err;
+    EXPECT_EQ(on.status, 0) << on.err << instance->errors();
     EXPECT_EQ(on.out, "on\n");
     EXPECT_EQ(ctl({"phone", "status"}).out, "on\n");
     const auto toggled = ctl({"phone", "toggle"});
