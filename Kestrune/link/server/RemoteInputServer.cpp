@@ -565,7 +565,15 @@ struct RemoteInputServer::Impl : RemoteSessionContext {
 
     Result<PairedDeviceStore::Registration, PairedDeviceStore::Failure> registerDevice(
         std::string_view name, Date at) override {
-        return deps.devices->registerDevice(name, at);
+        auto registered = deps.devices->registerDevice(name, at);
+        if (!registered) {
+            // The user pressed Allow and is waiting for the phone to appear; only the phone
+            // hears `internal`, so the desktop must be told too.
+            toOwner([owner = owner, reason = registered.error().message]() mutable {
+                owner.pairingNotSaved(reason);
+            });
+        }
+        return registered;
     }
 
     // ----- state -----------------------------------------------------------------------------
@@ -627,6 +635,10 @@ void RemoteInputServer::WeakOwner::pushAcknowledged(const std::string& item) {
 
 void RemoteInputServer::WeakOwner::secretRefused(const std::string& item) {
     if (auto owner = owner_.lock()) owner->secretRefused(item);
+}
+
+void RemoteInputServer::WeakOwner::pairingNotSaved(const std::string& reason) {
+    if (auto owner = owner_.lock()) owner->pairingNotSaved(reason);
 }
 
 void RemoteInputServer::WeakOwner::advertisementChanged(const AdvertisementStatus& status) {

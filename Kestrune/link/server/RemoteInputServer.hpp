@@ -120,6 +120,8 @@ class RemoteInputServer {
         // A password was not sent to a phone that keeps none; it counts as delivered there.
         virtual void secretRefused(const std::string& item) {}
         virtual void advertisementChanged(const AdvertisementStatus& status) {}
+        // A pairing the user allowed could not be saved; the phone was answered `internal`.
+        virtual void pairingNotSaved(const std::string& reason) {}
     };
 
     // The owner as the server reaches it. While the owner exists each call goes to it; once it is
@@ -140,6 +142,7 @@ class RemoteInputServer {
         void pushAcknowledged(const std::string& item) override;
         void secretRefused(const std::string& item) override;
         void advertisementChanged(const AdvertisementStatus& status) override;
+        void pairingNotSaved(const std::string& reason) override;
 
       private:
         std::weak_ptr<Owner> owner_;

@@ -37,6 +37,11 @@ class RemoteInputController::ServerOwner final : public RemoteInputServer::Owner
     void secretRefused(const std::string& item) override {
         controller_.sending_.secretRefused(item);
     }
+    // Shown where the approval prompt was: the user answered it and expects the phone to appear.
+    void pairingNotSaved(const std::string& reason) override {
+        controller_.deps_.presentAlert(
+            localizedFormat("Could not save the paired phone: %s", {reason}), "");
+    }
 
   private:
     RemoteInputController& controller_;

@@ -64,6 +64,13 @@ Result<std::string, SaveError> save(std::string_view bytes, std::optional<ImageF
                                     std::chrono::system_clock::time_point now) {
     const std::string base = baseName(now);
     const std::string suffix = "." + std::string(extension(format));
+    std::error_code ec;
+    // A fresh account has no Downloads folder until something makes it; a file manager saving
+    // there would make it too.
+    if (!std::filesystem::exists(folder, ec) && !ec) {
+        std::filesystem::create_directories(folder, ec);
+        if (ec) return SaveError{"cannot create " + folder.string() + ": " + ec.message()};
+    }
     for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
         const std::string name =
             attempt == 1 ? base + suffix : base + " " + std::to_string(attempt) + suffix;

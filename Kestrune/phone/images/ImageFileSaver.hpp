@@ -29,8 +29,9 @@ struct SaveError {
     bool operator==(const SaveError&) const = default;
 };
 
-// Writes `bytes` into `folder` under a fresh time-stamped name, never replacing a file.
-// Returns the file name (without the folder).
+// Writes `bytes` into `folder` (made first when missing) under a fresh time-stamped name, never
+// replacing a file; a failed write leaves nothing behind. Returns the file name (without the
+// folder); the error is the system's reason.
 Result<std::string, SaveError> save(std::string_view bytes, std::optional<ImageFormat> format,
                                     const std::filesystem::path& folder,
                                     std::chrono::system_clock::time_point now);

@@ -228,9 +228,19 @@ struct ReceivedImageDelivery::State : std::enable_shared_from_this<State> {
                     if (file) removeFile(*file);
                     return;
                 }
+                if (!name) self->saveFailed(*run, name.error().reason);
                 self->saved(run, std::move(*picture), file);
             });
         });
+    }
+
+    // The phone hears `imageSaveFailed`; the user, who may not be looking at the phone, is told
+    // where and why (a full disk, a folder that cannot be made).
+    void saveFailed(const Run& run, const std::string& reason) {
+        if (!services.presentAlert || isCancelled(run)) return;
+        services.presentAlert(
+            localized("Couldn’t save the picture from your phone"),
+            localizedFormat("It could not be saved in %s: %s", {run.folder.string(), reason}));
     }
 
     void saved(const std::shared_ptr<Run>& run, ClipboardImage::Prepared picture,

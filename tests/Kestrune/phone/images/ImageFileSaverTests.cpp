@@ -49,7 +49,18 @@ TEST(ImageFileSaver, GivesUpAfterNinetyNineNamesAndReportsUnwritableFolders) {
     EXPECT_FALSE(full.error().reason.empty());
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 99);
 
-    EXPECT_FALSE(ImageFileSaver::save("x", ImageFormat::png, folder.path() / "missing", kNoon));
+    const auto unmakeable = ImageFileSaver::save("x", ImageFormat::png, "/proc/missing", kNoon);
+    ASSERT_FALSE(unmakeable);
+    EXPECT_EQ(unmakeable.error().reason.rfind("cannot create /proc/missing: ", 0), 0u)
+        << unmakeable.error().reason;
+}
+
+// A fresh account has no Downloads folder yet: it is made, as a file manager would.
+TEST(ImageFileSaver, AMissingFolderIsMadeFirst) {
+    TemporaryDirectory home{"murrelo-images", "/tmp"};
+    const auto saved = ImageFileSaver::save("one", ImageFormat::png, home / "Downloads", kNoon);
+    ASSERT_TRUE(saved) << saved.error().reason;
+    EXPECT_EQ(contents(home / "Downloads" / saved.value()), "one");
 }
 
 TEST(ImageFileSaver, DisplayPathShortensTheHomeFolder) {

@@ -13,6 +13,7 @@
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "tests/support/ResultTesting.hpp"
+#include "tests/support/SmallDisk.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 #include "tests/support/TestImages.hpp"
 
@@ -141,7 +142,8 @@ class Delivery : public ::testing::Test {
     ImageSaveLocation::Preferences preferences_;
     Answer finderAnswer_ = Answer::none();
     int finderQuestions_ = 0;
-    fs::path unwritable_ = "/nonexistent/murrelo-delivery";
+    // Not even root can make a folder there.
+    fs::path unwritable_ = "/proc/murrelo-delivery";
     std::vector<std::string> alerts_;
     FakeClipboard clipboard_;
     ManualMainQueue main_;
@@ -226,6 +228,30 @@ TEST_F(Delivery, UnwritableFolderFailsTheSaveAndLeavesTheClipboardAlone) {
     settle();
     EXPECT_EQ(*outcome, failure(RemoteError::imageSaveFailed));
     EXPECT_TRUE(clipboard_.committed.empty());
+    ASSERT_EQ(alerts_.size(), 1u);
+    EXPECT_EQ(alerts_[0].rfind("Couldn’t save the picture from your phone|It could not be saved in "
+                               "/proc/murrelo-delivery: cannot create",
+                               0),
+              0u)
+        << alerts_[0];
+}
+
+// A full disk: the phone hears the save failed, the user is told so by name, and nothing
+// half-written is left in the folder.
+TEST_F(Delivery, AFullDiskIsNamedToTheUserAndLeavesNothingBehind) {
+    testing::SmallDisk disk(256 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    disk.fill();
+    preferences_.folder = disk.path().string();
+    auto outcome = receive(png_, true);
+    settle();
+    EXPECT_EQ(*outcome, failure(RemoteError::imageSaveFailed));
+    ASSERT_EQ(alerts_.size(), 1u);
+    EXPECT_NE(alerts_[0].find(disk.path().string() + ": No space left on device"),
+              std::string::npos)
+        << alerts_[0];
+    EXPECT_EQ(std::distance(fs::directory_iterator(disk.path()), fs::directory_iterator()), 1)
+        << "only the filler";
 }
 
 TEST_F(Delivery, ClipboardFailureDeletesTheSavedFileAndAnswersItsError) {
