@@ -31,6 +31,7 @@
 #include "tests/support/QtEventPump.hpp"
 #include "tests/support/QtTestApplication.hpp"
 #include "tests/support/ReceiverProcess.hpp"
+#include "tests/support/SmallDisk.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
 
 // Last: Xlib's macros (Bool, Status, None) break Qt's headers.
@@ -103,6 +104,11 @@ class PairingFlow : public ::testing::Test {
         if (std::system("command -v zbarimg >/dev/null && command -v import >/dev/null") != 0) {
             GTEST_SKIP() << "needs zbarimg and import";
         }
+        start();
+    }
+
+    // Phone Connection as the application makes it, over the data folder.
+    void start() {
         testing::widgetsApplication();
         L10n::shared().setLanguageOverride("en");
         ASSERT_TRUE(x11::isTrusted());
@@ -235,6 +241,44 @@ TEST_F(PairingFlow, PhonePairsFromTheScreenAndTypes) {
     ASSERT_TRUE(pumpUntil([&] { return sent.arrived(); }));
     EXPECT_TRUE(sent.value->ok());
     EXPECT_EQ(receiver->waitForText("typed from the phone", 60s), "typed from the phone");
+}
+
+// The user allows a phone, but the data folder is full: the phone hears `internal`, the user is
+// told in the prompt's place, and no half-written file is left.
+TEST_F(PairingFlow, APairingThatCannotBeSavedIsShownWhereThePromptWas) {
+    connection_.reset();
+    services_.reset();
+    testing::SmallDisk disk(data_.path(), 512 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    start();
+    controller_->turnOn(true);
+    ASSERT_TRUE(pumpUntil([&] { return window_ && !window_->shownLink().empty(); }))
+        << "no code on screen; alerts: " << alerts_.size();
+    const auto code = PairingPayload::decode(window_->shownLink());
+    ASSERT_TRUE(code.ok());
+    disk.fill();
+    const auto before = std::distance(std::filesystem::directory_iterator(data_.path()),
+                                      std::filesystem::directory_iterator());
+
+    RemoteClient phone("127.0.0.1", code->port, code->fingerprint, phoneTiming());
+    Outcome<std::string> paired;
+    phone.pair(code->token, "Test Phone", paired.completion());
+    auto prompt = testing::waitForVisiblePrompt(kLimit);
+    ASSERT_TRUE(prompt);
+    clickOn(prompt->button(1));
+    ASSERT_TRUE(pumpUntil([&] { return paired.arrived(); }));
+    ASSERT_FALSE(paired.value->ok());
+    EXPECT_EQ(paired.value->error(), RemoteClient::Failure::rejected("internal"));
+    ASSERT_TRUE(pumpUntil([&] { return !alerts_.empty(); }, 10s));
+    EXPECT_EQ(alerts_.back().rfind("Could not save the paired phone: ", 0), 0u) << alerts_.back();
+    EXPECT_NE(alerts_.back().find("No space left on device"), std::string::npos) << alerts_.back();
+    EXPECT_TRUE(devices_->devices().empty());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(data_.path()),
+                            std::filesystem::directory_iterator()),
+              before);
+    EXPECT_FALSE(std::filesystem::exists(data_.path() / "devices.json"));
+    connection_.reset();
+    services_.reset();
 }
 
 TEST_F(PairingFlow, ReturnDeniesAndClosingWithdrawsTheCode) {

@@ -239,7 +239,8 @@ TEST_F(Delivery, UnwritableFolderFailsTheSaveAndLeavesTheClipboardAlone) {
 // A full disk: the phone hears the save failed, the user is told so by name, and nothing
 // half-written is left in the folder.
 TEST_F(Delivery, AFullDiskIsNamedToTheUserAndLeavesNothingBehind) {
-    testing::SmallDisk disk(256 * 1024);
+    TemporaryDirectory folder{"murrelo-small-disk", "/tmp"};
+    testing::SmallDisk disk(folder.path(), 256 * 1024);
     if (!disk.mounted()) GTEST_SKIP() << "mounting a small tmpfs needs root";
     disk.fill();
     preferences_.folder = disk.path().string();
