@@ -109,7 +109,10 @@ std::optional<PairedDevice> decodeDevice(const json::value& element) {
     const auto pairedAt = dateFromSeconds(*pairedAtValue);
     const auto lastConnectedAt = dateFromSeconds(*lastConnectedValue);
     if (!id || !pairedAt || !lastConnectedAt) return std::nullopt;
-    return PairedDevice{*id, *name, *secretHash, *pairedAt, *lastConnectedAt};
+    const auto* mark = object->if_contains("needsNewPairing");
+    if (mark && !mark->is_bool()) return std::nullopt;
+    return PairedDevice{
+        *id, *name, *secretHash, *pairedAt, *lastConnectedAt, mark && mark->get_bool()};
 }
 
 }  // namespace
@@ -121,13 +124,15 @@ std::string hashSecret(std::string_view secret) {
 std::string encodePairedDevices(const std::vector<PairedDevice>& devices) {
     json::array array;
     for (const auto& device : devices) {
-        array.push_back(json::object{
+        json::object entry{
             {"id", device.id.uuidString()},
             {"name", device.name},
             {"secretHash", device.secretHash},
             {"pairedAt", secondsSince1970(device.pairedAt)},
             {"lastConnectedAt", secondsSince1970(device.lastConnectedAt)},
-        });
+        };
+        if (device.needsNewPairing) entry["needsNewPairing"] = true;
+        array.push_back(std::move(entry));
     }
     std::string out;
     appendPretty(out, array, 0);
@@ -283,6 +288,23 @@ Result<void, PairedDeviceStore::Failure> PairedDeviceStore::remove(const Uuid& i
     if (onRemove) onRemove(id);
     if (onChange) onChange();
     return {};
+}
+
+Result<void, PairedDeviceStore::Failure> PairedDeviceStore::markAllNeedingNewPairing() {
+    std::function<void()> onChange;
+    Result<void, Failure> saved;
+    {
+        std::lock_guard guard(lock_);
+        if (devices_.empty()) return {};
+        auto marked = devices_;
+        for (auto& device : marked) device.needsNewPairing = true;
+        saved = saveLocked(marked);
+        // Shown even when it cannot be saved: the phones cannot connect either way.
+        if (!saved) devices_ = std::move(marked);
+        onChange = onChange_;
+    }
+    if (onChange) onChange();
+    return saved;
 }
 
 std::vector<PairedDevice> PairedDeviceStore::devices() const {

@@ -24,6 +24,10 @@ struct PairedDevice {
     std::string secretHash;
     Date pairedAt;
     Date lastConnectedAt;
+    // The computer's identity was made anew after this phone paired: the phone pins the old one
+    // and cannot connect until it pairs again. Stored only when set, so files stay readable by
+    // earlier versions.
+    bool needsNewPairing = false;
 
     bool operator==(const PairedDevice&) const = default;
 };
@@ -93,6 +97,10 @@ class PairedDeviceStore {
 
     // Forgets every device with this identifier; nothing changes when the file cannot be written.
     [[nodiscard]] Result<void, Failure> remove(const Uuid& id);
+
+    // Marks every device as needing a new pairing (the computer's identity changed); the marks
+    // stay in memory when the file cannot be written.
+    [[nodiscard]] Result<void, Failure> markAllNeedingNewPairing();
 
     // The current list, in pairing order.
     std::vector<PairedDevice> devices() const;

@@ -54,6 +54,9 @@ struct MadePhoneLinkServer {
     std::unique_ptr<PhoneLinkServer> server;
     // The certificate fingerprint that phones pin, carried by the pairing code.
     std::string fingerprint;
+    // The identity could not be loaded and was made anew (the old files kept aside): phones
+    // paired before pin the old one.
+    bool newIdentity = false;
 };
 
 // Makes the server; `done` runs on the main thread with the server or why there is none.

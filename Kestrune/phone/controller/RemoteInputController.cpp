@@ -4,6 +4,7 @@
 #include "Kestrune/link/PairedDeviceStore.hpp"
 #include "Kestrune/phone/outbox/Outbox.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "KestruneRemoteKit/Support/Log.hpp"
 
 namespace kestrune {
 
@@ -318,8 +319,25 @@ void RemoteInputController::makeServerIfNeeded(
                          if (!made) return done(made.error());
                          server_ = std::move(made.value().server);
                          fingerprint_ = std::move(made.value().fingerprint);
+                         if (made.value().newIdentity) announceNewIdentity();
                          done({});
                      }));
+}
+
+// Every phone paired before pins the old identity and fails at the TLS handshake, before this
+// computer can tell it anything: the user is the one who must hear of it, and Settings shows
+// which phones need pairing again.
+void RemoteInputController::announceNewIdentity() {
+    if (devices_->devices().empty()) return;
+    if (auto marked = devices_->markAllNeedingNewPairing(); !marked) {
+        log(LogLevel::error, "RemoteInputController",
+            "could not save which phones need a new pairing: " + marked.error().message);
+    }
+    if (deps_.reportStoreProblem) {
+        deps_.reportStoreProblem(
+            {deps_.directory, localized("Phone Connection has a new identity: pair your phones "
+                                        "again")});
+    }
 }
 
 std::optional<std::pair<std::string, std::string>> RemoteInputController::notePortChange(

@@ -154,6 +154,7 @@ class RemoteInputController {
     class ServerOwner;
 
     void notifyStatus();
+    void announceNewIdentity();
     void perform(const RemoteInputLifecycle::Actions& actions);
     void performPolicy(const SendToPhoneServicePolicy::Actions& actions);
     bool enabled() const;

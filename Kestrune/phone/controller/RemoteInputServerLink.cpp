@@ -2,11 +2,15 @@
 #include "Kestrune/link/tls/TLSIdentityStore.hpp"
 #include "Kestrune/phone/controller/PhoneLinkServer.hpp"
 #include "Kestrune/phone/outbox/Outbox.hpp"
+#include "KestruneRemoteKit/Support/Log.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "KestruneRemoteKit/Support/StoredFile.hpp"
 
 namespace kestrune {
 
 namespace {
+
+constexpr std::string_view kLogCategory = "identity";
 
 class RemoteInputServerLink final : public PhoneLinkServer {
   public:
@@ -36,16 +40,47 @@ class RemoteInputServerLink final : public PhoneLinkServer {
     RemoteInputServer server_;
 };
 
+struct Identity {
+    TLSIdentityStore::Loaded loaded;
+    bool made = false;
+};
+
+// The identity files of an earlier run that could not be loaded: kept aside, never written over
+// (phones pin them; a file only partly written may still be recovered). Fails, and no new identity
+// is made, when one cannot be moved.
+Result<bool, std::string> keepOldIdentityFiles(const std::filesystem::path& directory) {
+    bool kept = false;
+    for (const char* name :
+         {TLSIdentityStore::kCertificateFileName, TLSIdentityStore::kKeyFileName,
+          TLSIdentityStore::kCertificatePemFileName, TLSIdentityStore::kKeyPemFileName}) {
+        const auto file = directory / name;
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec))) continue;
+        auto moved = keepAside(file);
+        if (!moved) return "could not keep " + file.string() + " aside: " + moved.error();
+        log(LogLevel::warning, kLogCategory, file.string() + " kept as " + moved.value().string());
+        kept = true;
+    }
+    return kept;
+}
+
 // The identity of earlier runs, or a new one made with openssl (which takes a few seconds).
-Result<TLSIdentityStore::Loaded, std::string> loadOrMakeIdentity(
-    const std::filesystem::path& directory) {
+Result<Identity, std::string> loadOrMakeIdentity(const std::filesystem::path& directory) {
     TLSIdentityStore store(directory);
     auto loaded = store.load();
-    if (loaded) return std::move(loaded).value();
+    if (loaded) return Identity{std::move(loaded).value(), false};
+    const std::string why = describe(loaded.error());
+    auto kept = keepOldIdentityFiles(directory);
+    if (!kept) return kept.error();
+    if (kept.value()) {
+        log(LogLevel::error, kLogCategory,
+            "the identity in " + directory.string() + " could not be loaded (" + why +
+                "); making a new one, so phones paired before must pair again");
+    }
     if (auto generated = store.generate(); !generated) return describe(generated.error());
     loaded = store.load();
     if (!loaded) return describe(loaded.error());
-    return std::move(loaded).value();
+    return Identity{std::move(loaded).value(), kept.value()};
 }
 
 }  // namespace
@@ -65,7 +100,7 @@ MakePhoneLinkServer remoteInputServerMaker(MainQueue& main,
             main.post([&main, advertiser, setup = std::move(setup), done = std::move(done),
                        identity = std::move(identity)]() mutable {
                 if (!identity) return done(identity.error());
-                auto& loaded = identity.value();
+                auto& loaded = identity.value().loaded;
                 RemoteInputServer::Dependencies dependencies{
                     .devices = setup.devices,
                     .outbox = setup.outbox,
@@ -75,7 +110,8 @@ MakePhoneLinkServer remoteInputServerMaker(MainQueue& main,
                 };
                 auto link = std::make_unique<RemoteInputServerLink>(
                     setup.configure(loaded.identity, loaded.fingerprint), std::move(dependencies));
-                done(MadePhoneLinkServer{std::move(link), loaded.fingerprint});
+                done(MadePhoneLinkServer{std::move(link), loaded.fingerprint,
+                                         identity.value().made});
             });
         });
     };

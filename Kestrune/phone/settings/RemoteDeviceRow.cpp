@@ -63,7 +63,8 @@ std::string title(const PairedDevice& device, Date now) {
         now - device.lastConnectedAt < kJustNow
             ? localized("just now")
             : relativeTime(device.lastConnectedAt, now, L10n::shared().locale());
-    return device.name + " · …" + suffix + " · " + when;
+    const std::string title = device.name + " · …" + suffix + " · " + when;
+    return device.needsNewPairing ? title + " · " + localized("needs a new pairing") : title;
 }
 
 }  // namespace kestrune::RemoteDeviceRow

@@ -227,6 +227,27 @@ TEST_F(PairedDeviceStoreTest, ADamagedEntryCostsOnlyItself) {
     EXPECT_EQ(PairedDeviceStore(path).devices().size(), 1u);
 }
 
+// The mark of a phone that must pair again is stored only when set: files without it, as earlier
+// versions wrote them, read as unmarked, and unmarked devices are written as before.
+TEST_F(PairedDeviceStoreTest, TheNewPairingMarkIsAnOptionalFieldThatSurvivesARestart) {
+    PairedDeviceStore store(path);
+    ASSERT_TRUE(store.registerDevice("One", kStart).ok());
+    EXPECT_EQ(readText(path).find("needsNewPairing"), std::string::npos);
+    EXPECT_TRUE(store.markAllNeedingNewPairing().ok());
+    const auto second = store.registerDevice("Two", kStart).value();
+    const auto reloaded = PairedDeviceStore(path).devices();
+    ASSERT_EQ(reloaded.size(), 2u);
+    EXPECT_TRUE(reloaded[0].needsNewPairing);
+    EXPECT_FALSE(reloaded[1].needsNewPairing);
+    EXPECT_EQ(reloaded[1], second.device);
+    EXPECT_NE(readText(path).find(R"("needsNewPairing" : true)"), std::string::npos);
+
+    // A mark that is not a boolean makes the entry a damaged one.
+    writeText(path, R"([{"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","name":"A","secretHash":"x",)"
+                    R"("pairedAt":1,"lastConnectedAt":2,"needsNewPairing":"yes"}])");
+    EXPECT_FALSE(decodePairedDevices(readText(path)));
+}
+
 TEST_F(PairedDeviceStoreTest, MissingFileAndFolderAreCreatedAtTheFirstSave) {
     path = dir / "a" / "b" / "devices.json";
     PairedDeviceStore store(path);

@@ -391,6 +391,49 @@ TEST_F(MurreloProgram, SendClipboardAnswersOnceTheItemIsStored) {
     EXPECT_EQ(items().size(), 1u);
 }
 
+// The key file of the identity phones pin is gone: a new identity is made, the old files are
+// kept, the user hears that phones must pair again, and the paired phones are marked so.
+TEST_F(MurreloProgram, ANewIdentityIsAnnouncedAndThePairedPhonesMarked) {
+    if (!canRunAnInstance()) {
+        GTEST_SKIP() << "needs an X display, a session bus and a network namespace (root): run "
+                        "as root under scripts/with-test-services";
+    }
+    const auto remote = folder_ / "data" / "Murrelo" / "Remote";
+    DesktopStandIn desktop(folder_.path(), {"watcher", "notifications"});
+    ASSERT_TRUE(desktop.ready()) << desktop.output();
+    // A first run makes the identity.
+    auto instance = startInstance();
+    ASSERT_TRUE(waitForInstance()) << instance->errors();
+    ASSERT_EQ(ctl({"phone", "on"}).status, 0) << instance->errors();
+    EXPECT_EQ(ctl({"quit"}).status, 0);
+    EXPECT_EQ(instance->wait(kLimit), 0) << instance->errors();
+    const std::string oldCertificate = fileText(remote / "cert.der");
+    ASSERT_FALSE(oldCertificate.empty());
+
+    std::ofstream(remote / "devices.json")
+        << R"([{"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","name":"Phone","secretHash":"x",)"
+           R"("pairedAt":1,"lastConnectedAt":2}])";
+    fs::remove(remote / "key.der");
+    instance = startInstance();
+    ASSERT_TRUE(waitForInstance()) << instance->errors();
+    const auto on = ctl({"phone", "on"});
+    EXPECT_EQ(on.status, 0) << on.err << instance->errors();
+    EXPECT_TRUE(desktop.waitForOutput("Phone Connection has a new identity: pair your phones again",
+                                      kLimit))
+        << desktop.output();
+    EXPECT_EQ(ctl({"quit"}).status, 0);
+    EXPECT_EQ(instance->wait(kLimit), 0) << instance->errors();
+
+    const auto kept = keptAside(remote / "cert.der");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(fileText(kept[0]), oldCertificate);
+    EXPECT_NE(fileText(remote / "cert.der"), oldCertificate);
+    EXPECT_NE(fileText(remote / "devices.json").find("\"needsNewPairing\" : true"),
+              std::string::npos)
+        << fileText(remote / "devices.json");
+    EXPECT_NE(instance->errors().find("making a new one"), std::string::npos) << instance->errors();
+}
+
 TEST_F(MurreloProgram, RunningInstanceAnswersEveryControlCommandAndASecondStart) {
     if (std::getenv("DISPLAY") == nullptr || std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
         GTEST_SKIP()
