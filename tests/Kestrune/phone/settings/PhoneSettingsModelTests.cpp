@@ -158,6 +158,10 @@ TEST(RemoteDeviceRowTest, NamesThePhoneItsHashEndAndWhenItWasLastSeen) {
     EXPECT_EQ(RemoteDeviceRow::title(earlier, kNow), "Ana’s phone · …abc123 · 1 minute ago");
     earlier.lastConnectedAt = kNow - 24h * 10;
     EXPECT_EQ(RemoteDeviceRow::title(earlier, kNow), "Ana’s phone · …abc123 · 1 week ago");
+    earlier.needsNewPairing = true;
+    EXPECT_EQ(RemoteDeviceRow::title(earlier, kNow),
+              "Ana’s phone · …abc123 · 1 week ago · needs a new pairing");
+    earlier.needsNewPairing = false;
 
     l10n.setLanguageOverride("zh-Hans");
     EXPECT_EQ(RemoteDeviceRow::title(phone, kNow), "Ana’s phone · …abc123 · 刚刚");
