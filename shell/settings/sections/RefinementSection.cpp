@@ -45,11 +45,16 @@ RefinementSection::RefinementSection(const SettingsViewContext& context)
     form->addRow(qt(title(LLMField::apiKey)), apiKey);
     form->addRow(qt(title(LLMField::model)), model);
     form->addRow(testRow);
-    if (auto failure = settings.keyStoreFailure().value()) {
-        auto* failureLine = section_controls::caption(*failure);
-        failureLine->setObjectName("keyStoreFailure");
-        form->addRow(failureLine);
-    }
+    // Followed while the pane is open: a key is written when its field is left, so a refusal
+    // comes while the user is still here.
+    auto* failureLine = section_controls::caption("");
+    failureLine->setObjectName("keyStoreFailure");
+    form->addRow(failureLine);
+    keyStoreFailure_ = settings.keyStoreFailure().subscribe(
+        [failureLine](const std::optional<std::string>& failure) {
+            failureLine->setText(QString::fromStdString(failure.value_or("")));
+            failureLine->setVisible(failure.has_value());
+        });
 }
 
 ConnectionTestRow::Form::Test RefinementSection::test() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "KestruneRemoteKit/Support/Subscription.hpp"
 #include "shell/settings/sections/ConnectionTestRow.hpp"
 #include "shell/settings/sections/SettingsSectionView.hpp"
 
@@ -18,6 +19,7 @@ class RefinementSection final : public SettingsSectionView, private ConnectionTe
 
     SettingsWindowController::Dependencies& deps_;
     SettingsControls::DraftForm& drafts_;
+    Subscription keyStoreFailure_;
 };
 
 }  // namespace kestrune

@@ -36,6 +36,7 @@
 #include "shell/settings/SettingsWindowController.hpp"
 #include "shell/settings/SettingsWiring.hpp"
 #include "tests/support/CommandOutput.hpp"
+#include "tests/support/InMemoryLLMKeyStore.hpp"
 #include "tests/support/QtTestApplication.hpp"
 #include "tests/support/ReceiverProcess.hpp"
 #include "tests/support/SettingsWindowTestSupport.hpp"
@@ -306,6 +307,26 @@ TEST_F(SettingsWindowTest, APaneTallerThanTheScreenScrollsInsideIt) {
     EXPECT_GT(paneScroll->verticalScrollBar()->maximum(), 0) << "the rest is reached by scrolling";
     tab(SettingsPane::general)->trigger();
     EXPECT_LT(window()->height(), 500) << "a short pane is not stretched";
+}
+
+// A key the key store refuses while the pane is open is said there at once, and the line goes
+// once a later write works.
+TEST_F(SettingsWindowTest, AKeyStoreRefusalShowsWhileThePaneIsOpen) {
+    auto refusing = std::make_shared<InMemoryLLMKeyStore>();
+    refusing->failWrites = true;
+    store_ = std::make_unique<SettingsStore>(defaults_, keys_, refusing, main_);
+    defaults_->set(kSettingsLastPaneKey, std::string("llm"));
+    open();
+    auto* failure = find<QLabel>(pane(), "keyStoreFailure");
+    ASSERT_NE(failure, nullptr);
+    EXPECT_FALSE(failure->isVisible());
+    store_->setTranscriptionAPIKey("sk-refused");
+    EXPECT_TRUE(failure->isVisible());
+    EXPECT_FALSE(failure->text().isEmpty());
+    refusing->failWrites = false;
+    store_->setTranscriptionAPIKey("sk-kept");
+    EXPECT_FALSE(failure->isVisible());
+    controller_.reset();
 }
 
 TEST_F(SettingsWindowTest, TypedDraftsReachTheSecretServiceOnClosingAndOnSwitchingTabs) {
