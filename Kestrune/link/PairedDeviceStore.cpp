@@ -207,10 +207,15 @@ void PairedDeviceStore::load(const StoreProblemReport& reportProblem) {
     StoreProblem problem{filePath_, {}};
     const std::string unread =
         "Some paired phones in " + filePath_.string() + " could not be read (" + entries + ")";
-    // The next save rewrites the file without them; the file as it is now stays beside it.
+    // The file as it is now stays beside it; then it holds the sound entries only, so the next
+    // start has nothing to report again.
     if (auto kept = keepCopyAside(filePath_, *bytes.value())) {
         problem.message = unread + "; the file was kept as " + kept.value().string() +
                           " and those phones must be paired again.";
+        if (auto rewritten = saveLocked(devices_); !rewritten) {
+            log(LogLevel::warning, kLogCategory,
+                "could not rewrite the devices file: " + rewritten.error().message);
+        }
     } else {
         readOnlyReason_ = "the damaged paired-devices file " + filePath_.string() +
                           " could not be kept aside (" + kept.error() + ")";

@@ -75,9 +75,9 @@ class PairedDeviceStore {
     static constexpr std::size_t kMaxFileBytes = 1024 * 1024;
 
     // Loads the file. One that cannot be read is kept aside and the list starts empty; entries
-    // that do not decode are skipped and the file as it was is kept aside before it is ever
-    // rewritten. Both reach `reportProblem`; when the file cannot be kept, nothing is saved over
-    // it for the life of the store, and pairing fails saying why.
+    // that do not decode are skipped, the file as it was is kept aside, and only then is it
+    // rewritten with the sound entries. Both reach `reportProblem`; when the file cannot be kept,
+    // nothing is saved over it for the life of the store, and pairing fails saying why.
     explicit PairedDeviceStore(std::filesystem::path filePath,
                                StoreProblemReport reportProblem = {});
     PairedDeviceStore(const PairedDeviceStore&) = delete;

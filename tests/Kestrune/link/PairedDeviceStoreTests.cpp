@@ -216,8 +216,14 @@ TEST_F(PairedDeviceStoreTest, ADamagedEntryCostsOnlyItself) {
         EXPECT_THAT(problems[0].message, ::testing::HasSubstr("entry 2"));
         ASSERT_EQ(keptAside(path).size(), 1u);
         EXPECT_EQ(readText(keptAside(path)[0]), text);
-        // Loading alone leaves the file as it was.
-        EXPECT_EQ(readText(path), text);
+        // The file now holds the sound entries, so the next start has nothing to report.
+        EXPECT_EQ(decodePairedDevices(readText(path)), store.devices());
+        problems.clear();
+        EXPECT_EQ(PairedDeviceStore(path, [&](const StoreProblem& p) { problems.push_back(p); })
+                      .devices()
+                      .size(),
+                  2u);
+        EXPECT_TRUE(problems.empty());
         ASSERT_TRUE(store.registerDevice("New", kStart).ok());
         EXPECT_EQ(decodePairedDevices(readText(path))->size(), 3u);
     }
