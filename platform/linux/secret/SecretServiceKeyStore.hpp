@@ -9,7 +9,9 @@ namespace kestrune {
 // An API key as one item of the session's Secret Service (the login keyring), found by the
 // attributes service "zz.holvanis.murrelo.llm" and an account: "default" for the refinement key,
 // "transcription" for the online recognizer's. Calls block the caller's thread for one D-Bus
-// round trip; with no Secret Service reachable they fail at once.
+// round trip; with no Secret Service reachable they fail at once, and one that does not answer
+// is given up on after a few seconds for a read, a minute for a write (which may wait for the
+// keyring's prompt).
 class SecretServiceKeyStore final : public LLMKeyStore {
   public:
     static constexpr const char* kSchemaName = "zz.holvanis.murrelo.llm";

@@ -169,6 +169,43 @@ TEST_F(SecretServiceFailureTest, NoSecretServiceOnTheBus) {
     EXPECT_NE(output.find("\nnone\n"), std::string::npos) << output;
 }
 
+// A Secret Service that owns its name and never answers (a hung keyring, or one waiting on a
+// prompt nobody sees): a read gives up after a few seconds instead of D-Bus's 25 s per call.
+TEST_F(SecretServiceFailureTest, ASecretServiceThatNeverAnswers) {
+    if (std::system("/usr/bin/python3 -c 'from gi.repository import Gio' 2>/dev/null") != 0) {
+        GTEST_SKIP() << "needs the system python3 with GObject introspection (python3-gi)";
+    }
+    const auto stub = home / "silent-secrets.py";
+    // Calls to the service's object are taken and never answered.
+    std::ofstream(stub) << R"(import sys
+from gi.repository import Gio, GLib
+XML = """<node><interface name="org.freedesktop.Secret.Service">
+<method name="OpenSession"><arg type="s" direction="in"/><arg type="v" direction="in"/>
+<arg type="v" direction="out"/><arg type="o" direction="out"/></method>
+<method name="SearchItems"><arg type="a{ss}" direction="in"/>
+<arg type="ao" direction="out"/><arg type="ao" direction="out"/></method>
+</interface></node>"""
+held = []
+def never_answer(connection, sender, path, interface, method, parameters, invocation):
+    held.append(invocation)
+bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+bus.register_object("/org/freedesktop/secrets", Gio.DBusNodeInfo.new_for_xml(XML).interfaces[0],
+                    never_answer, None, None)
+Gio.bus_own_name_on_connection(bus, "org.freedesktop.secrets", 0,
+                               lambda *a: open(sys.argv[1], "w").close(), None)
+GLib.MainLoop().run()
+)";
+    const auto ready = home / "owned";
+    const auto output =
+        inSession("/usr/bin/python3 " + stub.string() + " " + ready.string() + " & until [ -e " +
+                  ready.string() + " ]; do sleep 0.1; done; start=$(date +%s); " + probe("read") +
+                  "; echo $(( $(date +%s) - start ))");
+    EXPECT_EQ(output.substr(0, output.find('\n')), "none") << output;
+    const auto elapsed = std::stoi(output.substr(output.find('\n') + 1));
+    // Generous: what is checked is that the call is cut short at all (D-Bus alone waits 25 s).
+    EXPECT_LT(elapsed, 20) << output;
+}
+
 TEST_F(SecretServiceFailureTest, AStartedKeyringWithoutALoginCollection) {
     // The bus starts the keyring on demand, which has no keyring to store into and no way to
     // ask for a password here.
