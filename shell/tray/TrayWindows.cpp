@@ -58,6 +58,7 @@ void TrayWindows::showWelcome() {
                 }),
             .onTriggerKeyChange =
                 lifetime_.guard([this](TriggerKey key) { deps_.dictation.updateTriggerKey(key); }),
+            .speechHint = deps_.speechHint,
             .onClose = lifetime_.guard([this] { welcome_.reset(); }),
         });
     }

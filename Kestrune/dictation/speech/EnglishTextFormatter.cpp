@@ -61,7 +61,8 @@ bool isFirstPerson(std::string_view word) {
 
 std::string capitalized(std::string_view word) {
     std::string text(word);
-    if (!text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    if (!text.empty())
+        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     return text;
 }
 
