@@ -171,11 +171,21 @@ WelcomeView::WelcomeView(Dependencies dependencies, QWidget* parent) : QWidget(p
     choices->addWidget(languageLabel, 1, 0);
     choices->addWidget(language_, 1, 1);
     step2->addLayout(choices);
-    // Said before the first try, so that it does not have to fail first.
+    // Said before the first try, so that it does not have to fail first, with the way there.
+    auto* hintRow = new QHBoxLayout;
     speechHint_ = wrappedLabel(QString(), kStatusPixels, this);
     speechHint_->setObjectName("speechHint");
     speechHint_->setVisible(false);
-    step2->addWidget(speechHint_);
+    hintRow->addWidget(speechHint_, 1);
+    openSettings_ = new QPushButton(localizedText("Open Settings…"), this);
+    openSettings_->setObjectName("openSettings");
+    openSettings_->setAutoDefault(false);
+    openSettings_->setVisible(false);
+    connect(openSettings_, &QPushButton::clicked, this, [onOpen = dependencies.onOpenSettings] {
+        if (onOpen) onOpen();
+    });
+    hintRow->addWidget(openSettings_, 0, Qt::AlignTop);
+    step2->addLayout(hintRow);
     transcript_ = wrappedLabel(QString(), kBodyPixels, this);
     transcript_->setObjectName("transcript");
     transcript_->setMinimumHeight(kTranscriptMinimumHeight);
@@ -225,7 +235,8 @@ WelcomeView::WelcomeView(Dependencies dependencies, QWidget* parent) : QWidget(p
     // Keyboard order follows the reading order.
     setTabOrder(checkAgain_, picker_);
     setTabOrder(picker_, language_);
-    setTabOrder(language_, done_);
+    setTabOrder(language_, openSettings_);
+    setTabOrder(openSettings_, done_);
 
     WelcomeModel& model = dependencies.model;
     connect(checkAgain_, &QPushButton::clicked, this, [&model] { model.checkAgain(); });
@@ -247,6 +258,7 @@ WelcomeView::WelcomeView(Dependencies dependencies, QWidget* parent) : QWidget(p
             speechHint_->setAccessibleName(speechHint_->text());
             const bool changed = speechHint_->isVisibleTo(this) != text.has_value();
             speechHint_->setVisible(text.has_value());
+            openSettings_->setVisible(text.has_value());
             if (changed && onHeightChange) onHeightChange();
         }));
     subscriptions_.push_back(

@@ -32,6 +32,8 @@ class WelcomeView final : public QWidget {
         std::function<void(TriggerKey)> onTriggerKeyChange;
         AppLanguage currentLanguage;
         std::function<void(AppLanguage)> onLanguageChange;
+        // Offered beside what to do when no recognizer serves the language.
+        std::function<void()> onOpenSettings;
         std::function<void()> onDone;
         // After a line appeared or went (the remedy under step 1): the window fits itself again.
         std::function<void()> onHeightChange;
@@ -55,6 +57,7 @@ class WelcomeView final : public QWidget {
     TriggerKeyPicker* picker() const { return picker_; }
     QComboBox* languagePicker() const { return language_; }
     QLabel* speechHintLabel() const { return speechHint_; }
+    QPushButton* openSettingsButton() const { return openSettings_; }
     QLabel* statusLabel() const { return status_; }
     QLabel* remedyLabel() const { return remedy_; }
     QLabel* transcriptLabel() const { return transcript_; }
@@ -69,6 +72,7 @@ class WelcomeView final : public QWidget {
     TriggerKeyPicker* picker_ = nullptr;
     QComboBox* language_ = nullptr;
     QLabel* speechHint_ = nullptr;
+    QPushButton* openSettings_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* remedy_ = nullptr;
     QLabel* transcript_ = nullptr;

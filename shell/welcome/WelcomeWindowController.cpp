@@ -137,6 +137,7 @@ void WelcomeWindowController::makeView() {
          .currentLanguage = settings.selectedLanguage().value(),
          .onLanguageChange =
              [&settings](AppLanguage language) { settings.setSelectedLanguage(language); },
+         .onOpenSettings = dependencies_.openSettings,
          .onDone = [this] { close(); },
          .onHeightChange = [this] { applyLayout(); }},
         window_.get());

@@ -47,6 +47,8 @@ class WelcomeWindowController {
         // What keeps dictation in this language from working and what to do, in the interface
         // language; none when a recognizer serves it (the speech engine selector's answer).
         std::function<std::optional<std::string>(AppLanguage)> speechHint;
+        // Opens the settings window, where a recognizer is set up.
+        std::function<void()> openSettings;
         // After the window closed, from the event loop (so it may drop this controller).
         std::function<void()> onClose;
     };

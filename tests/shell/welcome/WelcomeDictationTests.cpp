@@ -79,6 +79,7 @@ TEST(WelcomeDictation, WhileTheWindowIsOpenTheTextLandsInItsBoxAndNothingIsTyped
             },
         .onTriggerKeyChange = [&](TriggerKey key) { coordinator.updateTriggerKey(key); },
         .speechHint = {},
+        .openSettings = {},
         .onClose = {},
     });
 

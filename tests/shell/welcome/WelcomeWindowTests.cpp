@@ -128,6 +128,7 @@ class WelcomeWindow : public ::testing::Test {
                     if (language == AppLanguage::english) return std::nullopt;
                     return "No recognizer for " + std::string(rawValue(language));
                 },
+                .openSettings = [this] { ++settingsOpened; },
                 .onClose =
                     [this] {
                         ++closes;
@@ -174,6 +175,7 @@ class WelcomeWindow : public ::testing::Test {
     int overrideChanges = 0;
     std::vector<TriggerKey> coordinatorKeys;
     int closes = 0;
+    int settingsOpened = 0;
     bool dropOnClose = false;
     std::unique_ptr<WelcomeWindowController> controller;
 };
@@ -384,6 +386,11 @@ TEST_F(WelcomeWindow, TheSpeechLanguageIsChosenHereAndAnUnservedOneSaysWhatToDo)
     EXPECT_EQ(languages->accessibleName(), "Speech Language");
     ASSERT_TRUE(view().speechHintLabel()->isVisible());
     EXPECT_EQ(view().speechHintLabel()->text(), "No recognizer for ja-JP");
+    // With the way to where a recognizer is set up.
+    ASSERT_TRUE(view().openSettingsButton()->isVisible());
+    EXPECT_EQ(accessibleName(view().openSettingsButton()), "Open Settings…");
+    view().openSettingsButton()->click();
+    EXPECT_EQ(settingsOpened, 1);
     const int withHint = controller->window()->height();
 
     languages->setCurrentIndex(languages->findText("English"));
@@ -391,6 +398,7 @@ TEST_F(WelcomeWindow, TheSpeechLanguageIsChosenHereAndAnUnservedOneSaysWhatToDo)
     EXPECT_EQ(settings->selectedLanguage().value(), AppLanguage::english);
     EXPECT_EQ(openDefaults()->string("selectedLanguage"), "en-US");
     EXPECT_FALSE(view().speechHintLabel()->isVisible());
+    EXPECT_FALSE(view().openSettingsButton()->isVisible());
     EXPECT_LT(controller->window()->height(), withHint);
 
     // A choice made elsewhere (the tray's menu) shows here too.
