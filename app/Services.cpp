@@ -1,5 +1,7 @@
 #include "app/Services.hpp"
 
+#include <cstdlib>
+
 #include "Kestrune/defaults/UserDefaults.hpp"
 #include "Kestrune/dictation/refine/LLMRefiner.hpp"
 #include "Kestrune/dictation/speech/OnlineSpeechEngine.hpp"
@@ -35,6 +37,14 @@ constexpr std::string_view kLogCategory = "Services";
 // The phone's "type by pasting" choice, read at each command.
 constexpr std::string_view kUsePasteKey = "remoteInputUsePaste";
 
+// The locale of the desktop's messages, found as the C library finds it.
+std::string desktopMessagesLocale() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        if (const char* value = std::getenv(name); value && *value) return value;
+    }
+    return {};
+}
+
 }  // namespace
 
 struct Services::Impl {
@@ -46,7 +56,7 @@ struct Services::Impl {
           settings(
               defaults, keyStore,
               std::make_shared<SecretServiceKeyStore>(SecretServiceKeyStore::kTranscriptionAccount),
-              main),
+              main, desktopMessagesLocale),
           http(std::make_shared<CurlHttpClient>(main)),
           refiner(http, main),
           triggerKeys(main),
@@ -194,6 +204,11 @@ ShellPlatform Services::shellPlatform() {
         .http = impl_->http,
         .fileManager = impl_->fileManager,
         .isAccessibilityTrusted = [] { return x11::isTrusted(); },
+        .speechHint = [impl = impl_.get()](AppLanguage language) -> std::optional<std::string> {
+            const auto engine = impl->speechEngines.recognizerFor(language);
+            if (engine) return std::nullopt;
+            return engine.error().localizedDescription();
+        },
     };
 }
 

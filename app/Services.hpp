@@ -2,7 +2,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "Kestrune/common/AppLanguage.hpp"
 #include "Kestrune/phone/images/FileManagerFolder.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "app/Dictation.hpp"
@@ -18,14 +21,16 @@ class UserDefaults;
 namespace app {
 
 // What the Qt side's tray and windows use of the platform services: the settings, the refiner and
-// the HTTP client of the settings window's connection tests, the file manager's question, and
-// whether typing and key watching work in this session.
+// the HTTP client of the settings window's connection tests, the file manager's question, whether
+// typing and key watching work in this session, and what keeps dictation in a language from
+// working (none when a recognizer serves it; the welcome window says it before a first try).
 struct ShellPlatform {
     SettingsStore& settings;
     const LLMRefiner& refiner;
     std::shared_ptr<HttpClient> http;
     FileManagerFolder::SerialAsker& fileManager;
     std::function<bool()> isAccessibilityTrusted;
+    std::function<std::optional<std::string>(AppLanguage)> speechHint;
 };
 
 // Makes the Linux implementation of every service the core asks for (X11 typing, the trigger key

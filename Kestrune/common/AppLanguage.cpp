@@ -41,4 +41,20 @@ std::optional<AppLanguage> appLanguageFromRawValue(std::string_view raw) {
     return std::nullopt;
 }
 
+AppLanguage appLanguageForLocale(std::string_view posixLocale) {
+    // language[_territory][.codeset][@modifier]
+    const auto name = posixLocale.substr(0, posixLocale.find_first_of(".@"));
+    const auto underscore = name.find('_');
+    const auto language = name.substr(0, underscore);
+    const auto territory =
+        underscore == std::string_view::npos ? std::string_view() : name.substr(underscore + 1);
+    if (language == "zh") {
+        if (territory == "CN" || territory == "SG") return AppLanguage::simplifiedChinese;
+        if (territory == "TW" || territory == "HK") return AppLanguage::traditionalChinese;
+    }
+    if (language == "ja") return AppLanguage::japanese;
+    if (language == "ko") return AppLanguage::korean;
+    return AppLanguage::english;
+}
+
 }  // namespace kestrune

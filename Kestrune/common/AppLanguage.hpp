@@ -19,5 +19,9 @@ std::string_view rawValue(AppLanguage language);
 std::string_view displayName(AppLanguage language);
 // None for anything but the five raw values.
 std::optional<AppLanguage> appLanguageFromRawValue(std::string_view raw);
+// The language a desktop in this POSIX locale ("zh_TW.UTF-8", "ja_JP", "C") most likely speaks:
+// Chinese by territory (zh_CN and zh_SG simplified, zh_TW and zh_HK traditional), Japanese,
+// Korean, and English for everything else.
+AppLanguage appLanguageForLocale(std::string_view posixLocale);
 
 }  // namespace kestrune

@@ -27,16 +27,21 @@ class StoreDictationSettings : public DictationSettings {
 SettingsStore::SettingsStore(std::shared_ptr<UserDefaults> defaults,
                              std::shared_ptr<LLMKeyStore> keyStore,
                              std::shared_ptr<LLMKeyStore> transcriptionKeyStore,
-                             MainQueue& mainQueue)
+                             MainQueue& mainQueue,
+                             const std::function<std::string()>& desktopLocale)
     : defaults_(std::move(defaults)),
       keyStore_(std::move(keyStore)),
       transcriptionKeyStore_(std::move(transcriptionKeyStore)),
       mainQueue_(&mainQueue),
       forDictation_(std::make_unique<StoreDictationSettings>(*this)) {
-    // Each value falls back to its default when absent, of another kind or unparsable.
-    if (auto raw = defaults_->string(keys::selectedLanguage)) {
-        selectedLanguage_.set(appLanguageFromRawValue(*raw).value_or(kDefaultLanguage));
-    }
+    // Each value falls back to its default when absent, of another kind or unparsable. The
+    // language's default is the desktop's, kept out of the database until the user picks one, so
+    // that a later change of the desktop's locale still counts.
+    std::optional<AppLanguage> language;
+    if (auto raw = defaults_->string(keys::selectedLanguage))
+        language = appLanguageFromRawValue(*raw);
+    selectedLanguage_.set(
+        language.value_or(appLanguageForLocale(desktopLocale ? desktopLocale() : std::string())));
     if (auto raw = defaults_->string(keys::triggerKey)) {
         if (auto key = TriggerKey::fromPersistedValue(*raw)) triggerKey_.set(*key);
     }

@@ -40,7 +40,6 @@ inline constexpr std::string_view transcriptionModel = "transcriptionModel";
 // Main thread only.
 class SettingsStore {
   public:
-    static constexpr AppLanguage kDefaultLanguage = AppLanguage::simplifiedChinese;
     // Right Alt (the right Option key code).
     static constexpr std::int64_t kDefaultTriggerKeyCode = 61;
     static constexpr std::string_view kDefaultBaseURL = "https://api.openai.com/v1";
@@ -49,8 +48,11 @@ class SettingsStore {
     static constexpr std::string_view kDefaultTranscriptionModel = "whisper-1";
 
     // `transcriptionKeyStore` keeps the online recognizer's key, apart from the refinement key.
+    // `desktopLocale` gives the desktop's POSIX locale for messages: while no language is stored,
+    // dictation speaks the language of that locale (none: as in a locale of no listed language).
     SettingsStore(std::shared_ptr<UserDefaults> defaults, std::shared_ptr<LLMKeyStore> keyStore,
-                  std::shared_ptr<LLMKeyStore> transcriptionKeyStore, MainQueue& mainQueue);
+                  std::shared_ptr<LLMKeyStore> transcriptionKeyStore, MainQueue& mainQueue,
+                  const std::function<std::string()>& desktopLocale = {});
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
 
@@ -113,7 +115,7 @@ class SettingsStore {
     Observers<> willChange_;
     std::unique_ptr<DictationSettings> forDictation_;
 
-    Published<AppLanguage> selectedLanguage_{kDefaultLanguage};
+    Published<AppLanguage> selectedLanguage_{AppLanguage::english};
     Published<TriggerKey> triggerKey_{TriggerKey::modifier(kDefaultTriggerKeyCode)};
     Published<bool> llmEnabled_{false};
     Published<std::string> llmBaseURL_{std::string(kDefaultBaseURL)};

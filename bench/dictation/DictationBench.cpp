@@ -222,7 +222,7 @@ class Bench {
         return {static_cast<double>(end - start) / seconds, (cpu(after) - cpu(before)) / seconds};
     }
 
-    // Another client holds F5, so the monitor cannot take it and retries.
+    // Another client holds F5: the monitor cannot take it, says so once and waits for another key.
     void watchAKeyThatCannotBeTaken(x11::TriggerKeyMonitor& holder) {
         holder.setTriggerKey(TriggerKey::dedicatedKey(96));
         holder.start();
@@ -294,7 +294,7 @@ int main(int argc, char** argv) {
         x11::TriggerKeyMonitor holder(bench.main_);
         bench.watchAKeyThatCannotBeTaken(holder);
         const auto [retryWakeUps, retryCpu] = bench.idle(quick ? 3s : 10s);
-        std::printf("idle, the key held by another client (retrying):\n");
+        std::printf("idle, the key held by another client (told once, not retried):\n");
         std::printf("  main-queue wake-ups %.2f per second, process CPU %.2f ms per second\n",
                     retryWakeUps, retryCpu);
         holder.stop();

@@ -91,6 +91,7 @@ struct ShellRoot::Impl {
             .dictation = core.dictation(),
             .loginItem = xdg_autostart::makeLoginItem(xdg_autostart::currentLocations()),
             .isTrusted = platform.isAccessibilityTrusted,
+            .speechHint = platform.speechHint,
             .onHotKeyRecording =
                 lifetime.guard([this](bool recording) { shortcut->setRecording(recording); }),
         });

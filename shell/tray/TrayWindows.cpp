@@ -58,6 +58,8 @@ void TrayWindows::showWelcome() {
                 }),
             .onTriggerKeyChange =
                 lifetime_.guard([this](TriggerKey key) { deps_.dictation.updateTriggerKey(key); }),
+            .speechHint = deps_.speechHint,
+            .openSettings = lifetime_.guard([this] { openSettings(); }),
             .onClose = lifetime_.guard([this] { welcome_.reset(); }),
         });
     }

@@ -4,7 +4,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "Kestrune/common/AppLanguage.hpp"
 #include "Kestrune/settings/login/LoginItem.hpp"
 #include "Kestrune/tray/ApplicationWindows.hpp"
 #include "KestruneRemoteKit/Support/Lifetime.hpp"
@@ -32,6 +35,8 @@ class TrayWindows final : public tray::ApplicationWindows {
         LoginItem loginItem;
         // Whether typing and key watching work in this session.
         std::function<bool()> isTrusted;
+        // What keeps dictation in a language from working; none when a recognizer serves it.
+        std::function<std::optional<std::string>(AppLanguage)> speechHint;
         // Lets the live Send-to-Phone shortcut go while true.
         std::function<void(bool recording)> onHotKeyRecording;
     };

@@ -1,6 +1,8 @@
 #include "shell/welcome/WelcomeView.hpp"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
@@ -137,17 +139,55 @@ WelcomeView::WelcomeView(Dependencies dependencies, QWidget* parent) : QWidget(p
             "instead of being typed. The first time, Murrelo checks that a microphone and a speech "
             "engine are available."),
         kBodyPixels, this));
-    auto* keyRow = new QHBoxLayout;
+    // The key and the language the recognizer listens for, their labels in one column: a first
+    // try in the wrong language gives nothing useful.
+    auto* choices = new QGridLayout;
+    choices->setHorizontalSpacing(kLineSpacing);
+    choices->setColumnStretch(2, 1);
     auto* keyLabel = new QLabel(localizedText("Push-to-Talk Key"), this);
     keyLabel->setFont(pixelFont(keyLabel->font(), kBodyPixels));
     picker_ = new TriggerKeyPicker({.onChange = dependencies.onTriggerKeyChange}, this);
     picker_->setCurrentKey(dependencies.currentKey);
     keyLabel->setBuddy(picker_);
-    keyRow->addWidget(keyLabel);
-    keyRow->addWidget(picker_);
-    keyRow->addStretch(1);
-    step2->addLayout(keyRow);
+    choices->addWidget(keyLabel, 0, 0);
+    choices->addWidget(picker_, 0, 1);
+    auto* languageLabel = new QLabel(localizedText("Speech Language"), this);
+    languageLabel->setFont(pixelFont(languageLabel->font(), kBodyPixels));
+    language_ = new QComboBox(this);
+    language_->setObjectName("speechLanguage");
+    language_->setAccessibleName(localizedText("Speech Language"));
+    for (const auto language : kAllAppLanguages) {
+        const auto name = displayName(language);
+        language_->addItem(QString::fromUtf8(name.data(), static_cast<int>(name.size())),
+                           static_cast<int>(language));
+    }
+    setCurrentLanguage(dependencies.currentLanguage);
+    languageLabel->setBuddy(language_);
+    connect(language_, &QComboBox::activated, this,
+            [this, onChange = dependencies.onLanguageChange](int index) {
+                if (onChange)
+                    onChange(static_cast<AppLanguage>(language_->itemData(index).toInt()));
+            });
+    choices->addWidget(languageLabel, 1, 0);
+    choices->addWidget(language_, 1, 1);
+    step2->addLayout(choices);
+    // Said before the first try, so that it does not have to fail first, with the way there.
+    auto* hintRow = new QHBoxLayout;
+    speechHint_ = wrappedLabel(QString(), kStatusPixels, this);
+    speechHint_->setObjectName("speechHint");
+    speechHint_->setVisible(false);
+    hintRow->addWidget(speechHint_, 1);
+    openSettings_ = new QPushButton(localizedText("Open Settings…"), this);
+    openSettings_->setObjectName("openSettings");
+    openSettings_->setAutoDefault(false);
+    openSettings_->setVisible(false);
+    connect(openSettings_, &QPushButton::clicked, this, [onOpen = dependencies.onOpenSettings] {
+        if (onOpen) onOpen();
+    });
+    hintRow->addWidget(openSettings_, 0, Qt::AlignTop);
+    step2->addLayout(hintRow);
     transcript_ = wrappedLabel(QString(), kBodyPixels, this);
+    transcript_->setObjectName("transcript");
     transcript_->setMinimumHeight(kTranscriptMinimumHeight);
     transcript_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // Read-only: selectable for copying, but not a stop on the keyboard's way through the window.
@@ -194,7 +234,9 @@ WelcomeView::WelcomeView(Dependencies dependencies, QWidget* parent) : QWidget(p
 
     // Keyboard order follows the reading order.
     setTabOrder(checkAgain_, picker_);
-    setTabOrder(picker_, done_);
+    setTabOrder(picker_, language_);
+    setTabOrder(language_, openSettings_);
+    setTabOrder(openSettings_, done_);
 
     WelcomeModel& model = dependencies.model;
     connect(checkAgain_, &QPushButton::clicked, this, [&model] { model.checkAgain(); });
@@ -210,8 +252,22 @@ WelcomeView::WelcomeView(Dependencies dependencies, QWidget* parent) : QWidget(p
             remedy_->setVisible(text.has_value());
             if (changed && onHeightChange) onHeightChange();
         }));
+    subscriptions_.push_back(model.speechHint().subscribe(
+        [this, onHeightChange = dependencies.onHeightChange](const auto& text) {
+            speechHint_->setText(text ? QString::fromStdString(*text) : QString());
+            speechHint_->setAccessibleName(speechHint_->text());
+            const bool changed = speechHint_->isVisibleTo(this) != text.has_value();
+            speechHint_->setVisible(text.has_value());
+            openSettings_->setVisible(text.has_value());
+            if (changed && onHeightChange) onHeightChange();
+        }));
     subscriptions_.push_back(
         model.lastTranscript().subscribe([this](const auto& text) { showTranscript(text); }));
+}
+
+void WelcomeView::setCurrentLanguage(AppLanguage language) {
+    const int index = language_->findData(static_cast<int>(language));
+    if (index >= 0) language_->setCurrentIndex(index);
 }
 
 void WelcomeView::setCurrentKey(const TriggerKey& key) {

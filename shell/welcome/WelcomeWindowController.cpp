@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "Kestrune/settings/SettingsStore.hpp"
+#include "Kestrune/settings/ui/InterfaceLanguageSignal.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "shell/common/ClosingWindow.hpp"
 #include "shell/common/TriggerKeyPicker.hpp"
@@ -31,9 +32,15 @@ WelcomeWindowController::WelcomeWindowController(Dependencies dependencies)
     : dependencies_(std::move(dependencies)),
       model_({.defaults = dependencies_.settings.defaults(),
               .isTrusted = dependencies_.isTrusted,
-              .isWaylandOnly = dependencies_.isWaylandOnly
-                                   ? dependencies_.isWaylandOnly
-                                   : std::function<bool()>(waylandWithoutX)}) {}
+              .isWaylandOnly = dependencies_.isWaylandOnly ? dependencies_.isWaylandOnly
+                                                           : std::function<bool()>(waylandWithoutX),
+              .speechHint = [this]() -> std::optional<std::string> {
+                  if (!dependencies_.speechHint) return std::nullopt;
+                  return dependencies_.speechHint(
+                      dependencies_.settings.selectedLanguage().value());
+              }}) {
+    languageSubscription_ = InterfaceLanguageSignal::observe([this] { retranslate(); });
+}
 
 WelcomeWindowController::~WelcomeWindowController() {
     if (window_) {
@@ -69,10 +76,7 @@ void WelcomeWindowController::show() {
         poll_->setInterval(kPollMilliseconds);
         QObject::connect(poll_, &QTimer::timeout, window_.get(),
                          [this] { model_.refreshAccessibility(); });
-        keySubscription_ =
-            dependencies_.settings.triggerKey().subscribe([this](const TriggerKey& key) {
-                if (view_) view_->setCurrentKey(key);
-            });
+        followSettings();
         makeView();
     }
     model_.refreshAccessibility();
@@ -111,6 +115,8 @@ QWidget* WelcomeWindowController::window() const {
 void WelcomeWindowController::retranslate() {
     if (!window_) return;
     const bool hadFocus = view_ && view_->isAncestorOf(QApplication::focusWidget());
+    // The hint is a text of the interface language too.
+    model_.refreshSpeechHint();
     makeView();
     if (hadFocus) view_->picker()->setFocus();
 }
@@ -121,20 +127,41 @@ void WelcomeWindowController::makeView() {
         view_->hide();
         view_->deleteLater();
     }
-    view_ = new WelcomeView({.model = model_,
-                             .currentKey = dependencies_.settings.triggerKey().value(),
-                             .onTriggerKeyChange =
-                                 [this](TriggerKey key) {
-                                     dependencies_.settings.setTriggerKey(key);
-                                     if (dependencies_.onTriggerKeyChange)
-                                         dependencies_.onTriggerKeyChange(key);
-                                 },
-                             .onDone = [this] { close(); },
-                             .onHeightChange = [this] { applyLayout(); }},
-                            window_.get());
+    auto& settings = dependencies_.settings;
+    view_ = new WelcomeView(
+        {.model = model_,
+         .currentKey = settings.triggerKey().value(),
+         // Only through the coordinator: had the key been stored first, it would take the choice
+         // for no change and keep watching the old key.
+         .onTriggerKeyChange = dependencies_.onTriggerKeyChange,
+         .currentLanguage = settings.selectedLanguage().value(),
+         .onLanguageChange =
+             [&settings](AppLanguage language) { settings.setSelectedLanguage(language); },
+         .onOpenSettings = dependencies_.openSettings,
+         .onDone = [this] { close(); },
+         .onHeightChange = [this] { applyLayout(); }},
+        window_.get());
     window_->layout()->addWidget(view_);
     window_->setWindowTitle(QString::fromStdString(localized("Welcome to Murrelo")));
     applyLayout();
+}
+
+void WelcomeWindowController::followSettings() {
+    auto& settings = dependencies_.settings;
+    settingsSubscriptions_.push_back(settings.triggerKey().subscribe([this](const TriggerKey& key) {
+        if (view_) view_->setCurrentKey(key);
+    }));
+    settingsSubscriptions_.push_back(
+        settings.selectedLanguage().subscribe([this](AppLanguage language) {
+            if (view_) view_->setCurrentLanguage(language);
+            model_.refreshSpeechHint();
+        }));
+    // Whether a recognizer serves the language changes with the recognizer's settings.
+    const auto recheck = [this](const auto&) { model_.refreshSpeechHint(); };
+    settingsSubscriptions_.push_back(settings.speechEngine().subscribe(recheck));
+    settingsSubscriptions_.push_back(settings.transcriptionBaseURL().subscribe(recheck));
+    settingsSubscriptions_.push_back(settings.transcriptionAPIKey().subscribe(recheck));
+    settingsSubscriptions_.push_back(settings.transcriptionModel().subscribe(recheck));
 }
 
 void WelcomeWindowController::applyLayout() {
@@ -142,6 +169,9 @@ void WelcomeWindowController::applyLayout() {
     // The content's height at its fixed width; the top edge stays where it was.
     const int width = WelcomeView::kWidth;
     QLayout* layout = view_->layout();
+    // A line just hidden still counts in the cached heights of the layouts around it until the
+    // next pass; each nested layout keeps its own.
+    for (QLayout* nested : view_->findChildren<QLayout*>()) nested->invalidate();
     const int height = layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
                                                    : layout->totalSizeHint().height();
     if (window_->width() == width && window_->height() == height) return;

@@ -2,8 +2,11 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "Kestrune/common/AppLanguage.hpp"
 #include "Kestrune/dictation/keys/TriggerKey.hpp"
 #include "Kestrune/settings/welcome/WelcomeModel.hpp"
 #include "KestruneRemoteKit/Support/Subscription.hpp"
@@ -20,8 +23,9 @@ class WelcomeView;
 
 // The welcome window: made on first show and reused; shown centred and raised. While it is open,
 // final dictation texts go into its box instead of being typed; typing's availability is asked
-// again every second. Closing it (the close button, "Done" or Escape) records "welcomeShown" and
-// gives dictation back. The owner calls retranslate() after each interface language change
+// again every second; the speech language and whether a recognizer serves it follow the settings.
+// Closing it (the close button, "Done" or Escape) records "welcomeShown" and gives dictation
+// back. It relabels itself after each interface language change
 // ("Kestrune.interfaceLanguageDidChange"). GUI thread only.
 class WelcomeWindowController {
   public:
@@ -37,9 +41,14 @@ class WelcomeWindowController {
         // Hands the coordinator the receiver of final texts on show, an empty one on close
         // (AppCoordinator::setFinalTextOverride).
         std::function<void(FinalTextReceiver)> setFinalTextOverride;
-        // After the key was stored in the settings: tells the coordinator
-        // (AppCoordinator::updateTriggerKey).
+        // The user picked a key: the coordinator stores it and watches it from now on
+        // (AppCoordinator::updateTriggerKey), as after a choice in the settings window.
         std::function<void(TriggerKey)> onTriggerKeyChange;
+        // What keeps dictation in this language from working and what to do, in the interface
+        // language; none when a recognizer serves it (the speech engine selector's answer).
+        std::function<std::optional<std::string>(AppLanguage)> speechHint;
+        // Opens the settings window, where a recognizer is set up.
+        std::function<void()> openSettings;
         // After the window closed, from the event loop (so it may drop this controller).
         std::function<void()> onClose;
     };
@@ -70,6 +79,7 @@ class WelcomeWindowController {
 
   private:
     void makeView();
+    void followSettings();
     void applyLayout();
     void windowClosed();
 
@@ -78,7 +88,9 @@ class WelcomeWindowController {
     std::unique_ptr<ClosingWindow> window_;
     WelcomeView* view_ = nullptr;
     QTimer* poll_ = nullptr;
-    Subscription keySubscription_;
+    // The settings the window shows, followed while it exists.
+    std::vector<Subscription> settingsSubscriptions_;
+    Subscription languageSubscription_;
 };
 
 }  // namespace kestrune

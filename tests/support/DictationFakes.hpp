@@ -37,10 +37,11 @@ class FakeTriggerKeySource final : public TriggerKeySource {
     void setEvents(Events newEvents) override { events = std::move(newEvents); }
     void setTriggerKey(TriggerKey newKey) override { key = newKey; }
     TriggerKey triggerKey() const override { return key; }
-    bool start() override {
+    Result<void, StartFailure> start() override {
         ++starts;
         running = running || startable;
-        return running;
+        if (running) return {};
+        return unwatchable ? StartFailure::keyUnwatchable : StartFailure::sessionUnavailable;
     }
     void stop() override { running = false; }
     bool isRunning() const override { return running; }
@@ -69,6 +70,8 @@ class FakeTriggerKeySource final : public TriggerKeySource {
     Events events;
     TriggerKey key = TriggerKey::modifier(61);
     bool startable = true;
+    // What a failed start says: the key itself cannot be watched, rather than the session.
+    bool unwatchable = false;
     bool running = false;
     bool keyDown = false;
     int starts = 0;

@@ -6,6 +6,7 @@
 
 #include "Kestrune/common/Trimming.hpp"
 #include "Kestrune/dictation/coordinator/RecordingPanel.hpp"
+#include "Kestrune/dictation/keys/KeyCatalog.hpp"
 #include "Kestrune/dictation/keys/RecordingReleasePollPolicy.hpp"
 #include "Kestrune/dictation/keys/TriggerKeySource.hpp"
 #include "Kestrune/dictation/refine/LLMRefiner.hpp"
@@ -16,7 +17,7 @@ namespace kestrune {
 
 namespace {
 
-// Fn: no delay (it is no shortcut modifier), and a key the X server cannot report at all.
+// Fn: no hold confirmation, since it is no shortcut modifier.
 constexpr std::int64_t kFnKeyCode = 63;
 
 bool isFn(const TriggerKey& key) {
@@ -33,8 +34,9 @@ std::string AppCoordinator::accessibilityText() {
     return localized("Enable Accessibility permission for Murrelo");
 }
 
-std::string AppCoordinator::unwatchableFnText() {
-    return localized("Fn can't be watched on this computer — choose another key in Settings.");
+std::string AppCoordinator::unwatchableKeyText(const TriggerKey& key) {
+    return localizedFormat("%s can't be watched on this computer — choose another key in Settings.",
+                           {KeyCatalog::name(key.keyCode())});
 }
 
 AppCoordinator::AppCoordinator(Dependencies dependencies) : deps_(std::move(dependencies)) {
@@ -87,14 +89,13 @@ void AppCoordinator::stop() {
 }
 
 void AppCoordinator::updateTriggerKey(TriggerKey key) {
-    if (deps_.settings.triggerKey() == key) return;
-    deps_.settings.setTriggerKey(key);
     auto& keys = deps_.triggerKeys;
+    // The same key again still starts a source that gave up on it: the key may be free by now.
+    if (deps_.settings.triggerKey() == key && keys.triggerKey() == key && keys.isRunning()) return;
+    if (deps_.settings.triggerKey() != key) deps_.settings.setTriggerKey(key);
     if (keys.triggerKey() != key) {
-        const bool wasRunning = keys.isRunning();
         keys.stop();
         keys.setTriggerKey(key);
-        if (wasRunning) keys.start();
     }
     hasShownUnwatchableKeyMessage_ = false;
     if (!keys.isRunning()) {
@@ -130,22 +131,26 @@ void AppCoordinator::toggleFromControl() {
 // ---- the key source
 
 void AppCoordinator::startTriggerKeyMonitor() {
-    auto& keys = deps_.triggerKeys;
-    if (keys.start()) {
+    const auto started = deps_.triggerKeys.start();
+    if (started) {
         monitorPolicy_.noteStart(true);
         cancelTriggerMonitorRetry();
         return;
     }
-    if (isFn(keys.triggerKey())) {
-        // Retrying cannot help: only another key can.
-        cancelTriggerMonitorRetry();
-        monitorPolicy_.reset();
-        showUnwatchableKeyMessageIfNeeded();
+    if (started.error() == TriggerKeySource::StartFailure::keyUnwatchable) {
+        giveUpOnTriggerKey();
         return;
     }
     monitorPolicy_.noteStart(false);
     showAccessibilityMessageIfNeeded();
     scheduleTriggerMonitorRetry();
+}
+
+void AppCoordinator::giveUpOnTriggerKey() {
+    // Retrying cannot help: only another key can, and updateTriggerKey starts again.
+    cancelTriggerMonitorRetry();
+    monitorPolicy_.reset();
+    showUnwatchableKeyMessageIfNeeded();
 }
 
 void AppCoordinator::scheduleTriggerMonitorRetry() {
@@ -156,8 +161,13 @@ void AppCoordinator::scheduleTriggerMonitorRetry() {
 
 void AppCoordinator::retryTriggerMonitor() {
     triggerMonitorRetryTask_.reset();
-    if (deps_.triggerKeys.start()) {
+    const auto started = deps_.triggerKeys.start();
+    if (started) {
         monitorPolicy_.noteStart(true);
+        return;
+    }
+    if (started.error() == TriggerKeySource::StartFailure::keyUnwatchable) {
+        giveUpOnTriggerKey();
         return;
     }
     monitorPolicy_.noteStart(false);
@@ -179,7 +189,7 @@ void AppCoordinator::showAccessibilityMessageIfNeeded() {
 void AppCoordinator::showUnwatchableKeyMessageIfNeeded() {
     if (hasShownUnwatchableKeyMessage_) return;
     hasShownUnwatchableKeyMessage_ = true;
-    showNotice(unwatchableFnText());
+    showNotice(unwatchableKeyText(deps_.triggerKeys.triggerKey()));
 }
 
 // ---- press and release

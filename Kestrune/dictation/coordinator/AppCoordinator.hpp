@@ -102,17 +102,19 @@ class AppCoordinator {
     // The trimmed transcript of the last finished recording, or the running one.
     const std::string& currentTranscript() const { return currentTranscript_; }
 
-    // The panel's texts: recording has begun (three full stops, as the panel shows it), the key
-    // cannot be watched yet, the stored key is one this desktop cannot watch.
+    // The panel's texts: recording has begun (three full stops, as the panel shows it), keys
+    // cannot be watched yet, `key` is one this desktop cannot watch (another application holds
+    // it, or the keyboard cannot report it).
     static std::string listeningText();
     static std::string accessibilityText();
-    static std::string unwatchableFnText();
+    static std::string unwatchableKeyText(const TriggerKey& key);
 
   private:
     void startTriggerKeyMonitor();
     void scheduleTriggerMonitorRetry();
     void retryTriggerMonitor();
     void cancelTriggerMonitorRetry();
+    void giveUpOnTriggerKey();
     void showAccessibilityMessageIfNeeded();
     void showUnwatchableKeyMessageIfNeeded();
 

@@ -4,6 +4,7 @@
 
 #include "Kestrune/dictation/keys/RecordingReleasePollPolicy.hpp"
 #include "Kestrune/dictation/keys/TriggerKey.hpp"
+#include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {
 
@@ -18,6 +19,16 @@ class TriggerKeySource {
         std::function<void()> otherInput;  // another key, button or modifier while it is down
     };
 
+    // Why the source did not start.
+    enum class StartFailure {
+        // The session offers no way to watch keys (no display, no input extension); it may
+        // later, so starting is worth trying again.
+        sessionUnavailable,
+        // This key cannot be watched here: another application holds it, or the keyboard or the
+        // platform cannot report it. Trying again does not help; another key does.
+        keyUnwatchable,
+    };
+
     virtual ~TriggerKeySource() = default;
 
     // Only while stopped.
@@ -25,9 +36,8 @@ class TriggerKeySource {
     virtual void setTriggerKey(TriggerKey key) = 0;
     virtual TriggerKey triggerKey() const = 0;
 
-    // True when the source runs (also when it already did). False when the platform cannot report
-    // this trigger, or another client holds the key.
-    virtual bool start() = 0;
+    // Succeeds when the source runs (also when it already did).
+    virtual Result<void, StartFailure> start() = 0;
     // Stops watching and forgets the down state; no release is reported.
     virtual void stop() = 0;
     virtual bool isRunning() const = 0;

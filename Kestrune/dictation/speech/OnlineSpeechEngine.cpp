@@ -1,8 +1,10 @@
 #include "Kestrune/dictation/speech/OnlineSpeechEngine.hpp"
 
 #include <boost/json.hpp>
+#include <boost/url/parse.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <random>
 
@@ -85,9 +87,11 @@ class OnlineTask final : public SpeechRecognitionTask {
         HttpRequest http;
         http.method = "POST";
         http.url = OnlineSpeechEngine::transcriptionsURL(configuration.baseURL);
-        http.headers = {{"Authorization", "Bearer " + configuration.apiKey},
-                        {"Content-Type", upload.contentType},
-                        {"Accept", "application/json"}};
+        http.headers = {{"Content-Type", upload.contentType}, {"Accept", "application/json"}};
+        // A server of the user's own may need no key; an empty bearer would be refused.
+        if (!configuration.apiKey.empty()) {
+            http.headers.push_back({"Authorization", "Bearer " + configuration.apiKey});
+        }
         http.body = std::move(upload.body);
         http.timeout = dependencies_.timeout;
         dependencies_.client->send(
@@ -119,8 +123,22 @@ class OnlineTask final : public SpeechRecognitionTask {
 }  // namespace
 
 bool OnlineTranscriptionConfiguration::isComplete() const {
-    return !trimmedWhitespaceAndNewlines(baseURL).empty() && !apiKey.empty() &&
-           !trimmedWhitespaceAndNewlines(model).empty();
+    return !trimmedWhitespaceAndNewlines(baseURL).empty() &&
+           !trimmedWhitespaceAndNewlines(model).empty() &&
+           (!apiKey.empty() || !isHostedService(baseURL));
+}
+
+bool OnlineTranscriptionConfiguration::isHostedService(std::string_view baseURL) {
+    const auto host = [](std::string_view url) -> std::string {
+        const auto parsed = boost::urls::parse_uri(trimmedWhitespaceAndNewlines(url));
+        if (!parsed) return {};
+        std::string name = parsed->host();
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return name;
+    };
+    const auto hosted = host(OnlineSpeechEngine::kHostedServiceBaseURL);
+    return host(baseURL) == hosted;
 }
 
 OnlineSpeechEngine::OnlineSpeechEngine(Dependencies dependencies)

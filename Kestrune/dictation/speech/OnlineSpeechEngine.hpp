@@ -21,8 +21,12 @@ struct OnlineTranscriptionConfiguration {
     std::string apiKey;
     std::string model;
 
-    // Every field filled in (the key as typed, the others after trimming).
+    // The address and the model filled in (after trimming), and a key unless the service is one
+    // of the user's own (any other than the hosted default): a local OpenAI-compatible server
+    // usually takes none, and then no Authorization header is sent.
     bool isComplete() const;
+    // Whether the address is the hosted service that only answers with a key.
+    static bool isHostedService(std::string_view baseURL);
     bool operator==(const OnlineTranscriptionConfiguration&) const = default;
 };
 
@@ -34,6 +38,8 @@ struct OnlineTranscriptionConfiguration {
 // memory reserved at the start and never waits). The HTTP client delivers on the main queue.
 class OnlineSpeechEngine final : public SpeechEngine {
   public:
+    // The hosted service asked by default; it refuses requests without a key.
+    static constexpr std::string_view kHostedServiceBaseURL = "https://api.openai.com/v1";
     // Long enough for a minute of speech over a slow uplink; the user waits for it.
     static constexpr std::chrono::milliseconds kRequestTimeout{20'000};
     // Ten minutes: the services take files up to 25 MB, and 16 kHz 16-bit mono is 32 kB/s.

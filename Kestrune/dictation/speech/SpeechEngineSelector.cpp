@@ -17,14 +17,14 @@ KestruneError unavailable(std::string_view hint) {
 }
 
 constexpr std::string_view kEnglishOnlyHint =
-    "The built-in recognizer understands English only. In Settings, choose the online recognizer "
-    "and enter its API key.";
+    "The built-in recognizer understands English only. In Settings → Speech, choose the online "
+    "recognizer and enter its API key, or the address of your own transcription server.";
 constexpr std::string_view kOnlineKeyHint =
-    "Enter the API key for online transcription in Settings.";
+    "In Settings → Speech, enter the API key for online transcription, or the address of your own "
+    "transcription server.";
 constexpr std::string_view kModelPackageHint = "Install the package pocketsphinx-en-us.";
 constexpr std::string_view kEnglishModelHint =
-    "Install the package pocketsphinx-en-us, or enter the API key for online transcription in "
-    "Settings.";
+    "Install the package pocketsphinx-en-us, or set up online transcription in Settings → Speech.";
 
 }  // namespace
 

@@ -20,7 +20,8 @@ constexpr std::string_view kExtensionsRemedy =
 
 WelcomeModel::WelcomeModel(Dependencies dependencies)
     : dependencies_(std::move(dependencies)),
-      accessibilityGranted_(dependencies_.isTrusted && dependencies_.isTrusted()) {}
+      accessibilityGranted_(dependencies_.isTrusted && dependencies_.isTrusted()),
+      speechHint_(dependencies_.speechHint ? dependencies_.speechHint() : std::nullopt) {}
 
 bool WelcomeModel::shouldShowOnLaunch(const UserDefaults& defaults) {
     return !defaults.boolean(kWelcomeShownKey).value_or(false) &&
@@ -39,6 +40,11 @@ void WelcomeModel::checkAgain() {
     if (accessibilityGranted_.value()) return;
     const bool wayland = dependencies_.isWaylandOnly && dependencies_.isWaylandOnly();
     remedy_.set(std::string(wayland ? kWaylandRemedy : kExtensionsRemedy));
+}
+
+void WelcomeModel::refreshSpeechHint() {
+    auto hint = dependencies_.speechHint ? dependencies_.speechHint() : std::nullopt;
+    if (hint != speechHint_.value()) speechHint_.set(std::move(hint));
 }
 
 void WelcomeModel::showTranscript(std::string text) {

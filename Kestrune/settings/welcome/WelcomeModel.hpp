@@ -29,6 +29,9 @@ class WelcomeModel {
         std::function<bool()> isTrusted;
         // True when the session is Wayland without an X display, which needs another remedy.
         std::function<bool()> isWaylandOnly;
+        // What keeps dictation in the chosen language from working and what to do about it, in
+        // the interface language; none when a recognizer serves the language.
+        std::function<std::optional<std::string>()> speechHint;
     };
 
     explicit WelcomeModel(Dependencies dependencies);
@@ -43,11 +46,16 @@ class WelcomeModel {
     // What to do to make typing work, once the user asked to check again and it still does not
     // (the text's key in the interface's tables): none while it works or before that question.
     const Published<std::optional<std::string>>& remedy() const { return remedy_; }
+    // Shown under the speech language, before a try can fail: none while dictation can work.
+    const Published<std::optional<std::string>>& speechHint() const { return speechHint_; }
 
     // Asks the session again; observers hear only of a change.
     void refreshAccessibility();
     // The "Check Again" button: asks again, and explains what to do when typing still cannot work.
     void checkAgain();
+    // After the language or the recognizer's settings changed, or the interface language did;
+    // observers hear only of a change.
+    void refreshSpeechHint();
     // A dictation's final text while the window is open (instead of typing it).
     void showTranscript(std::string text);
     // The window closed: it is not shown by itself again, and the shown text is forgotten.
@@ -58,6 +66,7 @@ class WelcomeModel {
     Published<bool> accessibilityGranted_;
     Published<std::optional<std::string>> lastTranscript_{std::nullopt};
     Published<std::optional<std::string>> remedy_{std::nullopt};
+    Published<std::optional<std::string>> speechHint_;
 };
 
 }  // namespace kestrune

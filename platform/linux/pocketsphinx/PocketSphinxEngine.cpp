@@ -13,6 +13,7 @@
 
 #include "Kestrune/dictation/speech/AudioCapture.hpp"
 #include "Kestrune/dictation/speech/AudioSampleRing.hpp"
+#include "Kestrune/dictation/speech/EnglishTextFormatter.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 
@@ -30,12 +31,41 @@ constexpr std::size_t kPartialIntervalSamples = 4'000;
 // The n-best search grows with the utterance; a handful of entries give the three alternatives.
 constexpr int kNBestEntries = 10;
 
+// Spoken marks the general language model all but never predicts: from a flite voice "comma" came
+// out as "common", "comment" or "come in", and "colon" as "no dylan", while "period", "question
+// mark" and "new line" came through. Each is added as a word of its own whose unigram weight (a
+// thousand times a uniform share) lets the sound decide; at that weight our test sentences with
+// "common", "come on" and "colony" kept those words. The decoder's name for the word is turned
+// back into the spoken one before the text is written.
+struct AddedWord {
+    std::string_view decoderName;
+    const char* phones;
+    std::string_view spoken;
+};
+constexpr std::array<AddedWord, 2> kAddedMarks = {{
+    {"comma.mark", "K AA M AH", "comma"},
+    {"colon.mark", "K OW L AH N", "colon"},
+}};
+constexpr float kAddedMarkWeight = 1000.0f;
+
+void addSpokenMarks(ps_decoder_t* ps) {
+    ngram_model_t* model = ps_get_lm(ps, "_default");
+    if (!model) return;
+    for (std::size_t i = 0; i < kAddedMarks.size(); ++i) {
+        const std::string name(kAddedMarks[i].decoderName);
+        ngram_model_add_word(model, name.c_str(), kAddedMarkWeight);
+        // The search is rebuilt once, with the last word.
+        ps_add_word(ps, name.c_str(), kAddedMarks[i].phones, i + 1 == kAddedMarks.size());
+    }
+}
+
 KestruneError decoderFailure() {
     return KestruneError::recordingFailed(localized("The built-in speech recognizer failed."));
 }
 
-// The decoder's n-best strings carry sentence markers and fillers that are not words.
-std::string wordsOnly(const char* hypothesis) {
+// The decoder's n-best strings carry sentence markers and fillers that are not words; what is
+// left is written as text, the same way for partial, final and alternative transcripts.
+std::string writtenText(const char* hypothesis) {
     std::istringstream words(hypothesis ? hypothesis : "");
     std::string word;
     std::string text;
@@ -45,10 +75,13 @@ std::string wordsOnly(const char* hypothesis) {
         if (const auto paren = word.find('('); paren != std::string::npos && paren > 0) {
             word.resize(paren);
         }
+        for (const auto& added : kAddedMarks) {
+            if (word == added.decoderName) word = added.spoken;
+        }
         if (!text.empty()) text += ' ';
         text += word;
     }
-    return text;
+    return EnglishTextFormatter::written(text);
 }
 
 }  // namespace
@@ -133,7 +166,7 @@ class PocketSphinxTask final : public SpeechRecognitionTask {
                 sinceLastPartial += count;
                 if (sinceLastPartial >= kPartialIntervalSamples) {
                     sinceLastPartial = 0;
-                    std::string partial = wordsOnly(ps_get_hyp(ps, nullptr));
+                    std::string partial = writtenText(ps_get_hyp(ps, nullptr));
                     if (partial != lastPartial) {
                         lastPartial = partial;
                         handlers_.onResult({partial, {partial}, false});
@@ -150,12 +183,12 @@ class PocketSphinxTask final : public SpeechRecognitionTask {
         }
         SpeechRecognitionResult final;
         final.isFinal = true;
-        final.bestTranscript = wordsOnly(ps_get_hyp(ps, nullptr));
+        final.bestTranscript = writtenText(ps_get_hyp(ps, nullptr));
         // The first n-best entry is not always the decoder's best path, so that comes first.
         final.transcripts.push_back(final.bestTranscript);
         ps_nbest_t* nbest = ps_nbest(ps);
         for (int i = 0; nbest && i < kNBestEntries; ++i) {
-            final.transcripts.push_back(wordsOnly(ps_nbest_hyp(nbest, nullptr)));
+            final.transcripts.push_back(writtenText(ps_nbest_hyp(nbest, nullptr)));
             nbest = ps_nbest_next(nbest);
         }
         if (nbest) ps_nbest_free(nbest);
@@ -210,6 +243,7 @@ std::shared_ptr<PocketSphinxEngine::Decoder> PocketSphinxEngine::decoder() {
         log(LogLevel::error, kLogCategory, "cannot load the model in " + folder.string());
         return nullptr;
     }
+    addSpokenMarks(decoder->ps);
     decoder_ = decoder;
     return decoder_;
 }

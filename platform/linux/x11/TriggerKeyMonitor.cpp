@@ -21,6 +21,8 @@ constexpr unsigned int anyModifier = AnyModifier;
 }  // namespace
 
 struct TriggerKeyMonitor::Impl : std::enable_shared_from_this<Impl> {
+    using StartFailure = TriggerKeySource::StartFailure;
+
     explicit Impl(MainQueue& m) : main(m) {}
 
     MainQueue& main;
@@ -99,17 +101,22 @@ struct TriggerKeyMonitor::Impl : std::enable_shared_from_this<Impl> {
     }
 
     // On the loop's thread: select raw events, grab a dedicated key.
-    bool begin(Display* display) {
+    Result<void, StartFailure> begin(Display* display) {
         int event = 0, error = 0;
-        if (!XQueryExtension(display, "XInputExtension", &xiOpcode, &event, &error)) return false;
+        if (!XQueryExtension(display, "XInputExtension", &xiOpcode, &event, &error)) {
+            return StartFailure::sessionUnavailable;
+        }
         // Announcing 2.2 makes the server send raw events to us even while another client (or
         // our own dedicated-key grab) holds the keyboard; 2.0 servers still work, with less.
         int major = 2, minor = 2;
-        if (XIQueryVersion(display, &major, &minor) != Success || major < 2) return false;
+        if (XIQueryVersion(display, &major, &minor) != Success || major < 2) {
+            return StartFailure::sessionUnavailable;
+        }
         rules.emplace(trigger);
-        if (!rules->isWatchable()) {
+        if (!rules->isWatchable() || !onKeymap(display, *rules->triggerKeycode())) {
+            log(LogLevel::warning, "trigger", "the trigger key has no keycode on this keyboard");
             rules.reset();
-            return false;
+            return StartFailure::keyUnwatchable;
         }
         findTestDevices(display);
         Window root = DefaultRootWindow(display);
@@ -120,7 +127,7 @@ struct TriggerKeyMonitor::Impl : std::enable_shared_from_this<Impl> {
             if (trap.sync() != Success) {
                 log(LogLevel::warning, "trigger", "another application holds the trigger key");
                 rules.reset();
-                return false;
+                return StartFailure::keyUnwatchable;
             }
             grabbed = rules->triggerKeycode();
         }
@@ -131,7 +138,14 @@ struct TriggerKeyMonitor::Impl : std::enable_shared_from_this<Impl> {
         XISetMask(bits, XI_RawButtonPress);
         XISelectEvents(display, root, &mask, 1);
         XSync(display, False);
-        return true;
+        return {};
+    }
+
+    // Whether the server's keyboard has the keycode at all.
+    static bool onKeymap(Display* display, int keycode) {
+        int lowest = 0, highest = 0;
+        XDisplayKeycodes(display, &lowest, &highest);
+        return keycode >= lowest && keycode <= highest;
     }
 
     void end(Display* display) {
@@ -171,22 +185,23 @@ bool TriggerKeyMonitor::isRunning() const {
     return impl_->running;
 }
 
-bool TriggerKeyMonitor::start() {
+Result<void, TriggerKeySource::StartFailure> TriggerKeyMonitor::start() {
     auto& impl = *impl_;
-    if (impl.running) return true;
+    if (impl.running) return {};
     if (!impl.loop) {
         impl.loop = std::make_unique<EventLoop>("trigger key");
         if (!impl.loop->isOpen()) {
             impl.loop.reset();
-            return false;
+            return StartFailure::sessionUnavailable;
         }
         std::weak_ptr<Impl> weak = impl_;
         impl.loop->setEventHandler([weak](Display* display, XEvent& event) {
             if (auto self = weak.lock()) self->handle(display, event);
         });
     }
-    impl.running = impl.loop->call([&impl](Display* display) { return impl.begin(display); });
-    return impl.running;
+    auto started = impl.loop->call([&impl](Display* display) { return impl.begin(display); });
+    impl.running = started.ok();
+    return started;
 }
 
 void TriggerKeyMonitor::stop() {

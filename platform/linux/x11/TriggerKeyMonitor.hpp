@@ -22,8 +22,9 @@ class TriggerKeyMonitor final : public TriggerKeySource {
     void setTriggerKey(TriggerKey key) override;
     TriggerKey triggerKey() const override;
 
-    // Also false without a display, without XInput 2, or for a trigger X cannot report (Fn).
-    bool start() override;
+    // `sessionUnavailable` without a display or XInput 2; `keyUnwatchable` for a trigger X
+    // cannot report (Fn, a keycode beyond the keyboard's) or a dedicated key another client grabs.
+    Result<void, StartFailure> start() override;
     void stop() override;
     bool isRunning() const override;
 

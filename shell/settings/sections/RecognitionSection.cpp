@@ -67,7 +67,9 @@ RecognitionSection::RecognitionSection(const SettingsViewContext& context)
     form->addRow(testRow);
     form->addRow(section_controls::caption(localized(
         "Built-in recognition works offline, in English only. The online service transcribes "
-        "every language; the recording is sent to it when you release the key.")));
+        "every language; the recording is sent to it when you release the key. A transcription "
+        "server of your own (OpenAI-compatible, such as a local Whisper server) needs no API key: "
+        "enter its address, e.g. http://localhost:8000/v1, and its model name.")));
 }
 
 ConnectionTestRow::Form::Test RecognitionSection::test() const {

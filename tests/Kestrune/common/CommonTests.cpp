@@ -23,6 +23,18 @@ TEST(AppLanguage, RawValuesRoundTripInTableOrderAndNothingElseParses) {
     }
 }
 
+TEST(AppLanguage, TheDesktopLocaleGivesTheLanguageByTerritoryAndEnglishOtherwise) {
+    EXPECT_EQ(appLanguageForLocale("zh_CN.UTF-8"), AppLanguage::simplifiedChinese);
+    EXPECT_EQ(appLanguageForLocale("zh_SG"), AppLanguage::simplifiedChinese);
+    EXPECT_EQ(appLanguageForLocale("zh_TW.UTF-8"), AppLanguage::traditionalChinese);
+    EXPECT_EQ(appLanguageForLocale("zh_HK.Big5@stroke"), AppLanguage::traditionalChinese);
+    EXPECT_EQ(appLanguageForLocale("ja_JP.eucJP"), AppLanguage::japanese);
+    EXPECT_EQ(appLanguageForLocale("ko"), AppLanguage::korean);
+    for (const auto other : {"en_US.UTF-8", "de_DE", "C", "POSIX", "", "zh", "kok_IN", "jav"}) {
+        EXPECT_EQ(appLanguageForLocale(other), AppLanguage::english) << other;
+    }
+}
+
 TEST(Trimming, RemovesUnicodeSpaceAtBothEndsOnly) {
     EXPECT_EQ(trimmedWhitespaceAndNewlines("\u3000 a b \r\n\u2029"), "a b");
     EXPECT_EQ(trimmedWhitespaceAndNewlines("中文\u00a0"), "中文");

@@ -22,8 +22,9 @@ class SettingsStoreTest : public ::testing::Test {
             defaults_ = std::make_shared<UserDefaults>(dir.path(), std::string(kDomain));
         return defaults_;
     }
-    std::unique_ptr<SettingsStore> makeStore() {
-        return std::make_unique<SettingsStore>(defaults(), keyStore, transcriptionKeyStore, queue);
+    std::unique_ptr<SettingsStore> makeStore(std::string desktopLocale = "en_US.UTF-8") {
+        return std::make_unique<SettingsStore>(defaults(), keyStore, transcriptionKeyStore, queue,
+                                               [desktopLocale] { return desktopLocale; });
     }
     void writeFile(std::string_view json) { ASSERT_TRUE(writeFileAtomically(file(), json)); }
     std::filesystem::path file() const { return dir / (std::string(kDomain) + ".json"); }
@@ -43,7 +44,7 @@ class SettingsStoreTest : public ::testing::Test {
 
 TEST_F(SettingsStoreTest, AFreshInstallationReadsTheDefaultsAndWritesNothing) {
     const auto store = makeStore();
-    EXPECT_EQ(store->selectedLanguage().value(), AppLanguage::simplifiedChinese);
+    EXPECT_EQ(store->selectedLanguage().value(), AppLanguage::english);
     EXPECT_EQ(store->triggerKey().value(), TriggerKey::modifier(61));
     EXPECT_EQ(store->triggerKey().value().persistedValue(), "modifier:61");
     EXPECT_FALSE(store->llmEnabled().value());
@@ -56,6 +57,17 @@ TEST_F(SettingsStoreTest, AFreshInstallationReadsTheDefaultsAndWritesNothing) {
     EXPECT_FALSE(std::filesystem::exists(file()));
 }
 
+// Until the user picks a language, dictation follows the desktop's; once picked, it stays.
+TEST_F(SettingsStoreTest, TheLanguageFollowsTheDesktopLocaleUntilOneIsChosen) {
+    EXPECT_EQ(makeStore("zh_TW.UTF-8")->selectedLanguage().value(),
+              AppLanguage::traditionalChinese);
+    EXPECT_EQ(makeStore("zh_CN.UTF-8")->selectedLanguage().value(), AppLanguage::simplifiedChinese);
+    EXPECT_FALSE(std::filesystem::exists(file())) << "a default is never stored";
+    makeStore("zh_CN.UTF-8")->setSelectedLanguage(AppLanguage::korean);
+    EXPECT_EQ(makeStore("en_US.UTF-8")->selectedLanguage().value(), AppLanguage::korean);
+    EXPECT_EQ(reopened().string(keys::selectedLanguage), "ko-KR");
+}
+
 TEST_F(SettingsStoreTest, MalformedStoredValuesFallBackWithoutFailingTheLoad) {
     writeFile(R"({
         "selectedLanguage": "fr-FR",
@@ -65,8 +77,8 @@ TEST_F(SettingsStoreTest, MalformedStoredValuesFallBackWithoutFailingTheLoad) {
         "llmModel": ["gpt"],
         "sendToPhoneHotKey": "hotkey:9:1048576"
     })");
-    const auto store = makeStore();
-    EXPECT_EQ(store->selectedLanguage().value(), AppLanguage::simplifiedChinese);
+    const auto store = makeStore("ja_JP.UTF-8");
+    EXPECT_EQ(store->selectedLanguage().value(), AppLanguage::japanese);
     EXPECT_EQ(store->triggerKey().value(), TriggerKey::modifier(61));
     EXPECT_FALSE(store->llmEnabled().value());
     EXPECT_EQ(store->llmBaseURL().value(), SettingsStore::kDefaultBaseURL);
@@ -198,7 +210,7 @@ TEST_F(SettingsStoreTest, TranscriptionSettingsLoadWriteThroughAndKeepTheirKeyAp
 }
 
 TEST_F(SettingsStoreTest, ValueStreamsYieldTheCurrentValueFirstAndWillChangeComesBefore) {
-    auto store = makeStore();
+    auto store = makeStore("zh_CN.UTF-8");
     std::vector<AppLanguage> languages;
     auto languageSubscription =
         store->selectedLanguage().subscribe([&](AppLanguage l) { languages.push_back(l); });

@@ -115,6 +115,10 @@ class TrayApplicationTest : public ::testing::Test {
         // Each test is its own process: these folders are the only settings and data it sees.
         ::setenv("XDG_CONFIG_HOME", (folder_ / "config").c_str(), 1);
         ::setenv("XDG_DATA_HOME", (folder_ / "data").c_str(), 1);
+        // A desktop in simplified Chinese: with no language stored, dictation speaks its
+        // language, while the stored interface language below keeps the menu in English.
+        for (const char* name : {"LC_ALL", "LC_MESSAGES"}) ::unsetenv(name);
+        ::setenv("LANG", "zh_CN.UTF-8", 1);
         standIn_ = std::make_unique<DesktopStandIn>(
             folder_.path(), std::vector<std::string>{"watcher", "notifications"});
         ASSERT_TRUE(standIn_->ready()) << standIn_->output();

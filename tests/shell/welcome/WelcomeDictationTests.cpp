@@ -1,11 +1,13 @@
 // A dictation while the welcome window is open, through the real coordinator in virtual time
-// (stand-ins only for the key, the microphone, the recognizer and the clipboard): the text lands
-// in the window's box and nothing is typed; once the window closes, dictation types again.
+// (stand-ins only for the key, the microphone, the recognizer and the clipboard): the key picked
+// in the window is watched at once, the text lands in the window's box and nothing is typed; once
+// the window closes, dictation types again.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QLabel>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "Kestrune/defaults/UserDefaults.hpp"
@@ -16,6 +18,7 @@
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
+#include "shell/common/TriggerKeyPicker.hpp"
 #include "shell/welcome/WelcomeView.hpp"
 #include "shell/welcome/WelcomeWindowController.hpp"
 #include "tests/support/DictationFakes.hpp"
@@ -75,6 +78,8 @@ TEST(WelcomeDictation, WhileTheWindowIsOpenTheTextLandsInItsBoxAndNothingIsTyped
                 coordinator.setFinalTextOverride(std::move(receiver));
             },
         .onTriggerKeyChange = [&](TriggerKey key) { coordinator.updateTriggerKey(key); },
+        .speechHint = {},
+        .openSettings = {},
         .onClose = {},
     });
 
@@ -93,6 +98,17 @@ TEST(WelcomeDictation, WhileTheWindowIsOpenTheTextLandsInItsBoxAndNothingIsTyped
 
     coordinator.start(true);
     welcome.show();
+    // Right Ctrl picked in the window is what the key source watches from now on.
+    auto* picker = welcome.view()->picker();
+    const auto& choices = picker->choices();
+    const auto rightCtrl = std::find(choices.begin(), choices.end(), TriggerKey::modifier(62));
+    ASSERT_NE(rightCtrl, choices.end());
+    picker->setCurrentIndex(static_cast<int>(rightCtrl - choices.begin()));
+    Q_EMIT picker->activated(picker->currentIndex());
+    EXPECT_EQ(keys.triggerKey(), TriggerKey::modifier(62));
+    EXPECT_TRUE(keys.isRunning());
+    EXPECT_EQ(settings.triggerKey().value(), TriggerKey::modifier(62));
+    EXPECT_EQ(picker->currentKey(), TriggerKey::modifier(62));
     dictate("hello welcome window");
     EXPECT_EQ(welcome.view()->transcriptLabel()->text(), "hello welcome window");
     EXPECT_TRUE(pasteboard.log.empty()) << "nothing was typed";

@@ -22,6 +22,7 @@
 #include "Kestrune/defaults/UserDefaults.hpp"
 #include "Kestrune/settings/LegacyMigration.hpp"
 #include "Kestrune/settings/SettingsStore.hpp"
+#include "Kestrune/settings/ui/InterfaceLanguageSignal.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/Support/AtomicFile.hpp"
 #include "KestruneRemoteKit/Support/ManualMainQueue.hpp"
@@ -117,7 +118,17 @@ class WelcomeWindow : public ::testing::Test {
                         finalTextOverride = std::move(receiver);
                         ++overrideChanges;
                     },
-                .onTriggerKeyChange = [this](TriggerKey key) { coordinatorKeys.push_back(key); },
+                // As the coordinator does: it stores the key the window hands it.
+                .onTriggerKeyChange =
+                    [this](TriggerKey key) {
+                        coordinatorKeys.push_back(key);
+                        settings->setTriggerKey(key);
+                    },
+                .speechHint = [this](AppLanguage language) -> std::optional<std::string> {
+                    if (language == AppLanguage::english) return std::nullopt;
+                    return "No recognizer for " + std::string(rawValue(language));
+                },
+                .openSettings = [this] { ++settingsOpened; },
                 .onClose =
                     [this] {
                         ++closes;
@@ -164,6 +175,7 @@ class WelcomeWindow : public ::testing::Test {
     int overrideChanges = 0;
     std::vector<TriggerKey> coordinatorKeys;
     int closes = 0;
+    int settingsOpened = 0;
     bool dropOnClose = false;
     std::unique_ptr<WelcomeWindowController> controller;
 };
@@ -244,8 +256,8 @@ TEST_F(WelcomeWindow, TheKeyboardAloneReachesEveryNamedControlInReadingOrder) {
     ASSERT_TRUE(pumpUntil([&] { return QApplication::focusWidget() == content.picker(); }));
 
     // Tab follows the reading order and comes round again.
-    const std::vector<QWidget*> order = {content.doneButton(), content.checkAgainButton(),
-                                         content.picker()};
+    const std::vector<QWidget*> order = {content.languagePicker(), content.doneButton(),
+                                         content.checkAgainButton(), content.picker()};
     for (QWidget* expected : order) {
         pressKey(XK_Tab);
         EXPECT_TRUE(pumpUntil([&] { return QApplication::focusWidget() == expected; }, 5s))
@@ -265,16 +277,18 @@ TEST_F(WelcomeWindow, TheKeyboardAloneReachesEveryNamedControlInReadingOrder) {
     EXPECT_EQ(labels.front().first->text(QAccessible::Name), "Push-to-Talk Key");
     EXPECT_EQ(accessibleName(content.codeLabel()), "QR code of the Murrelo website");
 
-    // Down on the picker chooses the next key: stored, then handed to the coordinator.
+    // Down on the picker chooses the next key, handed to the coordinator only; the picker shows
+    // what the coordinator stored.
     const TriggerKey before = settings->triggerKey().value();
     pressKey(XK_Down);
     ASSERT_TRUE(pumpUntil([&] { return !coordinatorKeys.empty(); }));
     EXPECT_NE(coordinatorKeys.front(), before);
-    EXPECT_EQ(settings->triggerKey().value(), coordinatorKeys.front());
+    EXPECT_EQ(coordinatorKeys.size(), 1u);
     EXPECT_EQ(content.picker()->currentKey(), coordinatorKeys.front());
     EXPECT_EQ(openDefaults()->string("triggerKey"), coordinatorKeys.front().persistedValue());
 
     // Space on "Done" closes it.
+    pressKey(XK_Tab);
     pressKey(XK_Tab);
     ASSERT_TRUE(pumpUntil([&] { return QApplication::focusWidget() == content.doneButton(); }));
     pressKey(XK_space);
@@ -324,9 +338,10 @@ TEST_F(WelcomeWindow, AScreenReaderFindsEveryControlByName) {
                   [](const auto& label) { return label.first == "Your words will appear here."; }),
               labels.end())
         << listing;
-    const auto& combos = byRole["combo box"];
-    ASSERT_EQ(combos.size(), 1u) << listing;
-    EXPECT_EQ(combos.front().second, "Push-to-Talk Key") << listing;
+    std::vector<std::string> comboLabels;
+    for (const auto& combo : byRole["combo box"]) comboLabels.push_back(combo.second);
+    EXPECT_EQ(comboLabels, (std::vector<std::string>{"Push-to-Talk Key", "Speech Language"}))
+        << listing;
     const auto& images = byRole["image"];
     EXPECT_NE(std::find_if(images.begin(), images.end(),
                            [](const auto& label) {
@@ -360,15 +375,49 @@ TEST_F(WelcomeWindow, TypingIsCheckedEverySecondAndCheckAgainExplainsAWaylandSes
     EXPECT_FALSE(view().remedyLabel()->isVisible());
 }
 
+// Before a first try, the step says when no recognizer serves the chosen language; picking
+// another language stores it and the step follows.
+TEST_F(WelcomeWindow, TheSpeechLanguageIsChosenHereAndAnUnservedOneSaysWhatToDo) {
+    makeController();
+    settings->setSelectedLanguage(AppLanguage::japanese);
+    controller->show();
+    QComboBox* languages = view().languagePicker();
+    EXPECT_EQ(languages->currentText(), "日本語");
+    EXPECT_EQ(languages->accessibleName(), "Speech Language");
+    ASSERT_TRUE(view().speechHintLabel()->isVisible());
+    EXPECT_EQ(view().speechHintLabel()->text(), "No recognizer for ja-JP");
+    // With the way to where a recognizer is set up.
+    ASSERT_TRUE(view().openSettingsButton()->isVisible());
+    EXPECT_EQ(accessibleName(view().openSettingsButton()), "Open Settings…");
+    view().openSettingsButton()->click();
+    EXPECT_EQ(settingsOpened, 1);
+    const int withHint = controller->window()->height();
+
+    languages->setCurrentIndex(languages->findText("English"));
+    Q_EMIT languages->activated(languages->currentIndex());
+    EXPECT_EQ(settings->selectedLanguage().value(), AppLanguage::english);
+    EXPECT_EQ(openDefaults()->string("selectedLanguage"), "en-US");
+    EXPECT_FALSE(view().speechHintLabel()->isVisible());
+    EXPECT_FALSE(view().openSettingsButton()->isVisible());
+    EXPECT_LT(controller->window()->height(), withHint);
+
+    // A choice made elsewhere (the tray's menu) shows here too.
+    settings->setSelectedLanguage(AppLanguage::korean);
+    EXPECT_EQ(languages->currentText(), "한국어");
+    EXPECT_EQ(view().speechHintLabel()->text(), "No recognizer for ko-KR");
+}
+
 TEST_F(WelcomeWindow, ItsCodeScansToTheProductPageInEachLanguage) {
     makeController();
+    settings->setSelectedLanguage(AppLanguage::english);
     controller->show();
     EXPECT_EQ(screenshotAndScan("welcome-window.png"), WelcomeModel::kProductPageURL);
     EXPECT_EQ(view().codeLabel()->pixmap().deviceIndependentSize().toSize(),
               QSize(WelcomeView::kCodeSide, WelcomeView::kCodeSide));
 
+    // The window follows the interface language by itself, as the settings window announces it.
     L10n::shared().setLanguageOverride("zh-Hans");
-    controller->retranslate();
+    InterfaceLanguageSignal::announce();
     EXPECT_EQ(controller->window()->windowTitle().toStdString(), localized("Welcome to Murrelo"));
     EXPECT_NE(controller->window()->windowTitle(), "Welcome to Murrelo");
     EXPECT_EQ(view().doneButton()->text().toStdString(), "完成");

@@ -387,14 +387,16 @@ TEST_F(Dictation, AnUnwatchableKeyIsRetriedEverySecondWithOneTaskAndOneNotice) {
     EXPECT_EQ(keys.starts, starts);
 }
 
-TEST_F(Dictation, AStoredFnKeyIsNotRetriedAndAsksOnceForAnotherKey) {
+// A key another application holds, or one the keyboard cannot report (a stored Fn): only
+// another key helps, so the user is told once and nothing is retried until a key is chosen.
+TEST_F(Dictation, AKeyThatCannotBeWatchedIsToldOnceAndNotRetriedUntilAKeyIsChosen) {
     settings.setTriggerKey(kFn);
     coordinator.reset();
     keys.startable = false;
+    keys.unwatchable = true;
     make();
     EXPECT_EQ(keys.triggerKey(), kFn);
-    // Without a prompt at start (the welcome window is up) the Fn notice still shows: only
-    // another key helps.
+    // Without a prompt at start (the welcome window is up) the notice still shows.
     coordinator->start(false);
     const Calls fnNotice{
         "show Fn can't be watched on this computer — choose another key in Settings."};
@@ -405,10 +407,39 @@ TEST_F(Dictation, AStoredFnKeyIsNotRetriedAndAsksOnceForAnotherKey) {
     EXPECT_EQ(queue.pendingCount(), 0u);
     EXPECT_EQ(panel.calls, (Calls{fnNotice[0], "hide"}));
 
+    // F5, held by another application, is tried once and named.
+    panel.calls.clear();
+    coordinator->updateTriggerKey(kF5);
+    EXPECT_EQ(settings.triggerKey().value(), kF5);
+    EXPECT_EQ(panel.calls, Calls{"show F5 can't be watched on this computer — choose another key "
+                                 "in Settings."});
+    queue.advance(30s);
+    EXPECT_EQ(keys.starts, 2);
+    EXPECT_EQ(coordinator->monitorStatus(), RecordingMonitorStartPolicy::Status::idle);
+
+    // Once the other application lets go, choosing the same key again starts watching it.
     keys.startable = true;
+    coordinator->updateTriggerKey(kF5);
+    EXPECT_EQ(coordinator->monitorStatus(), RecordingMonitorStartPolicy::Status::monitoring);
     coordinator->updateTriggerKey(kRightAlt);
     EXPECT_EQ(coordinator->monitorStatus(), RecordingMonitorStartPolicy::Status::monitoring);
     EXPECT_EQ(keys.triggerKey(), kRightAlt);
+}
+
+// While the session cannot watch keys at all the source is retried, but a key found to be taken
+// on a retry ends the loop with the notice.
+TEST_F(Dictation, ARetryThatFindsTheKeyTakenStopsRetrying) {
+    keys.startable = false;
+    coordinator->start(false);
+    queue.advance(AppCoordinator::kMonitorRetryInterval * 2);
+    EXPECT_EQ(keys.starts, 3);
+    keys.unwatchable = true;
+    queue.advance(AppCoordinator::kMonitorRetryInterval);
+    EXPECT_EQ(panel.calls, Calls{"show Right Alt can't be watched on this computer — choose "
+                                 "another key in Settings."});
+    queue.advance(30s);
+    EXPECT_EQ(keys.starts, 4);
+    EXPECT_EQ(queue.pendingCount(), 0u);
 }
 
 TEST_F(Dictation, TheControlSurfaceHoldsWithoutAKeyAndALostReleaseIsFoundByPolling) {

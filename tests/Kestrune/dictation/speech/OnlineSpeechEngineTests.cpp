@@ -191,6 +191,22 @@ TEST_F(OnlineSpeechTest, EachFailedAnswerBecomesAClearRecordingFailure) {
     for (const auto& line : logLines) EXPECT_EQ(line.find(kKey), std::string::npos) << line;
 }
 
+// Only the hosted default service needs a key; any other address is the user's own server.
+TEST(OnlineSpeechRequest, AKeyIsNeededForTheHostedServiceOnly) {
+    const auto configured = [](std::string url, std::string key) {
+        return OnlineTranscriptionConfiguration{std::move(url), std::move(key), "whisper-1"}
+            .isComplete();
+    };
+    EXPECT_FALSE(configured("https://api.openai.com/v1", ""));
+    EXPECT_FALSE(configured(" HTTPS://API.OpenAI.com/v1/ ", ""));
+    EXPECT_TRUE(configured("https://api.openai.com/v1", "sk-1"));
+    EXPECT_TRUE(configured("http://localhost:8000/v1", ""));
+    EXPECT_TRUE(configured("http://192.168.1.20:9000/v1", ""));
+    EXPECT_FALSE(configured("  ", "sk-1"));
+    EXPECT_FALSE(
+        (OnlineTranscriptionConfiguration{"http://localhost:8000/v1", "", " \n"}.isComplete()));
+}
+
 TEST(OnlineSpeechRequest, TheEndpointIsAppendedOnce) {
     EXPECT_EQ(OnlineSpeechEngine::transcriptionsURL("https://api.openai.com/v1"),
               "https://api.openai.com/v1/audio/transcriptions");
@@ -243,10 +259,17 @@ TEST(TranscriptionConnectionTest, SendsASecondOfSilenceAndReportsTheAnswer) {
     ASSERT_FALSE(refused.ok());
     EXPECT_FALSE(refused.error().empty());
 
-    // Nothing to send to: refused at once, without a request.
-    const auto incomplete = run({server.baseURL(), "", "whisper-1"});
+    // A server of one's own without a key: asked without an Authorization header.
+    server.answerNext(testing::ScriptedAnswer::json(200, R"({"text":""})"));
+    EXPECT_TRUE(run({server.baseURL(), "", "local-model"}).ok());
+    requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[2].headers.count("authorization"), 0u);
+
+    // No model to ask for: refused at once, without a request.
+    const auto incomplete = run({server.baseURL(), "", " "});
     EXPECT_FALSE(incomplete.ok());
-    EXPECT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(server.requests().size(), 3u);
     L10n::shared().setLanguageOverride(std::nullopt);
 }
 

@@ -267,7 +267,8 @@ TEST(SpeechEngineChoice, FollowsThePreferenceAndNamesTheMissingSetting) {
     ASSERT_FALSE(noKey.ok());
     EXPECT_EQ(noKey.error().localizedDescription(),
               localized("Speech recognizer is unavailable for the selected language.") + " " +
-                  localized("Enter the API key for online transcription in Settings."));
+                  localized("In Settings → Speech, enter the API key for online transcription, or "
+                            "the address of your own transcription server."));
     preference = SpeechEnginePreference::builtIn;
     EXPECT_NE(selector.recognizerFor(AppLanguage::japanese).error().message().find("English only"),
               std::string::npos);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 
 #include "tests/support/RecordingHarness.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
@@ -93,6 +94,35 @@ TEST(SpeechAudio, AFullScaleSquareWaveGivesLevelOne) {
     EXPECT_EQ(*std::max_element(levels.begin(), levels.end()), 1.0f);
     // Every buffer fully inside the tone is at the top, not only one lucky buffer.
     EXPECT_GE(std::count(levels.begin(), levels.end(), 1.0f), 15);
+}
+
+// Spoken punctuation and layout words come out as the marks they name, in text that reads like
+// writing: a capital at the start and after each line break, a full stop at the end.
+TEST(SpeechAudio, SpokenCommasAndNewLinesBecomeWrittenText) {
+    testing::TemporaryDirectory folder("speech-audio");
+    RecordingHarness harness;
+    const auto dear = record(harness, testing::spokenSentence(folder.path(), "dear",
+                                                              "Dear John comma new line thank "
+                                                              "you for the lovely flowers."));
+    const auto list = record(
+        harness, testing::spokenSentence(folder.path(), "list",
+                                         "I bought apples comma bread comma and milk today."));
+    for (const auto& result : {dear, list}) {
+        std::cout << "-> \"" << result.transcript << "\"\n";
+        ASSERT_FALSE(result.transcript.empty());
+        EXPECT_TRUE(std::isupper(static_cast<unsigned char>(result.transcript.front())));
+        EXPECT_EQ(result.transcript.back(), '.');
+        EXPECT_EQ(result.transcript.find(" ,"), std::string::npos) << "no space before a mark";
+        // Every alternative reads the same way, so refinement sees written text too.
+        for (const auto& alternative : result.alternatives) EXPECT_EQ(alternative.back(), '.');
+    }
+    const auto lineBreak = dear.transcript.find(",\n");
+    ASSERT_NE(lineBreak, std::string::npos) << dear.transcript;
+    EXPECT_TRUE(std::isupper(static_cast<unsigned char>(dear.transcript[lineBreak + 2])));
+    EXPECT_EQ(dear.transcript.find("comma"), std::string::npos);
+    EXPECT_EQ(list.transcript.rfind("I ", 0), 0u) << list.transcript;
+    EXPECT_GE(std::count(list.transcript.begin(), list.transcript.end(), ','), 1)
+        << list.transcript;
 }
 
 // A second recording on the same service starts on a fresh capture and hears only its own audio.

@@ -67,7 +67,9 @@ TEST_F(X11Trigger, KeyHeldByAnotherClientCannotBeTheTrigger) {
     watch(TriggerKey::dedicatedKey(96));
     x11::TriggerKeyMonitor second(main_);
     second.setTriggerKey(TriggerKey::dedicatedKey(96));
-    EXPECT_FALSE(second.start());
+    const auto started = second.start();
+    ASSERT_FALSE(started.ok());
+    EXPECT_EQ(started.error(), TriggerKeySource::StartFailure::keyUnwatchable);
     EXPECT_FALSE(second.isRunning());
 }
 
@@ -118,12 +120,14 @@ TEST_F(X11Trigger, StopForgetsTheDownState) {
 }
 
 TEST_F(X11Trigger, TriggersXCannotReportDoNotStart) {
-    monitor_.setTriggerKey(TriggerKey::modifier(63));  // Fn has no X keycode
-    EXPECT_FALSE(monitor_.start());
-    monitor_.setTriggerKey(TriggerKey::modifier(96));  // F5 is no modifier
-    EXPECT_FALSE(monitor_.start());
-    monitor_.setTriggerKey(TriggerKey::dedicatedKey(500));
-    EXPECT_FALSE(monitor_.start());
+    for (const auto key : {TriggerKey::modifier(63),  // Fn has no X keycode
+                           TriggerKey::modifier(96),  // F5 is no modifier
+                           TriggerKey::dedicatedKey(500)}) {
+        monitor_.setTriggerKey(key);
+        const auto started = monitor_.start();
+        ASSERT_FALSE(started.ok()) << key.persistedValue();
+        EXPECT_EQ(started.error(), TriggerKeySource::StartFailure::keyUnwatchable);
+    }
 }
 
 }  // namespace
