@@ -56,7 +56,8 @@ struct Services::Impl {
           settings(
               defaults, keyStore,
               std::make_shared<SecretServiceKeyStore>(SecretServiceKeyStore::kTranscriptionAccount),
-              main, desktopMessagesLocale),
+              main, desktopMessagesLocale,
+              [this](std::function<void()> work) { keyQueue->post(std::move(work)); }),
           http(std::make_shared<CurlHttpClient>(main)),
           refiner(http, main),
           triggerKeys(main),
@@ -81,7 +82,12 @@ struct Services::Impl {
               [this] {
                   return OnlineTranscriptionConfiguration{settings.transcriptionBaseURL().value(),
                                                           settings.transcriptionAPIKey().value(),
-                                                          settings.transcriptionModel().value()};
+                                                          settings.transcriptionModel().value(),
+                                                          !settings.keysKnown()};
+              },
+              OnlineSpeechEngine::kRequestTimeout,
+              [this](std::function<void(Result<void, std::string>)> ready) {
+                  settings.whenKeysKnown(std::move(ready));
               }})),
           speechEngines(
               {builtInSpeech, onlineSpeech, [this] { return settings.speechEngine().value(); }}),
@@ -91,6 +97,7 @@ struct Services::Impl {
 
     ~Impl() {
         // Their threads are joined here, before the objects their work uses go.
+        keyQueue.reset();
         questionQueue.reset();
         typingQueue.reset();
     }
@@ -142,6 +149,8 @@ struct Services::Impl {
     std::shared_ptr<LLMKeyStore> keyStore;
     // The earlier edition's settings and data are imported before anything reads the settings.
     bool migratedNow;
+    // The Secret Service is asked here, so that one that does not answer holds up nothing else.
+    std::unique_ptr<SerialQueue> keyQueue = std::make_unique<SerialQueue>("Kestrune.KeyStore");
     SettingsStore settings;
     std::shared_ptr<HttpClient> http;
     LLMRefiner refiner;

@@ -1,6 +1,7 @@
 #include "Kestrune/settings/SettingsStore.hpp"
 
 #include <array>
+#include <utility>
 
 #include "Kestrune/defaults/UserDefaults.hpp"
 
@@ -17,6 +18,9 @@ class StoreDictationSettings : public DictationSettings {
     void setTriggerKey(TriggerKey key) override { store_.setTriggerKey(key); }
     AppLanguage language() const override { return store_.selectedLanguage().value(); }
     LLMConfiguration refinement() const override { return store_.llmConfiguration(); }
+    void whenKeysKnown(std::function<void(Result<void, std::string>)> ready) override {
+        store_.whenKeysKnown(std::move(ready));
+    }
 
   private:
     SettingsStore& store_;
@@ -28,12 +32,14 @@ SettingsStore::SettingsStore(std::shared_ptr<UserDefaults> defaults,
                              std::shared_ptr<LLMKeyStore> keyStore,
                              std::shared_ptr<LLMKeyStore> transcriptionKeyStore,
                              MainQueue& mainQueue,
-                             const std::function<std::string()>& desktopLocale)
+                             const std::function<std::string()>& desktopLocale,
+                             Background keyReader)
     : defaults_(std::move(defaults)),
       keyStore_(std::move(keyStore)),
       transcriptionKeyStore_(std::move(transcriptionKeyStore)),
       mainQueue_(&mainQueue),
-      forDictation_(std::make_unique<StoreDictationSettings>(*this)) {
+      forDictation_(std::make_unique<StoreDictationSettings>(*this)),
+      keyReader_(std::move(keyReader)) {
     // Each value falls back to its default when absent, of another kind or unparsable. The
     // language's default is the desktop's, kept out of the database until the user picks one, so
     // that a later change of the desktop's locale still counts.
@@ -47,7 +53,6 @@ SettingsStore::SettingsStore(std::shared_ptr<UserDefaults> defaults,
     }
     llmEnabled_.set(defaults_->boolean(keys::llmEnabled).value_or(false));
     if (auto url = defaults_->string(keys::llmBaseURL)) llmBaseURL_.set(*url);
-    llmAPIKey_.set(loadAPIKey());
     if (auto model = defaults_->string(keys::llmModel)) llmModel_.set(*model);
     if (auto raw = defaults_->string(keys::speechEngine)) {
         speechEngine_.set(
@@ -55,7 +60,7 @@ SettingsStore::SettingsStore(std::shared_ptr<UserDefaults> defaults,
     }
     if (auto url = defaults_->string(keys::transcriptionBaseURL)) transcriptionBaseURL_.set(*url);
     if (auto model = defaults_->string(keys::transcriptionModel)) transcriptionModel_.set(*model);
-    transcriptionAPIKey_.set(transcriptionKeyStore_->read().value_or(std::string()));
+    readKeys();
 
     // Through the setter, so a refused shortcut is removed from the database and a valid one is
     // rewritten in its canonical form.
@@ -66,16 +71,76 @@ SettingsStore::SettingsStore(std::shared_ptr<UserDefaults> defaults,
     setSendToPhoneHotKey(hotKey);
 }
 
-std::string SettingsStore::loadAPIKey() {
-    // An earlier version kept the key in the database: move it to the key store, and leave it
-    // where it is when that fails, so the next start tries again.
+struct SettingsStore::ReadKeys {
+    // An earlier version kept the refinement key in the database; it moves to the key store.
+    std::optional<std::string> legacy;
+    std::optional<LLMKeyStore::WriteResult> legacyMoved;
+    LLMKeyStore::LookUpResult refinement = std::optional<std::string>();
+    LLMKeyStore::LookUpResult transcription = std::optional<std::string>();
+};
+
+void SettingsStore::readKeys() {
+    ReadKeys keys;
     if (auto legacy = defaults_->string(keys::legacyLLMAPIKey); legacy && !legacy->empty()) {
-        const auto written = keyStore_->write(*legacy);
-        keyStoreFailure_.set(written ? std::nullopt : std::optional(written.error()));
-        if (written) defaults_->remove(keys::legacyLLMAPIKey);
-        return *legacy;
+        keys.legacy = std::move(legacy);
     }
-    return keyStore_->read().value_or(std::string());
+    auto read = [refinement = keyStore_, transcription = transcriptionKeyStore_](ReadKeys keys) {
+        if (keys.legacy) {
+            keys.legacyMoved = refinement->write(*keys.legacy);
+        } else {
+            keys.refinement = refinement->lookUp();
+        }
+        keys.transcription = transcription->lookUp();
+        return keys;
+    };
+    if (!keyReader_) return keysRead(read(std::move(keys)));
+
+    keyWaiters_.emplace();
+    auto done = lifetime_.guard([this](ReadKeys& read) { keysRead(std::move(read)); });
+    keyReader_([read, keys = std::move(keys), done, main = mainQueue_]() mutable {
+        main->post([done, keys = read(std::move(keys))]() mutable { done(keys); });
+    });
+}
+
+void SettingsStore::keysRead(ReadKeys keys) {
+    willChange_.notify();
+    std::optional<std::string> unreadable;
+    if (keys.legacy) {
+        // Left in the database when the move fails, so the next start tries again.
+        if (!llmKeyTyped_) llmAPIKey_.set(*keys.legacy);
+        if (*keys.legacyMoved) {
+            defaults_->remove(keys::legacyLLMAPIKey);
+        } else {
+            keyStoreFailure_.set(keys.legacyMoved->error());
+        }
+    } else if (keys.refinement) {
+        if (!llmKeyTyped_) llmAPIKey_.set(keys.refinement.value().value_or(std::string()));
+    } else {
+        unreadable = keys.refinement.error();
+    }
+    if (keys.transcription) {
+        if (!transcriptionKeyTyped_) {
+            transcriptionAPIKey_.set(keys.transcription.value().value_or(std::string()));
+        }
+    } else {
+        unreadable = keys.transcription.error();
+    }
+    const auto previouslyUnreadable = std::exchange(keysUnreadable_, unreadable);
+    if (unreadable) {
+        keyStoreFailure_.set(unreadable);
+    } else if (previouslyUnreadable && keyStoreFailure_.value() == previouslyUnreadable) {
+        keyStoreFailure_.set(std::nullopt);
+    }
+
+    auto waiters = std::move(keyWaiters_).value_or(std::vector<std::function<void(KeysOutcome)>>());
+    keyWaiters_.reset();
+    for (auto& waiter : waiters) waiter(unreadable ? KeysOutcome(*unreadable) : KeysOutcome());
+}
+
+void SettingsStore::whenKeysKnown(std::function<void(KeysOutcome)> ready) {
+    if (!keyWaiters_ && keysUnreadable_ && keyReader_) readKeys();
+    if (keyWaiters_) return keyWaiters_->push_back(std::move(ready));
+    ready(keysUnreadable_ ? KeysOutcome(*keysUnreadable_) : KeysOutcome());
 }
 
 void SettingsStore::setSelectedLanguage(AppLanguage language) {
@@ -104,6 +169,7 @@ void SettingsStore::setLLMBaseURL(std::string url) {
 
 void SettingsStore::setLLMAPIKey(std::string key) {
     willChange_.notify();
+    llmKeyTyped_ = true;
     llmAPIKey_.set(key);
     writeAPIKey(*keyStore_, key);
 }
@@ -144,6 +210,7 @@ void SettingsStore::setTranscriptionModel(std::string model) {
 
 void SettingsStore::setTranscriptionAPIKey(std::string key) {
     willChange_.notify();
+    transcriptionKeyTyped_ = true;
     transcriptionAPIKey_.set(key);
     writeAPIKey(*transcriptionKeyStore_, key);
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Kestrune/common/AppLanguage.hpp"
 #include "Kestrune/dictation/coordinator/DictationSettings.hpp"
@@ -13,8 +14,10 @@
 #include "Kestrune/dictation/speech/SpeechEnginePreference.hpp"
 #include "Kestrune/hotkey/GlobalHotKey.hpp"
 #include "Kestrune/settings/LLMKeyStore.hpp"
+#include "KestruneRemoteKit/Support/Lifetime.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "KestruneRemoteKit/Support/Published.hpp"
+#include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {
 
@@ -40,6 +43,11 @@ inline constexpr std::string_view transcriptionModel = "transcriptionModel";
 // Main thread only.
 class SettingsStore {
   public:
+    // Runs `work` on a thread other than the main one.
+    using Background = std::function<void(std::function<void()> work)>;
+    // Whether the API keys are known, or why the key store could not be read.
+    using KeysOutcome = Result<void, std::string>;
+
     // Right Alt (the right Option key code).
     static constexpr std::int64_t kDefaultTriggerKeyCode = 61;
     static constexpr std::string_view kDefaultBaseURL = "https://api.openai.com/v1";
@@ -50,9 +58,12 @@ class SettingsStore {
     // `transcriptionKeyStore` keeps the online recognizer's key, apart from the refinement key.
     // `desktopLocale` gives the desktop's POSIX locale for messages: while no language is stored,
     // dictation speaks the language of that locale (none: as in a locale of no listed language).
+    // With `keyReader`, the API keys are read there and the store is usable at once without them
+    // (a key store that does not answer must not hold up the start); without, they are read now.
     SettingsStore(std::shared_ptr<UserDefaults> defaults, std::shared_ptr<LLMKeyStore> keyStore,
                   std::shared_ptr<LLMKeyStore> transcriptionKeyStore, MainQueue& mainQueue,
-                  const std::function<std::string()>& desktopLocale = {});
+                  const std::function<std::string()>& desktopLocale = {},
+                  Background keyReader = {});
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
 
@@ -94,6 +105,12 @@ class SettingsStore {
 
     LLMConfiguration llmConfiguration() const;
 
+    // Runs `ready` on the main thread once the API keys have been read: at once when they are
+    // known, after the key store's answer while it is being asked. A key store that could not be
+    // read is asked again, so that a step needing a key waits for it or says why it has none.
+    void whenKeysKnown(std::function<void(KeysOutcome)> ready);
+    bool keysKnown() const { return !keyWaiters_ && !keysUnreadable_; }
+
     // These settings as dictation reads and writes them.
     DictationSettings& forDictation() { return *forDictation_; }
 
@@ -105,7 +122,10 @@ class SettingsStore {
     Subscription observeMenuChanges(std::function<void()> observer);
 
   private:
-    std::string loadAPIKey();
+    struct ReadKeys;
+
+    void readKeys();
+    void keysRead(ReadKeys keys);
     void writeAPIKey(LLMKeyStore& store, std::string_view key);
 
     std::shared_ptr<UserDefaults> defaults_;
@@ -127,6 +147,16 @@ class SettingsStore {
     Published<std::string> transcriptionModel_{std::string(kDefaultTranscriptionModel)};
     Published<std::string> transcriptionAPIKey_{std::string()};
     Published<std::optional<std::string>> keyStoreFailure_{std::nullopt};
+
+    Background keyReader_;
+    // Engaged while the key store is being asked: who waits for its answer.
+    std::optional<std::vector<std::function<void(KeysOutcome)>>> keyWaiters_;
+    // Why the last reading of the keys failed.
+    std::optional<std::string> keysUnreadable_;
+    // A key typed while the store was being read wins over the one read.
+    bool llmKeyTyped_ = false;
+    bool transcriptionKeyTyped_ = false;
+    Lifetime lifetime_;
 };
 
 }  // namespace kestrune

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """Stand-ins for a desktop's tray host and notification server on the session bus.
 
-Usage: desktop_standin.py [watcher] [notifications]
+Usage: desktop_standin.py [watcher] [notifications] [silent-secrets]
   watcher        owns org.kde.StatusNotifierWatcher with a host registered, so Qt puts its tray
                  icon on the bus (StatusNotifierItem); prints "item SERVICE" for each registration
   notifications  owns org.freedesktop.Notifications; prints
                  "notify ID REPLACES EXPIRE APP|SUMMARY" and "close ID"
+  silent-secrets owns org.freedesktop.secrets and takes every call without ever answering (a hung
+                 keyring); prints "secrets METHOD" for each call
 Each line starts with the seconds of the monotonic clock (CLOCK_MONOTONIC, what C++'s steady_clock
 reads), so a caller can time events against its own clock. Prints "ready" once the names are owned.
 """
@@ -110,6 +112,34 @@ class Notifications(dbus.service.Object):
         return ("desktop-standin", "murrelo-tests", "1", "1.2")
 
 
+SECRETS = "org.freedesktop.Secret.Service"
+
+
+class SilentSecrets(dbus.service.Object):
+    def __init__(self, bus):
+        super().__init__(bus, "/org/freedesktop/secrets")
+        self.held = []
+
+    def hold(self, method, reply, error):
+        say(f"secrets {method}")
+        self.held.append((reply, error))
+
+    @dbus.service.method(SECRETS, in_signature="sv", out_signature="vo",
+                         async_callbacks=("reply", "error"))
+    def OpenSession(self, algorithm, argument, reply, error):
+        self.hold("OpenSession", reply, error)
+
+    @dbus.service.method(SECRETS, in_signature="a{ss}", out_signature="aoao",
+                         async_callbacks=("reply", "error"))
+    def SearchItems(self, attributes, reply, error):
+        self.hold("SearchItems", reply, error)
+
+    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="s", out_signature="a{sv}",
+                         async_callbacks=("reply", "error"))
+    def GetAll(self, interface, reply, error):
+        self.hold("GetAll", reply, error)
+
+
 def main():
     roles = set(sys.argv[1:]) or {"watcher", "notifications"}
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
@@ -121,6 +151,9 @@ def main():
     if "notifications" in roles:
         keep.append(dbus.service.BusName(NOTIFICATIONS, bus, do_not_queue=True))
         keep.append(Notifications(bus))
+    if "silent-secrets" in roles:
+        keep.append(dbus.service.BusName("org.freedesktop.secrets", bus, do_not_queue=True))
+        keep.append(SilentSecrets(bus))
     print("ready", flush=True)
     GLib.MainLoop().run()
 

@@ -328,6 +328,20 @@ void AppCoordinator::captureStopped(RecordingGate::Attempt attempt,
         return;
     }
 
+    if (!deps_.settings.refinement().isEnabled) return deliver(attempt, transcript);
+    // The refinement key may still be on its way from the key store; a refinement without it
+    // would silently type the raw transcript.
+    deps_.settings.whenKeysKnown(
+        lifetime_.guard([this, attempt, transcript, alternatives = std::move(alternatives)](
+                            Result<void, std::string> keys) mutable {
+            if (!isCurrent(attempt)) return;
+            if (!keys) return fail(attempt, KestruneError::llmFailed(keys.error()));
+            refine(attempt, transcript, std::move(alternatives));
+        }));
+}
+
+void AppCoordinator::refine(RecordingGate::Attempt attempt, const std::string& transcript,
+                            std::vector<std::string> alternatives) {
     const auto configuration = deps_.settings.refinement();
     if (!configuration.isEnabled || configuration.firstEmptyField()) {
         return deliver(attempt, transcript);

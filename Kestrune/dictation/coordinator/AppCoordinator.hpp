@@ -130,6 +130,8 @@ class AppCoordinator {
     void finishRecording(RecordingGate::Attempt attempt);
     void captureStopped(RecordingGate::Attempt attempt, Result<SpeechCaptureResult, KestruneError>);
     void deliver(RecordingGate::Attempt attempt, const std::string& text);
+    void refine(RecordingGate::Attempt attempt, const std::string& transcript,
+                std::vector<std::string> alternatives);
     void fail(RecordingGate::Attempt attempt, const KestruneError& error);
     void succeed(RecordingGate::Attempt attempt);
     bool isCurrent(RecordingGate::Attempt attempt) const;

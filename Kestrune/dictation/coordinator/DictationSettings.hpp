@@ -3,6 +3,10 @@
 #include "Kestrune/common/AppLanguage.hpp"
 #include "Kestrune/dictation/keys/TriggerKey.hpp"
 #include "Kestrune/dictation/refine/LLMConfiguration.hpp"
+#include "KestruneRemoteKit/Support/Result.hpp"
+
+#include <functional>
+#include <string>
 
 namespace kestrune {
 
@@ -19,6 +23,9 @@ class DictationSettings {
     // The language the recognizer and the refinement prompt get.
     virtual AppLanguage language() const = 0;
     virtual LLMConfiguration refinement() const = 0;
+    // Runs `ready` once the API keys are known (at once when they are), or with the reason they
+    // could not be read: until then `refinement()` would lack its key.
+    virtual void whenKeysKnown(std::function<void(Result<void, std::string>)> ready) = 0;
 };
 
 }  // namespace kestrune

@@ -72,6 +72,21 @@ class OnlineTask final : public SpeechRecognitionTask {
             log(LogLevel::warning, kLogCategory,
                 "the recording reached the upload limit; only its first ten minutes are sent");
         }
+        if (!dependencies_.whenKeyKnown) return upload(count);
+        // Sent without its key, the recording would only be refused; the task is gone when
+        // `cancelled` is set (its destructor cancels it on this thread).
+        dependencies_.whenKeyKnown(
+            [this, count, cancelled = cancelled_](Result<void, std::string> key) {
+                if (*cancelled) return;
+                if (!key) return handlers_.onError(KestruneError::recordingFailed(key.error()));
+                upload(count);
+            });
+    }
+
+    void cancel() override { *cancelled_ = true; }
+
+  private:
+    void upload(std::size_t count) {
         const auto configuration = dependencies_.configuration();
         std::string prompt;
         for (const auto& term : request_.contextualStrings) {
@@ -108,9 +123,6 @@ class OnlineTask final : public SpeechRecognitionTask {
             });
     }
 
-    void cancel() override { *cancelled_ = true; }
-
-  private:
     OnlineSpeechEngine::Dependencies dependencies_;
     SpeechRecognitionRequest request_;
     Handlers handlers_;
@@ -125,7 +137,7 @@ class OnlineTask final : public SpeechRecognitionTask {
 bool OnlineTranscriptionConfiguration::isComplete() const {
     return !trimmedWhitespaceAndNewlines(baseURL).empty() &&
            !trimmedWhitespaceAndNewlines(model).empty() &&
-           (!apiKey.empty() || !isHostedService(baseURL));
+           (apiKeyPending || !apiKey.empty() || !isHostedService(baseURL));
 }
 
 bool OnlineTranscriptionConfiguration::isHostedService(std::string_view baseURL) {

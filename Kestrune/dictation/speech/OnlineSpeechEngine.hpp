@@ -11,6 +11,7 @@
 
 #include "Kestrune/dictation/speech/SpeechEngine.hpp"
 #include "Kestrune/http/HttpClient.hpp"
+#include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {
 
@@ -20,6 +21,8 @@ struct OnlineTranscriptionConfiguration {
     std::string baseURL;
     std::string apiKey;
     std::string model;
+    // The key store has not answered yet: the key may yet come.
+    bool apiKeyPending = false;
 
     // The address and the model filled in (after trimming), and a key unless the service is one
     // of the user's own (any other than the hosted default): a local OpenAI-compatible server
@@ -51,6 +54,9 @@ class OnlineSpeechEngine final : public SpeechEngine {
         std::shared_ptr<HttpClient> client;
         std::function<OnlineTranscriptionConfiguration()> configuration;
         std::chrono::milliseconds timeout = kRequestTimeout;
+        // Runs its argument once the API key is known, or with why it could not be read; none:
+        // the key in `configuration` is always known.
+        std::function<void(std::function<void(Result<void, std::string>)>)> whenKeyKnown = {};
     };
 
     // The parts of one request body.

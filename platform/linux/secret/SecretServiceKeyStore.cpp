@@ -115,6 +115,11 @@ std::string failureReason(const GError* error) {
 }  // namespace
 
 std::optional<std::string> SecretServiceKeyStore::read() {
+    auto found = lookUp();
+    return found ? std::move(found).value() : std::nullopt;
+}
+
+LLMKeyStore::LookUpResult SecretServiceKeyStore::lookUp() {
     GError* rawError = nullptr;
     ValuePtr value;
     {
@@ -129,14 +134,18 @@ std::optional<std::string> SecretServiceKeyStore::read() {
             ranOut(error.get()) ? "cannot read the API key: the key store did not answer within " +
                                       std::to_string(kReadWait.count()) + " s"
                                 : std::string("cannot read the API key: ") + error->message);
-        return std::nullopt;
+        if (ranOut(error.get())) {
+            return std::string(
+                localized("The key store did not answer, so the API keys could not be read."));
+        }
+        return std::optional<std::string>();
     }
-    if (!value) return std::nullopt;
+    if (!value) return std::optional<std::string>();
     gsize length = 0;
     const gchar* bytes = secret_value_get(value.get(), &length);
     std::string key(bytes, length);
-    if (!detail::isValidUtf8(key)) return std::nullopt;
-    return key;
+    if (!detail::isValidUtf8(key)) return std::optional<std::string>();
+    return std::optional<std::string>(std::move(key));
 }
 
 LLMKeyStore::WriteResult SecretServiceKeyStore::write(std::string_view value) {

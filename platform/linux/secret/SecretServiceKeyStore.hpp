@@ -22,6 +22,7 @@ class SecretServiceKeyStore final : public LLMKeyStore {
     explicit SecretServiceKeyStore(std::string account = kAccount) : account_(std::move(account)) {}
 
     std::optional<std::string> read() override;
+    LookUpResult lookUp() override;
     WriteResult write(std::string_view value) override;
 
   private:

@@ -306,6 +306,56 @@ bool canRunAnInstance() {
 
 // Every port the server could take is taken in the instance's namespace: the preferred one, and
 // the whole (narrowed) range it falls back to. Python holds them until the application is gone.
+TEST_F(MurreloProgram, ASecretServiceThatNeverAnswersHoldsUpNeitherTheIconNorControl) {
+    if (std::getenv("DISPLAY") == nullptr ||
+        std::system("command -v dbus-daemon >/dev/null") != 0) {
+        GTEST_SKIP() << "needs an X display and dbus-daemon: run under scripts/with-test-services";
+    }
+    if (std::system("unshare --net true 2>/dev/null") != 0) {
+        GTEST_SKIP() << "needs to make a network namespace (root)";
+    }
+    // A session bus of its own, since the test bus's keyring answers.
+    const auto socket = folder_ / "bus";
+    ChildProcess bus(
+        {"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + socket.string()}, {},
+        folder_.path(), "bus");
+    const auto busDeadline = std::chrono::steady_clock::now() + kLimit;
+    while (!fs::exists(socket) && std::chrono::steady_clock::now() < busDeadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(fs::exists(socket)) << bus.errors();
+    const char* testBus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    const std::string restoredBus = testBus ? testBus : "";
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + socket.string()).c_str(), 1);
+    struct RestoreBus {
+        std::string address;
+        ~RestoreBus() {
+            if (address.empty()) {
+                ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+            } else {
+                ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+            }
+        }
+    } restore{restoredBus};
+
+    DesktopStandIn desktop(folder_.path(), {"watcher", "silent-secrets"});
+    ASSERT_TRUE(desktop.ready()) << desktop.output();
+    const auto started = std::chrono::steady_clock::now();
+    auto instance = startInstance();
+    ASSERT_TRUE(waitForInstance()) << instance->errors();
+    const auto answered = std::chrono::steady_clock::now() - started;
+    EXPECT_TRUE(desktop.waitForOutput("item ", kLimit)) << "no tray icon: " << desktop.output();
+    EXPECT_TRUE(desktop.waitForOutput("secrets ", kLimit))
+        << "the key store was never asked: " << desktop.output();
+    // A start that waited for the store would take at least its two reads' bound of 3 s each;
+    // an unhindered start takes under a second here, even under the sanitizers.
+    EXPECT_LT(answered, 6s);
+
+    const auto quit = ctl({"quit"});
+    EXPECT_EQ(quit.status, 0) << quit.err;
+    EXPECT_EQ(instance->wait(kLimit), 0) << instance->errors();
+}
+
 TEST_F(MurreloProgram, PhoneOnExitsOneWithTheReasonWhenTheServerCannotStart) {
     if (!canRunAnInstance()) {
         GTEST_SKIP() << "needs an X display, a session bus and a network namespace (root): run "

@@ -42,10 +42,11 @@ class Dictation : public ::testing::Test {
         L10n::shared().setLanguageOverride(std::nullopt);
     }
 
-    void make() {
+    void make() { make(settings.forDictation()); }
+    void make(DictationSettings& dictationSettings) {
         coordinator = std::make_unique<AppCoordinator>(AppCoordinator::Dependencies{
             .main = queue,
-            .settings = settings.forDictation(),
+            .settings = dictationSettings,
             .triggerKeys = keys,
             .speech = speech,
             .permissions = {queue, [this] { return ++permissionQuestions, speechGranted; },
@@ -327,6 +328,61 @@ TEST_F(Dictation, RefinementRunsOnlyWhenEnabledAndCompleteAndAPressMeanwhileChan
     EXPECT_EQ(coordinator->state().value(), State::idle);
     queue.advance(5s);
     EXPECT_EQ(pasted().size(), 2u);
+}
+
+TEST_F(Dictation, RefinementWaitsForTheKeyStoreAndSaysWhenItDidNotAnswer) {
+    // The keys are read on another thread, which this test runs by hand.
+    std::vector<std::function<void()>> keyReads;
+    auto keyStore = std::make_shared<InMemoryLLMKeyStore>();
+    keyStore->unanswered = "The key store did not answer.";
+    SettingsStore slowKeys{std::make_shared<UserDefaults>(folder.path(), "zz.test.slow-keys"),
+                           keyStore,
+                           std::make_shared<InMemoryLLMKeyStore>(),
+                           queue,
+                           {},
+                           [&](std::function<void()> work) { keyReads.push_back(work); }};
+    slowKeys.setSelectedLanguage(AppLanguage::english);
+    slowKeys.setLLMEnabled(true);
+    slowKeys.setLLMBaseURL("http://127.0.0.1:9/v1");
+    coordinator.reset();
+    make(slowKeys.forDictation());
+    coordinator->start(true);
+    const auto readKeys = [&] {
+        ASSERT_EQ(keyReads.size(), 1u);
+        auto work = std::move(keyReads.front());
+        keyReads.clear();
+        work();
+        queue.runUntilIdle();
+    };
+
+    // The transcript waits for the key instead of being typed unrefined.
+    holdUntilRecording();
+    keys.release();
+    finalResult("raw words");
+    EXPECT_TRUE(http->requests.empty());
+    EXPECT_TRUE(pasted().empty());
+    readKeys();
+    EXPECT_EQ(panel.last(), "show The key store did not answer.");
+    EXPECT_EQ(slowKeys.keyStoreFailure().value(), "The key store did not answer.");
+    EXPECT_TRUE(http->requests.empty());
+    EXPECT_TRUE(pasted().empty());
+    EXPECT_EQ(coordinator->state().value(), State::idle);
+
+    // The next dictation asks the store again, which now answers.
+    queue.advance(5s);
+    keyStore->unanswered.reset();
+    keyStore->value = "sk-late";
+    holdUntilRecording();
+    keys.release();
+    finalResult("second words");
+    readKeys();
+    EXPECT_EQ(slowKeys.keyStoreFailure().value(), std::nullopt);
+    ASSERT_EQ(http->requests.size(), 1u);
+    const auto& headers = http->requests[0].headers;
+    EXPECT_NE(std::find(headers.begin(), headers.end(),
+                        std::pair<std::string, std::string>{"Authorization", "Bearer sk-late"}),
+              headers.end());
+    coordinator.reset();
 }
 
 TEST_F(Dictation, TheFinalTextOverrideGetsExactlyWhatWouldBeTyped) {
