@@ -92,7 +92,8 @@ struct DataControlClipboard::Loop {
     // (0 for a restore).
     struct Source {
         zwlr_data_control_source_v1* source = nullptr;
-        std::map<std::string, std::vector<std::uint8_t>> data;
+        // In the order offered: a snapshot keeps its owner's order.
+        std::vector<std::pair<std::string, std::vector<std::uint8_t>>> data;
         std::uint64_t generation = 0;
     };
 
@@ -102,7 +103,7 @@ struct DataControlClipboard::Loop {
     wl_seat* seat = nullptr;
     zwlr_data_control_manager_v1* manager = nullptr;
     zwlr_data_control_v1* device = nullptr;
-    // Offers introduced but not yet made the selection, with their types; and the selection's.
+    // The offers introduced, with their types: the selection's and any about to replace it.
     std::map<zwlr_data_control_offer_v1*, std::vector<std::string>> offers;
     zwlr_data_control_offer_v1* selection = nullptr;
     std::unique_ptr<Source> ours;
@@ -136,7 +137,6 @@ struct DataControlClipboard::Loop {
         }
         dropSource();
         for (auto& [offer, types] : offers) zwlr_data_control_offer_v1_destroy(offer);
-        if (selection) zwlr_data_control_offer_v1_destroy(selection);
         if (device) zwlr_data_control_v1_destroy(device);
         if (manager) zwlr_data_control_manager_v1_destroy(manager);
         if (seat) wl_seat_destroy(seat);
@@ -222,13 +222,15 @@ struct DataControlClipboard::Loop {
 
     void offer(std::unique_ptr<Source> source) {
         if (broken()) return;
-        dropSource();
         source->source = zwlr_data_control_manager_v1_create_data_source(manager);
         zwlr_data_control_source_v1_add_listener(source->source, &sourceListener, this);
         for (const auto& [type, data] : source->data) {
             zwlr_data_control_source_v1_offer(source->source, type.c_str());
         }
         zwlr_data_control_v1_set_selection(device, source->source);
+        // The old source goes only once the new one is the selection: destroying the selection's
+        // source first would empty the clipboard for a moment, for every client to see.
+        dropSource();
         ours = std::move(source);
         wl_display_roundtrip(display);
     }
@@ -266,9 +268,14 @@ struct DataControlClipboard::Loop {
     }
     static void onSelection(void* data, zwlr_data_control_v1*, zwlr_data_control_offer_v1* offer) {
         auto* self = static_cast<Loop*>(data);
-        if (self->selection && self->selection != offer) {
-            self->offers.erase(self->selection);
-            zwlr_data_control_offer_v1_destroy(self->selection);
+        // The new selection replaces every offer before it.
+        for (auto at = self->offers.begin(); at != self->offers.end();) {
+            if (at->first == offer) {
+                ++at;
+                continue;
+            }
+            zwlr_data_control_offer_v1_destroy(at->first);
+            at = self->offers.erase(at);
         }
         self->selection = offer;
     }
@@ -289,8 +296,10 @@ struct DataControlClipboard::Loop {
         bool served = false;
         std::uint64_t generation = 0;
         if (self->ours && self->ours->source == source) {
-            auto found = self->ours->data.find(type);
-            if (found != self->ours->data.end()) served = writeAll(fd, found->second);
+            const auto& offered = self->ours->data;
+            auto found = std::find_if(offered.begin(), offered.end(),
+                                      [type](const auto& entry) { return entry.first == type; });
+            if (found != offered.end()) served = writeAll(fd, found->second);
             generation = self->ours->generation;
         }
         close(fd);
@@ -339,7 +348,7 @@ void DataControlClipboard::writeText(std::string text, std::function<void()> don
     // Shared: work posted to the loop is a copyable function.
     auto source = std::make_shared<Loop::Source>();
     const std::vector<std::uint8_t> bytes(text.begin(), text.end());
-    for (const char* type : kTextTypes) source->data[type] = bytes;
+    for (const char* type : kTextTypes) source->data.emplace_back(type, bytes);
     source->generation = generation;
     loop_->post([this, source, done = std::move(done)] {
         loop_->offer(std::make_unique<Loop::Source>(std::move(*source)));
@@ -355,7 +364,7 @@ void DataControlClipboard::restore(PasteboardSnapshot snapshot, std::function<vo
         } else {
             auto source = std::make_unique<Loop::Source>();
             for (auto& representation : snapshot.items.front()) {
-                source->data.emplace(representation.type, std::move(representation.data));
+                source->data.emplace_back(representation.type, std::move(representation.data));
             }
             loop_->offer(std::move(source));
         }

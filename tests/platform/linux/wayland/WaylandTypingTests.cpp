@@ -5,12 +5,11 @@
 
 #include "Kestrune/phone/typing/DirectTextInjector.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
-#include "platform/linux/wayland/VirtualKeyboard.hpp"
+#include "WaylandSession.hpp"
 #include "platform/linux/wayland/WaylandDirectTyping.hpp"
 #include "tests/support/CpuLoad.hpp"
 #include "tests/support/ReceiverProcess.hpp"
 #include "tests/support/ResultTesting.hpp"
-#include "tests/support/SwaySession.hpp"
 #include "tests/support/TypingSamples.hpp"
 
 namespace kestrune {
@@ -23,35 +22,9 @@ using namespace std::chrono_literals;
 // How long a receiver may take to show everything typed: 4,096 characters take about 10 s paced;
 // the rest is slack for a loaded machine running sanitizers.
 constexpr auto arrivalLimit = 90s;
-constexpr auto focusLimit = 20s;
-
-// One sway for the whole program: it starts in about 0.1 s, XWayland with it in about a second.
-testing::SwaySession* sway = nullptr;
-
-class SwayEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        session_ = testing::SwaySession::start("", why_);
-        sway = session_.get();
-        // The user's keyboard: a headless seat has none, and windows get no keyboard focus
-        // without one. The typing under test then reads its layout from the seat, as on a desktop.
-        if (sway) userKeyboard_ = wayland::VirtualKeyboard::open();
-    }
-    void TearDown() override {
-        userKeyboard_.reset();
-        sway = nullptr;
-        session_.reset();
-    }
-    const std::string& why() const { return why_; }
-
-  private:
-    std::unique_ptr<testing::SwaySession> session_;
-    std::unique_ptr<wayland::VirtualKeyboard> userKeyboard_;
-    std::string why_;
-};
-
-SwayEnvironment* environment =
-    static_cast<SwayEnvironment*>(::testing::AddGlobalTestEnvironment(new SwayEnvironment));
+using testing::focusLimit;
+using testing::startReceiver;
+using testing::sway;
 
 // Direct typing as the application wires it on wlroots: the injector's own serial queue, the
 // virtual keyboard living on it.
@@ -85,27 +58,10 @@ class DirectTypingHarness {
     DirectTextInjector injector_;
 };
 
-// The receivers a user of a wlroots session types into: toolkits on Wayland itself, and an X11
-// one under XWayland.
-std::unique_ptr<ReceiverProcess> startReceiver(const std::string& kind) {
-    const std::string gtk = MURRELO_SOURCE_DIR "/tests/support/receivers/gtk_receiver.py";
-    if (kind == "qt-wayland") {
-        return ReceiverProcess::start(
-            sway->asUser({MURRELO_BINARY_DIR "/tests/support/murrelo_qt_receiver"},
-                         {"QT_QPA_PLATFORM=wayland"}));
-    }
-    if (kind == "gtk-wayland") {
-        return ReceiverProcess::start(
-            sway->asUser({"/usr/bin/python3", gtk, "text"}, {"GDK_BACKEND=wayland"}));
-    }
-    return ReceiverProcess::start(
-        sway->asUser({"/usr/bin/python3", gtk, "text"}, {"GDK_BACKEND=x11"}));
-}
-
 class WaylandTyping : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
-        if (sway == nullptr) GTEST_SKIP() << "needs a headless sway: " << environment->why();
+        if (sway == nullptr) GTEST_SKIP() << "needs a headless sway: " << testing::swayMissing();
         receiver_ = startReceiver(GetParam());
         ASSERT_TRUE(receiver_) << "the receiver did not start";
         ASSERT_TRUE(receiver_->waitUntilFocused(focusLimit));
@@ -171,7 +127,7 @@ std::string typedInto(ReceiverProcess& receiver, const std::string& sample) {
 // GTK text view on Wayland lays out its whole line again for each key and falls so far behind
 // that the compositor gives up on it.
 TEST(WaylandTypingUnderLoad, TextsArriveExactly) {
-    if (sway == nullptr) GTEST_SKIP() << "needs a headless sway: " << environment->why();
+    if (sway == nullptr) GTEST_SKIP() << "needs a headless sway: " << testing::swayMissing();
     testing::CpuLoad load(2);
     ASSERT_EQ(load.running(), 2);
     for (const std::string kind : {"qt-wayland", "gtk-wayland", "gtk-xwayland"}) {
