@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/L10n/L10nCheck.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
+#include "app/CompositorBindingLines.hpp"
 #include "app/DesktopProbe.hpp"
 #include "app/Root.hpp"
 #include "platform/linux/x11/X11Typist.hpp"
@@ -52,7 +54,9 @@ std::string usage() {
            "                  send-clipboard\n"
            "                  phone on|off|toggle|pair|status   (pair prints the pairing link)\n"
            "                  dictation press|release|toggle\n"
-           "                  settings | welcome | quit\n";
+           "                  settings | welcome | quit\n"
+           "                  bindings   (prints the key bindings a Wayland compositor such as\n"
+           "                             sway needs for push-to-talk and Send to Phone)\n";
 }
 
 std::string noDisplaySentence() {
@@ -151,6 +155,18 @@ int main(int argc, char** argv) {
         const auto defaults = app::Root::openSettings({});
         std::cout << l10nCheckReport(
             InterfaceLanguage::stored([&](std::string_view key) { return defaults->string(key); }));
+        return 0;
+    }
+    if (arguments.size() == 2 && arguments[0] == "ctl" && arguments[1] == "bindings") {
+        // Read from the stored settings, like --l10n-check: no running instance is needed to
+        // write a compositor's configuration before the first start.
+        const auto lines = app::compositorBindingLines(
+            *app::Root::openSettings({}), std::filesystem::read_symlink("/proc/self/exe").string());
+        if (!lines) {
+            std::cerr << lines.error().sentence << "\n";
+            return 1;
+        }
+        std::cout << *lines;
         return 0;
     }
     if (!arguments.empty() && arguments[0] == "ctl") {

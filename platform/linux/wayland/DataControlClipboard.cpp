@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <wayland-client.h>
 #include <wlr-data-control-unstable-v1-client.h>
@@ -33,6 +34,13 @@ constexpr auto kSnapshotLimit = std::chrono::milliseconds(4000);
 // How long a receiver may leave our data unread before we stop serving it: a stuck receiver must
 // not stop the clipboard thread.
 constexpr auto kServeStallLimit = std::chrono::milliseconds(5000);
+// How often to look whether a receiver has read what we wrote: a paste of a sentence is read
+// within a few milliseconds.
+constexpr auto kDrainPoll = std::chrono::milliseconds(2);
+// How long after the last byte was read a paste counts as taken. GTK on Wayland inserts the text
+// only once it has handled the end of the data, in its own time, and drops the paste when the
+// clipboard changes first; the end cannot be seen from here.
+constexpr auto kReadCompletionGrace = std::chrono::milliseconds(150);
 // Bounds what a snapshot keeps in memory; larger data is skipped (and missing after the restore).
 constexpr std::size_t kMaxSnapshotBytes = 256u << 20;
 // The types under which our text is offered: what toolkits and XWayland ask for.
@@ -65,6 +73,19 @@ std::optional<std::vector<std::uint8_t>> readAll(int fd, Clock::time_point deadl
     }
 }
 
+// Whether the reader has taken every byte out of the pipe, waiting while it reads. GTK reads the
+// pipe asynchronously and drops what it has not read yet when the clipboard changes, so "written"
+// is not "fetched".
+bool drained(int fd) {
+    const auto deadline = Clock::now() + kServeStallLimit;
+    int unread = 0;
+    while (ioctl(fd, FIONREAD, &unread) == 0 && unread > 0) {
+        if (Clock::now() > deadline) return false;
+        std::this_thread::sleep_for(kDrainPoll);
+    }
+    return true;
+}
+
 // Writes everything to a receiver's pipe; false when it stops reading for too long or closes.
 bool writeAll(int fd, const std::vector<std::uint8_t>& data) {
     std::size_t sent = 0;
@@ -80,7 +101,7 @@ bool writeAll(int fd, const std::vector<std::uint8_t>& data) {
         }
         sent += static_cast<std::size_t>(n);
     }
-    return true;
+    return drained(fd);
 }
 
 }  // namespace
@@ -305,8 +326,9 @@ struct DataControlClipboard::Loop {
         close(fd);
         if (served && generation != 0 && isTextType(type)) {
             DataControlClipboard& owner = self->owner;
-            owner.main_.post(
-                owner.lifetime_.guard([&owner, generation] { owner.taken(generation); }));
+            owner.main_.postAfter(kReadCompletionGrace, owner.lifetime_.guard([&owner, generation] {
+                owner.taken(generation);
+            }));
         }
     }
     static void onCancelled(void* data, zwlr_data_control_source_v1* source) {

@@ -132,6 +132,16 @@ std::optional<std::uint32_t> TypingKeymap::keyFor(std::uint32_t keysym) const {
     return found->second.key;
 }
 
+std::optional<std::string> TypingKeymap::keysymName(std::uint32_t key) const {
+    const xkb_keysym_t* syms = nullptr;
+    if (xkb_keymap_key_get_syms_by_level(keymap_, key + kEvdevOffset, 0, 0, &syms) != 1) {
+        return std::nullopt;
+    }
+    std::array<char, 64> name{};
+    if (xkb_keysym_get_name(syms[0], name.data(), name.size()) <= 0) return std::nullopt;
+    return std::string(name.data());
+}
+
 std::uint32_t TypingKeymap::spareKey(std::size_t index) const {
     return spares_.at(index).xkbKeycode - kEvdevOffset;
 }

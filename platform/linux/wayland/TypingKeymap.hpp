@@ -37,6 +37,9 @@ class TypingKeymap {
     std::optional<Stroke> onLayout(char32_t scalar) const;
     // The key of a keysym reachable without modifiers (Return, Tab, v, …).
     std::optional<std::uint32_t> keyFor(std::uint32_t keysym) const;
+    // The name of what the key gives without modifiers ("Alt_R", "k", "F13"); none for a key the
+    // layout leaves empty.
+    std::optional<std::string> keysymName(std::uint32_t key) const;
     std::uint32_t shiftMask() const { return shiftMask_; }
     std::uint32_t controlMask() const { return controlMask_; }
 

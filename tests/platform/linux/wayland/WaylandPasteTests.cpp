@@ -2,7 +2,6 @@
 
 #include <future>
 
-#include "Kestrune/paste/TextInjector.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "WaylandSession.hpp"
 #include "platform/linux/wayland/DataControlClipboard.hpp"
@@ -67,13 +66,10 @@ class WaylandPaste : public ::testing::TestWithParam<std::string> {
         onQueue(*main_, [this] {
             user_ = std::make_unique<DataControlClipboard>(*main_);
             clipboard_ = std::make_unique<DataControlClipboard>(*main_);
-            injector_ =
-                std::make_unique<TextInjector>(*main_, *clipboard_, [this] { pressPaste(); });
         });
     }
     void TearDown() override {
         onQueue(*main_, [this] {
-            injector_.reset();
             clipboard_.reset();
             user_.reset();
         });
@@ -89,6 +85,17 @@ class WaylandPaste : public ::testing::TestWithParam<std::string> {
         return await<Value>(
             [&](auto done) { main_->post([operation, done] { operation(done); }); });
     }
+    // What `clipboard` holds once it equals `expected`, or after the arrival limit: another
+    // client learns of a new selection a moment after it is set.
+    PasteboardSnapshot snapshotOnce(DataControlClipboard& clipboard,
+                                    const PasteboardSnapshot& expected) {
+        PasteboardSnapshot seen;
+        const auto deadline = std::chrono::steady_clock::now() + arrivalLimit;
+        do {
+            seen = ask<PasteboardSnapshot>([&](auto done) { clipboard.takeSnapshot(done); });
+        } while (seen != expected && std::chrono::steady_clock::now() < deadline);
+        return seen;
+    }
     void write(DataControlClipboard& clipboard, std::string text) {
         ask<bool>([&](auto done) { clipboard.writeText(text, [done] { done(true); }); });
     }
@@ -101,20 +108,21 @@ class WaylandPaste : public ::testing::TestWithParam<std::string> {
     // Another client of the compositor, standing for the application the user copied from.
     std::unique_ptr<DataControlClipboard> user_;
     std::unique_ptr<DataControlClipboard> clipboard_;
-    std::unique_ptr<TextInjector> injector_;
 };
 
+// The paste's sequence: the user's clipboard saved, our text set, the paste keys, the restore
+// once the receiver has fetched the text.
 TEST_P(WaylandPaste, TextArrivesAndTheUsersClipboardComesBack) {
     ask<bool>([&](auto done) { user_->restore(usersClipboard(), [done] { done(true); }); });
     const std::string text = "Grüße, 世界 👋 — ½ ﬁ";
-    ask<bool>([&](auto done) { injector_->inject(text, [done] { done(true); }); });
+    const auto saved = snapshotOnce(*clipboard_, usersClipboard());
+    EXPECT_EQ(saved, usersClipboard()) << described(saved);
+    write(*clipboard_, text);
+    pressPaste();
+    EXPECT_TRUE(ask<bool>([&](auto done) { clipboard_->whenTaken(arrivalLimit, done); }));
+    ask<bool>([&](auto done) { clipboard_->restore(saved, [done] { done(true); }); });
     EXPECT_EQ(receiver_->waitForText(text, arrivalLimit), text);
-    // The user's application learns of the restored clipboard a moment after we set it.
-    PasteboardSnapshot after;
-    const auto deadline = std::chrono::steady_clock::now() + arrivalLimit;
-    do {
-        after = ask<PasteboardSnapshot>([&](auto done) { user_->takeSnapshot(done); });
-    } while (after != usersClipboard() && std::chrono::steady_clock::now() < deadline);
+    const auto after = snapshotOnce(*user_, usersClipboard());
     EXPECT_EQ(after, usersClipboard()) << described(after);
 }
 
