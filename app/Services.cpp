@@ -111,8 +111,7 @@ struct Services::Impl {
     // opened on first use.
     void pressPasteShortcut() {
         if (waylandTyping) {
-            // Without a focused-window query on Wayland yet, terminals get Ctrl+V too.
-            return typingQueue->post([this] { waylandTyping->pressPasteShortcut(false); });
+            return typingQueue->post([this] { waylandTyping->pressPasteShortcut(); });
         }
         if (!pasteKeys) pasteKeys = x11::Typist::open();
         if (pasteKeys) {

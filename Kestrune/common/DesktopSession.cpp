@@ -10,6 +10,8 @@ namespace {
 constexpr std::string_view kVirtualKeyboard = "zwp_virtual_keyboard_manager_v1";
 // The wlroots protocol through which a client may read and set the clipboard without the focus.
 constexpr std::string_view kDataControl = "zwlr_data_control_manager_v1";
+// The wlroots protocol that names the active window's application.
+constexpr std::string_view kForeignToplevel = "zwlr_foreign_toplevel_manager_v1";
 
 std::string_view protocolName(DesktopSession::Protocol protocol) {
     switch (protocol) {
@@ -50,8 +52,15 @@ std::string_view clipboardName(DesktopServices::Clipboard clipboard) {
 }
 
 std::string_view focusQueryName(DesktopServices::FocusQuery query) {
-    return query == DesktopServices::FocusQuery::x11WindowClass ? "X11 WM_CLASS of the focus"
-                                                                : "unavailable (Ctrl+V)";
+    switch (query) {
+        case DesktopServices::FocusQuery::x11WindowClass:
+            return "X11 WM_CLASS of the focus";
+        case DesktopServices::FocusQuery::foreignToplevel:
+            return "app_id of the active window (zwlr_foreign_toplevel_manager_v1)";
+        case DesktopServices::FocusQuery::unavailable:
+            break;
+    }
+    return "unavailable (Ctrl+V)";
 }
 
 std::string_view triggerKeyName(DesktopServices::TriggerKey key) {
@@ -86,9 +95,13 @@ DesktopServices DesktopServices::choose(const DesktopSession& session) {
     } else if (session.xDisplay) {
         chosen.clipboard = Clipboard::x11Selection;
     }
-    if (session.xDisplay) {
+    if (session.xDisplay) chosen.windows = Windows::x11;
+    // The paste keys go with the typing: the virtual keyboard asks the compositor which window is
+    // active, XTest asks the X server.
+    if (chosen.typing == Typing::virtualKeyboard) {
+        if (session.offers(kForeignToplevel)) chosen.focusQuery = FocusQuery::foreignToplevel;
+    } else if (session.xDisplay) {
         chosen.focusQuery = FocusQuery::x11WindowClass;
-        chosen.windows = Windows::x11;
     }
     // Under Wayland an X client sees keys only while an X11 window has the focus.
     chosen.triggerKey = wayland ? TriggerKey::compositorBindings : TriggerKey::x11Devices;

@@ -22,7 +22,7 @@ struct DesktopSession {
 struct DesktopServices {
     enum class Typing { xtest, virtualKeyboard, unavailable };
     enum class Clipboard { x11Selection, dataControl, unavailable };
-    enum class FocusQuery { x11WindowClass, unavailable };
+    enum class FocusQuery { x11WindowClass, foreignToplevel, unavailable };
     enum class TriggerKey { x11Devices, compositorBindings };
     enum class Windows { x11, unavailable };
 

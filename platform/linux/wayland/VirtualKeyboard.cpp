@@ -9,15 +9,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <virtual-keyboard-unstable-v1-client.h>
+#include <wlr-foreign-toplevel-management-unstable-v1-client.h>
 #include "Kestrune/phone/typing/UnicodeText.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "platform/linux/wayland/TypingKeymap.hpp"
 #include "platform/linux/x11/KeyCodeMap.hpp"
+#include "platform/linux/x11/TerminalWindow.hpp"
 
 namespace kestrune::wayland {
 
@@ -49,6 +52,16 @@ struct VirtualKeyboard::Impl {
     std::uint32_t seatCapabilities = 0;
     zwp_virtual_keyboard_manager_v1* manager = nullptr;
     zwp_virtual_keyboard_v1* keyboard = nullptr;
+    // Every window of the session with its application id and whether it is the active one, for
+    // the paste shortcut: terminals paste with Ctrl+Shift+V.
+    struct Toplevel {
+        std::string appId;
+        bool activated = false;
+        std::string pendingAppId;
+        bool pendingActivated = false;
+    };
+    zwlr_foreign_toplevel_manager_v1* toplevels = nullptr;
+    std::map<zwlr_foreign_toplevel_handle_v1*, Toplevel> windows;
     std::string seatKeymap;
     std::unique_ptr<TypingKeymap> layout;
     // The character on each spare keycode in the keymap uploaded last (0: none), and when it was
@@ -58,6 +71,8 @@ struct VirtualKeyboard::Impl {
     std::uint32_t modifiers = 0;
 
     ~Impl() {
+        for (auto& [handle, window] : windows) zwlr_foreign_toplevel_handle_v1_destroy(handle);
+        if (toplevels) zwlr_foreign_toplevel_manager_v1_destroy(toplevels);
         if (keyboard) zwp_virtual_keyboard_v1_destroy(keyboard);
         if (manager) zwp_virtual_keyboard_manager_v1_destroy(manager);
         if (seat) wl_seat_destroy(seat);
@@ -75,7 +90,56 @@ struct VirtualKeyboard::Impl {
         } else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0) {
             self->manager = static_cast<zwp_virtual_keyboard_manager_v1*>(
                 wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+        } else if (std::strcmp(interface, zwlr_foreign_toplevel_manager_v1_interface.name) == 0) {
+            self->toplevels = static_cast<zwlr_foreign_toplevel_manager_v1*>(
+                wl_registry_bind(registry, name, &zwlr_foreign_toplevel_manager_v1_interface, 1));
+            zwlr_foreign_toplevel_manager_v1_add_listener(self->toplevels, &toplevelsListener,
+                                                          self);
         }
+    }
+
+    static void onToplevel(void* data, zwlr_foreign_toplevel_manager_v1*,
+                           zwlr_foreign_toplevel_handle_v1* handle) {
+        auto* self = static_cast<Impl*>(data);
+        self->windows[handle];
+        zwlr_foreign_toplevel_handle_v1_add_listener(handle, &windowListener, self);
+    }
+    static void onToplevelsFinished(void*, zwlr_foreign_toplevel_manager_v1*) {}
+    static constexpr zwlr_foreign_toplevel_manager_v1_listener toplevelsListener{
+        onToplevel, onToplevelsFinished};
+
+    static void onTitle(void*, zwlr_foreign_toplevel_handle_v1*, const char*) {}
+    static void onAppId(void* data, zwlr_foreign_toplevel_handle_v1* handle, const char* appId) {
+        static_cast<Impl*>(data)->windows[handle].pendingAppId = appId;
+    }
+    static void onOutput(void*, zwlr_foreign_toplevel_handle_v1*, wl_output*) {}
+    static void onState(void* data, zwlr_foreign_toplevel_handle_v1* handle, wl_array* states) {
+        bool activated = false;
+        const auto* state = static_cast<const std::uint32_t*>(states->data);
+        for (std::size_t i = 0; i < states->size / sizeof(std::uint32_t); ++i) {
+            activated = activated || state[i] == ZWLR_FOREIGN_TOPLEVEL_HANDLE_V1_STATE_ACTIVATED;
+        }
+        static_cast<Impl*>(data)->windows[handle].pendingActivated = activated;
+    }
+    static void onWindowDone(void* data, zwlr_foreign_toplevel_handle_v1* handle) {
+        auto& window = static_cast<Impl*>(data)->windows[handle];
+        window.appId = window.pendingAppId;
+        window.activated = window.pendingActivated;
+    }
+    static void onWindowClosed(void* data, zwlr_foreign_toplevel_handle_v1* handle) {
+        static_cast<Impl*>(data)->windows.erase(handle);
+        zwlr_foreign_toplevel_handle_v1_destroy(handle);
+    }
+    static constexpr zwlr_foreign_toplevel_handle_v1_listener windowListener{
+        onTitle, onAppId, onOutput, onOutput, onState, onWindowDone, onWindowClosed};
+
+    // Whether the active window belongs to a terminal, as far as the compositor tells.
+    bool terminalActive() {
+        wl_display_roundtrip(display);
+        for (const auto& [handle, window] : windows) {
+            if (window.activated) return x11::isTerminalWindowClass(window.appId, window.appId);
+        }
+        return false;
     }
     static void onGlobalRemove(void*, wl_registry*, std::uint32_t) {}
     static constexpr wl_registry_listener registryListener{onGlobal, onGlobalRemove};
@@ -295,7 +359,8 @@ void VirtualKeyboard::pressKey(std::uint16_t virtualKeyCode) {
     wl_display_roundtrip(impl_->display);
 }
 
-void VirtualKeyboard::pressPasteShortcut(bool terminal) {
+void VirtualKeyboard::pressPasteShortcut() {
+    const bool terminal = impl_->terminalActive();
     auto v = impl_->layout->keyFor(XKB_KEY_v);
     if (!v) {
         log(LogLevel::error, kLogCategory, "no paste shortcut: the layout has no key for V");

@@ -36,8 +36,9 @@ class VirtualKeyboard {
     void typeText(std::string_view utf8);
     // Presses and releases one key given by its virtual key code (36 Return, 48 Tab, …).
     void pressKey(std::uint16_t virtualKeyCode);
-    // Ctrl+V, or Ctrl+Shift+V for a terminal.
-    void pressPasteShortcut(bool terminal);
+    // Ctrl+V, or Ctrl+Shift+V when the active window's application id names a terminal (where the
+    // compositor tells: zwlr_foreign_toplevel_manager_v1).
+    void pressPasteShortcut();
     // The compositor closed the connection; this keyboard can do nothing more.
     bool isBroken() const;
 

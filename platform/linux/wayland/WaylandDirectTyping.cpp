@@ -28,8 +28,8 @@ void DirectTyping::pressKey(std::uint16_t virtualKeyCode) {
     if (auto* k = keyboard()) k->pressKey(virtualKeyCode);
 }
 
-void DirectTyping::pressPasteShortcut(bool terminal) {
-    if (auto* k = keyboard()) k->pressPasteShortcut(terminal);
+void DirectTyping::pressPasteShortcut() {
+    if (auto* k = keyboard()) k->pressPasteShortcut();
 }
 
 }  // namespace kestrune::wayland

@@ -21,7 +21,7 @@ class DirectTyping {
 
     void post(const std::string& chunk);
     void pressKey(std::uint16_t virtualKeyCode);
-    void pressPasteShortcut(bool terminal);
+    void pressPasteShortcut();
 
   private:
     VirtualKeyboard* keyboard();

@@ -24,6 +24,7 @@ TEST(DesktopServices, EachSessionGetsTheImplementationsThatReachItsWindows) {
     const auto sway = DesktopServices::choose({Protocol::wayland, true, swayGlobals});
     EXPECT_EQ(sway.typing, Typing::virtualKeyboard);
     EXPECT_EQ(sway.clipboard, DesktopServices::Clipboard::dataControl);
+    EXPECT_EQ(sway.focusQuery, DesktopServices::FocusQuery::foreignToplevel);
     EXPECT_EQ(sway.windows, DesktopServices::Windows::x11);
     EXPECT_EQ(sway.triggerKey, DesktopServices::TriggerKey::compositorBindings);
 
@@ -49,7 +50,7 @@ TEST(DesktopServices, TheDescriptionSaysWhatServesEachNeed) {
               "XWayland: yes\n"
               "typing: virtual keyboard (zwp_virtual_keyboard_v1)\n"
               "clipboard: data control (zwlr_data_control_v1)\n"
-              "terminal query: X11 WM_CLASS of the focus\n"
+              "terminal query: app_id of the active window (zwlr_foreign_toplevel_manager_v1)\n"
               "trigger key: compositor bindings running `murrelo ctl dictation press` / "
               "`release`\n"
               "windows: XWayland\n");

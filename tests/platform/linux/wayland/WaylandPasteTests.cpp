@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <future>
+#include <sstream>
+#include <thread>
 
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
 #include "WaylandSession.hpp"
@@ -77,7 +83,7 @@ class WaylandPaste : public ::testing::TestWithParam<std::string> {
     }
 
     void pressPaste() {
-        typingQueue_->post([this] { keys_.pressPasteShortcut(false); });
+        typingQueue_->post([this] { keys_.pressPasteShortcut(); });
     }
     // Runs a clipboard operation on the main queue and waits for its completion.
     template <typename Value>
@@ -141,6 +147,52 @@ TEST_P(WaylandPaste, WhenTakenWaitsForTheReceiverToReadTheText) {
 
 INSTANTIATE_TEST_SUITE_P(Receivers, WaylandPaste,
                          ::testing::Values("gtk-wayland", "qt-wayland", "gtk-xwayland"));
+
+std::string fileText(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A terminal takes Ctrl+V as a control character for its program: the paste keys there are
+// Ctrl+Shift+V, chosen from the active window's application id. foot's program here is `cat`,
+// writing what it receives to a file.
+TEST(WaylandPasteIntoTerminal, FootReceivesThePaste) {
+    if (testing::sway == nullptr) GTEST_SKIP() << "needs a headless sway";
+    if (::access("/usr/bin/foot", X_OK) != 0) GTEST_SKIP() << "needs foot";
+    const auto received = testing::sway->folder() / "foot-received";
+    testing::ChildProcess foot(
+        testing::sway->asUser({"/usr/bin/foot", "--app-id=foot", "sh", "-c",
+                               "stty -icanon -echo; exec cat > " + received.string()}),
+        {}, testing::sway->folder(), "foot");
+    const auto deadline = std::chrono::steady_clock::now() + testing::focusLimit;
+    while (!std::filesystem::exists(received) ||
+           testing::sway->message("[app_id=foot] focus").find("\"success\": true") ==
+               std::string::npos) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << foot.errors();
+        std::this_thread::sleep_for(20ms);
+    }
+    auto main = std::make_unique<SerialQueue>("main");
+    auto typing = std::make_unique<SerialQueue>("Kestrune.DirectTextInjector");
+    wayland::DirectTyping keys;
+    std::unique_ptr<DataControlClipboard> clipboard;
+    onQueue(*main, [&] { clipboard = std::make_unique<DataControlClipboard>(*main); });
+    const std::string text = "ls ünïcödé 世界";
+    await<bool>([&](auto done) {
+        main->post([&, done] { clipboard->writeText(text, [done] { done(true); }); });
+    });
+    typing->post([&] { keys.pressPasteShortcut(); });
+    EXPECT_TRUE(await<bool>(
+        [&](auto done) { main->post([&, done] { clipboard->whenTaken(arrivalLimit, done); }); }));
+    while (fileText(received) != text &&
+           std::chrono::steady_clock::now() < deadline + arrivalLimit) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(fileText(received), text);
+    onQueue(*main, [&] { clipboard.reset(); });
+    typing.reset();
+}
 
 }  // namespace
 }  // namespace kestrune
