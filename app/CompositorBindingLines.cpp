@@ -22,11 +22,9 @@ std::optional<std::string> keysymOf(const wayland::TypingKeymap& layout, std::in
 
 }  // namespace
 
-Result<std::string, UnbindableTriggerKey> compositorBindingLines(const UserDefaults& settings,
-                                                                 std::string_view program) {
-    const auto trigger =
-        TriggerKey::fromPersistedValue(settings.string(settings_keys::triggerKey).value_or(""))
-            .value_or(TriggerKey::modifier(SettingsStore::kDefaultTriggerKeyCode));
+Result<std::string, UnbindableTriggerKey> compositorBindingLines(
+    const TriggerKey& trigger, const std::optional<GlobalHotKey>& shortcut,
+    std::string_view program) {
     auto layout = wayland::TypingKeymap::fromDefaults();
     std::optional<std::string> triggerName;
     if (layout) triggerName = keysymOf(*layout, trigger.keyCode());
@@ -37,13 +35,23 @@ Result<std::string, UnbindableTriggerKey> compositorBindingLines(const UserDefau
             {KeyCatalog::name(trigger.keyCode())})};
     }
     tray::BindingKeys keys{*triggerName, std::nullopt, 0};
-    if (auto raw = settings.string(settings_keys::sendToPhoneHotKey)) {
-        if (auto shortcut = GlobalHotKey::fromPersistedValue(*raw)) {
-            keys.sendKey = keysymOf(*layout, shortcut->keyCode);
-            keys.sendModifiers = shortcut->modifiers;
-        }
+    if (shortcut) {
+        keys.sendKey = keysymOf(*layout, shortcut->keyCode);
+        keys.sendModifiers = shortcut->modifiers;
     }
     return tray::compositorBindings(program, keys);
+}
+
+Result<std::string, UnbindableTriggerKey> compositorBindingLines(const UserDefaults& settings,
+                                                                 std::string_view program) {
+    const auto trigger =
+        TriggerKey::fromPersistedValue(settings.string(settings_keys::triggerKey).value_or(""))
+            .value_or(TriggerKey::modifier(SettingsStore::kDefaultTriggerKeyCode));
+    std::optional<GlobalHotKey> shortcut;
+    if (auto raw = settings.string(settings_keys::sendToPhoneHotKey)) {
+        shortcut = GlobalHotKey::fromPersistedValue(*raw);
+    }
+    return compositorBindingLines(trigger, shortcut, program);
 }
 
 }  // namespace kestrune::app

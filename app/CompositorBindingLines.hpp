@@ -1,8 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "Kestrune/dictation/keys/TriggerKey.hpp"
+#include "Kestrune/hotkey/GlobalHotKey.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
 
 namespace kestrune {
@@ -16,8 +19,12 @@ struct UnbindableTriggerKey {
     std::string sentence;
 };
 
-// What `murrelo ctl bindings` prints: the compositor lines for the stored trigger key and Send
-// to Phone shortcut, spelled with the keysyms of the user's layout.
+// The compositor lines for a trigger key and Send to Phone shortcut, spelled with the keysyms of
+// the user's layout.
+Result<std::string, UnbindableTriggerKey> compositorBindingLines(
+    const TriggerKey& trigger, const std::optional<GlobalHotKey>& shortcut,
+    std::string_view program);
+// What `murrelo ctl bindings` prints: the same for the stored keys.
 Result<std::string, UnbindableTriggerKey> compositorBindingLines(const UserDefaults& settings,
                                                                  std::string_view program);
 

@@ -1,5 +1,7 @@
 #include "app/Services.hpp"
 
+#include <filesystem>
+
 #include "Kestrune/common/DesktopSession.hpp"
 #include "Kestrune/defaults/UserDefaults.hpp"
 #include "Kestrune/dictation/refine/LLMRefiner.hpp"
@@ -17,6 +19,7 @@
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "app/CompositorBindingLines.hpp"
 #include "app/DesktopProbe.hpp"
 #include "platform/linux/atspi/PasswordFieldQuery.hpp"
 #include "platform/linux/clipboard/X11Clipboard.hpp"
@@ -119,6 +122,16 @@ struct Services::Impl {
         } else {
             log(LogLevel::error, kLogCategory, "no paste shortcut: X11 with XTest is unavailable");
         }
+    }
+
+    std::function<std::string(const TriggerKey&, const std::optional<GlobalHotKey>&)>
+    compositorBindings() {
+        if (chosen.triggerKey != DesktopServices::TriggerKey::compositorBindings) return {};
+        return [](const TriggerKey& trigger, const std::optional<GlobalHotKey>& shortcut) {
+            auto lines = compositorBindingLines(
+                trigger, shortcut, std::filesystem::read_symlink("/proc/self/exe").string());
+            return lines ? *lines : lines.error().sentence;
+        };
     }
 
     RemoteCommandExecutor::Operations commandOperations() {
@@ -225,6 +238,7 @@ ShellPlatform Services::shellPlatform() {
         .http = impl_->http,
         .fileManager = impl_->fileManager,
         .isAccessibilityTrusted = [] { return x11::isTrusted(); },
+        .compositorBindings = impl_->compositorBindings(),
     };
 }
 

@@ -353,7 +353,10 @@ DataControlClipboard::DataControlClipboard(MainQueue& main)
     loop_->thread = std::thread([loop = loop_.get()] { loop->run(); });
 }
 
-DataControlClipboard::~DataControlClipboard() = default;
+// The thread stops first: until then it may make guarded continuations from our lifetime.
+DataControlClipboard::~DataControlClipboard() {
+    loop_.reset();
+}
 
 void DataControlClipboard::takeSnapshot(std::function<void(PasteboardSnapshot)> done) {
     if (!loop_) return main_.post([done = std::move(done)] { done({}); });
