@@ -120,8 +120,9 @@ int main(int argc, char** argv) {
     }
     // The user's keyboard: without one the seat gives no window the keyboard focus.
     auto userKeyboard = wayland::VirtualKeyboard::open();
-    auto receiver = testing::ReceiverProcess::start(sway->asUser(
-        {MURRELO_BINARY_DIR "/tests/support/murrelo_qt_receiver"}, {"QT_QPA_PLATFORM=wayland"}));
+    auto receiver = testing::ReceiverProcess::start(
+        sway->asUser({sway->shared(MURRELO_BINARY_DIR "/tests/support/murrelo_qt_receiver")},
+                     {"QT_QPA_PLATFORM=wayland"}));
     if (!userKeyboard || !receiver || !receiver->waitUntilFocused(std::chrono::seconds(20))) {
         std::fprintf(stderr, "the Wayland-native Qt receiver did not start\n");
         return 1;

@@ -139,6 +139,20 @@ std::vector<std::string> SwaySession::asUser(const std::vector<std::string>& arg
     return line;
 }
 
+std::string SwaySession::shared(const std::filesystem::path& file) const {
+    const auto copy = runtime_.path() / file.filename();
+    std::error_code ignored;
+    std::filesystem::copy_file(file, copy, std::filesystem::copy_options::overwrite_existing,
+                               ignored);
+    std::filesystem::permissions(
+        copy,
+        std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+            std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+            std::filesystem::perms::others_exec,
+        ignored);
+    return copy.string();
+}
+
 std::string SwaySession::message(const std::string& command) const {
     // swaymsg finds the IPC socket through SWAYSOCK, which only sway's children inherit.
     std::string socket;

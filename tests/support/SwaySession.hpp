@@ -26,6 +26,9 @@ class SwaySession {
     // ("NAME=value" entries). The program keeps the process id of the command.
     std::vector<std::string> asUser(const std::vector<std::string>& argv,
                                     const std::vector<std::string>& extra = {}) const;
+    // A copy of `file` in the session's folder, which its user can read and run: the build tree
+    // may lie where that user cannot reach (a checkout under /root).
+    std::string shared(const std::filesystem::path& file) const;
     // Runs `swaymsg` with one command and gives its output.
     std::string message(const std::string& command) const;
     // The X display of its XWayland (":N").

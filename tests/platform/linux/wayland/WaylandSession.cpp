@@ -43,10 +43,11 @@ const std::string& swayMissing() {
 }
 
 std::unique_ptr<ReceiverProcess> startReceiver(const std::string& kind) {
-    const std::string gtk = MURRELO_SOURCE_DIR "/tests/support/receivers/gtk_receiver.py";
+    const std::string gtk =
+        sway->shared(MURRELO_SOURCE_DIR "/tests/support/receivers/gtk_receiver.py");
     if (kind == "qt-wayland") {
         return ReceiverProcess::start(
-            sway->asUser({MURRELO_BINARY_DIR "/tests/support/murrelo_qt_receiver"},
+            sway->asUser({sway->shared(MURRELO_BINARY_DIR "/tests/support/murrelo_qt_receiver")},
                          {"QT_QPA_PLATFORM=wayland"}));
     }
     if (kind == "gtk-wayland") {
