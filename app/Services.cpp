@@ -1,7 +1,9 @@
 #include "app/Services.hpp"
 
 #include <cstdlib>
+#include <filesystem>
 
+#include "Kestrune/common/DesktopSession.hpp"
 #include "Kestrune/defaults/UserDefaults.hpp"
 #include "Kestrune/dictation/refine/LLMRefiner.hpp"
 #include "Kestrune/dictation/speech/OnlineSpeechEngine.hpp"
@@ -18,6 +20,8 @@
 #include "Kestrune/settings/SettingsStore.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "KestruneRemoteKit/Support/SerialQueue.hpp"
+#include "app/CompositorBindingLines.hpp"
+#include "app/DesktopProbe.hpp"
 #include "platform/linux/atspi/PasswordFieldQuery.hpp"
 #include "platform/linux/clipboard/X11Clipboard.hpp"
 #include "platform/linux/filemanager/FileManagerFrontWindow.hpp"
@@ -25,6 +29,8 @@
 #include "platform/linux/pocketsphinx/PocketSphinxEngine.hpp"
 #include "platform/linux/pulse/PulseAudioCapture.hpp"
 #include "platform/linux/secret/SecretServiceKeyStore.hpp"
+#include "platform/linux/wayland/DataControlClipboard.hpp"
+#include "platform/linux/wayland/WaylandDirectTyping.hpp"
 #include "platform/linux/x11/TriggerKeyMonitor.hpp"
 #include "platform/linux/x11/X11DirectTyping.hpp"
 #include "platform/linux/x11/X11Typist.hpp"
@@ -50,6 +56,8 @@ std::string desktopMessagesLocale() {
 struct Services::Impl {
     Impl(MainQueue& main, std::shared_ptr<UserDefaults> chosenDefaults)
         : main(main),
+          session(probeDesktopSession()),
+          chosen(DesktopServices::choose(session)),
           defaults(std::move(chosenDefaults)),
           keyStore(std::make_shared<SecretServiceKeyStore>()),
           migratedNow(LegacyMigration::live(defaults, keyStore).runIfNeeded()),
@@ -61,17 +69,31 @@ struct Services::Impl {
           http(std::make_shared<CurlHttpClient>(main)),
           refiner(http, main),
           triggerKeys(main),
-          clipboard(main),
-          pasteInjector(main, clipboard, [this] { pressPasteShortcut(); }),
+          clipboard(chosen.clipboard == DesktopServices::Clipboard::dataControl
+                        ? std::unique_ptr<Pasteboard>(std::make_unique<DataControlClipboard>(main))
+                        : std::make_unique<X11Clipboard>(main)),
+          pasteInjector(main, *clipboard, [this] { pressPasteShortcut(); }),
           pasteQueue(main,
                      [this](const std::string& text, std::function<void()> finished) {
                          pasteInjector.inject(text, std::move(finished));
                      }),
           typingQueue(std::make_unique<SerialQueue>("Kestrune.DirectTextInjector")),
-          typingBackend(*typingQueue),
+          x11Typing(chosen.typing == DesktopServices::Typing::virtualKeyboard
+                        ? nullptr
+                        : std::make_unique<x11::DirectTyping>(*typingQueue)),
+          waylandTyping(chosen.typing == DesktopServices::Typing::virtualKeyboard
+                            ? std::make_unique<wayland::DirectTyping>()
+                            : nullptr),
           directTyping(
-              *typingQueue, [this](const std::string& chunk) { typingBackend.post(chunk); },
-              [this](std::uint16_t key) { typingBackend.pressKey(key); }),
+              *typingQueue,
+              [this](const std::string& chunk) {
+                  if (waylandTyping) return waylandTyping->post(chunk);
+                  x11Typing->post(chunk);
+              },
+              [this](std::uint16_t key) {
+                  if (waylandTyping) return waylandTyping->pressKey(key);
+                  x11Typing->pressKey(key);
+              }),
           questionQueue(std::make_unique<SerialQueue>("Kestrune.PasswordFieldDetector")),
           passwordFields(atspi::isPasswordFieldFocused, *questionQueue),
           commandExecutor(commandOperations()),
@@ -93,6 +115,7 @@ struct Services::Impl {
               {builtInSpeech, onlineSpeech, [this] { return settings.speechEngine().value(); }}),
           speech({main, [] { return std::make_unique<PulseAudioCapture>(); },
                   [this](AppLanguage language) { return speechEngines.recognizerFor(language); }}) {
+        log(LogLevel::info, kLogCategory, describe(session, chosen));
     }
 
     ~Impl() {
@@ -102,14 +125,29 @@ struct Services::Impl {
         typingQueue.reset();
     }
 
-    // The paste shortcut on the main thread, through an XTest connection opened on first use.
+    // The paste shortcut: on wlroots through the virtual keyboard, on its queue (the main thread
+    // never waits for the paced keys); otherwise on the main thread, through an XTest connection
+    // opened on first use.
     void pressPasteShortcut() {
+        if (waylandTyping) {
+            return typingQueue->post([this] { waylandTyping->pressPasteShortcut(); });
+        }
         if (!pasteKeys) pasteKeys = x11::Typist::open();
         if (pasteKeys) {
             pasteKeys->pressPasteShortcut();
         } else {
             log(LogLevel::error, kLogCategory, "no paste shortcut: X11 with XTest is unavailable");
         }
+    }
+
+    std::function<std::string(const TriggerKey&, const std::optional<GlobalHotKey>&)>
+    compositorBindings() {
+        if (chosen.triggerKey != DesktopServices::TriggerKey::compositorBindings) return {};
+        return [](const TriggerKey& trigger, const std::optional<GlobalHotKey>& shortcut) {
+            auto lines = compositorBindingLines(
+                trigger, shortcut, std::filesystem::read_symlink("/proc/self/exe").string());
+            return lines ? *lines : lines.error().sentence;
+        };
     }
 
     RemoteCommandExecutor::Operations commandOperations() {
@@ -144,6 +182,9 @@ struct Services::Impl {
     }
 
     MainQueue& main;
+    // What the session offers and which implementation serves each need, decided once.
+    DesktopSession session;
+    DesktopServices chosen;
     std::shared_ptr<bool> aliveToken = std::make_shared<bool>(true);
     std::shared_ptr<UserDefaults> defaults;
     std::shared_ptr<LLMKeyStore> keyStore;
@@ -155,12 +196,14 @@ struct Services::Impl {
     std::shared_ptr<HttpClient> http;
     LLMRefiner refiner;
     x11::TriggerKeyMonitor triggerKeys;
-    X11Clipboard clipboard;
+    std::unique_ptr<Pasteboard> clipboard;
     std::unique_ptr<x11::Typist> pasteKeys;
     TextInjector pasteInjector;
     SerialPasteQueue pasteQueue;
     std::unique_ptr<SerialQueue> typingQueue;
-    x11::DirectTyping typingBackend;
+    // Exactly one of the two types, as `chosen` says.
+    std::unique_ptr<x11::DirectTyping> x11Typing;
+    std::unique_ptr<wayland::DirectTyping> waylandTyping;
     DirectTextInjector directTyping;
     std::unique_ptr<SerialQueue> questionQueue;
     PasswordFieldDetector passwordFields;
@@ -183,7 +226,7 @@ PhoneConnection::Platform Services::phoneConnectionPlatform() {
         .commandExecutor = impl_->commandExecutor,
         .directTyping = impl_->directTyping,
         .pasteQueue = impl_->pasteQueue,
-        .clipboard = impl_->clipboard,
+        .clipboard = *impl_->clipboard,
         .fileManager = impl_->fileManager,
         .isAccessibilityTrusted = [] { return x11::isTrusted(); },
     };
@@ -218,6 +261,7 @@ ShellPlatform Services::shellPlatform() {
             if (engine) return std::nullopt;
             return engine.error().localizedDescription();
         },
+        .compositorBindings = impl_->compositorBindings(),
     };
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "Kestrune/common/AppLanguage.hpp"
+#include "Kestrune/dictation/keys/TriggerKey.hpp"
+#include "Kestrune/hotkey/GlobalHotKey.hpp"
 #include "Kestrune/phone/images/FileManagerFolder.hpp"
 #include "KestruneRemoteKit/Support/MainQueue.hpp"
 #include "app/Dictation.hpp"
@@ -31,6 +33,11 @@ struct ShellPlatform {
     FileManagerFolder::SerialAsker& fileManager;
     std::function<bool()> isAccessibilityTrusted;
     std::function<std::optional<std::string>(AppLanguage)> speechHint;
+    // Where the compositor, not Murrelo, watches the trigger key (Wayland): the lines its
+    // configuration needs for the stored keys, or the sentence saying why there are none. Empty
+    // where Murrelo watches the key itself (X11).
+    std::function<std::string(const TriggerKey&, const std::optional<GlobalHotKey>&)>
+        compositorBindings;
 };
 
 // Makes the Linux implementation of every service the core asks for (X11 typing, the trigger key

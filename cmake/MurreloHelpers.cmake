@@ -129,19 +129,22 @@ function(murrelo_check_layers)
   endforeach()
 endfunction()
 
-# murrelo_add_test(name SOURCES ... LIBS ... [LABELS ...] [ENVIRONMENT ...] [RESOURCE_LOCK lock ...])
+# murrelo_add_test(name SOURCES ... LIBS ... [LABELS ...] [ENVIRONMENT ...] [RESOURCE_LOCK lock ...]
+#                  [WHOLE_PROGRAM])
 # One GoogleTest executable; every test case becomes its own CTest test. Tests sharing a
 # RESOURCE_LOCK (e.g. "x11display": focus, keymap and clipboard of the one test X server) never
 # run at the same time.
 function(murrelo_add_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT;RESOURCE_LOCK" ${ARGN})
+  cmake_parse_arguments(ARG "WHOLE_PROGRAM" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT;RESOURCE_LOCK"
+                        ${ARGN})
   # Test discovery cannot carry a property with several values through to the tests it makes (the
   # values spill into the next property: a program with two environment variables lost its lock on
   # the display), so a program that needs several locks (the display and the audio server) or
-  # several environment variables runs as one test.
+  # several environment variables runs as one test. So does one whose cases share an expensive
+  # fixture, such as a compositor started once (WHOLE_PROGRAM).
   list(LENGTH ARG_RESOURCE_LOCK _locks)
   list(LENGTH ARG_ENVIRONMENT _variables)
-  set(_whole_program FALSE)
+  set(_whole_program ${ARG_WHOLE_PROGRAM})
   if(_locks GREATER 1 OR _variables GREATER 1)
     set(_whole_program TRUE)
   endif()

@@ -26,6 +26,7 @@ ApplicationSettings::ApplicationSettings(Dependencies dependencies, Callbacks ca
         .reduceMotion = [&desktop = dependencies.desktop] { return desktop.reducesMotion(); },
         .folderDisplayName = settings_wiring::folderDisplayName,
         .availableScreenHeight = {},
+        .compositorBindings = dependencies.compositorBindings,
     });
 }
 

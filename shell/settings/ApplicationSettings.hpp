@@ -53,6 +53,9 @@ class ApplicationSettings {
         const LLMRefiner& refiner;
         std::shared_ptr<HttpClient> http;
         SettingsDesktop& desktop;
+        // See SettingsWindowController::Dependencies.
+        std::function<std::string(const TriggerKey&, const std::optional<GlobalHotKey>&)>
+            compositorBindings;
     };
 
     ApplicationSettings(Dependencies dependencies, Callbacks callbacks);

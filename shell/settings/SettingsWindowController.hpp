@@ -9,6 +9,7 @@
 #include "Kestrune/dictation/keys/TriggerKey.hpp"
 #include "Kestrune/dictation/refine/LLMConfiguration.hpp"
 #include "Kestrune/dictation/speech/OnlineSpeechEngine.hpp"
+#include "Kestrune/hotkey/GlobalHotKey.hpp"
 #include "Kestrune/settings/ui/SettingsPane.hpp"
 #include "KestruneRemoteKit/Support/Result.hpp"
 
@@ -68,6 +69,11 @@ class SettingsWindowController {
         std::function<std::string(const std::filesystem::path&)> folderDisplayName;
         // The available height of the screen the window is on; empty: asked of Qt.
         std::function<std::optional<int>()> availableScreenHeight;
+        // Under Wayland the compositor's own bindings run push-to-talk: the lines to add to its
+        // configuration for a trigger key and shortcut. Empty where the key is watched directly
+        // (X11).
+        std::function<std::string(const TriggerKey&, const std::optional<GlobalHotKey>&)>
+            compositorBindings;
     };
 
     explicit SettingsWindowController(Dependencies dependencies);

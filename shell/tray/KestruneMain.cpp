@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -21,6 +22,8 @@
 #include "KestruneRemoteKit/L10n/L10n.hpp"
 #include "KestruneRemoteKit/L10n/L10nCheck.hpp"
 #include "KestruneRemoteKit/Support/Log.hpp"
+#include "app/CompositorBindingLines.hpp"
+#include "app/DesktopProbe.hpp"
 #include "app/Root.hpp"
 #include "platform/linux/x11/X11Typist.hpp"
 #include "shell/root/ShellRoot.hpp"
@@ -45,20 +48,23 @@ std::string usage() {
            "settings of the one already running).\n"
            "\n"
            "  --l10n-check  prints which string tables the interface language chooses\n"
-           "  --version     prints the version\n"
+           "  --version     prints the version, and what serves typing, the clipboard and\n"
+           "                the trigger key in this session\n"
            "  ctl COMMAND   asks the running Murrelo to act; COMMAND is one of\n"
            "                  send-clipboard\n"
            "                  phone on|off|toggle|pair|status   (pair prints the pairing link)\n"
            "                  dictation press|release|toggle\n"
-           "                  settings | welcome | quit\n";
+           "                  settings | welcome | quit\n"
+           "                  bindings   (prints the key bindings a Wayland compositor such as\n"
+           "                             sway needs for push-to-talk and Send to Phone)\n";
 }
 
 std::string noDisplaySentence() {
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if (wayland && *wayland) {
         return localized(
-            "Murrelo needs an X11 session or XWayland for typing, and this Wayland session "
-            "offers no X display.");
+            "Murrelo shows its windows through XWayland, and this Wayland session offers no X "
+            "display.");
     }
     return localized(
         "Murrelo needs an X display to run, and none could be opened (is DISPLAY set?).");
@@ -90,14 +96,15 @@ void quitOnSignals(QApplication& application) {
 }
 
 int runApplication(int argc, char** argv) {
-    // Typing and the shortcuts go through X11; Qt would otherwise abort with its own message, or
-    // pick Wayland and leave typing broken without a word.
+    // The windows go through X11 (under Wayland, XWayland): the recording panel must be an
+    // override-redirect window, which no compositor lets a Wayland client make, and Qt would
+    // otherwise abort with its own message.
     if (!x11::displayAvailable()) {
         std::cerr << noDisplaySentence() << "\n";
         return 1;
     }
-    // Qt on X11 even inside a Wayland session with XWayland: the tray, the shortcut and typing
-    // all speak X11.
+    // Qt on X11 even inside a Wayland session with XWayland: a Wayland-native panel would be
+    // tiled and given the focus by the compositor, and prompts would lose their placement.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
 
     QApplication application(argc, argv);
@@ -150,6 +157,18 @@ int main(int argc, char** argv) {
             InterfaceLanguage::stored([&](std::string_view key) { return defaults->string(key); }));
         return 0;
     }
+    if (arguments.size() == 2 && arguments[0] == "ctl" && arguments[1] == "bindings") {
+        // Read from the stored settings, like --l10n-check: no running instance is needed to
+        // write a compositor's configuration before the first start.
+        const auto lines = app::compositorBindingLines(
+            *app::Root::openSettings({}), std::filesystem::read_symlink("/proc/self/exe").string());
+        if (!lines) {
+            std::cerr << lines.error().sentence << "\n";
+            return 1;
+        }
+        std::cout << *lines;
+        return 0;
+    }
     if (!arguments.empty() && arguments[0] == "ctl") {
         // The command's output is its answer and its own sentences; Qt's diagnostics about the
         // bus traffic it sees would only garble that for scripts.
@@ -165,7 +184,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (arguments.size() == 1 && arguments[0] == "--version") {
-        std::cout << "murrelo " << MURRELO_VERSION << "\n";
+        const auto session = app::probeDesktopSession();
+        std::cout << "murrelo " << MURRELO_VERSION << "\n"
+                  << describe(session, DesktopServices::choose(session));
         return 0;
     }
     if (!arguments.empty()) {

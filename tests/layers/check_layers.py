@@ -34,6 +34,7 @@ MAY_INCLUDE = {
 PLATFORM_HEADERS = [
     ("Qt", re.compile(r"^(Q[A-Za-z]+|Qt[A-Za-z]*/.*)$"), {"shell", "linux/qt"}),
     ("X11", re.compile(r"^X11/"), {"linux"}),
+    ("Wayland", re.compile(r"^(wayland-|xkbcommon/)"), {"linux"}),
     ("libsecret", re.compile(r"^libsecret/"), {"linux"}),
     ("libcurl", re.compile(r"^curl/"), {"linux"}),
     ("PulseAudio", re.compile(r"^pulse/"), {"linux"}),

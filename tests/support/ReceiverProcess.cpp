@@ -163,6 +163,15 @@ std::string ReceiverProcess::waitForText(const std::string& expected,
     return seen;
 }
 
+bool ReceiverProcess::waitUntilFocused(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (ask("focused") != "yes") {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 bool ReceiverProcess::focus() {
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) return false;

@@ -30,6 +30,9 @@ class ReceiverProcess {
     std::string waitForText(const std::string& expected, std::chrono::milliseconds limit);
     // Gives the receiver's window the keyboard focus and waits until the server reports it.
     bool focus();
+    // Waits until the receiver says its window is active with the keyboard in its editor (under
+    // Wayland, where the compositor alone gives the focus).
+    bool waitUntilFocused(std::chrono::milliseconds limit);
 
   private:
     ReceiverProcess() = default;

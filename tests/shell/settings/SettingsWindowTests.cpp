@@ -2,6 +2,8 @@
 // Service, the key recorders and the live language switch, and screenshots of every pane.
 #include <gtest/gtest.h>
 
+#include <QPlainTextEdit>
+
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QCheckBox>
@@ -30,6 +32,7 @@
 #include "Kestrune/settings/login/LaunchAtLoginModel.hpp"
 #include "Kestrune/settings/ui/InterfaceLanguageSignal.hpp"
 #include "KestruneRemoteKit/L10n/L10n.hpp"
+#include "app/CompositorBindingLines.hpp"
 #include "platform/linux/qt/QtMainQueue.hpp"
 #include "platform/linux/secret/SecretServiceKeyStore.hpp"
 #include "platform/linux/x11/HotKeyService.hpp"
@@ -148,6 +151,7 @@ class SettingsWindowTest : public ::testing::Test {
                 .reduceMotion = [reduceMotion] { return reduceMotion; },
                 .folderDisplayName = {},
                 .availableScreenHeight = screenHeight_,
+                .compositorBindings = compositorBindings_,
             });
         controller_->show();
         EXPECT_TRUE(pumpUntil([&] { return controller_->window()->isVisible(); }, 10s));
@@ -189,7 +193,48 @@ class SettingsWindowTest : public ::testing::Test {
     int welcomes_ = 0;
     // Empty: the test X server's screen.
     std::function<std::optional<int>()> screenHeight_;
+    // Empty: an X11 session.
+    std::function<std::string(const TriggerKey&, const std::optional<GlobalHotKey>&)>
+        compositorBindings_;
 };
+
+// On a Wayland session the compositor runs push-to-talk: the section shows the lines for its
+// configuration, made by the application's own function, and they follow the stored keys.
+TEST_F(SettingsWindowTest, OnWaylandPushToTalkShowsTheCompositorLinesForTheStoredKeys) {
+    compositorBindings_ = [](const TriggerKey& key, const std::optional<GlobalHotKey>& shortcut) {
+        auto lines = app::compositorBindingLines(key, shortcut, "/usr/bin/murrelo");
+        return lines ? *lines : lines.error().sentence;
+    };
+    defaults_->set(kSettingsLastPaneKey, std::string("speech"));
+    open();
+    auto* lines = find<QPlainTextEdit>(pane(), "compositorBindings");
+    EXPECT_EQ(lines->accessibleName(), "Compositor key bindings");
+    EXPECT_TRUE(lines->isReadOnly());
+    const auto text = [lines] { return lines->toPlainText().toStdString(); };
+    EXPECT_NE(text().find("bindsym --release Alt_R exec /usr/bin/murrelo ctl dictation release"),
+              std::string::npos)
+        << text();
+    store_->setTriggerKey(TriggerKey::dedicatedKey(96));
+    store_->setSendToPhoneHotKey(GlobalHotKey(40, GlobalHotKey::command | GlobalHotKey::shift));
+    EXPECT_NE(text().find("bindsym --no-repeat F5 exec"), std::string::npos) << text();
+    EXPECT_NE(text().find("bindsym Ctrl+Shift+k exec /usr/bin/murrelo ctl send-clipboard"),
+              std::string::npos)
+        << text();
+    if (const char* docs = std::getenv("MURRELO_SCREENSHOT_DIR")) {
+        ASSERT_TRUE(testing::waitUntilSettled(window()));
+        window()->grab().save(
+            QString::fromStdString(std::string(docs) + "/settings-speech-wayland-en.png"));
+    }
+    // A key with no Linux key code has nothing a compositor could bind: the sentence instead.
+    store_->setTriggerKey(TriggerKey::dedicatedKey(4000));
+    EXPECT_NE(text().find("cannot be bound by the compositor"), std::string::npos) << text();
+}
+
+TEST_F(SettingsWindowTest, OnX11NoCompositorLines) {
+    defaults_->set(kSettingsLastPaneKey, std::string("speech"));
+    open();
+    EXPECT_EQ(pane()->findChild<QPlainTextEdit*>("compositorBindings"), nullptr);
+}
 
 TEST_F(SettingsWindowTest, OpensTheRememberedPaneFittedToItsHeightAndHidesOnEscape) {
     auto& controller = open();

@@ -4,6 +4,7 @@
 //   keys        -> every key press seen as Qt key combination values, comma-separated ("-" when
 //                  none)
 //   clear       -> "ok" after emptying the editor and the key list
+//   focused     -> "yes" when the window is active and the editor has the keyboard focus
 //   setclip T=HEX[,T=HEX…] -> "ok" once the clipboard holds those MIME types and data
 // At start it prints "ready <window id>".
 #include <QApplication>
@@ -64,6 +65,9 @@ int main(int argc, char** argv) {
                 std::cout << hex(editor.toPlainText()).constData() << std::endl;
             } else if (line == "keys") {
                 std::cout << (editor.keys.isEmpty() ? "-" : editor.keys.join(',').toStdString())
+                          << std::endl;
+            } else if (line == "focused") {
+                std::cout << (editor.isActiveWindow() && editor.hasFocus() ? "yes" : "no")
                           << std::endl;
             } else if (line == "clear") {
                 editor.clear();

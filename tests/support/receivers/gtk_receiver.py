@@ -7,7 +7,9 @@ Usage: gtk_receiver.py text|password
 Commands on standard input, answers on standard output, one line each:
   text  -> the widget's text as hex-encoded UTF-8 ("-" when empty)
   clear -> "ok"
-At start it prints "ready <window id>" once the window is mapped.
+  focused -> "yes" when the window is the active one and the widget has the keyboard focus
+At start it prints "ready <window id>" once the window is mapped (0 on Wayland, which has no
+window ids).
 """
 import sys
 
@@ -63,6 +65,8 @@ def on_input(source, condition):
     if command == "text":
         text = current_text()
         answer(text.encode("utf-8").hex() if text else "-")
+    elif command == "focused":
+        answer("yes" if window.is_active() and widget.has_focus() else "no")
     elif command == "clear":
         clear()
         answer("ok")
@@ -73,7 +77,8 @@ def on_input(source, condition):
 
 def on_map(*_):
     widget.grab_focus()
-    answer("ready %d" % window.get_window().get_xid())
+    surface = window.get_window()
+    answer("ready %d" % (surface.get_xid() if hasattr(surface, "get_xid") else 0))
     return False
 
 
