@@ -114,12 +114,12 @@ class Bench {
                     [this, &pasteQueue = platform.pasteQueue](std::string text,
                                                               AppCoordinator::PasteDone done) {
                         marks_.mark("transcript");
-                        pasteQueue.enqueue(std::move(text),
-                                           [this, done](Result<void, RemoteError> pasted) {
-                                               marks_.mark("pasted");
-                                               if (pasted) return done({});
-                                               done(KestruneError::pasteFailed("paste refused"));
-                                           });
+                        pasteQueue.enqueueDictation(
+                            std::move(text), [this, done](Result<void, RemoteError> pasted) {
+                                marks_.mark("pasted");
+                                if (pasted) return done({});
+                                done(KestruneError::pasteFailed("paste refused"));
+                            });
                     },
                 .isAccessibilityTrusted = platform.isAccessibilityTrusted,
             });
