@@ -51,7 +51,7 @@ struct Services::Impl {
           refiner(http, main),
           triggerKeys(main),
           clipboard(main),
-          pasteInjector(main, clipboard, [this] { pressPasteShortcut(); }),
+          pasteInjector(clipboard, [this] { pressPasteShortcut(); }),
           pasteQueue(main,
                      [this](const std::string& text, std::function<void()> finished) {
                          pasteInjector.inject(text, std::move(finished));

@@ -50,7 +50,7 @@ TEST(WelcomeDictation, WhileTheWindowIsOpenTheTextLandsInItsBoxAndNothingIsTyped
          }}};
     LLMRefiner refiner{std::make_shared<testing::ScriptedHttpClient>(), queue};
     testing::RecordingPasteboard pasteboard{queue};
-    TextInjector injector{queue, pasteboard, [] {}};
+    TextInjector injector{pasteboard, [] {}};
     testing::RecordingPanelLog panel;
     AppCoordinator coordinator({
         .main = queue,

@@ -115,7 +115,7 @@ class Dictation : public ::testing::Test {
     LLMRefiner refiner{http, queue};
     testing::RecordingPasteboard pasteboard{queue};
     std::vector<std::string> shortcuts;
-    TextInjector injector{queue, pasteboard, [this] { shortcuts.push_back("paste"); }};
+    TextInjector injector{pasteboard, [this] { shortcuts.push_back("paste"); }};
     testing::RecordingPanelLog panel;
     bool speechGranted = true;
     int permissionQuestions = 0;
@@ -160,9 +160,9 @@ TEST_F(Dictation, AHeldModifierRecordsAndPastesTheTrimmedTranscriptThenRestoresT
     finalResult("  hello world \n", {" hello world", "hello word  ", ""});
     EXPECT_EQ(pasted(), std::vector<std::string>{"hello world"});
     EXPECT_EQ(coordinator->currentTranscript(), "hello world");
-    // Still pasting: the clipboard comes back after the paste wait.
+    // Still pasting: the clipboard comes back once the application has read the text.
     EXPECT_EQ(coordinator->state().value(), State::stopping);
-    queue.advance(TextInjector::kPasteWait);
+    queue.advance(testing::RecordingPasteboard::kReadDelay);
     EXPECT_EQ(coordinator->state().value(), State::idle);
     EXPECT_EQ(pasteboard.contents, before);
     EXPECT_EQ(shortcuts.size(), 1u);
@@ -313,7 +313,7 @@ TEST_F(Dictation, RefinementRunsOnlyWhenEnabledAndCompleteAndAPressMeanwhileChan
 
     ASSERT_TRUE(http->answer(chatAnswer("hello world")));
     queue.runUntilIdle();
-    queue.advance(TextInjector::kPasteWait);
+    queue.advance(testing::RecordingPasteboard::kReadDelay);
     EXPECT_EQ(pasted(), (std::vector<std::string>{"raw words", "hello world"}));
     EXPECT_EQ(coordinator->state().value(), State::idle);
 

@@ -87,7 +87,7 @@ class X11Paste : public ::testing::Test {
         std::unique_ptr<x11::Typist> keys;
         main_.sync([&] {
             keys = x11::Typist::open();
-            injector = std::make_unique<TextInjector>(main_, clipboard_,
+            injector = std::make_unique<TextInjector>(clipboard_,
                                                       [&] { keys->pressPasteShortcut(); });
             injector->inject(text, [&] { done.set_value(); });
         });
