@@ -81,6 +81,7 @@ struct Services::Impl {
 
     ~Impl() {
         // Their threads are joined here, before the objects their work uses go.
+        microphoneQueue.reset();
         questionQueue.reset();
         typingQueue.reset();
     }
@@ -151,6 +152,9 @@ struct Services::Impl {
     std::shared_ptr<OnlineSpeechEngine> onlineSpeech;
     SpeechEngineSelector speechEngines;
     SpeechRecognizerService speech;
+    // The microphone question before the first recording: it waits for a hung audio server.
+    std::unique_ptr<SerialQueue> microphoneQueue =
+        std::make_unique<SerialQueue>("Kestrune.MicrophoneQuestion");
 };
 
 Services::Services(MainQueue& main, std::shared_ptr<UserDefaults> defaults)
@@ -180,7 +184,11 @@ Dictation::Platform Services::dictationPlatform() {
                             return impl->speechEngines.serves(
                                 impl->settings.selectedLanguage().value());
                         },
-                        [] { return PulseAudioCapture::inputAvailable(); }},
+                        [queue = impl_->microphoneQueue.get()](std::function<void(bool)> answer) {
+                            queue->post([answer = std::move(answer)] {
+                                answer(PulseAudioCapture::inputAvailable());
+                            });
+                        }},
         .refiner = impl_->refiner,
         .pasteQueue = impl_->pasteQueue,
         .isAccessibilityTrusted = [] { return x11::isTrusted(); },

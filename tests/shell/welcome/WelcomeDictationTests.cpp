@@ -57,7 +57,8 @@ TEST(WelcomeDictation, WhileTheWindowIsOpenTheTextLandsInItsBoxAndNothingIsTyped
         .settings = settings.forDictation(),
         .triggerKeys = keys,
         .speech = speech,
-        .permissions = {queue, [] { return true; }, [] { return true; }},
+        .permissions = {queue, [] { return true; },
+                        [](std::function<void(bool)> answer) { answer(true); }},
         .refiner = refiner,
         .panel = panel,
         .paste =

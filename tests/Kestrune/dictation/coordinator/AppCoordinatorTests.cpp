@@ -49,7 +49,10 @@ class Dictation : public ::testing::Test {
             .triggerKeys = keys,
             .speech = speech,
             .permissions = {queue, [this] { return ++permissionQuestions, speechGranted; },
-                            [] { return true; }},
+                            [this](std::function<void(bool)> answer) {
+                                if (microphoneAnswersAtOnce) return answer(true);
+                                microphoneAnswer = std::move(answer);
+                            }},
             .refiner = refiner,
             .panel = panel,
             .paste =
@@ -119,6 +122,9 @@ class Dictation : public ::testing::Test {
     testing::RecordingPanelLog panel;
     bool speechGranted = true;
     int permissionQuestions = 0;
+    // Otherwise the audio server hangs: the question stays open until the test answers it.
+    bool microphoneAnswersAtOnce = true;
+    std::function<void(bool)> microphoneAnswer;
     bool trusted = true;
     std::unique_ptr<AppCoordinator> coordinator;
 };
@@ -243,6 +249,28 @@ TEST_F(Dictation, PermissionsAreAskedUntilGrantedAndAReleaseDuringTheQuestionRec
     queue.runUntilIdle();
     EXPECT_EQ(coordinator->state().value(), State::recording);
     EXPECT_EQ(permissionQuestions, 2);
+}
+
+TEST_F(Dictation, AHungAudioServerKeepsTheMainQueueFreeUntilItAnswers) {
+    coordinator->updateTriggerKey(kF5);
+    coordinator->start(true);
+    microphoneAnswersAtOnce = false;
+    keys.press();
+    queue.runUntilIdle();
+    ASSERT_TRUE(microphoneAnswer) << "the microphone was asked";
+    EXPECT_EQ(coordinator->state().value(), State::preparing);
+    // Nothing waits on the main queue meanwhile: other work runs.
+    bool ranMeanwhile = false;
+    queue.post([&] { ranMeanwhile = true; });
+    queue.runUntilIdle();
+    EXPECT_TRUE(ranMeanwhile);
+    EXPECT_EQ(captureLog->started, 0);
+
+    std::exchange(microphoneAnswer, nullptr)(true);
+    EXPECT_EQ(coordinator->state().value(), State::preparing) << "the answer comes on the queue";
+    queue.runUntilIdle();
+    EXPECT_EQ(coordinator->state().value(), State::recording);
+    EXPECT_EQ(captureLog->started, 1);
 }
 
 TEST_F(Dictation, AnEmptyTranscriptTypesNothingAndFailuresShowTheirNotice) {
