@@ -233,6 +233,26 @@ TEST_F(X11Paste, UnderLoadEveryPasteArrivesAndTheClipboardComesBackEachTime) {
     std::cout << lost << " of " << 2 * kPastesPerReceiver << " pastes lost\n";
 }
 
+TEST_F(X11Paste, OnlyTheFocusedApplicationsReadCountsAsTaken) {
+    auto gtk = ReceiverProcess::startGtk();
+    ASSERT_TRUE(gtk && gtk->focus());
+    writeText("for the focused editor");
+    std::promise<bool> taken;
+    clipboard_.whenTaken(20s, [&](bool t) { taken.set_value(t); });
+    auto answer = taken.get_future();
+
+    // A clipboard manager fetches every new text at once; that is not the paste arriving.
+    EXPECT_EQ(commandOutput(xclipOut + "UTF8_STRING"), "for the focused editor");
+    snapshot();         // the owner has served that request by now,
+    main_.sync([] {});  // and anything it reported has run
+    EXPECT_EQ(answer.wait_for(0s), std::future_status::timeout);
+
+    main_.sync([] { x11::Typist::open()->pressPasteShortcut(); });
+    ASSERT_EQ(answer.wait_for(20s), std::future_status::ready);
+    EXPECT_TRUE(answer.get());
+    EXPECT_EQ(gtk->waitForText("for the focused editor", 20s), "for the focused editor");
+}
+
 TEST_F(X11Paste, EmptyClipboardIsEmptyAgain) {
     restore({});
     ASSERT_FALSE(testing::clipboardHasOwner());
