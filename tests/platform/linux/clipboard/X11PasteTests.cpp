@@ -18,6 +18,9 @@
 #include "tests/support/ReceiverProcess.hpp"
 #include "tests/support/WaitUntil.hpp"
 
+// Last: its macros (None, Status, …) would break the headers above.
+#include <X11/Xlib.h>
+
 namespace kestrune {
 namespace {
 
@@ -251,6 +254,23 @@ TEST_F(X11Paste, OnlyTheFocusedApplicationsReadCountsAsTaken) {
     ASSERT_EQ(answer.wait_for(20s), std::future_status::ready);
     EXPECT_TRUE(answer.get());
     EXPECT_EQ(gtk->waitForText("for the focused editor", 20s), "for the focused editor");
+}
+
+TEST_F(X11Paste, ALongTextSentInPiecesIsTakenOnceTheLastPieceIsRead) {
+    // No focus window: any reader counts, here xclip.
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    XSetInputFocus(display, PointerRoot, RevertToPointerRoot, CurrentTime);
+    XCloseDisplay(display);
+    std::string text;
+    while (text.size() < 700'000) text += "Zeile " + std::to_string(text.size()) + " — ✓\n";
+    writeText(text);
+    std::promise<bool> taken;
+    clipboard_.whenTaken(20s, [&](bool t) { taken.set_value(t); });
+    EXPECT_TRUE(commandOutput(xclipOut + "UTF8_STRING") == text);
+    auto answer = taken.get_future();
+    ASSERT_EQ(answer.wait_for(20s), std::future_status::ready);
+    EXPECT_TRUE(answer.get());
 }
 
 TEST_F(X11Paste, EmptyClipboardIsEmptyAgain) {
