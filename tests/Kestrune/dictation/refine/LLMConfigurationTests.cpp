@@ -18,15 +18,13 @@ TEST(LLMConfiguration, FirstEmptyFieldTrimsEverythingButTheKey) {
     EXPECT_EQ(c.firstEmptyField(), LLMField::baseURL) << "checked in order";
 
     c = full;
-    // One character assigned by count: g++ 12 at -O3 takes the assignment of a one-character
-    // literal after the copy for an overlapping copy (GCC bug 105329, -Wrestrict).
-    c.apiKey.assign(1, ' ');
+    c.apiKey = " ";
     EXPECT_EQ(c.firstEmptyField(), std::nullopt) << "a key of a space is a key";
     c.apiKey = "";
     EXPECT_EQ(c.firstEmptyField(), LLMField::apiKey);
 
     c = full;
-    c.model.assign(1, ' ');  // as the key above
+    c.model = " ";
     EXPECT_EQ(c.firstEmptyField(), LLMField::model);
     c.model = "\u00a0\u2028";
     EXPECT_EQ(c.firstEmptyField(), LLMField::model);
