@@ -17,10 +17,11 @@ Dictation::Dictation(Platform platform, MainQueue& main, RecordingPanel& panel) 
         .refiner = platform.refiner,
         .panel = panel,
         // Through the paste queue that phones' texts use too, so that a dictated text and a
-        // phone's never overwrite each other's clipboard save and restore.
+        // phone's never overwrite each other's clipboard save and restore; in dictation's own
+        // lane, which Phone Connection's limit and cancellations leave alone.
         .paste =
             [&pasteQueue = platform.pasteQueue](std::string text, AppCoordinator::PasteDone done) {
-                pasteQueue.enqueue(
+                pasteQueue.enqueueDictation(
                     std::move(text), [done = std::move(done)](Result<void, RemoteError> pasted) {
                         if (pasted) return done({});
                         done(KestruneError::pasteFailed(

@@ -72,7 +72,7 @@ struct Services::Impl {
           clipboard(chosen.clipboard == DesktopServices::Clipboard::dataControl
                         ? std::unique_ptr<Pasteboard>(std::make_unique<DataControlClipboard>(main))
                         : std::make_unique<X11Clipboard>(main)),
-          pasteInjector(main, *clipboard, [this] { pressPasteShortcut(); }),
+          pasteInjector(*clipboard, [this] { pressPasteShortcut(); }),
           pasteQueue(main,
                      [this](const std::string& text, std::function<void()> finished) {
                          pasteInjector.inject(text, std::move(finished));
@@ -121,6 +121,7 @@ struct Services::Impl {
     ~Impl() {
         // Their threads are joined here, before the objects their work uses go.
         keyQueue.reset();
+        microphoneQueue.reset();
         questionQueue.reset();
         typingQueue.reset();
     }
@@ -213,6 +214,9 @@ struct Services::Impl {
     std::shared_ptr<OnlineSpeechEngine> onlineSpeech;
     SpeechEngineSelector speechEngines;
     SpeechRecognizerService speech;
+    // The microphone question before the first recording: it waits for a hung audio server.
+    std::unique_ptr<SerialQueue> microphoneQueue =
+        std::make_unique<SerialQueue>("Kestrune.MicrophoneQuestion");
 };
 
 Services::Services(MainQueue& main, std::shared_ptr<UserDefaults> defaults)
@@ -242,7 +246,11 @@ Dictation::Platform Services::dictationPlatform() {
                             return impl->speechEngines.serves(
                                 impl->settings.selectedLanguage().value());
                         },
-                        [] { return PulseAudioCapture::inputAvailable(); }},
+                        [queue = impl_->microphoneQueue.get()](std::function<void(bool)> answer) {
+                            queue->post([answer = std::move(answer)] {
+                                answer(PulseAudioCapture::inputAvailable());
+                            });
+                        }},
         .refiner = impl_->refiner,
         .pasteQueue = impl_->pasteQueue,
         .isAccessibilityTrusted = [] { return x11::isTrusted(); },

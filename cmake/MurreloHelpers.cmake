@@ -157,6 +157,10 @@ function(murrelo_add_test name)
     target_link_libraries(${name} PRIVATE GTest::gmock_main)
   endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} murrelo_test_support murrelo_warnings)
+  # Tests build their texts as `"prefix" + std::to_string(i)` throughout, which g++ 12 at -O3
+  # takes for an overlapping copy inside libstdc++ (GCC bug 105329); the program's own code is
+  # written around it instead, and clang and the sanitizers still check the tests.
+  target_compile_options(${name} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-Wno-restrict>)
   target_compile_definitions(${name} PRIVATE
     MURRELO_SOURCE_DIR="${PROJECT_SOURCE_DIR}" MURRELO_BINARY_DIR="${PROJECT_BINARY_DIR}")
   if(NOT ARG_TIMEOUT)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -18,6 +19,10 @@ class Pasteboard {
     virtual void writeText(std::string text, std::function<void()> done) = 0;
     // Replaces the contents with a snapshot; an empty snapshot leaves the clipboard empty.
     virtual void restore(PasteboardSnapshot snapshot, std::function<void()> done) = 0;
+    // Runs `done` on the main queue once a receiver has fetched in full the text set by the last
+    // writeText (true), or once `bound` has passed first (false).
+    virtual void whenTaken(std::chrono::milliseconds bound,
+                           std::function<void(bool taken)> done) = 0;
 };
 
 }  // namespace kestrune

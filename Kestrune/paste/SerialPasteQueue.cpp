@@ -1,6 +1,7 @@
 #include "Kestrune/paste/SerialPasteQueue.hpp"
 
 #include <deque>
+#include <optional>
 
 namespace kestrune {
 
@@ -9,7 +10,9 @@ namespace kestrune {
 // `alive` tells that the queue is gone; a Lifetime guard would drop those answers instead.
 struct SerialPasteQueue::State : std::enable_shared_from_this<State> {
     struct Item {
-        std::int64_t generation;
+        // The phones' generation it belongs to; none for dictated text, which no generation
+        // cancels.
+        std::optional<std::int64_t> generation;
         Work work;
         Done done;
     };
@@ -19,13 +22,15 @@ struct SerialPasteQueue::State : std::enable_shared_from_this<State> {
     bool alive = true;
     std::int64_t generation = 0;
     std::map<std::int64_t, int> pendingByGeneration;
-    std::deque<Item> items;
+    std::deque<Item> dictated;
+    std::deque<Item> phones;
     bool running = false;
 
     State(MainQueue& m, Paste p) : main(m), paste(std::move(p)) {}
 
-    void finished(std::int64_t g) {
-        auto it = pendingByGeneration.find(g);
+    void finished(std::optional<std::int64_t> g) {
+        if (!g) return;
+        auto it = pendingByGeneration.find(*g);
         int remaining = (it == pendingByGeneration.end() ? 1 : it->second) - 1;
         if (remaining <= 0) {
             if (it != pendingByGeneration.end()) pendingByGeneration.erase(it);
@@ -34,30 +39,33 @@ struct SerialPasteQueue::State : std::enable_shared_from_this<State> {
         }
     }
 
+    bool isStale(std::optional<std::int64_t> g) const { return !alive || (g && generation != *g); }
+
     void startNext() {
-        running = !items.empty();
+        auto& lane = dictated.empty() ? phones : dictated;
+        running = !lane.empty();
         if (!running) return;
-        Item item = std::move(items.front());
-        items.pop_front();
+        Item item = std::move(lane.front());
+        lane.pop_front();
         if (!alive) {
             if (item.done) item.done(RemoteError::internal);
             return scheduleNext();
         }
-        if (generation != item.generation) {
+        if (isStale(item.generation)) {
             if (item.done) item.done(RemoteError::cancelled);
             finished(item.generation);
             return scheduleNext();
         }
         std::weak_ptr<State> weak = shared_from_this();
         auto g = item.generation;
-        auto isStale = [weak, g] {
+        auto isStaleNow = [weak, g] {
             auto self = weak.lock();
-            return !self || !self->alive || self->generation != g;
+            return !self || self->isStale(g);
         };
         auto reported = std::make_shared<bool>(false);
         auto self = shared_from_this();
-        item.work(isStale, [self, g, reported,
-                            done = std::move(item.done)](Result<void, RemoteError> result) {
+        item.work(isStaleNow, [self, g, reported,
+                               done = std::move(item.done)](Result<void, RemoteError> result) {
             if (*reported) return;
             *reported = true;
             if (done) done(result);
@@ -71,6 +79,20 @@ struct SerialPasteQueue::State : std::enable_shared_from_this<State> {
         running = true;
         auto self = shared_from_this();
         main.post([self] { self->startNext(); });
+    }
+
+    void add(std::deque<Item>& lane, Item item) {
+        lane.push_back(std::move(item));
+        if (!running) scheduleNext();
+    }
+
+    Work pasteOf(std::string text) {
+        std::weak_ptr<State> weak = shared_from_this();
+        return [weak, text = std::move(text)](std::function<bool()>, Done finished) {
+            auto self = weak.lock();
+            if (!self || !self->paste) return finished(RemoteError::internal);
+            self->paste(text, [finished] { finished({}); });
+        };
     }
 };
 
@@ -90,18 +112,16 @@ void SerialPasteQueue::enqueue(Work work, Done done) {
         return;
     }
     ++pending;
-    state.items.push_back({g, std::move(work), std::move(done)});
-    if (!state.running) state.scheduleNext();
+    state.add(state.phones, {g, std::move(work), std::move(done)});
 }
 
 void SerialPasteQueue::enqueue(std::string text, Done done) {
-    std::weak_ptr<State> weak = state_;
-    auto work = [weak, text = std::move(text)](std::function<bool()>, Done finished) {
-        auto self = weak.lock();
-        if (!self || !self->paste) return finished(RemoteError::internal);
-        self->paste(text, [finished] { finished({}); });
-    };
-    enqueue(std::move(work), std::move(done));
+    enqueue(state_->pasteOf(std::move(text)), std::move(done));
+}
+
+void SerialPasteQueue::enqueueDictation(std::string text, Done done) {
+    state_->add(state_->dictated,
+                {std::nullopt, state_->pasteOf(std::move(text)), std::move(done)});
 }
 
 std::int64_t SerialPasteQueue::generation() const {

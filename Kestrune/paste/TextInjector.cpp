@@ -3,7 +3,6 @@
 namespace kestrune {
 
 struct TextInjector::State {
-    MainQueue& main;
     Pasteboard& pasteboard;
     std::function<void()> pressPasteShortcut;
 };
@@ -29,16 +28,16 @@ void writeAndPress(const std::shared_ptr<Paste>& paste) {
     auto& state = *paste->state;
     state.pasteboard.writeText(std::move(paste->text), [paste] {
         auto& state = *paste->state;
+        // Asked before the shortcut, so that no read the shortcut causes can be missed.
+        state.pasteboard.whenTaken(TextInjector::kTakeBound, [paste](bool) { finish(paste); });
         if (state.pressPasteShortcut) state.pressPasteShortcut();
-        state.main.postAfter(TextInjector::kPasteWait, [paste] { finish(paste); });
     });
 }
 
 }  // namespace
 
-TextInjector::TextInjector(MainQueue& main, Pasteboard& pasteboard,
-                           std::function<void()> pressPasteShortcut)
-    : state_(std::make_shared<State>(State{main, pasteboard, std::move(pressPasteShortcut)})) {}
+TextInjector::TextInjector(Pasteboard& pasteboard, std::function<void()> pressPasteShortcut)
+    : state_(std::make_shared<State>(State{pasteboard, std::move(pressPasteShortcut)})) {}
 
 TextInjector::~TextInjector() = default;
 

@@ -6,22 +6,24 @@
 #include <string>
 
 #include "Kestrune/paste/Pasteboard.hpp"
-#include "KestruneRemoteKit/Support/MainQueue.hpp"
 
 namespace kestrune {
 
 // Puts a finished text into the focused application by pasting: saves the clipboard, writes the
-// text, presses the paste shortcut, waits for the application to read the clipboard and puts the
-// saved contents back. Runs on the main thread; callers paste one text at a time.
+// text, presses the paste shortcut, waits until the application has read the text from the
+// clipboard and puts the saved contents back. Runs on the main thread; callers paste one text at
+// a time.
 class TextInjector {
   public:
-    // Time the target has to read the clipboard before it is restored (50 ms was enough for Qt
-    // and GTK; restoring after 5 ms made them paste the old contents).
-    static constexpr std::chrono::milliseconds kPasteWait{180};
+    // How long the clipboard keeps the text when no application reads it (the focus was not in a
+    // text field). A busy application reads it later than any fixed wait would allow, so the
+    // restore waits for the read itself; this bound only keeps the user's clipboard from staying
+    // replaced when nobody asks.
+    static constexpr std::chrono::milliseconds kTakeBound{2000};
 
     // The paste shortcut passes through input methods on Linux, so the input source is left as
     // the user set it.
-    TextInjector(MainQueue& main, Pasteboard& pasteboard, std::function<void()> pressPasteShortcut);
+    TextInjector(Pasteboard& pasteboard, std::function<void()> pressPasteShortcut);
     ~TextInjector();
     TextInjector(const TextInjector&) = delete;
     TextInjector& operator=(const TextInjector&) = delete;

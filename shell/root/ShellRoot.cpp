@@ -50,7 +50,8 @@ class ReportingPairingWindow final : public PairingWindow {
 
 // Phone Connection's windows on Qt; its alerts are reported too, since a pairing request waits
 // for a link that then never comes.
-app::PhoneConnectionWindows phoneWindows(tray::PhoneWindowReports& reports) {
+app::PhoneConnectionWindows phoneWindows(tray::PhoneWindowReports& reports,
+                                         const ComputerName& computer) {
     return {
         .presentAlert =
             [&reports](const std::string& title, const std::string& message) {
@@ -65,7 +66,7 @@ app::PhoneConnectionWindows phoneWindows(tray::PhoneWindowReports& reports) {
             [](std::function<void()> observer) {
                 return InterfaceLanguageSignal::observe(std::move(observer));
             },
-        .computerName = [] { return computerName(); },
+        .computerName = [&computer] { return computer.current(); },
     };
 }
 
@@ -73,7 +74,7 @@ app::PhoneConnectionWindows phoneWindows(tray::PhoneWindowReports& reports) {
 
 struct ShellRoot::Impl {
     explicit Impl(app::Root::Options options)
-        : core(main, std::move(options), {phoneWindows(phoneWindowReports), panel}),
+        : core(main, std::move(options), {phoneWindows(phoneWindowReports, computerName), panel}),
           platform(core.shellPlatform()),
           hotKeys(main),
           desktop(platform.fileManager) {
@@ -163,10 +164,11 @@ struct ShellRoot::Impl {
     }
 
     QtMainQueue main;
-    // Both outlive the Qt-free root, whose Phone Connection reports to the one and whose
-    // dictation draws on the other.
+    // They outlive the Qt-free root, whose Phone Connection reports to the first and names the
+    // computer with the last, and whose dictation draws on the panel.
     tray::PhoneWindowReports phoneWindowReports;
     HUDPanelController panel;
+    ComputerName computerName;
     app::Root core;
     app::ShellPlatform platform;
     x11::HotKeyService hotKeys;

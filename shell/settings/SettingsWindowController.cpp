@@ -4,6 +4,8 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeySequence>
 #include <QScreen>
@@ -276,6 +278,17 @@ SettingsWindowController::~SettingsWindowController() = default;
 void SettingsWindowController::show() {
     if (!impl_->window) impl_->build();
     if (impl_->deps.launchAtLogin.refresh) impl_->deps.launchAtLogin.refresh();
+    // Each opening starts in the middle of the screen the pointer is on (where the tray menu was
+    // used); an open window stays where the user put it.
+    if (!impl_->window->isVisible()) {
+        const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+        if (!screen) screen = QGuiApplication::primaryScreen();
+        if (screen) {
+            QRect frame = impl_->window->frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            impl_->window->move(frame.topLeft());
+        }
+    }
     impl_->window->show();
     impl_->window->raise();
     impl_->window->activateWindow();

@@ -7,12 +7,16 @@ namespace kestrune::phone {
 namespace {
 
 // "262,144": limits are read by people here.
+// Built forwards rather than by inserting into the digits, which g++ 12 at -O3 takes for an
+// overlapping copy (GCC bug 105329, -Wrestrict).
 std::string withThousands(std::size_t value) {
-    std::string digits = std::to_string(value);
-    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) {
-        digits.insert(static_cast<std::size_t>(at), ",");
+    const std::string digits = std::to_string(value);
+    std::string grouped;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+        grouped += digits[i];
     }
-    return digits;
+    return grouped;
 }
 
 std::optional<std::string> checkEncodedSize(const RemoteMessage& message, const char* what) {

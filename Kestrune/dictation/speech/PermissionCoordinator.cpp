@@ -7,9 +7,10 @@ namespace kestrune {
 void PermissionCoordinator::requestSpeechAndMicrophonePermissions(
     const Dependencies& dependencies, std::function<void(bool)> completion) {
     const bool speech = dependencies.speechRecognitionAvailable();
-    const bool microphone = dependencies.microphoneAvailable();
-    dependencies.mainQueue.post([completion = std::move(completion),
-                                 granted = speech && microphone] { completion(granted); });
+    dependencies.microphoneAvailable([&main = dependencies.mainQueue, speech,
+                                      completion = std::move(completion)](bool microphone) {
+        main.post([completion, granted = speech && microphone] { completion(granted); });
+    });
 }
 
 }  // namespace kestrune

@@ -14,8 +14,10 @@ struct PermissionCoordinator {
         MainQueue& mainQueue;
         // Whether a recognizer serves the selected language now.
         std::function<bool()> speechRecognitionAvailable;
-        // Whether an audio server answers with at least one input; may wait briefly for it.
-        std::function<bool()> microphoneAvailable;
+        // Asks whether an audio server answers with at least one input. The question may wait
+        // for a hung audio server, so it is asked away from the main thread: `answer` runs once,
+        // on any thread.
+        std::function<void(std::function<void(bool available)> answer)> microphoneAvailable;
     };
 
     // Asks both, speech recognition first, always both; the completion runs later on the main

@@ -63,7 +63,10 @@ Result<std::string, SaveError> save(std::string_view bytes, std::optional<ImageF
                                     const std::filesystem::path& folder,
                                     std::chrono::system_clock::time_point now) {
     const std::string base = baseName(now);
-    const std::string suffix = "." + std::string(extension(format));
+    // Appended, not `"." + std::string&&`, which g++ 12 at -O3 takes for an overlapping copy
+    // (GCC bug 105329, -Wrestrict).
+    std::string suffix = ".";
+    suffix += extension(format);
     std::error_code ec;
     // A fresh account has no Downloads folder until something makes it; a file manager saving
     // there would make it too.
@@ -107,7 +110,12 @@ Result<std::string, SaveError> save(std::string_view bytes, std::optional<ImageF
 std::string displayPath(const std::filesystem::path& folder, const std::string& home) {
     const std::string path = folder.string();
     if (path == home) return "~";
-    if (!home.empty() && path.starts_with(home + "/")) return "~" + path.substr(home.size());
+    if (!home.empty() && path.starts_with(home + "/")) {
+        // Appended for the same reason as the suffix above.
+        std::string shown = "~";
+        shown += std::string_view(path).substr(home.size());
+        return shown;
+    }
     return path;
 }
 

@@ -1,14 +1,17 @@
 #include "platform/linux/clipboard/X11Clipboard.hpp"
 
 #include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <poll.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "KestruneRemoteKit/Support/Log.hpp"
 #include "platform/linux/x11/X11Connection.hpp"
@@ -70,6 +73,8 @@ struct X11Clipboard::Owner {
         int format;
         std::vector<std::uint8_t> data;
         std::size_t offset = 0;
+        // The write whose text this hands to the focused application; 0 for anything else.
+        std::uint64_t textWrite = 0;
     };
 
     // Used on the loop's thread only.
@@ -82,6 +87,16 @@ struct X11Clipboard::Owner {
     std::optional<PasteboardSnapshot::Item> owned;
     Time ownedSince = CurrentTime;
     std::vector<Outgoing> outgoing;
+    // The bits of a resource id that name the client that made it, the same for every client.
+    XID clientBits = 0;
+
+    // Whether the text of the last writeText has been read: writes are counted, `owned` is that
+    // text while `ownsWrittenText`, and `takenWrite` is the last write a receiver read in full.
+    std::uint64_t textWrites = 0;
+    bool ownsWrittenText = false;
+    std::uint64_t takenWrite = 0;
+    std::function<void()> onTaken;
+    std::uint64_t onTakenWrite = 0;
 
     // Last, so that its thread ends before the state it uses goes away.
     x11::EventLoop loop{"clipboard"};
@@ -113,6 +128,8 @@ struct X11Clipboard::Owner {
             utf8String = atom("UTF8_STRING");
             snapshotProperty = atom("_MURRELO_CLIPBOARD_SNAPSHOT");
             timeProperty = atom("_MURRELO_CLIPBOARD_TIME");
+            clientBits =
+                ~static_cast<XID>(xcb_get_setup(XGetXCBConnection(display))->resource_id_mask);
             XFlush(display);
             return true;
         });
@@ -173,6 +190,7 @@ struct X11Clipboard::Owner {
             case SelectionClear:
                 if (event.xselectionclear.selection == clipboard) {
                     owned.reset();
+                    ownsWrittenText = false;
                     outgoing.clear();
                 }
                 break;
@@ -318,6 +336,7 @@ struct X11Clipboard::Owner {
     // ---- owning the clipboard ----
 
     void own(PasteboardSnapshot::Item item) {
+        ownsWrittenText = false;
         if (!display || connection->isBroken()) return;
         outgoing.clear();
         owned = std::move(item);
@@ -331,6 +350,7 @@ struct X11Clipboard::Owner {
     }
 
     void disown() {
+        ownsWrittenText = false;
         if (!display || connection->isBroken()) return;
         outgoing.clear();
         owned.reset();
@@ -338,6 +358,35 @@ struct X11Clipboard::Owner {
             XSetSelectionOwner(display, clipboard, None, CurrentTime);
         }
         XFlush(display);
+    }
+
+    void ownText(const std::string& text) {
+        own(textItem(text));
+        ++textWrites;
+        ownsWrittenText = owned.has_value();
+    }
+
+    // Runs `taken` once the text of the last write has been read in full (at once if it has).
+    void awaitTaken(std::function<void()> taken) {
+        if (textWrites != 0 && takenWrite == textWrites) return taken();
+        onTaken = std::move(taken);
+        onTakenWrite = textWrites;
+    }
+
+    void textTaken(std::uint64_t write) {
+        takenWrite = write;
+        if (onTaken && onTakenWrite == write) std::exchange(onTaken, nullptr)();
+    }
+
+    // A clipboard manager fetches each new text as soon as it is offered; only a read by the
+    // application that has the keyboard focus means the paste arrived. Without a focus window to
+    // compare with, any reader counts.
+    bool fromFocusedApplication(Window requestor) {
+        Window focus = None;
+        int revertTo = 0;
+        XGetInputFocus(display, &focus, &revertTo);
+        if (focus == None || focus == PointerRoot) return true;
+        return (focus & clientBits) == (requestor & clientBits);
     }
 
     PasteboardSnapshot::Item textItem(const std::string& text) {
@@ -392,18 +441,25 @@ struct X11Clipboard::Owner {
             return;
         }
         Atom type = atom(it->encoding);
+        // Every target of a written text is a text target.
+        std::uint64_t textWrite =
+            ownsWrittenText && fromFocusedApplication(request.requestor) ? textWrites : 0;
         if (it->data.size() > kIncrementalChunk) {
             XSelectInput(display, request.requestor, PropertyChangeMask);
             long size = static_cast<long>(it->data.size());
             XChangeProperty(display, request.requestor, property, incr, 32, PropModeReplace,
                             reinterpret_cast<unsigned char*>(&size), 1);
-            outgoing.push_back({request.requestor, property, type, it->unitBits, it->data, 0});
-        } else {
-            XChangeProperty(display, request.requestor, property, type, it->unitBits,
-                            PropModeReplace, it->data.data(),
-                            static_cast<int>(it->data.size() / unitSize(it->unitBits)));
+            outgoing.push_back(
+                {request.requestor, property, type, it->unitBits, it->data, 0, textWrite});
+            reply(request, property);
+            return;
         }
+        XChangeProperty(display, request.requestor, property, type, it->unitBits, PropModeReplace,
+                        it->data.data(),
+                        static_cast<int>(it->data.size() / unitSize(it->unitBits)));
         reply(request, property);
+        // The whole text is in the requestor's property now, where a restore cannot reach it.
+        if (textWrite != 0 && trap.sync() == Success) textTaken(textWrite);
     }
 
     void continueOutgoing(const XPropertyEvent& event) {
@@ -417,10 +473,13 @@ struct X11Clipboard::Owner {
         XChangeProperty(display, it->requestor, it->property, it->type, it->format, PropModeReplace,
                         it->data.data() + it->offset, static_cast<int>(size / unit));
         it->offset += size;
-        // The empty piece after the last one ends the transfer.
+        // The empty piece after the last one ends the transfer: the requestor deleted the
+        // property holding the last piece, so it has read everything.
         if (size == 0) {
             XSelectInput(display, it->requestor, NoEventMask);
+            auto textWrite = it->textWrite;
             outgoing.erase(it);
+            if (textWrite != 0) textTaken(textWrite);
         }
         XFlush(display);
     }
@@ -445,7 +504,7 @@ void X11Clipboard::takeSnapshot(std::function<void(PasteboardSnapshot)> done) {
 void X11Clipboard::writeText(std::string text, std::function<void()> done) {
     if (!owner_) return main_.post(done);
     owner_->submit([this, text = std::move(text), done] {
-        owner_->own(owner_->textItem(text));
+        owner_->ownText(text);
         main_.post(done);
     });
 }
@@ -459,6 +518,28 @@ void X11Clipboard::restore(PasteboardSnapshot snapshot, std::function<void()> do
             owner_->own(std::move(snapshot.items.front()));
         }
         main_.post(done);
+    });
+}
+
+void X11Clipboard::whenTaken(std::chrono::milliseconds bound, std::function<void(bool)> done) {
+    // Settled once, on the main queue, by the read or by the bound, whichever comes first.
+    struct Wait {
+        std::function<void(bool)> done;
+        TaskId bound = 0;
+        void settle(bool taken) {
+            if (auto call = std::exchange(done, nullptr)) call(taken);
+        }
+    };
+    auto wait = std::make_shared<Wait>(Wait{std::move(done)});
+    if (!owner_) return main_.post([wait] { wait->settle(false); });
+    wait->bound = main_.postAfter(bound, [wait] { wait->settle(false); });
+    owner_->submit([this, wait] {
+        owner_->awaitTaken([&main = main_, wait] {
+            main.post([&main, wait] {
+                main.cancel(wait->bound);
+                wait->settle(true);
+            });
+        });
     });
 }
 

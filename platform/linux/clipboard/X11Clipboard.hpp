@@ -25,6 +25,9 @@ class X11Clipboard final : public Pasteboard {
     void takeSnapshot(std::function<void(PasteboardSnapshot)> done) override;
     void writeText(std::string text, std::function<void()> done) override;
     void restore(PasteboardSnapshot snapshot, std::function<void()> done) override;
+    // Taken: the application with the keyboard focus got a text target of the written text in
+    // full from us (the last piece of an incremental transfer included).
+    void whenTaken(std::chrono::milliseconds bound, std::function<void(bool taken)> done) override;
 
     struct Owner;
 

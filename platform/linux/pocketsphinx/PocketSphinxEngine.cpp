@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -97,62 +98,45 @@ struct PocketSphinxEngine::Decoder {
     }
 };
 
-namespace {
+// One recording's decoding on its own thread. The thread holds what it uses, so that a
+// cancelled recording's thread finishes the decoder's pass on its own while the main thread goes
+// on; the engine joins it later.
+struct PocketSphinxEngine::Decoding {
+    explicit Decoding(SpeechRecognitionTask::Handlers h)
+        : ring(kRingCapacity), handlers(std::move(h)) {}
 
-class PocketSphinxTask final : public SpeechRecognitionTask {
-  public:
-    PocketSphinxTask(std::function<std::shared_ptr<PocketSphinxEngine::Decoder>()> decoder,
-                     Handlers handlers)
-        : ring_(kRingCapacity), handlers_(std::move(handlers)) {
-        thread_ = std::thread([this, decoder = std::move(decoder)] { run(decoder()); });
-    }
-
-    ~PocketSphinxTask() override { cancel(); }
-
-    void append(std::span<const float> samples) override {
-        ring_.write(samples);
-        wake();
-    }
-
-    void endAudio() override {
-        ended_.store(true, std::memory_order_release);
-        wake();
-    }
-
-    void cancel() override {
-        cancelled_.store(true, std::memory_order_release);
-        wake();
-        if (thread_.joinable()) thread_.join();
-    }
-
-  private:
     void wake() {
-        wakeCount_.fetch_add(1, std::memory_order_release);
-        wakeCount_.notify_one();
+        wakeCount.fetch_add(1, std::memory_order_release);
+        wakeCount.notify_one();
+    }
+
+    // Hands a result or an error over unless the recording was cancelled; once cancel() has
+    // taken the lock, no handler runs any more.
+    template <typename Call>
+    void report(Call call) {
+        std::lock_guard lock(reporting);
+        if (!cancelled.load(std::memory_order_acquire)) call(handlers);
+    }
+    void fail() {
+        report([](auto& h) { h.onError(decoderFailure()); });
     }
 
     void run(const std::shared_ptr<PocketSphinxEngine::Decoder>& decoder) {
-        if (!decoder) {
-            if (!cancelled_.load()) handlers_.onError(decoderFailure());
-            return;
-        }
+        if (!decoder) return fail();
         std::lock_guard lock(decoder->mutex);
         ps_decoder_t* ps = decoder->ps;
-        if (ps_start_utt(ps) < 0) {
-            handlers_.onError(decoderFailure());
-            return;
-        }
+        if (ps_start_utt(ps) < 0) return fail();
         std::array<float, AudioCapture::kBufferFrames> samples;
         std::array<int16, AudioCapture::kBufferFrames> pcm;
         std::size_t sinceLastPartial = 0;
         std::string lastPartial;
         while (true) {
-            const std::uint32_t seen = wakeCount_.load(std::memory_order_acquire);
-            if (cancelled_.load(std::memory_order_acquire)) {
+            const std::uint32_t seen = wakeCount.load(std::memory_order_acquire);
+            if (cancelled.load(std::memory_order_acquire)) {
                 ps_end_utt(ps);
                 return;
             }
-            const std::size_t count = ring_.read(samples);
+            const std::size_t count = ring.read(samples);
             if (count > 0) {
                 for (std::size_t i = 0; i < count; ++i) {
                     pcm[i] = static_cast<int16>(
@@ -160,8 +144,7 @@ class PocketSphinxTask final : public SpeechRecognitionTask {
                 }
                 if (ps_process_raw(ps, pcm.data(), count, FALSE, FALSE) < 0) {
                     ps_end_utt(ps);
-                    handlers_.onError(decoderFailure());
-                    return;
+                    return fail();
                 }
                 sinceLastPartial += count;
                 if (sinceLastPartial >= kPartialIntervalSamples) {
@@ -169,18 +152,15 @@ class PocketSphinxTask final : public SpeechRecognitionTask {
                     std::string partial = writtenText(ps_get_hyp(ps, nullptr));
                     if (partial != lastPartial) {
                         lastPartial = partial;
-                        handlers_.onResult({partial, {partial}, false});
+                        report([&](auto& h) { h.onResult({partial, {partial}, false}); });
                     }
                 }
                 continue;
             }
-            if (ended_.load(std::memory_order_acquire)) break;
-            wakeCount_.wait(seen, std::memory_order_acquire);
+            if (ended.load(std::memory_order_acquire)) break;
+            wakeCount.wait(seen, std::memory_order_acquire);
         }
-        if (ps_end_utt(ps) < 0) {
-            handlers_.onError(decoderFailure());
-            return;
-        }
+        if (ps_end_utt(ps) < 0) return fail();
         SpeechRecognitionResult final;
         final.isFinal = true;
         final.bestTranscript = writtenText(ps_get_hyp(ps, nullptr));
@@ -192,18 +172,64 @@ class PocketSphinxTask final : public SpeechRecognitionTask {
             nbest = ps_nbest_next(nbest);
         }
         if (nbest) ps_nbest_free(nbest);
-        if (const auto dropped = ring_.droppedCount(); dropped > 0) {
+        if (const auto dropped = ring.droppedCount(); dropped > 0) {
             log(LogLevel::warning, kLogCategory,
                 "the decoder fell behind; samples dropped: " + std::to_string(dropped));
         }
-        handlers_.onResult(std::move(final));
+        report([&](auto& h) { h.onResult(std::move(final)); });
     }
 
-    AudioSampleRing ring_;
-    Handlers handlers_;
-    std::atomic<bool> ended_{false};
-    std::atomic<bool> cancelled_{false};
-    std::atomic<std::uint32_t> wakeCount_{0};
+    AudioSampleRing ring;
+    std::mutex reporting;
+    SpeechRecognitionTask::Handlers handlers;
+    std::atomic<bool> ended{false};
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> finished{false};
+    std::atomic<std::uint32_t> wakeCount{0};
+};
+
+namespace {
+
+class PocketSphinxTask final : public SpeechRecognitionTask {
+  public:
+    using Retire = std::function<void(std::thread, std::shared_ptr<PocketSphinxEngine::Decoding>)>;
+
+    PocketSphinxTask(std::function<std::shared_ptr<PocketSphinxEngine::Decoder>()> decoder,
+                     Handlers handlers, Retire retire)
+        : decoding_(std::make_shared<PocketSphinxEngine::Decoding>(std::move(handlers))),
+          retire_(std::move(retire)) {
+        thread_ = std::thread([decoding = decoding_, decoder = std::move(decoder)] {
+            decoding->run(decoder());
+            decoding->finished.store(true, std::memory_order_release);
+        });
+    }
+
+    ~PocketSphinxTask() override { cancel(); }
+
+    void append(std::span<const float> samples) override {
+        decoding_->ring.write(samples);
+        decoding_->wake();
+    }
+
+    void endAudio() override {
+        decoding_->ended.store(true, std::memory_order_release);
+        decoding_->wake();
+    }
+
+    // Waits only for a hand-over in progress, never for the decoder: its last pass can take a
+    // second on a busy machine.
+    void cancel() override {
+        {
+            std::lock_guard lock(decoding_->reporting);
+            decoding_->cancelled.store(true, std::memory_order_release);
+        }
+        decoding_->wake();
+        if (thread_.joinable()) retire_(std::move(thread_), decoding_);
+    }
+
+  private:
+    std::shared_ptr<PocketSphinxEngine::Decoding> decoding_;
+    Retire retire_;
     std::thread thread_;
 };
 
@@ -213,7 +239,21 @@ PocketSphinxEngine::PocketSphinxEngine() : PocketSphinxEngine(Options{}) {}
 
 PocketSphinxEngine::PocketSphinxEngine(Options options) : options_(std::move(options)) {}
 
-PocketSphinxEngine::~PocketSphinxEngine() = default;
+PocketSphinxEngine::~PocketSphinxEngine() {
+    std::lock_guard lock(retiredMutex_);
+    for (auto& retired : retired_) retired.thread.join();
+}
+
+void PocketSphinxEngine::retire(std::thread thread, std::shared_ptr<Decoding> decoding) {
+    std::lock_guard lock(retiredMutex_);
+    // Those already done are joined at no cost; the others wait for a later recording or the end.
+    std::erase_if(retired_, [](Retired& retired) {
+        if (!retired.decoding->finished.load(std::memory_order_acquire)) return false;
+        retired.thread.join();
+        return true;
+    });
+    retired_.push_back({std::move(thread), std::move(decoding)});
+}
 
 bool PocketSphinxEngine::isAvailable(std::string_view locale) const {
     std::error_code ec;
@@ -256,8 +296,11 @@ Result<std::unique_ptr<SpeechRecognitionTask>, KestruneError> PocketSphinxEngine
     SpeechRecognitionRequest request, SpeechRecognitionTask::Handlers handlers) {
     if (!isAvailable(request.locale)) return KestruneError::recognizerUnavailable();
     // The model's vocabulary is fixed, so the contextual strings cannot bias it.
-    return std::unique_ptr<SpeechRecognitionTask>(
-        std::make_unique<PocketSphinxTask>([this] { return decoder(); }, std::move(handlers)));
+    return std::unique_ptr<SpeechRecognitionTask>(std::make_unique<PocketSphinxTask>(
+        [this] { return decoder(); }, std::move(handlers),
+        [this](std::thread thread, std::shared_ptr<PocketSphinxEngine::Decoding> decoding) {
+            retire(std::move(thread), std::move(decoding));
+        }));
 }
 
 }  // namespace kestrune

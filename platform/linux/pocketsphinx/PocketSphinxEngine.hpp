@@ -5,6 +5,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "Kestrune/dictation/speech/SpeechEngine.hpp"
 
@@ -16,7 +18,9 @@ namespace kestrune {
 // the final one with the decoder's n-best list right after the end of audio.
 //
 // Threading: isAvailable and startTask on the main thread; results from the decoding thread. One
-// recording at a time (the service cancels the previous one before starting the next).
+// recording at a time (the service cancels the previous one before starting the next); a
+// cancelled recording's thread ends its decoder pass on its own and is joined later, the next
+// recording waiting for the decoder on its own thread.
 class PocketSphinxEngine final : public SpeechEngine {
   public:
     static constexpr std::string_view kLocale = "en-US";
@@ -47,13 +51,23 @@ class PocketSphinxEngine final : public SpeechEngine {
     bool preload();
 
     struct Decoder;
+    struct Decoding;
 
   private:
+    // A cancelled recording's thread, still finishing its decoder pass.
+    struct Retired {
+        std::thread thread;
+        std::shared_ptr<Decoding> decoding;
+    };
+
     std::shared_ptr<Decoder> decoder();
+    void retire(std::thread thread, std::shared_ptr<Decoding> decoding);
 
     Options options_;
     std::mutex loadMutex_;
     std::shared_ptr<Decoder> decoder_;
+    std::mutex retiredMutex_;
+    std::vector<Retired> retired_;
 };
 
 }  // namespace kestrune

@@ -30,7 +30,7 @@ class DataControlClipboard final : public Pasteboard {
     void restore(PasteboardSnapshot snapshot, std::function<void()> done) override;
     // Runs `done` on the main queue once a receiver has fetched in full the text set by the last
     // writeText (true), or once `bound` has passed first (false).
-    void whenTaken(std::chrono::milliseconds bound, std::function<void(bool taken)> done);
+    void whenTaken(std::chrono::milliseconds bound, std::function<void(bool taken)> done) override;
 
     struct Loop;
 

@@ -33,6 +33,17 @@ struct Harness {
             outcomes.emplace_back(text, testing::failureOf(o));
         });
     }
+    void dictate(const std::string& text) {
+        queue->enqueueDictation(text, [this, text](Result<void, RemoteError> o) {
+            outcomes.emplace_back(text, testing::failureOf(o));
+        });
+    }
+    Outcome outcomeOf(const std::string& text) const {
+        for (const auto& [t, outcome] : outcomes) {
+            if (t == text) return outcome;
+        }
+        return RemoteError::internal;
+    }
 };
 
 TEST(SerialPasteQueue, RunsStrictlyOneAfterAnother) {
@@ -72,6 +83,27 @@ TEST(SerialPasteQueue, SeventeenthWaitingItemIsBusyUntilTheGenerationChanges) {
     // The count starts from zero in the new generation.
     for (int i = 0; i < 16; ++i) h.enqueue("n" + std::to_string(i));
     EXPECT_EQ(h.outcomes.back().second, Outcome(std::nullopt));
+}
+
+TEST(SerialPasteQueue, DictationIsNeitherRefusedNorCancelledByThePhonesLimitOrGeneration) {
+    Harness h;
+    for (int i = 0; i < SerialPasteQueue::kMaxPending; ++i) h.enqueue("p" + std::to_string(i));
+    h.main.runUntilIdle();
+    h.dictate("first dictation");
+    // Phone Connection stops while both dictations wait behind the running phone paste.
+    h.queue->bumpGeneration();
+    h.dictate("second dictation");
+    h.enqueue("phone after the stop");
+    h.main.advance(10s);
+
+    // Still one at a time: the running phone paste finishes, dictation goes before the phones'.
+    EXPECT_EQ(h.started, (std::vector<std::string>{"p0", "first dictation", "second dictation",
+                                                   "phone after the stop"}));
+    EXPECT_EQ(h.finished, h.started);
+    EXPECT_EQ(h.outcomeOf("first dictation"), std::nullopt);
+    EXPECT_EQ(h.outcomeOf("second dictation"), std::nullopt);
+    EXPECT_EQ(h.outcomeOf("p1"), RemoteError::cancelled);
+    EXPECT_EQ(h.outcomeOf("phone after the stop"), std::nullopt);
 }
 
 TEST(SerialPasteQueue, WorkSeesItselfStaleAfterACancellation) {

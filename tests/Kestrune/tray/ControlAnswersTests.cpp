@@ -115,7 +115,8 @@ class ControlAnswersTest : public ::testing::Test {
         .settings = settings.forDictation(),
         .triggerKeys = keys,
         .speech = speech,
-        .permissions = {h.main, [] { return true; }, [] { return true; }},
+        .permissions = {h.main, [] { return true; },
+                        [](std::function<void(bool)> answer) { answer(true); }},
         .refiner = refiner,
         .panel = panel,
         .paste =

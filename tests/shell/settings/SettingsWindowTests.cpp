@@ -242,6 +242,8 @@ TEST_F(SettingsWindowTest, OpensTheRememberedPaneFittedToItsHeightAndHidesOnEsca
     EXPECT_EQ(window()->windowTitle(), "General");
     EXPECT_EQ(window()->width(), 560);
     const int generalHeight = window()->height();
+    const QPoint middle = window()->screen()->availableGeometry().center();
+    EXPECT_LE((window()->frameGeometry().center() - middle).manhattanLength(), 2);
     EXPECT_EQ(find<QGroupBox>(pane(), "") != nullptr, true);
     EXPECT_EQ(pane()->findChildren<QGroupBox*>().size(), 3) << "no Updates box on this platform";
 
@@ -259,8 +261,10 @@ TEST_F(SettingsWindowTest, OpensTheRememberedPaneFittedToItsHeightAndHidesOnEsca
         EXPECT_LE(box->mapTo(window(), QPoint(0, box->height())).y(), window()->height());
     }
 
-    // Escape closes; the same window comes back.
+    // Escape closes; the same window comes back, in the middle of the screen again although it
+    // was moved aside.
     QWidget* first = window();
+    window()->move(0, 0);
     testing::giveFocus(window());
     testing::fakeKey(9, true);
     testing::fakeKey(9, false);
@@ -268,6 +272,7 @@ TEST_F(SettingsWindowTest, OpensTheRememberedPaneFittedToItsHeightAndHidesOnEsca
     controller.show();
     EXPECT_EQ(window(), first);
     EXPECT_TRUE(window()->isVisible());
+    EXPECT_LE((window()->frameGeometry().center() - middle).manhattanLength(), 2);
 
     // The next start, reading the settings file afresh, opens the pane stored last.
     controller_.reset();

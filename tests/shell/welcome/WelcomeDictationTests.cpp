@@ -53,14 +53,15 @@ TEST(WelcomeDictation, WhileTheWindowIsOpenTheTextLandsInItsBoxAndNothingIsTyped
          }}};
     LLMRefiner refiner{std::make_shared<testing::ScriptedHttpClient>(), queue};
     testing::RecordingPasteboard pasteboard{queue};
-    TextInjector injector{queue, pasteboard, [] {}};
+    TextInjector injector{pasteboard, [] {}};
     testing::RecordingPanelLog panel;
     AppCoordinator coordinator({
         .main = queue,
         .settings = settings.forDictation(),
         .triggerKeys = keys,
         .speech = speech,
-        .permissions = {queue, [] { return true; }, [] { return true; }},
+        .permissions = {queue, [] { return true; },
+                        [](std::function<void(bool)> answer) { answer(true); }},
         .refiner = refiner,
         .panel = panel,
         .paste =

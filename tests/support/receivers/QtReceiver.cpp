@@ -6,9 +6,12 @@
 //   clear       -> "ok" after emptying the editor and the key list
 //   focused     -> "yes" when the window is active and the editor has the keyboard focus
 //   setclip T=HEX[,T=HEX…] -> "ok" once the clipboard holds those MIME types and data
+//   lag MS      -> "ok"; the next V key keeps the GUI thread busy for MS milliseconds before it
+//                  is handled, as a busy application reads a paste late
 // At start it prints "ready <window id>".
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -18,15 +21,24 @@
 #include <unistd.h>
 #include <iostream>
 #include <string>
+#include <utility>
 
 namespace {
 
 class Editor : public QPlainTextEdit {
   public:
     QStringList keys;
+    qint64 lagMilliseconds = 0;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_V) {
+            const qint64 lag = std::exchange(lagMilliseconds, 0);
+            QElapsedTimer busy;
+            busy.start();
+            while (busy.elapsed() < lag) {
+            }
+        }
         keys << QString::number(event->keyCombination().toCombined());
         QPlainTextEdit::keyPressEvent(event);
     }
@@ -72,6 +84,9 @@ int main(int argc, char** argv) {
             } else if (line == "clear") {
                 editor.clear();
                 editor.keys.clear();
+                std::cout << "ok" << std::endl;
+            } else if (line.startsWith("lag ")) {
+                editor.lagMilliseconds = line.mid(4).toLongLong();
                 std::cout << "ok" << std::endl;
             } else if (line.startsWith("setclip ")) {
                 auto* data = new QMimeData;

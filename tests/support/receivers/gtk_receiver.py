@@ -8,16 +8,19 @@ Commands on standard input, answers on standard output, one line each:
   text  -> the widget's text as hex-encoded UTF-8 ("-" when empty)
   clear -> "ok"
   focused -> "yes" when the window is the active one and the widget has the keyboard focus
+  lag MS -> "ok"; the next V key keeps the main loop busy for MS milliseconds before it is
+            handled, as a busy application reads a paste late
 At start it prints "ready <window id>" once the window is mapped (0 on Wayland, which has no
 window ids).
 """
 import sys
+import time
 
 import gi
 
 gi.require_version("Gtk", "3.0")
 gi.require_version("GdkX11", "3.0")
-from gi.repository import GdkX11, GLib, Gtk  # noqa: E402,F401
+from gi.repository import Gdk, GdkX11, GLib, Gtk  # noqa: E402,F401
 
 mode = sys.argv[1] if len(sys.argv) > 1 else "text"
 window = Gtk.Window(title="murrelo-gtk-receiver")
@@ -51,6 +54,19 @@ def clear():
         widget.get_buffer().set_text("")
 
 
+lag_seconds = 0.0
+
+
+def on_key(_widget, event):
+    global lag_seconds
+    if event.keyval in (Gdk.KEY_v, Gdk.KEY_V) and lag_seconds > 0:
+        until = time.monotonic() + lag_seconds
+        lag_seconds = 0.0
+        while time.monotonic() < until:
+            pass
+    return False
+
+
 def answer(line):
     sys.stdout.write(line + "\n")
     sys.stdout.flush()
@@ -70,6 +86,10 @@ def on_input(source, condition):
     elif command == "clear":
         clear()
         answer("ok")
+    elif command.startswith("lag "):
+        global lag_seconds
+        lag_seconds = int(command[4:]) / 1000.0
+        answer("ok")
     else:
         answer("unknown")
     return True
@@ -83,6 +103,7 @@ def on_map(*_):
 
 
 window.connect("map-event", on_map)
+window.connect("key-press-event", on_key)
 window.connect("destroy", Gtk.main_quit)
 GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, on_input)
 window.show_all()

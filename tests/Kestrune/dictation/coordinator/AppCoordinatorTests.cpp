@@ -50,7 +50,10 @@ class Dictation : public ::testing::Test {
             .triggerKeys = keys,
             .speech = speech,
             .permissions = {queue, [this] { return ++permissionQuestions, speechGranted; },
-                            [] { return true; }},
+                            [this](std::function<void(bool)> answer) {
+                                if (microphoneAnswersAtOnce) return answer(true);
+                                microphoneAnswer = std::move(answer);
+                            }},
             .refiner = refiner,
             .panel = panel,
             .paste =
@@ -116,10 +119,13 @@ class Dictation : public ::testing::Test {
     LLMRefiner refiner{http, queue};
     testing::RecordingPasteboard pasteboard{queue};
     std::vector<std::string> shortcuts;
-    TextInjector injector{queue, pasteboard, [this] { shortcuts.push_back("paste"); }};
+    TextInjector injector{pasteboard, [this] { shortcuts.push_back("paste"); }};
     testing::RecordingPanelLog panel;
     bool speechGranted = true;
     int permissionQuestions = 0;
+    // Otherwise the audio server hangs: the question stays open until the test answers it.
+    bool microphoneAnswersAtOnce = true;
+    std::function<void(bool)> microphoneAnswer;
     bool trusted = true;
     std::unique_ptr<AppCoordinator> coordinator;
 };
@@ -161,9 +167,9 @@ TEST_F(Dictation, AHeldModifierRecordsAndPastesTheTrimmedTranscriptThenRestoresT
     finalResult("  hello world \n", {" hello world", "hello word  ", ""});
     EXPECT_EQ(pasted(), std::vector<std::string>{"hello world"});
     EXPECT_EQ(coordinator->currentTranscript(), "hello world");
-    // Still pasting: the clipboard comes back after the paste wait.
+    // Still pasting: the clipboard comes back once the application has read the text.
     EXPECT_EQ(coordinator->state().value(), State::stopping);
-    queue.advance(TextInjector::kPasteWait);
+    queue.advance(testing::RecordingPasteboard::kReadDelay);
     EXPECT_EQ(coordinator->state().value(), State::idle);
     EXPECT_EQ(pasteboard.contents, before);
     EXPECT_EQ(shortcuts.size(), 1u);
@@ -246,6 +252,28 @@ TEST_F(Dictation, PermissionsAreAskedUntilGrantedAndAReleaseDuringTheQuestionRec
     EXPECT_EQ(permissionQuestions, 2);
 }
 
+TEST_F(Dictation, AHungAudioServerKeepsTheMainQueueFreeUntilItAnswers) {
+    coordinator->updateTriggerKey(kF5);
+    coordinator->start(true);
+    microphoneAnswersAtOnce = false;
+    keys.press();
+    queue.runUntilIdle();
+    ASSERT_TRUE(microphoneAnswer) << "the microphone was asked";
+    EXPECT_EQ(coordinator->state().value(), State::preparing);
+    // Nothing waits on the main queue meanwhile: other work runs.
+    bool ranMeanwhile = false;
+    queue.post([&] { ranMeanwhile = true; });
+    queue.runUntilIdle();
+    EXPECT_TRUE(ranMeanwhile);
+    EXPECT_EQ(captureLog->started, 0);
+
+    std::exchange(microphoneAnswer, nullptr)(true);
+    EXPECT_EQ(coordinator->state().value(), State::preparing) << "the answer comes on the queue";
+    queue.runUntilIdle();
+    EXPECT_EQ(coordinator->state().value(), State::recording);
+    EXPECT_EQ(captureLog->started, 1);
+}
+
 TEST_F(Dictation, AnEmptyTranscriptTypesNothingAndFailuresShowTheirNotice) {
     coordinator->start(true);
     holdUntilRecording();
@@ -314,7 +342,7 @@ TEST_F(Dictation, RefinementRunsOnlyWhenEnabledAndCompleteAndAPressMeanwhileChan
 
     ASSERT_TRUE(http->answer(chatAnswer("hello world")));
     queue.runUntilIdle();
-    queue.advance(TextInjector::kPasteWait);
+    queue.advance(testing::RecordingPasteboard::kReadDelay);
     EXPECT_EQ(pasted(), (std::vector<std::string>{"raw words", "hello world"}));
     EXPECT_EQ(coordinator->state().value(), State::idle);
 

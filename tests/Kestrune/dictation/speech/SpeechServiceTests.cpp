@@ -286,9 +286,9 @@ TEST(SpeechPermissions, AskBothAndGrantOnlyWhenBothAnswerYes) {
              asked.push_back("speech");
              return false;
          },
-         [&] {
+         [&](std::function<void(bool)> answer) {
              asked.push_back("microphone");
-             return true;
+             answer(true);
          }},
         [&](bool answer) { granted = answer; });
     EXPECT_FALSE(granted) << "the answer comes later, on the main queue";

@@ -488,6 +488,11 @@ class FakePasteboard final : public Pasteboard {
         if (!(picture && refusesPictures)) contents = std::move(snapshot);
         main_.post(done);
     }
+    // Pictures never wait for a reader.
+    void whenTaken(std::chrono::milliseconds, std::function<void(bool)> done) override {
+        ADD_FAILURE() << "a picture commit waited for a text to be read";
+        main_.post([done] { done(false); });
+    }
 
   private:
     MainQueue& main_;
