@@ -103,8 +103,15 @@ void SettingsStore::readKeys() {
 }
 
 void SettingsStore::keysRead(ReadKeys keys) {
-    willChange_.notify();
     std::optional<std::string> unreadable;
+    if (!keys.legacy && !keys.refinement) unreadable = keys.refinement.error();
+    if (!keys.transcription) unreadable = keys.transcription.error();
+    // Settled before any value is announced, so that observers already see the keys as known.
+    const auto previouslyUnreadable = std::exchange(keysUnreadable_, unreadable);
+    auto waiters = std::move(keyWaiters_).value_or(std::vector<std::function<void(KeysOutcome)>>());
+    keyWaiters_.reset();
+
+    willChange_.notify();
     if (keys.legacy) {
         // Left in the database when the move fails, so the next start tries again.
         if (!llmKeyTyped_) llmAPIKey_.set(*keys.legacy);
@@ -113,27 +120,17 @@ void SettingsStore::keysRead(ReadKeys keys) {
         } else {
             keyStoreFailure_.set(keys.legacyMoved->error());
         }
-    } else if (keys.refinement) {
-        if (!llmKeyTyped_) llmAPIKey_.set(keys.refinement.value().value_or(std::string()));
-    } else {
-        unreadable = keys.refinement.error();
+    } else if (keys.refinement && !llmKeyTyped_) {
+        llmAPIKey_.set(keys.refinement.value().value_or(std::string()));
     }
-    if (keys.transcription) {
-        if (!transcriptionKeyTyped_) {
-            transcriptionAPIKey_.set(keys.transcription.value().value_or(std::string()));
-        }
-    } else {
-        unreadable = keys.transcription.error();
+    if (keys.transcription && !transcriptionKeyTyped_) {
+        transcriptionAPIKey_.set(keys.transcription.value().value_or(std::string()));
     }
-    const auto previouslyUnreadable = std::exchange(keysUnreadable_, unreadable);
     if (unreadable) {
         keyStoreFailure_.set(unreadable);
     } else if (previouslyUnreadable && keyStoreFailure_.value() == previouslyUnreadable) {
         keyStoreFailure_.set(std::nullopt);
     }
-
-    auto waiters = std::move(keyWaiters_).value_or(std::vector<std::function<void(KeysOutcome)>>());
-    keyWaiters_.reset();
     for (auto& waiter : waiters) waiter(unreadable ? KeysOutcome(*unreadable) : KeysOutcome());
 }
 
