@@ -8,8 +8,8 @@
 #include "WaylandSession.hpp"
 #include "platform/linux/wayland/WaylandDirectTyping.hpp"
 #include "tests/support/CpuLoad.hpp"
+#include "tests/support/DirectTypingWait.hpp"
 #include "tests/support/ReceiverProcess.hpp"
-#include "tests/support/ResultTesting.hpp"
 #include "tests/support/TypingSamples.hpp"
 
 namespace kestrune {
@@ -38,18 +38,10 @@ class DirectTypingHarness {
     ~DirectTypingHarness() { queue_.reset(); }
 
     std::optional<Failure> send(const std::string& text) {
-        std::promise<std::optional<Failure>> outcome;
-        injector_.send(
-            DirectTextInjector::prepare(text), std::nullopt,
-            [&outcome](Result<void, Failure> f) { outcome.set_value(testing::failureOf(f)); });
-        return outcome.get_future().get();
+        return testing::typeAndWait(injector_, text);
     }
     std::optional<Failure> press(std::uint16_t key) {
-        std::promise<std::optional<Failure>> outcome;
-        injector_.press(key, std::nullopt, [&outcome](Result<void, Failure> f) {
-            outcome.set_value(testing::failureOf(f));
-        });
-        return outcome.get_future().get();
+        return testing::pressAndWait(injector_, key);
     }
 
   private:

@@ -13,8 +13,8 @@
 #include "platform/linux/x11/X11DirectTyping.hpp"
 #include "platform/linux/x11/X11Typist.hpp"
 #include "tests/support/CpuLoad.hpp"
+#include "tests/support/DirectTypingWait.hpp"
 #include "tests/support/ReceiverProcess.hpp"
-#include "tests/support/ResultTesting.hpp"
 #include "tests/support/TypingSamples.hpp"
 
 namespace kestrune {
@@ -46,18 +46,10 @@ class DirectTypingHarness {
     void afterChunk(std::function<void(int)> hook) { afterChunk_ = std::move(hook); }
 
     std::optional<Failure> send(const std::string& text) {
-        std::promise<std::optional<Failure>> outcome;
-        injector_.send(
-            DirectTextInjector::prepare(text), std::nullopt,
-            [&outcome](Result<void, Failure> f) { outcome.set_value(testing::failureOf(f)); });
-        return outcome.get_future().get();
+        return testing::typeAndWait(injector_, text);
     }
     std::optional<Failure> press(std::uint16_t key) {
-        std::promise<std::optional<Failure>> outcome;
-        injector_.press(key, std::nullopt, [&outcome](Result<void, Failure> f) {
-            outcome.set_value(testing::failureOf(f));
-        });
-        return outcome.get_future().get();
+        return testing::pressAndWait(injector_, key);
     }
 
   private:
