@@ -19,6 +19,7 @@
 #include "tests/support/ResultTesting.hpp"
 #include "tests/support/SpeechFakes.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
+#include "tests/support/VirtualDictation.hpp"
 
 namespace kestrune {
 namespace {
@@ -29,22 +30,9 @@ using State = AppCoordinator::State;
 TEST(DictationPasteLane, ADictationIsTypedWhileSixteenPhonePastesWaitAndPhoneConnectionStops) {
     L10n::shared().setLanguageOverride("en");
     ManualMainQueue queue;
-    testing::TemporaryDirectory folder{"dictation-lane"};
-    SettingsStore settings{std::make_shared<UserDefaults>(folder.path(), "zz.test.lane"),
-                           std::make_shared<InMemoryLLMKeyStore>(),
-                           std::make_shared<InMemoryLLMKeyStore>(), queue};
-    settings.setSelectedLanguage(AppLanguage::english);
+    testing::VirtualDictationParts parts{queue, "lane"};
+    auto& [folder, settings, keys, captureLog, engine, speech, refiner, pasteboard] = parts;
     settings.setLLMEnabled(false);
-    testing::FakeTriggerKeySource keys;
-    auto captureLog = std::make_shared<testing::FakeCaptureLog>();
-    auto engine = std::make_shared<testing::FakeSpeechEngine>();
-    SpeechRecognizerService speech{
-        {queue, [captureLog] { return std::make_unique<testing::FakeAudioCapture>(captureLog); },
-         [engine](AppLanguage) -> Result<std::shared_ptr<SpeechEngine>, KestruneError> {
-             return std::shared_ptr<SpeechEngine>(engine);
-         }}};
-    LLMRefiner refiner{std::make_shared<testing::ScriptedHttpClient>(), queue};
-    testing::RecordingPasteboard pasteboard{queue};
     TextInjector injector{pasteboard, [] {}};
     SerialPasteQueue pasteQueue{queue, [&](const std::string& text, std::function<void()> done) {
                                     injector.inject(text, std::move(done));

@@ -26,6 +26,7 @@
 #include "tests/support/QtTestApplication.hpp"
 #include "tests/support/SpeechFakes.hpp"
 #include "tests/support/TemporaryDirectory.hpp"
+#include "tests/support/VirtualDictation.hpp"
 
 namespace kestrune {
 namespace {
@@ -38,21 +39,8 @@ TEST(WelcomeDictation, WhileTheWindowIsOpenTheTextLandsInItsBoxAndNothingIsTyped
     L10n::shared().setLanguageOverride("en");
 
     ManualMainQueue queue;
-    testing::TemporaryDirectory folder{"welcome-dictation"};
-    SettingsStore settings{std::make_shared<UserDefaults>(folder.path(), "zz.test.welcome"),
-                           std::make_shared<InMemoryLLMKeyStore>(),
-                           std::make_shared<InMemoryLLMKeyStore>(), queue};
-    settings.setSelectedLanguage(AppLanguage::english);
-    testing::FakeTriggerKeySource keys;
-    auto captureLog = std::make_shared<testing::FakeCaptureLog>();
-    auto engine = std::make_shared<testing::FakeSpeechEngine>();
-    SpeechRecognizerService speech{
-        {queue, [captureLog] { return std::make_unique<testing::FakeAudioCapture>(captureLog); },
-         [engine](AppLanguage) -> Result<std::shared_ptr<SpeechEngine>, KestruneError> {
-             return std::shared_ptr<SpeechEngine>(engine);
-         }}};
-    LLMRefiner refiner{std::make_shared<testing::ScriptedHttpClient>(), queue};
-    testing::RecordingPasteboard pasteboard{queue};
+    testing::VirtualDictationParts parts{queue, "welcome"};
+    auto& [folder, settings, keys, captureLog, engine, speech, refiner, pasteboard] = parts;
     TextInjector injector{pasteboard, [] {}};
     testing::RecordingPanelLog panel;
     AppCoordinator coordinator({
