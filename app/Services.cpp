@@ -51,6 +51,33 @@ std::string desktopMessagesLocale() {
     return {};
 }
 
+// Direct typing as the session's choice gives it, used on the typing queue: the virtual keyboard
+// on wlroots, XTest otherwise.
+struct TypingBackend {
+    std::shared_ptr<void> owner;
+    std::function<void(const std::string&)> post;
+    std::function<void(std::uint16_t)> pressKey;
+    // Only where the paste keys go through the same keyboard; XTest's are pressed on the main
+    // thread.
+    std::function<void()> pressPasteShortcut;
+};
+
+TypingBackend makeTypingBackend(DesktopServices::Typing choice, MainQueue& typingQueue) {
+    if (choice == DesktopServices::Typing::virtualKeyboard) {
+        auto keyboard = std::make_shared<wayland::DirectTyping>();
+        auto* raw = keyboard.get();
+        return {std::move(keyboard), [raw](const std::string& chunk) { raw->post(chunk); },
+                [raw](std::uint16_t key) { raw->pressKey(key); },
+                [raw] { raw->pressPasteShortcut(); }};
+    }
+    auto xtest = std::make_shared<x11::DirectTyping>(typingQueue);
+    auto* raw = xtest.get();
+    return {std::move(xtest),
+            [raw](const std::string& chunk) { raw->post(chunk); },
+            [raw](std::uint16_t key) { raw->pressKey(key); },
+            {}};
+}
+
 }  // namespace
 
 struct Services::Impl {
@@ -78,22 +105,8 @@ struct Services::Impl {
                          pasteInjector.inject(text, std::move(finished));
                      }),
           typingQueue(std::make_unique<SerialQueue>("Kestrune.DirectTextInjector")),
-          x11Typing(chosen.typing == DesktopServices::Typing::virtualKeyboard
-                        ? nullptr
-                        : std::make_unique<x11::DirectTyping>(*typingQueue)),
-          waylandTyping(chosen.typing == DesktopServices::Typing::virtualKeyboard
-                            ? std::make_unique<wayland::DirectTyping>()
-                            : nullptr),
-          directTyping(
-              *typingQueue,
-              [this](const std::string& chunk) {
-                  if (waylandTyping) return waylandTyping->post(chunk);
-                  x11Typing->post(chunk);
-              },
-              [this](std::uint16_t key) {
-                  if (waylandTyping) return waylandTyping->pressKey(key);
-                  x11Typing->pressKey(key);
-              }),
+          typing(makeTypingBackend(chosen.typing, *typingQueue)),
+          directTyping(*typingQueue, typing.post, typing.pressKey),
           questionQueue(std::make_unique<SerialQueue>("Kestrune.PasswordFieldDetector")),
           passwordFields(atspi::isPasswordFieldFocused, *questionQueue),
           commandExecutor(commandOperations()),
@@ -130,9 +143,7 @@ struct Services::Impl {
     // never waits for the paced keys); otherwise on the main thread, through an XTest connection
     // opened on first use.
     void pressPasteShortcut() {
-        if (waylandTyping) {
-            return typingQueue->post([this] { waylandTyping->pressPasteShortcut(); });
-        }
+        if (typing.pressPasteShortcut) return typingQueue->post(typing.pressPasteShortcut);
         if (!pasteKeys) pasteKeys = x11::Typist::open();
         if (pasteKeys) {
             pasteKeys->pressPasteShortcut();
@@ -202,9 +213,7 @@ struct Services::Impl {
     TextInjector pasteInjector;
     SerialPasteQueue pasteQueue;
     std::unique_ptr<SerialQueue> typingQueue;
-    // Exactly one of the two types, as `chosen` says.
-    std::unique_ptr<x11::DirectTyping> x11Typing;
-    std::unique_ptr<wayland::DirectTyping> waylandTyping;
+    TypingBackend typing;
     DirectTextInjector directTyping;
     std::unique_ptr<SerialQueue> questionQueue;
     PasswordFieldDetector passwordFields;
