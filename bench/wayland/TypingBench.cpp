@@ -18,29 +18,17 @@
 #include "tests/support/ChildProcess.hpp"
 #include "tests/support/ReceiverProcess.hpp"
 #include "tests/support/SwaySession.hpp"
+#include "tests/support/TypingSamples.hpp"
 
 namespace {
 
 using namespace kestrune;
+using testing::asciiText;
+using testing::cjkEmojiText;
 using Clock = std::chrono::steady_clock;
 
 // How long a text may take to arrive before the run counts it as lost.
 constexpr auto kArrivalLimit = std::chrono::seconds(120);
-
-std::string asciiText(std::size_t length) {
-    std::string text;
-    for (std::size_t i = 0; text.size() < length; ++i)
-        text.push_back(static_cast<char>('!' + i % 94));
-    return text;
-}
-
-std::string cjkEmojiText(int count) {
-    const char* pieces[] = {"漢", "字", "か", "な", "한",       "국",
-                            "어", "中", "文", "😀",  "👍🏽", "❤️"};
-    std::string text;
-    for (int i = 0; i < count; ++i) text += pieces[(i * 7) % 12];
-    return text;
-}
 
 double loadAverage() {
     double load[1] = {0};

@@ -21,27 +21,14 @@
 namespace {
 
 using namespace kestrune;
+using testing::asciiText;
+using testing::cjkEmojiText;
 using Clock = std::chrono::steady_clock;
 
 // The lower bound the chunk pacing sets: one 10 ms pause between two chunks of 20 characters.
 double pacingFloorSeconds(std::size_t chunks) {
     return static_cast<double>(chunks - 1) *
            std::chrono::duration<double>(DirectTextInjector::kInterval).count();
-}
-
-std::string asciiText(std::size_t length) {
-    std::string text;
-    for (std::size_t i = 0; text.size() < length; ++i)
-        text.push_back(static_cast<char>('!' + i % 94));
-    return text;
-}
-
-std::string cjkEmojiText(int count) {
-    const char* pieces[] = {"漢", "字", "か", "な", "한",       "국",
-                            "어", "中", "文", "😀",  "👍🏽", "❤️"};
-    std::string text;
-    for (int i = 0; i < count; ++i) text += pieces[(i * 7) % 12];
-    return text;
 }
 
 // Running text in a CJK language uses far more different characters than there are spare

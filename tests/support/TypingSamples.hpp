@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "Kestrune/phone/typing/UnicodeText.hpp"
@@ -36,6 +37,24 @@ inline std::string mixedCjkLatinSample() {
         unicode::appendUtf8(text, static_cast<char32_t>(0x5E00 + 2 * i + 1));
         text += ',';
     }
+    return text;
+}
+
+// Printable ASCII, every character once before any repeats, up to `length` bytes.
+inline std::string asciiText(std::size_t length) {
+    std::string text;
+    for (std::size_t i = 0; text.size() < length; ++i)
+        text.push_back(static_cast<char>('!' + i % 94));
+    return text;
+}
+
+// `count` characters no keyboard layout holds together: ideographs, kana, hangul, emoji (one with
+// a skin tone, one with a variation selector).
+inline std::string cjkEmojiText(int count) {
+    const char* pieces[] = {"漢", "字", "か", "な", "한",       "국",
+                            "어", "中", "文", "😀",  "👍🏽", "❤️"};
+    std::string text;
+    for (int i = 0; i < count; ++i) text += pieces[(i * 7) % 12];
     return text;
 }
 
